@@ -1,0 +1,145 @@
+// The package's compressed stream format and the two entry points that
+// decode one stream from a file into memory or into another file.
+//
+// The format is Deflate (RFC 1951) with three changes: a 4-bit block head
+// (bits 0-2 kind: 5 fixed, 6 dynamic, 7 stored; bit 3 final), the
+// code-length code lengths in the order 18 17 16 0 1 ... 15, and stored
+// blocks with LEN but no NLEN. Distances before the first output byte read
+// the zero-filled window. docs/package-format.md describes it in full.
+//
+// The bit reader takes a byte only when the bits at hand are fewer than a
+// lookup needs, and the first-level table widths are cut so that the
+// end-of-block code ends on a table boundary: a decode therefore stops
+// right after the last byte of its stream, and streams can sit back to
+// back in one file.
+#pragma once
+
+#include <cstdint>
+
+#include "../shared/platform.h"
+#include "sink.h"
+
+// Results of Decode, and of BuildHuffmanTable where they overlap.
+enum : int {
+    DecodeOk = 0,
+    DecodeBadData = 1,     // invalid code, bad counts, incomplete code, truncated stream
+    DecodeBadBlock = 2,    // block kind other than 5, 6, 7, or over-subscribed code
+    DecodeOutOfMemory = 3,
+};
+// BuildHuffmanTable only: the code has unused patterns (they decode as
+// invalid).
+const int TableIncomplete = 1;
+const int TableOverSubscribed = 2;
+
+const uint32_t WindowSize = 32768;
+const uint32_t SourceBufferSize = 4096;
+
+// One slot of a lookup table. op: 0..13 base with that many extra bits;
+// 15 end of block; 16 literal (or code-length symbol); 17..32 sub-table
+// of op - 16 bits; 100 invalid code.
+struct HuffmanEntry {
+    uint8_t op;
+    uint8_t bits;
+    union {
+        uint16_t value;
+        HuffmanEntry* next;
+    };
+};
+
+enum : uint8_t { OpEndOfBlock = 15, OpLiteral = 16, OpInvalid = 100 };
+
+// Returns 0 complete, 1 incomplete, 2 over-subscribed, 3 out of memory.
+// On 0 and 1 *table (may be null for an all-zero set of lengths) and
+// *actualWidth are set and the table is the caller's to free.
+int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
+                      const uint16_t* bases, const uint16_t* extras, unsigned width,
+                      HuffmanEntry** table, unsigned* actualWidth);
+void FreeHuffmanTable(HuffmanEntry* table);
+
+// The object of one decode: byte source, sink, and decoder state. Lives on
+// the caller's stack around one entry-point call.
+struct StreamDecoder {
+    StreamDecoder() {}
+    ~StreamDecoder() { ReleaseSource(); }
+    StreamDecoder(const StreamDecoder&) = delete;
+    StreamDecoder& operator=(const StreamDecoder&) = delete;
+
+    // --- byte source ---
+    // limit 0: unbounded (reads to the end of the file, no volume
+    // change); otherwise the number of bytes this source may request, read
+    // across package volumes.
+    bool OpenSource(FileHandle handle, uint32_t limit);
+    // A source over bytes already in memory; nothing is given back.
+    void OpenMemorySource(const uint8_t* data, uint32_t size);
+    bool NextByte(uint8_t* byte);
+    void FillBuffer();
+    void ReleaseSource();
+
+    // --- decoder ---
+    int Decode();
+
+    uint8_t* buffer = nullptr;
+    const uint8_t* cursor = nullptr;
+    uint32_t available = 0;
+    FileHandle handle = INVALID_FILE_HANDLE;
+    uint32_t limit = 0;
+    bool bounded = false;
+    bool ownsBuffer = false;
+    OutputSink* sink = nullptr;
+
+    uint32_t codeLengthOrder[19];
+    uint16_t lengthBase[32];
+    uint16_t lengthExtra[32];
+    uint16_t distanceExtra[30];
+    uint16_t distanceBase[32];
+    HuffmanEntry* fixedLiteralTable = nullptr;
+    HuffmanEntry* fixedDistanceTable = nullptr;
+    unsigned fixedLiteralWidth = 0;
+    unsigned fixedDistanceWidth = 0;
+    uint32_t windowPos = 0;
+    uint32_t bitBuffer = 0;
+    unsigned bitCount = 0;
+    uint8_t* window = nullptr;
+    // Set when the stream asked for bits its source did not have: the
+    // stream is truncated, and the decode ends as bad data.
+    bool ranDry = false;
+
+private:
+    void NeedBits(unsigned n);
+    void DropBits(unsigned n);
+    int DecodeSymbol(const HuffmanEntry* table, unsigned width, const HuffmanEntry** entry);
+    int DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry* distances,
+                    unsigned literalWidth, unsigned distanceWidth);
+    int DecodeFixedBlock();
+    int DecodeDynamicBlock();
+    int DecodeStoredBlock();
+    void FlushWindow();
+    void FillTables();
+};
+
+// Thrown out of FillBuffer when the next package volume cannot be had; the
+// entry points catch it and report failure.
+struct VolumeAbandoned {};
+
+// Opens the next volume of the file-data region (or reopens the current
+// one to resume after a failed read), prompting for its disk.
+FileHandle OpenNextVolume();
+
+// "SETUP.EXE" + ".D01" -> "SETUP.D01"; no extension (or a '\' after the
+// last '.'): appended.
+void ReplaceExtension(char* path, const char* extension);
+
+// Decode one stream that starts at the handle's position; afterwards the
+// handle stands right after the stream's last byte. limit 0 = unbounded.
+// DecodeToMemory fills at most `capacity` bytes; the two-argument form
+// takes the capacity from BlockSize(destination).
+bool DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle handle, uint32_t limit);
+bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit);
+bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit);
+
+// Decodes a stream held in memory into a buffer of `capacity` bytes (for
+// tools, tests, fuzzing and benchmarks). Returns the Decode result, or
+// DecodeBadData when the output did not fit; *produced receives the bytes
+// written and *consumed the input bytes the stream occupied.
+int DecodeBuffer(const uint8_t* input, uint32_t inputSize, uint8_t* output, uint32_t capacity,
+                 uint32_t* produced, uint32_t* consumed);

@@ -1,0 +1,43 @@
+// Where decoded bytes go: memory, a file, or nowhere (a skipped file).
+#pragma once
+
+#include <cstdint>
+
+#include "../shared/platform.h"
+
+class OutputSink {
+public:
+    virtual ~OutputSink() {}
+    virtual bool IsReady() const = 0;
+    // The decoder hands over at most 32768 bytes at a time.
+    virtual int Write(const uint8_t* data, uint16_t length) = 0;
+};
+
+// Fills a buffer of known capacity. Output beyond the capacity is dropped
+// and remembered in `overflowed`: a damaged stream must never write past
+// the block it was given, and the decode that overflowed counts as failed.
+class MemorySink : public OutputSink {
+public:
+    MemorySink(uint8_t* destination, uint32_t capacity)
+        : destination(destination), room(capacity)
+    {
+    }
+    bool IsReady() const override { return destination != nullptr; }
+    int Write(const uint8_t* data, uint16_t length) override;
+
+    uint8_t* destination; // next byte to fill
+    uint32_t room;        // bytes left before the end of the block
+    bool overflowed = false;
+};
+
+// Writes into an open file; with the invalid handle the output is thrown
+// away, which is how a file that needs no installing is read past.
+class FileSink : public OutputSink {
+public:
+    explicit FileSink(FileHandle handle) : handle(handle) {}
+    bool IsReady() const override { return true; }
+    // 0 all written, 2 write failed, 3 short write.
+    int Write(const uint8_t* data, uint16_t length) override;
+
+    FileHandle handle;
+};

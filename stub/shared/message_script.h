@@ -1,0 +1,21 @@
+// Host-side ShowMessage: records every box and answers from a script, so
+// tests (and the command-line tools) can drive prompts without a screen.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ShownMessage {
+    std::string caption;
+    std::string text;
+    unsigned type;
+};
+
+// Answers given to the next boxes, in order. Once the script runs out a box
+// is answered as a user who gives up would: Cancel, or Yes to "give up?".
+void ScriptMessageAnswers(std::vector<int> answers);
+// Every box shown since the last ScriptMessageAnswers or ClearShownMessages.
+const std::vector<ShownMessage>& ShownMessages();
+void ClearShownMessages();
+// When set, each box is also printed to standard error (for the CLI).
+void EchoShownMessages(bool on);

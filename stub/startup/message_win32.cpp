@@ -1,0 +1,16 @@
+// ShowMessage for the stub: every box is captioned with the installer title
+// and owned by the frontmost window of ours that exists.
+#include <windows.h>
+
+#include "../shared/platform.h"
+#include "../shared/window_state.h"
+#include "messages.h"
+
+HWND FrameDialogWindow;
+HWND BackgroundWindow;
+
+int ShowMessage(const char* text, unsigned type)
+{
+    HWND owner = FrameDialogWindow ? FrameDialogWindow : BackgroundWindow;
+    return MessageBoxA(owner, text, GetMessageText(6, 0), type);
+}
