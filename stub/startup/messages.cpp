@@ -33,3 +33,54 @@ const char* GetMessageText(unsigned group, unsigned index)
         return empty;
     return slot + at;
 }
+
+void FormatText(char* out, unsigned size, const char* format, const char* text, long number)
+{
+    if (size == 0)
+        return;
+    unsigned used = 0;
+    bool textDone = false, numberDone = false;
+    auto put = [&](char c) {
+        if (used + 1 < size)
+            out[used++] = c;
+    };
+    for (const char* p = format; *p; ++p) {
+        if (*p != '%') {
+            put(*p);
+            continue;
+        }
+        const char* spec = p + 1;
+        if (*spec == '%') {
+            put('%');
+            p = spec;
+            continue;
+        }
+        const char* letter = *spec == 'l' ? spec + 1 : spec;
+        if (*letter == 's' && !textDone && text) {
+            for (const char* t = text; *t; ++t)
+                put(*t);
+            textDone = true;
+            p = letter;
+        } else if ((*letter == 'd' || *letter == 'i' || *letter == 'u') && !numberDone) {
+            char digits[24];
+            unsigned n = 0;
+            unsigned long magnitude = number < 0 && *letter != 'u' ? 0ul - static_cast<unsigned long>(number)
+                                                                    : static_cast<unsigned long>(number);
+            if (*letter == 'u')
+                magnitude &= 0xFFFFFFFFul;
+            do {
+                digits[n++] = static_cast<char>('0' + magnitude % 10);
+                magnitude /= 10;
+            } while (magnitude);
+            if (number < 0 && *letter != 'u')
+                put('-');
+            while (n)
+                put(digits[--n]);
+            numberDone = true;
+            p = letter;
+        } else {
+            put('%');
+        }
+    }
+    out[used] = 0;
+}

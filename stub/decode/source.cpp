@@ -1,0 +1,264 @@
+// The byte source of a decode, package volumes, and the decode entry
+// points.
+//
+// A source reads its file in 4096-byte requests. An unbounded source
+// (limit 0) reads a header stream to the end of the file and gives back
+// what the decoder did not take. A bounded source reads the file-data
+// region, which may continue in the volumes SETUP.D01, SETUP.D02, ...:
+// when a request comes back short it changes to the next volume, asking
+// for its disk when it cannot be opened.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "../shared/state.h"
+#include "../startup/messages.h"
+#include "decoder.h"
+
+namespace {
+
+// A volume whose head cannot be read is reopened at once this many times
+// before the user is asked for the disk again.
+const int HeadReadAttempts = 3;
+
+// VolumeBytesLeft never wraps below zero, even when a volume holds more
+// bytes than its head declares.
+void CountVolumeBytes(uint32_t read)
+{
+    VolumeBytesLeft = read < VolumeBytesLeft ? VolumeBytesLeft - read : 0;
+}
+
+} // namespace
+
+bool StreamDecoder::OpenSource(FileHandle fileHandle, uint32_t byteLimit)
+{
+    if (fileHandle == INVALID_FILE_HANDLE)
+        return false;
+    if (!AllocZeroedWithRetry(SourceBufferSize, &buffer))
+        return false;
+    ownsBuffer = true;
+    cursor = buffer;
+    available = 0;
+    handle = fileHandle;
+    limit = byteLimit;
+    bounded = byteLimit != 0;
+    return true;
+}
+
+void StreamDecoder::OpenMemorySource(const uint8_t* data, uint32_t size)
+{
+    ReleaseSource();
+    buffer = const_cast<uint8_t*>(data);
+    ownsBuffer = false;
+    cursor = data;
+    available = size;
+    handle = INVALID_FILE_HANDLE;
+    limit = 0;
+    bounded = true; // with its limit used up: nothing more to read
+}
+
+bool StreamDecoder::NextByte(uint8_t* byte)
+{
+    if (available == 0) {
+        FillBuffer();
+        if (available == 0)
+            return false;
+    }
+    *byte = *cursor++;
+    --available;
+    return true;
+}
+
+void StreamDecoder::FillBuffer()
+{
+    if (bounded && limit == 0)
+        return;
+    if (!buffer || handle == INVALID_FILE_HANDLE)
+        return;
+    uint32_t request = bounded && limit < SourceBufferSize ? limit : SourceBufferSize;
+    uint32_t got = ReadSome(handle, buffer, request);
+    cursor = buffer;
+    available = got;
+    if (!bounded)
+        return;
+
+    limit -= request;
+    CountVolumeBytes(got);
+    if (got == request)
+        return;
+
+    // This volume is used up, or failed inside: go on in the next one (or
+    // the same one again), at most once per fill.
+    handle = OpenNextVolume();
+    if (handle == INVALID_FILE_HANDLE)
+        throw VolumeAbandoned();
+    uint32_t more = ReadSome(handle, buffer + got, request - got);
+    available += more;
+    CountVolumeBytes(more);
+}
+
+void StreamDecoder::ReleaseSource()
+{
+    if (ownsBuffer) {
+        if (handle != INVALID_FILE_HANDLE && available > 0)
+            SeekBy(handle, -static_cast<int32_t>(available));
+        FreeAndClear(&buffer);
+    }
+    buffer = nullptr;
+    ownsBuffer = false;
+    cursor = nullptr;
+    available = 0;
+    handle = INVALID_FILE_HANDLE;
+}
+
+void ReplaceExtension(char* path, const char* extension)
+{
+    size_t length = std::strlen(path);
+    size_t cut = length;
+    for (size_t i = length; i > 0; --i) {
+        char c = path[i - 1];
+        if (c == '\\' || c == '/')
+            break;
+        if (c == '.') {
+            cut = i - 1;
+            break;
+        }
+    }
+    // Never past the path buffer: a name that cannot fit is cut, and the
+    // open that follows fails on it rather than on someone else's memory.
+    size_t room = PathSize - 1 - cut;
+    size_t extensionLength = std::strlen(extension);
+    if (extensionLength > room)
+        extensionLength = room;
+    std::memcpy(path + cut, extension, extensionLength);
+    path[cut + extensionLength] = 0;
+}
+
+FileHandle OpenNextVolume()
+{
+    CloseFile(PackageHandle);
+    PackageHandle = INVALID_FILE_HANDLE;
+
+    bool resumed = VolumeBytesLeft != 0;
+    uint32_t resumeOffset = 0;
+    uint32_t bytesLeftBefore = VolumeBytesLeft;
+    if (resumed) {
+        // The read failed inside this volume: open it again and go on.
+        resumeOffset = VolumeDataLength - VolumeBytesLeft;
+    } else {
+        ++VolumeNumber;
+        char extension[16];
+        std::snprintf(extension, sizeof extension, ".D%02u", static_cast<unsigned>(VolumeNumber));
+        ReplaceExtension(PackagePath, extension);
+    }
+
+    int headFailures = 0;
+    for (;;) {
+        PackageHandle = headFailures < HeadReadAttempts ? OpenExisting(PackagePath, 0) : INVALID_FILE_HANDLE;
+        if (PackageHandle == INVALID_FILE_HANDLE) {
+            headFailures = 0;
+            char text[200];
+            FormatText(text, sizeof text, GetMessageText(6, 28), nullptr, static_cast<long>(VolumeNumber) + 1);
+            if (ShowMessage(text, MessageOkCancel) == AnswerOk)
+                continue;
+            if (ShowMessage(GetMessageText(6, 13), MessageYesNo) != AnswerYes)
+                continue;
+            PageResult = PageCancel;
+            ErrorCode = ErrorNotCompleted;
+            PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = nullptr;
+            return INVALID_FILE_HANDLE;
+        }
+        uint8_t head[4];
+        if (ReadExact(PackageHandle, head, 4) != 0) {
+            CloseFile(PackageHandle);
+            PackageHandle = INVALID_FILE_HANDLE;
+            VolumeDataLength = 0;
+            VolumeBytesLeft = 0;
+            ++headFailures;
+            continue;
+        }
+        VolumeDataLength = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
+        break;
+    }
+
+    if (!resumed) {
+        VolumeBytesLeft = VolumeDataLength;
+        return PackageHandle;
+    }
+    VolumeBytesLeft = bytesLeftBefore;
+    if (SeekBy(PackageHandle, static_cast<int32_t>(resumeOffset)) != resumeOffset + 4) {
+        CloseFile(PackageHandle);
+        PackageHandle = INVALID_FILE_HANDLE;
+        VolumeDataLength = 0;
+        VolumeBytesLeft = 0;
+    }
+    return PackageHandle;
+}
+
+namespace {
+
+// Runs one decode into `sink`, which it takes over. An abandoned volume
+// (or any other exception) ends the decode as failed.
+bool RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memory)
+{
+    if (!sink)
+        return false;
+    if (!sink->IsReady()) {
+        delete sink;
+        return false;
+    }
+    decoder.sink = sink;
+    int result;
+    try {
+        result = decoder.Decode();
+    } catch (...) {
+        result = -1;
+    }
+    decoder.ReleaseSource();
+    decoder.sink = nullptr;
+    bool overflowed = memory && memory->overflowed;
+    delete sink;
+    return result == DecodeOk && !overflowed;
+}
+
+} // namespace
+
+bool DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle handle, uint32_t limit)
+{
+    StreamDecoder decoder;
+    if (!decoder.OpenSource(handle, limit))
+        return false;
+    MemorySink* sink = new (std::nothrow) MemorySink(destination, capacity);
+    return RunDecode(decoder, sink, sink);
+}
+
+bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit)
+{
+    return DecodeToMemory(destination, BlockSize(destination), handle, limit);
+}
+
+bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit)
+{
+    StreamDecoder decoder;
+    if (!decoder.OpenSource(packageHandle, limit))
+        return false;
+    return RunDecode(decoder, new (std::nothrow) FileSink(outputHandle), nullptr);
+}
+
+int DecodeBuffer(const uint8_t* input, uint32_t inputSize, uint8_t* output, uint32_t capacity,
+                 uint32_t* produced, uint32_t* consumed)
+{
+    StreamDecoder decoder;
+    decoder.OpenMemorySource(input, inputSize);
+    MemorySink sink(output, capacity);
+    decoder.sink = &sink;
+    int result = decoder.Decode();
+    decoder.sink = nullptr;
+    if (produced)
+        *produced = capacity - sink.room;
+    if (consumed)
+        *consumed = inputSize - decoder.available;
+    if (result == DecodeOk && sink.overflowed)
+        result = DecodeBadData;
+    return result;
+}
