@@ -28,8 +28,10 @@ void CompactHeap()
 
 void* RawAlloc(uint32_t size)
 {
-    if (AllocationFailureCountdown >= 0 && AllocationFailureCountdown-- == 0)
+    if (AllocationFailureCountdown == 0)
         return nullptr;
+    if (AllocationFailureCountdown > 0)
+        --AllocationFailureCountdown;
     if (size > UINT32_MAX - PrefixSize)
         return nullptr;
     unsigned char* raw = static_cast<unsigned char*>(std::malloc(size + PrefixSize));

@@ -67,6 +67,6 @@ enum : int { AnswerOk = 1, AnswerCancel = 2, AnswerYes = 6, AnswerNo = 7 };
 // and returns the button pressed.
 int ShowMessage(const char* text, unsigned type);
 
-// Test hook: when >= 0, the allocation with this number (counting down from
-// it on every call) fails, to reach out-of-memory paths. -1 = never.
+// Test hook for out-of-memory paths: when >= 0, this many more allocations
+// succeed and every one after them fails, retries included. -1 = off.
 extern int AllocationFailureCountdown;
