@@ -2,6 +2,7 @@
 // tests (and the command-line tools) can drive prompts without a screen.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,8 @@ void ScriptMessageAnswers(std::vector<int> answers);
 // Every box shown since the last ScriptMessageAnswers or ClearShownMessages.
 const std::vector<ShownMessage>& ShownMessages();
 void ClearShownMessages();
+// Called for each box before the script is consulted; a non-zero return is
+// the answer (a test can change files while "the user" looks at a prompt).
+void SetMessageHook(std::function<int(const ShownMessage&)> hook);
 // When set, each box is also printed to standard error (for the CLI).
 void EchoShownMessages(bool on);

@@ -10,6 +10,7 @@ namespace {
 std::deque<int> Answers;
 std::vector<ShownMessage> Shown;
 bool Echo;
+std::function<int(const ShownMessage&)> Hook;
 } // namespace
 
 void ScriptMessageAnswers(std::vector<int> answers)
@@ -21,12 +22,17 @@ void ScriptMessageAnswers(std::vector<int> answers)
 const std::vector<ShownMessage>& ShownMessages() { return Shown; }
 void ClearShownMessages() { Shown.clear(); }
 void EchoShownMessages(bool on) { Echo = on; }
+void SetMessageHook(std::function<int(const ShownMessage&)> hook) { Hook = std::move(hook); }
 
 int ShowMessage(const char* text, unsigned type)
 {
     Shown.push_back({GetMessageText(6, 0), text ? text : "", type});
     if (Echo)
         std::fprintf(stderr, "%s\n", text ? text : "");
+    if (Hook) {
+        if (int answer = Hook(Shown.back()))
+            return answer;
+    }
     if (!Answers.empty()) {
         int answer = Answers.front();
         Answers.pop_front();
