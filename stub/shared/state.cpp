@@ -14,6 +14,44 @@ uint32_t VolumeNumber;
 uint32_t VolumeDataLength;
 uint32_t VolumeBytesLeft;
 
+// Marker "ww" "gT)H", StubLength, reserved, StartPage default (none),
+// reserved. Not const, so that it stays in initialised data.
+volatile uint8_t StampRecord[StampRecordSize] = {
+    0x77, 0x77, 0x67, 0x54, 0x29, 0x48, // marker
+    0, 0, 0, 0,                         // StubLength
+    0, 0, 0, 0, 0, 0, 0, 0,             // reserved
+    0xFF, 0xFF,                         // StartPage: wizard mode
+    0, 0, 0, 0,                         // reserved
+};
+
+uint32_t StubLength()
+{
+    return StampRecord[6] | StampRecord[7] << 8 | StampRecord[8] << 16 | static_cast<uint32_t>(StampRecord[9]) << 24;
+}
+
+uint16_t StampStartPage() { return static_cast<uint16_t>(StampRecord[18] | StampRecord[19] << 8); }
+
+uint32_t HeaderFlags;
+uint16_t StartPage = WizardMode;
+uint8_t* FrameBitmap;
+uint8_t* BackgroundBitmap;
+char* UninstallName;
+char* BackgroundTitle;
+uint32_t PrevDirRootIndex;
+char* PrevDirKey;
+char* PrevDirValue;
+char* PrevDirIniFile;
+char* PrevDirIniSection;
+char* PrevDirIniKey;
+uint8_t* TemplateBlob;
+uint32_t TemplateBlobSize;
+uint8_t* FileTable;
+uint32_t EntryCount;
+uint8_t* FirstEntry;
+uint8_t* TitleStyle;
+bool PackageComplete;
+uint32_t DataLengthOffset;
+
 char* MessageGroups[MessageGroupCount];
 
 int PageResult;

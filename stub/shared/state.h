@@ -23,6 +23,44 @@ extern uint32_t VolumeNumber;     // 0 = the package file itself
 extern uint32_t VolumeDataLength; // data bytes in the current volume
 extern uint32_t VolumeBytesLeft;  // of those, not yet read by bounded sources
 
+// The stamp record in the program's initialised data: the authoring tool
+// finds it by its marker and patches StubLength and the StartPage default.
+const uint32_t StampRecordSize = 24;
+extern volatile uint8_t StampRecord[StampRecordSize];
+uint32_t StubLength();
+uint16_t StampStartPage();
+
+// Header variables, written by the header reader and read everywhere. Each
+// pointer is null or an owned buffer, freed by FreeHeaderData at exit.
+enum : uint32_t {
+    FlagFullScreen = 1,       // full-screen background window
+    FlagFolderEditable = 2,   // the directory page lets the user change it
+    FlagRecordInRegistry = 4, // write the folder back to the registry
+    FlagRecordInProfile = 8,  // write the folder back to a profile file
+};
+extern uint32_t HeaderFlags;
+extern uint16_t StartPage; // 0xFFFF = wizard mode
+const uint16_t WizardMode = 0xFFFF;
+extern uint8_t* FrameBitmap;
+extern uint8_t* BackgroundBitmap;
+extern char* UninstallName;
+extern char* BackgroundTitle;
+extern uint32_t PrevDirRootIndex;
+extern char* PrevDirKey;
+extern char* PrevDirValue;
+extern char* PrevDirIniFile;
+extern char* PrevDirIniSection;
+extern char* PrevDirIniKey;
+extern uint8_t* TemplateBlob;
+extern uint32_t TemplateBlobSize;
+extern uint8_t* FileTable;
+extern uint32_t EntryCount;
+extern uint8_t* FirstEntry;
+extern uint8_t* TitleStyle; // 68 bytes when present
+const uint32_t TitleStyleSize = 68;
+extern bool PackageComplete;
+extern uint32_t DataLengthOffset; // file offset right after the terminator's head
+
 // Message groups 0..8, each null or an unpacked group.
 const int MessageGroupCount = 9;
 extern char* MessageGroups[MessageGroupCount];

@@ -1,0 +1,64 @@
+// The file table: one FileEntry per packaged file, back to back. Portable:
+// the stub installs from it, the authoring tool writes and reads it.
+#pragma once
+
+#include <cstdint>
+
+// Field offsets inside a FileEntry (little-endian).
+enum : uint32_t {
+    EntryNextOffset = 0,  // u16: size of this entry
+    EntryStatus = 2,      // u16: written at run time
+    EntryIconIndex = 4,   // u16
+    EntryPackedSize = 6,  // u32: bytes of its stream in the file-data region
+    EntryFileSize = 10,   // u32
+    EntryChecksum = 14,   // u32: RotateAddSum of the file
+    EntryFlags = 18,      // byte
+    EntryLocation = 19,   // byte: 0 install folder, 1 Windows, 2 shared system, 3 font
+    EntryAfterAction = 20, // byte: 0 none, 1 view, 2 launch
+    EntrySharedCount = 21, // byte
+    EntryUninstallMode = 22, // byte: 0 leave, 1 remove at uninstall, 2 external file
+    EntrySpecialKind = 23,  // byte: 0 none, 1 screen saver, 2 self-registering
+    EntryFixedSize = 24,
+    VersionBlockSize = 20,
+    FileTimesSize = 24,
+};
+
+enum : uint8_t {
+    FlagUninstallerFile = 1,
+    FlagCheckVersion = 2,
+    FlagCheckLanguage = 4,
+    FlagHasFileTimes = 8,
+};
+
+enum : uint16_t { StatusNone = 0, StatusReplaced = 23, StatusCreated = 25, StatusFailed = 27, StatusAtRestart = 500 };
+
+enum EntryStringIndex { FileNameString, MenuFoldersString, MenuLinkNameString, MenuLinkArgsString,
+                        DesktopLinkNameString, DesktopLinkArgsString, EntryStringCount };
+
+inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t ReadU32(const uint8_t* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline void WriteU16(uint8_t* p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Offset of the six strings: after the fixed part and the optional blocks.
+uint32_t EntryStringsOffset(const uint8_t* entry);
+// String n (0..5) of an entry.
+const char* EntryString(const uint8_t* entry, int n);
+const uint8_t* NextEntry(const uint8_t* entry);
+inline uint8_t* NextEntry(uint8_t* entry) { return const_cast<uint8_t*>(NextEntry(static_cast<const uint8_t*>(entry))); }
+
+// True when `size` bytes hold a u32 count and that many well-formed
+// entries: each at least as long as its parts, inside the table, with its
+// six strings ending inside the entry. Everything that walks the table
+// relies on this having been checked once when the header was read.
+bool CheckFileTable(const uint8_t* table, uint32_t size);
+
+// Checksum of a file's bytes: rotate left by one and add, per 4-byte
+// little-endian word, then per remaining byte.
+uint32_t RotateAddSum(const uint8_t* bytes, uint32_t length, uint32_t sum);
