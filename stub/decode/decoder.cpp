@@ -12,6 +12,8 @@
 
 #include "decoder.h"
 
+namespace zevrin {
+
 namespace {
 
 const uint32_t WindowMask = WindowSize - 1;
@@ -447,3 +449,5 @@ int StreamDecoder::Decode()
         FlushWindow();
     return result;
 }
+
+} // namespace zevrin

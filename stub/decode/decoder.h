@@ -19,6 +19,8 @@
 #include "../shared/platform.h"
 #include "sink.h"
 
+namespace zevrin {
+
 // Results of Decode, and of BuildHuffmanTable where they overlap.
 enum : int {
     DecodeOk = 0,
@@ -143,3 +145,5 @@ bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t li
 // written and *consumed the input bytes the stream occupied.
 int DecodeBuffer(const uint8_t* input, uint32_t inputSize, uint8_t* output, uint32_t capacity,
                  uint32_t* produced, uint32_t* consumed);
+
+} // namespace zevrin

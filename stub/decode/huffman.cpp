@@ -9,6 +9,8 @@
 
 #include "decoder.h"
 
+namespace zevrin {
+
 namespace {
 
 const unsigned MaxCodeLength = 16;
@@ -187,3 +189,5 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
     *actualWidth = levelWidth[0];
     return (left != 0 && maxLen != 1) ? TableIncomplete : 0;
 }
+
+} // namespace zevrin

@@ -5,6 +5,8 @@
 
 #include "../shared/platform.h"
 
+namespace zevrin {
+
 class OutputSink {
 public:
     virtual ~OutputSink() {}
@@ -41,3 +43,5 @@ public:
 
     FileHandle handle;
 };
+
+} // namespace zevrin

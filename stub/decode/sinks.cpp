@@ -3,6 +3,8 @@
 
 #include "sink.h"
 
+namespace zevrin {
+
 int MemorySink::Write(const uint8_t* data, uint16_t length)
 {
     uint32_t fits = length <= room ? length : room;
@@ -22,3 +24,5 @@ int FileSink::Write(const uint8_t* data, uint16_t length)
         return 0;
     return WriteExact(handle, data, length);
 }
+
+} // namespace zevrin

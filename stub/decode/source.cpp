@@ -15,6 +15,8 @@
 #include "../startup/messages.h"
 #include "decoder.h"
 
+namespace zevrin {
+
 namespace {
 
 // A volume whose head cannot be read is reopened at once this many times
@@ -262,3 +264,5 @@ int DecodeBuffer(const uint8_t* input, uint32_t inputSize, uint8_t* output, uint
         result = DecodeBadData;
     return result;
 }
+
+} // namespace zevrin

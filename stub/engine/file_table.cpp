@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+namespace zevrin {
+
 uint32_t EntryStringsOffset(const uint8_t* entry)
 {
     uint32_t at = EntryFixedSize;
@@ -58,3 +60,5 @@ uint32_t RotateAddSum(const uint8_t* bytes, uint32_t length, uint32_t sum)
         sum = ((sum << 1) | (sum >> 31)) + bytes[i];
     return sum;
 }
+
+} // namespace zevrin

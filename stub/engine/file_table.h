@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace zevrin {
+
 // Field offsets inside a FileEntry (little-endian).
 enum : uint32_t {
     EntryNextOffset = 0,  // u16: size of this entry
@@ -62,3 +64,5 @@ bool CheckFileTable(const uint8_t* table, uint32_t size);
 // Checksum of a file's bytes: rotate left by one and add, per 4-byte
 // little-endian word, then per remaining byte.
 uint32_t RotateAddSum(const uint8_t* bytes, uint32_t length, uint32_t sum);
+
+} // namespace zevrin

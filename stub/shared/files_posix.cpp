@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+namespace zevrin {
+
 namespace {
 
 int Fd(FileHandle handle)
@@ -95,3 +97,5 @@ void CloseFile(FileHandle handle)
     if (handle != INVALID_FILE_HANDLE)
         ::close(Fd(handle));
 }
+
+} // namespace zevrin

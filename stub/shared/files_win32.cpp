@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace zevrin {
+
 FileHandle OpenExisting(const char* path, int mode)
 {
     DWORD access = GENERIC_READ;
@@ -66,3 +68,5 @@ void CloseFile(FileHandle handle)
     if (handle != INVALID_HANDLE_VALUE)
         CloseHandle(handle);
 }
+
+} // namespace zevrin

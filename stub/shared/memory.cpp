@@ -10,6 +10,8 @@
 #include <malloc.h>
 #endif
 
+namespace zevrin {
+
 int AllocationFailureCountdown = -1;
 
 namespace {
@@ -81,3 +83,5 @@ uint32_t BlockSize(const void* block)
     std::memcpy(&size, static_cast<const unsigned char*>(block) - PrefixSize, sizeof size);
     return size;
 }
+
+} // namespace zevrin

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace zevrin {
+
 struct ShownMessage {
     std::string caption;
     std::string text;
@@ -23,3 +25,5 @@ void ClearShownMessages();
 void SetMessageHook(std::function<int(const ShownMessage&)> hook);
 // When set, each box is also printed to standard error (for the CLI).
 void EchoShownMessages(bool on);
+
+} // namespace zevrin

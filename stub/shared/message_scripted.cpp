@@ -6,6 +6,8 @@
 #include "message_script.h"
 #include "platform.h"
 
+namespace zevrin {
+
 namespace {
 std::deque<int> Answers;
 std::vector<ShownMessage> Shown;
@@ -44,3 +46,5 @@ int ShowMessage(const char* text, unsigned type)
     default: return AnswerOk;
     }
 }
+
+} // namespace zevrin

@@ -6,10 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace zevrin {
+
 // A Win32 HANDLE in the stub; on the host a file descriptor carried in a
 // pointer. INVALID_FILE_HANDLE has the value of INVALID_HANDLE_VALUE.
 typedef void* FileHandle;
-#define INVALID_FILE_HANDLE ((FileHandle)(intptr_t)-1)
+#define INVALID_FILE_HANDLE ((::zevrin::FileHandle)(intptr_t)-1)
+
 
 // mode 1: write, no sharing; mode 2: read and write, others may read;
 // anything else: read, others may read.
@@ -70,3 +73,5 @@ int ShowMessage(const char* text, unsigned type);
 // Test hook for out-of-memory paths: when >= 0, this many more allocations
 // succeed and every one after them fails, retries included. -1 = off.
 extern int AllocationFailureCountdown;
+
+} // namespace zevrin

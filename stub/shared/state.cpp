@@ -1,6 +1,8 @@
 // Definitions of the program-wide state declared in state.h.
 #include "state.h"
 
+namespace zevrin {
+
 char PackageSourcePath[PathSize];
 char PackagePath[PathSize];
 char InstallDir[PathSize];
@@ -59,3 +61,5 @@ int ErrorCode;
 const uint8_t* PendingViewEntry;
 const uint8_t* PendingLaunchEntry;
 const uint8_t* PendingScreenSaverEntry;
+
+} // namespace zevrin

@@ -6,6 +6,8 @@
 
 #include "platform.h"
 
+namespace zevrin {
+
 const uint32_t PathSize = 260; // 259 characters and the terminator
 
 // Path buffers, alive for the whole run.
@@ -83,3 +85,5 @@ enum : int {
     ErrorChecksum = 21,
     ErrorNotReplaced = 22
 };
+
+} // namespace zevrin

@@ -3,5 +3,9 @@
 
 #include <windows.h>
 
+namespace zevrin {
+
 extern HWND FrameDialogWindow; // the wizard's frame dialog, once it exists
 extern HWND BackgroundWindow;  // the top-level background window
+
+} // namespace zevrin

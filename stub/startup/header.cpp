@@ -15,6 +15,8 @@
 #include "../shared/state.h"
 #include "messages.h"
 
+namespace zevrin {
+
 namespace {
 
 enum BodyKind { RawU32, RawU16, Text, Buffer, InstallDirText, Groups, Files, Style, Terminator };
@@ -297,3 +299,5 @@ void FreeHeaderData()
     for (int i = 0; i < MessageGroupCount; ++i)
         FreeAndClear(&MessageGroups[i]);
 }
+
+} // namespace zevrin

@@ -6,6 +6,8 @@
 
 #include "../shared/platform.h"
 
+namespace zevrin {
+
 enum : uint16_t {
     TagHeaderFlags = 4660,
     TagDefaultInstallDir = 4661,
@@ -50,3 +52,5 @@ int ReadRecordBody(FileHandle handle, const RecordHead& head, uint8_t** out);
 
 // Frees every header buffer (at exit).
 void FreeHeaderData();
+
+} // namespace zevrin

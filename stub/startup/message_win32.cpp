@@ -6,6 +6,8 @@
 #include "../shared/window_state.h"
 #include "messages.h"
 
+namespace zevrin {
+
 HWND FrameDialogWindow;
 HWND BackgroundWindow;
 
@@ -14,3 +16,5 @@ int ShowMessage(const char* text, unsigned type)
     HWND owner = FrameDialogWindow ? FrameDialogWindow : BackgroundWindow;
     return MessageBoxA(owner, text, GetMessageText(6, 0), type);
 }
+
+} // namespace zevrin

@@ -7,6 +7,8 @@
 
 #include "../shared/state.h"
 
+namespace zevrin {
+
 const char* GetMessageText(unsigned group, unsigned index)
 {
     static const char empty[1] = "";
@@ -84,3 +86,5 @@ void FormatText(char* out, unsigned size, const char* format, const char* text, 
     }
     out[used] = 0;
 }
+
+} // namespace zevrin

@@ -1,6 +1,8 @@
 // Text lookup in the package's message groups.
 #pragma once
 
+namespace zevrin {
+
 // Text `index` of message group `group`. Never null: a missing group or
 // index, or a group whose strings run out before `index`, gives "".
 // Valid until the header data is freed.
@@ -12,3 +14,5 @@ const char* GetMessageText(unsigned group, unsigned index);
 // the package, so unlike wsprintfA this never reads an argument that was
 // not passed. The result is cut to fit `size` bytes and always ends.
 void FormatText(char* out, unsigned size, const char* format, const char* text, long number);
+
+} // namespace zevrin

@@ -9,6 +9,8 @@
 #include "../../stub/decode/decoder.h"
 #include "stream_builder.h"
 
+using namespace zevrin;
+
 namespace {
 
 std::vector<uint8_t> Hex(const std::string& text)

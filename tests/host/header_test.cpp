@@ -13,6 +13,8 @@
 #include "stream_builder.h"
 #include "test_support.h"
 
+using namespace zevrin;
+
 namespace {
 
 std::vector<uint8_t> Bytes(const std::string& text, bool terminate = true)

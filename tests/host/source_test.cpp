@@ -12,6 +12,8 @@
 #include "stream_builder.h"
 #include "test_support.h"
 
+using namespace zevrin;
+
 namespace {
 
 std::string Noise(size_t size, uint32_t seed)

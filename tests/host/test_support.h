@@ -19,6 +19,8 @@
 
 #include "../../stub/shared/state.h"
 
+using namespace zevrin;
+
 class TempDir {
 public:
     TempDir()
