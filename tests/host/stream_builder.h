@@ -60,7 +60,7 @@ public:
     // A match in a fixed-code block: length 3..258, distance 1..32768.
     StreamBuilder& FixedMatch(unsigned length, unsigned distance)
     {
-        unsigned symbol, extra, base;
+        unsigned symbol = 0, extra = 0, base = 0;
         LengthSymbol(length, &symbol, &extra, &base);
         FixedSymbol(symbol).Put(length - base, extra);
         DistanceSymbol(distance, &symbol, &extra, &base);
