@@ -56,7 +56,17 @@ uint32_t DataLengthOffset;
 
 char* MessageGroups[MessageGroupCount];
 
+bool IsWindowsNT;
+bool IsWindowsNT4;
+bool DeleteSelfMode;
+
 int PageResult;
+int CurrentPage;
+unsigned ButtonState;
+int LaunchChecked = 1;
+bool ReadOnlyFilesFound;
+bool InstallRunning;
+bool RebootNeeded;
 int ErrorCode;
 const uint8_t* PendingViewEntry;
 const uint8_t* PendingLaunchEntry;

@@ -67,9 +67,27 @@ extern uint32_t DataLengthOffset; // file offset right after the terminator's he
 const int MessageGroupCount = 9;
 extern char* MessageGroups[MessageGroupCount];
 
+// Platform and command line, learnt at start-up.
+extern bool IsWindowsNT;  // NT family: MoveFileExA for restart work
+extern bool IsWindowsNT4; // NT 4: solid gradient bands
+extern bool DeleteSelfMode; // /DEL: the running file goes at the next restart
+
 // Page-run state and the outcome of the installation.
 enum : int { PageRunning = 0, PageNext = 1, PageCancel = 2, PageBack = 1007 };
 extern int PageResult;
+extern int CurrentPage; // 0..6, -1 = the wizard is over
+const int PageCount = 7;
+enum : unsigned {
+    ButtonBack = 1,
+    ButtonNext = 2,
+    ButtonCancel = 4,
+    ButtonQuietCancel = 0x100, // Cancel ends without asking
+};
+extern unsigned ButtonState;
+extern int LaunchChecked;      // launch the program after the wizard
+extern bool ReadOnlyFilesFound; // set by the disk-space check
+extern bool InstallRunning;
+extern bool RebootNeeded;
 extern int ErrorCode; // also the group 6 index of its text
 extern const uint8_t* PendingViewEntry;
 extern const uint8_t* PendingLaunchEntry;

@@ -8,12 +8,9 @@
 
 namespace zevrin {
 
-HWND FrameDialogWindow;
-HWND BackgroundWindow;
-
 int ShowMessage(const char* text, unsigned type)
 {
-    HWND owner = FrameDialogWindow ? FrameDialogWindow : BackgroundWindow;
+    HWND owner = FrameDialog ? FrameDialog : BackgroundWindow;
     return MessageBoxA(owner, text, GetMessageText(6, 0), type);
 }
 

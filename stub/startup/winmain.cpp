@@ -1,16 +1,245 @@
-// Entry point of the stub. For now it reads the package header appended to
-// its own file and reports through the exit code; the wizard follows.
+// Entry point and the order of one run: single instance, platform, command
+// line, delete-self or relaunch from removable media, header, windows, the
+// wizard, and what must wait until the wizard is gone.
+//
+// Exit codes: 0 after a normal run, after handing over to a running
+// instance or to a relaunched copy, and when the window class cannot be
+// registered; -1 when the package header cannot be read or the background
+// window cannot be created.
 #include <windows.h>
 
-#include "../shared/state.h"
-#include "header.h"
+#include <cstdio>
+#include <cstring>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+#include "../background/background.h"
+#include "../engine/paths.h"
+#include "../engine/restart.h"
+#include "../pages/pages.h"
+#include "../shared/state.h"
+#include "../shared/window_state.h"
+#include "command_line.h"
+#include "header.h"
+#include "messages.h"
+#include "sequencer.h"
+
+namespace zevrin {
+
+namespace {
+
+const int IconResource = 800;
+const int RelaunchNames = 999; // _inst0.exe .. _inst998.exe
+
+// Another instance's background window comes to the front instead.
+bool ProgramStartup(HINSTANCE instance)
 {
-    using namespace zevrin;
-    if (!GetModuleFileNameA(nullptr, PackageSourcePath, PathSize))
+    HWND other = FindWindowA(BackgroundClassName, nullptr);
+    if (other) {
+        HWND popup = GetLastActivePopup(other);
+        BringWindowToTop(other);
+        if (IsIconic(other))
+            ShowWindow(other, SW_RESTORE);
+        if (popup != other)
+            BringWindowToTop(popup);
+        return false;
+    }
+    ModuleInstance = instance;
+    OleInitialize(nullptr);
+    CreateFaceBrush();
+    GetModuleFileNameA(ModuleInstance, PackageSourcePath, PathSize);
+    return true;
+}
+
+void ReadPlatform()
+{
+    OSVERSIONINFOA version;
+    std::memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    IsWindowsNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    IsWindowsNT4 = IsWindowsNT && version.dwMajorVersion == 4;
+}
+
+// The root GetDriveTypeA is asked about: "A:\" for a drive path, the whole
+// path for anything else (UNC paths included).
+void DriveRoot(char* path)
+{
+    if (path[0] == '\\' && path[1] == '\\')
+        return;
+    if (path[0] && path[1] == ':')
+        path[3] = 0;
+}
+
+// Started from a floppy or other removable drive: copy the program's own
+// image (never the package) to the temporary folder and start that copy
+// with /S pointing back at the package, so the disk can be changed.
+bool RelaunchFromRemovable(int showCommand)
+{
+    GetModuleFileNameA(ModuleInstance, DestPath, PathSize);
+    char root[PathSize];
+    std::memcpy(root, DestPath, PathSize);
+    DriveRoot(root);
+    if (GetDriveTypeA(root) != DRIVE_REMOVABLE)
+        return false;
+
+    FileHandle copy = INVALID_FILE_HANDLE;
+    for (int n = 0; n < RelaunchNames && copy == INVALID_FILE_HANDLE; ++n) {
+        if (!GetTempPathA(PathSize, TempPath))
+            return false;
+        AppendBackslash(TempPath);
+        char name[32];
+        wsprintfA(name, "_inst%d.exe", n);
+        if (std::strlen(TempPath) + std::strlen(name) >= PathSize)
+            return false;
+        std::strcat(TempPath, name);
+        FileHandle existing = OpenExisting(TempPath, 0);
+        if (existing != INVALID_FILE_HANDLE) {
+            CloseFile(existing);
+            continue;
+        }
+        copy = CreateAlways(TempPath);
+    }
+    if (copy == INVALID_FILE_HANDLE)
+        return false;
+
+    FileHandle source = OpenExisting(PackageSourcePath, 0);
+    if (source == INVALID_FILE_HANDLE) {
+        CloseFile(copy);
+        return false;
+    }
+    uint8_t* image = nullptr;
+    if (AllocWithRetry(StubLength(), &image)) {
+        ReadExact(source, image, StubLength());
+        WriteExact(copy, image, StubLength());
+        FreeAndClear(&image);
+    }
+    CloseFile(source);
+    CloseFile(copy);
+
+    // _instN.exe /S "<package>" /DEL, built behind the copy's path.
+    size_t length = std::strlen(TempPath);
+    if (length + std::strlen(PackageSourcePath) + sizeof " /S\"\" /DEL" > PathSize * 2)
+        return false;
+    char commandLine[PathSize * 2];
+    std::snprintf(commandLine, sizeof commandLine, "%s /S\"%s\" /DEL", TempPath, PackageSourcePath);
+    WinExec(commandLine, showCommand);
+    return true;
+}
+
+bool RegisterBackgroundClass()
+{
+    WNDCLASSA windowClass;
+    std::memset(&windowClass, 0, sizeof windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = BackgroundWndProc;
+    windowClass.hInstance = ModuleInstance;
+    windowClass.hIcon = LoadIconA(ModuleInstance, MAKEINTRESOURCEA(IconResource));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+    windowClass.lpszClassName = BackgroundClassName;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+bool CreateBackgroundWindow()
+{
+    DWORD style = (HeaderFlags & FlagFullScreen) ? WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN
+                                                 : WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    BackgroundWindow = CreateWindowExA(0, BackgroundClassName, GetMessageText(6, 0), style, 0, 0, ScreenWidth,
+                                       ScreenHeight, nullptr, nullptr, ModuleInstance, nullptr);
+    if (!BackgroundWindow)
+        return false;
+    ScreenCentreX = ScreenWidth / 2;
+    ScreenCentreY = ScreenHeight / 2;
+    return true;
+}
+
+// In windowed mode the background becomes a captioned window exactly
+// around the frame dialog, where the dialog placed itself.
+void FitBackgroundAroundFrame()
+{
+    RECT frame;
+    GetWindowRect(FrameDialog, &frame);
+    AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0);
+    SetWindowPos(BackgroundWindow, nullptr, frame.left, frame.top, frame.right - frame.left,
+                 frame.bottom - frame.top, SWP_NOZORDER);
+    SetWindowPos(FrameDialog, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void RunFrameAndWizard()
+{
+    unsigned number = (HeaderFlags & FlagFullScreen) ? TemplateFrameFullScreen : TemplateFrameWindowed;
+    void* frameTemplate = LoadTemplate(number);
+    if (frameTemplate)
+        FrameDialog = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
+                                                 BackgroundWindow, FrameDialogProc, 0);
+    if (FrameDialog) {
+        if (!(HeaderFlags & FlagFullScreen))
+            FitBackgroundAroundFrame();
+        ShowWindow(BackgroundWindow, SW_SHOWNORMAL);
+        UpdateWindow(BackgroundWindow);
+        RunWizard();
+        DestroyWindow(FrameDialog);
+        FrameDialog = nullptr;
+    }
+    FreeTemplate(frameTemplate);
+}
+
+void DrainMessages()
+{
+    DestroyWindow(BackgroundWindow);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
+        DispatchMessageA(&message);
+    BackgroundWindow = nullptr;
+}
+
+void ProgramTeardown()
+{
+    OleUninitialize();
+    if (FaceBrushOwned && FaceBrush)
+        DeleteObject(FaceBrush);
+    FaceBrush = nullptr;
+    if (PageFont)
+        DeleteObject(PageFont);
+    PageFont = nullptr;
+}
+
+int Run(HINSTANCE instance, const char* commandLine, int showCommand)
+{
+    if (!ProgramStartup(instance))
+        return 0;
+    ReadPlatform();
+    ParseCommandLine(commandLine);
+    if (DeleteSelfMode) {
+        GetModuleFileNameA(ModuleInstance, DestPath, PathSize);
+        ScheduleAtRestart(nullptr, DestPath);
+    } else if (RelaunchFromRemovable(showCommand)) {
+        ProgramTeardown();
+        return 0;
+    }
+    if (!RegisterBackgroundClass())
+        return 0;
+    ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
+    ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
+    if (!ReadPackageHeader())
         return -1;
-    int code = ReadPackageHeader() ? 0 : -1;
+    // The proposal of a previous installation's folder comes with the
+    // installation engine; until then the package's default stands.
+    if (!CreateBackgroundWindow())
+        return -1;
+    RunFrameAndWizard();
+    // Screen-saver installation and the launch of the installed program
+    // come with the installation engine, which marks the entries for them.
+    DrainMessages();
     FreeHeaderData();
-    return code;
+    ProgramTeardown();
+    return 0;
+}
+
+} // namespace
+
+} // namespace zevrin
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand)
+{
+    return zevrin::Run(instance, commandLine, showCommand);
 }

@@ -1,0 +1,11 @@
+// Replacing and deleting files at the next restart.
+#pragma once
+
+namespace zevrin {
+
+// With a target, source replaces target at the next restart; without one
+// (null), source is deleted then. The NT family uses MoveFileExA, the older
+// family the "Rename" section of WININIT.INI. Nothing is reported.
+void ScheduleAtRestart(const char* target, const char* source);
+
+} // namespace zevrin

@@ -1,0 +1,51 @@
+// The wizard's pages and the frame dialog that hosts them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace zevrin {
+
+// Control identifiers shared by the package's templates.
+enum : int {
+    IdNext = 1,
+    IdCancel = 2,
+    IdPageText0 = 1000, // 1000..1003: texts 1..4 of the page's group
+    IdPlaceholder = 1006, // pages are moved to its top-left corner
+    IdBack = 1007,
+    IdFramePicture = 1011,
+    IdFramePanel = 1012,
+};
+
+// --- chrome shared by every page ---
+void ApplyPageChrome(HWND page, unsigned state);
+void SetPageButtons(unsigned state);
+// which: ButtonBack, ButtonNext or ButtonCancel; caption = group 7, index.
+void SetButtonText(unsigned which, unsigned index);
+void GoToPage(int n);
+INT_PTR DefaultPageHandler(UINT message, WPARAM wParam);
+INT_PTR ConsumeCommand(HWND page);
+void ApplyDialogFont(HWND dialog);
+void CreateFaceBrush();
+// Group 6, index `error`, with "%s" filled from ErrorSubject.
+void FormatErrorText(char* destination, unsigned capacity, int error);
+
+// --- page procedures (the sequencer's page table) ---
+INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK InfoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ReadyPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK EndPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
+// --- frame dialog and drawing helpers shared with the background ---
+INT_PTR CALLBACK FrameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void FillSolid(HDC dc, int x, int y, int width, int height, COLORREF colour);
+void DrawSunkenEdge(HDC dc, const RECT& r, bool fill);
+void DrawControlEdge(HWND window, HDC dc, int id, bool fill);
+HPALETTE CreateBitmapPalette(HDC dc, const uint8_t* bitmap);
+void DrawStoredBitmap(HWND window, HDC dc, int id, const uint8_t* bitmap);
+
+} // namespace zevrin

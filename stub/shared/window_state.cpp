@@ -1,0 +1,16 @@
+// Definitions of the window state declared in window_state.h.
+#include "window_state.h"
+
+namespace zevrin {
+
+HINSTANCE ModuleInstance;
+HWND BackgroundWindow;
+HWND FrameDialog;
+HWND CurrentPageWindow;
+int ScreenWidth, ScreenHeight;
+int ScreenCentreX, ScreenCentreY;
+HFONT PageFont;
+HBRUSH FaceBrush;
+bool FaceBrushOwned;
+
+} // namespace zevrin
