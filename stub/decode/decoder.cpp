@@ -20,8 +20,7 @@ const uint32_t WindowMask = WindowSize - 1;
 
 inline uint32_t Mask(unsigned n) { return (1u << n) - 1; }
 
-// Frees a table when the block that built it ends, also on the exception
-// of an abandoned volume.
+// Frees a table when the block that built it ends, on every way out.
 struct TableHolder {
     HuffmanEntry* table = nullptr;
     ~TableHolder() { FreeHuffmanTable(table); }
@@ -414,8 +413,7 @@ int StreamDecoder::Decode()
     if (!AllocZeroedWithRetry(WindowSize + 8, &window))
         return DecodeOutOfMemory;
 
-    // Releases the window and fixed tables on every way out, including
-    // the exception of an abandoned volume.
+    // Releases the window and fixed tables on every way out.
     struct Cleanup {
         StreamDecoder* d;
         ~Cleanup()

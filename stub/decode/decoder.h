@@ -105,6 +105,10 @@ struct StreamDecoder {
     // Set when the stream asked for bits its source did not have: the
     // stream is truncated, and the decode ends as bad data.
     bool ranDry = false;
+    // Set when the next package volume could not be had: the source gives
+    // nothing more and the decode ends as failed. (A flag rather than an
+    // exception keeps the unwinder out of the stub.)
+    bool abandoned = false;
 
 private:
     void NeedBits(unsigned n);
@@ -119,13 +123,12 @@ private:
     void FillTables();
 };
 
-// Thrown out of FillBuffer when the next package volume cannot be had; the
-// entry points catch it and report failure.
-struct VolumeAbandoned {};
-
 // Opens the next volume of the file-data region (or reopens the current
 // one to resume after a failed read), prompting for its disk.
 FileHandle OpenNextVolume();
+
+// ".D01" for volume 1, ".D100" for volume 100 (at least two digits).
+void VolumeExtension(uint32_t number, char* out);
 
 // "SETUP.EXE" + ".D01" -> "SETUP.D01"; no extension (or a '\' after the
 // last '.'): appended.

@@ -7,7 +7,6 @@
 // region, which may continue in the volumes SETUP.D01, SETUP.D02, ...:
 // when a request comes back short it changes to the next volume, asking
 // for its disk when it cannot be opened.
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -44,6 +43,7 @@ bool StreamDecoder::OpenSource(FileHandle fileHandle, uint32_t byteLimit)
     handle = fileHandle;
     limit = byteLimit;
     bounded = byteLimit != 0;
+    abandoned = false;
     return true;
 }
 
@@ -57,6 +57,7 @@ void StreamDecoder::OpenMemorySource(const uint8_t* data, uint32_t size)
     handle = INVALID_FILE_HANDLE;
     limit = 0;
     bounded = true; // with its limit used up: nothing more to read
+    abandoned = false;
 }
 
 bool StreamDecoder::NextByte(uint8_t* byte)
@@ -73,7 +74,7 @@ bool StreamDecoder::NextByte(uint8_t* byte)
 
 void StreamDecoder::FillBuffer()
 {
-    if (bounded && limit == 0)
+    if (abandoned || (bounded && limit == 0))
         return;
     if (!buffer || handle == INVALID_FILE_HANDLE)
         return;
@@ -92,8 +93,12 @@ void StreamDecoder::FillBuffer()
     // This volume is used up, or failed inside: go on in the next one (or
     // the same one again), at most once per fill.
     handle = OpenNextVolume();
-    if (handle == INVALID_FILE_HANDLE)
-        throw VolumeAbandoned();
+    if (handle == INVALID_FILE_HANDLE) {
+        // Nothing more is decoded from a volume set the user gave up on.
+        abandoned = true;
+        available = 0;
+        return;
+    }
     uint32_t more = ReadSome(handle, buffer + got, request - got);
     available += more;
     CountVolumeBytes(more);
@@ -111,6 +116,23 @@ void StreamDecoder::ReleaseSource()
     cursor = nullptr;
     available = 0;
     handle = INVALID_FILE_HANDLE;
+}
+
+void VolumeExtension(uint32_t number, char* out)
+{
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number);
+    if (n < 2)
+        digits[n++] = '0';
+    *out++ = '.';
+    *out++ = 'D';
+    while (n)
+        *out++ = digits[--n];
+    *out = 0;
 }
 
 void ReplaceExtension(char* path, const char* extension)
@@ -150,7 +172,7 @@ FileHandle OpenNextVolume()
     } else {
         ++VolumeNumber;
         char extension[16];
-        std::snprintf(extension, sizeof extension, ".D%02u", static_cast<unsigned>(VolumeNumber));
+        VolumeExtension(VolumeNumber, extension);
         ReplaceExtension(PackagePath, extension);
     }
 
@@ -200,7 +222,7 @@ FileHandle OpenNextVolume()
 namespace {
 
 // Runs one decode into `sink`, which it takes over. An abandoned volume
-// (or any other exception) ends the decode as failed.
+// set ends the decode as failed.
 bool RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memory)
 {
     if (!sink)
@@ -210,12 +232,9 @@ bool RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memor
         return false;
     }
     decoder.sink = sink;
-    int result;
-    try {
-        result = decoder.Decode();
-    } catch (...) {
+    int result = decoder.Decode();
+    if (decoder.abandoned)
         result = -1;
-    }
     decoder.ReleaseSource();
     decoder.sink = nullptr;
     bool overflowed = memory && memory->overflowed;

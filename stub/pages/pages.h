@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "stored_bitmap.h"
+
 namespace zevrin {
 
 // Control identifiers shared by the package's templates.
@@ -45,7 +47,13 @@ INT_PTR CALLBACK FrameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 void FillSolid(HDC dc, int x, int y, int width, int height, COLORREF colour);
 void DrawSunkenEdge(HDC dc, const RECT& r, bool fill);
 void DrawControlEdge(HWND window, HDC dc, int id, bool fill);
+// `bitmap` is a header buffer (its size is its BlockSize) or null; a record
+// that ReadStoredBitmap refuses is not drawn and makes no palette.
 HPALETTE CreateBitmapPalette(HDC dc, const uint8_t* bitmap);
 void DrawStoredBitmap(HWND window, HDC dc, int id, const uint8_t* bitmap);
+// The same for a record already checked.
+HPALETTE CreateBitmapPalette(HDC dc, const StoredBitmapView& view);
+// Copies a checked picture 1 : 1, upright, its top-left corner at x, y.
+void CopyStoredBitmap(HDC dc, int x, int y, const StoredBitmapView& view);
 
 } // namespace zevrin

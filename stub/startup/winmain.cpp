@@ -8,7 +8,6 @@
 // window cannot be created.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "../background/background.h"
@@ -120,7 +119,7 @@ bool RelaunchFromRemovable(int showCommand)
     if (length + std::strlen(PackageSourcePath) + sizeof " /S\"\" /DEL" > PathSize * 2)
         return false;
     char commandLine[PathSize * 2];
-    std::snprintf(commandLine, sizeof commandLine, "%s /S\"%s\" /DEL", TempPath, PackageSourcePath);
+    wsprintfA(commandLine, "%s /S\"%s\" /DEL", TempPath, PackageSourcePath);
     WinExec(commandLine, showCommand);
     return true;
 }
