@@ -1,0 +1,141 @@
+// The welcome, information and ready pages, the end marker, and stand-ins
+// for the pages whose work belongs to the installation engine.
+#include <windows.h>
+
+#include "../engine/paths.h"
+#include "../shared/state.h"
+#include "../shared/window_state.h"
+#include "../startup/messages.h"
+#include "pages.h"
+
+namespace zevrin {
+
+namespace {
+
+const unsigned ReadyTextSize = 1024;
+
+bool InfoPageHasText()
+{
+    return *GetMessageText(1, 1) != 0;
+}
+
+// --- welcome (page 0) ---
+
+INT_PTR WelcomeOnInitDialog(HWND page)
+{
+    ApplyPageChrome(page, ButtonNext | ButtonCancel);
+    return TRUE;
+}
+
+INT_PTR WelcomeOnCommand(HWND page, WPARAM wParam)
+{
+    // Without text the information page is skipped; the frame dialog's
+    // Next would land on it.
+    if (LOWORD(wParam) == IdNext && !InfoPageHasText()) {
+        GoToPage(2);
+        return ConsumeCommand(page);
+    }
+    return DefaultPageHandler(WM_COMMAND, wParam);
+}
+
+// --- ready (page 3) ---
+
+void ShowInstallDir(HWND page)
+{
+    char text[ReadyTextSize];
+    StripBackslash(InstallDir);
+    FormatText(text, sizeof text, GetMessageText(3, 2), InstallDir, 0);
+    AppendBackslash(InstallDir);
+    SetDlgItemTextA(page, IdPageText0 + 1, text);
+}
+
+INT_PTR ReadyOnInitDialog(HWND page)
+{
+    ApplyPageChrome(page, ButtonBack | ButtonNext | ButtonCancel);
+    ShowInstallDir(page);
+    SetButtonText(ButtonNext, 3);
+    SetFocus(GetDlgItem(FrameDialog, IdNext));
+    return FALSE; // the focus is set
+}
+
+INT_PTR ReadyOnCommand(HWND page, WPARAM wParam)
+{
+    if (LOWORD(wParam) != IdNext || !ReadOnlyFilesFound)
+        return DefaultPageHandler(WM_COMMAND, wParam);
+    const char* question = GetMessageText(6, 7);
+    if (*question && ShowMessage(question, MessageYesNo) == AnswerNo)
+        return ConsumeCommand(page);
+    return DefaultPageHandler(WM_COMMAND, wParam);
+}
+
+} // namespace
+
+INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: return WelcomeOnInitDialog(page);
+    case WM_COMMAND: return WelcomeOnCommand(page, wParam);
+    default: return DefaultPageHandler(message, wParam);
+    }
+}
+
+INT_PTR CALLBACK InfoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        ApplyPageChrome(page, ButtonBack | ButtonNext | ButtonCancel);
+        return TRUE;
+    default: return DefaultPageHandler(message, wParam);
+    }
+}
+
+INT_PTR CALLBACK ReadyPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: return ReadyOnInitDialog(page);
+    case WM_COMMAND: return ReadyOnCommand(page, wParam);
+    default: return DefaultPageHandler(message, wParam);
+    }
+}
+
+// Page 6 has no dialog; the sequencer ends the wizard on reaching it.
+INT_PTR CALLBACK EndPageProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+// INTERIM: the directory, progress and finish pages only show their chrome
+// until the installation engine they drive is in place. The directory page
+// does not check or create the folder, the progress page installs nothing
+// (only Cancel is enabled), and the finish page shows no result, view
+// button or launch box; its Cancel (the only button enabled) ends the wizard
+// without a question.
+
+INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        ApplyPageChrome(page, ButtonBack | ButtonNext | ButtonCancel);
+        return TRUE;
+    }
+    return DefaultPageHandler(message, wParam);
+}
+
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        ApplyPageChrome(page, ButtonCancel);
+        return TRUE;
+    }
+    return DefaultPageHandler(message, wParam);
+}
+
+INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        ApplyPageChrome(page, ButtonCancel | ButtonQuietCancel);
+        return TRUE;
+    }
+    return DefaultPageHandler(message, wParam);
+}
+
+} // namespace zevrin

@@ -1,0 +1,990 @@
+// What the wizard shows, on the real dialog manager and GDI: the frame
+// dialog built from the default templates (compiled into this program as
+// resources 100 to 107), page chrome, the welcome, information and ready
+// pages, the frame's and background's commands, and what the drawing
+// helpers put into a 32-bit bitmap. Message boxes are scripted.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../../authoring/templates/controls.h"
+#include "../../stub/background/background.h"
+#include "../../stub/background/gradient.h"
+#include "../../stub/pages/pages.h"
+#include "../../stub/shared/message_script.h"
+#include "../../stub/shared/state.h"
+#include "../../stub/shared/window_state.h"
+#include "../../stub/startup/messages.h"
+
+using namespace zevrin;
+
+namespace {
+
+// --- package stand-ins ---------------------------------------------------
+
+void SetGroup(int slot, const std::vector<std::string>& texts)
+{
+    std::vector<uint8_t> bytes{static_cast<uint8_t>(texts.size()), static_cast<uint8_t>(texts.size() >> 8)};
+    for (const std::string& text : texts) {
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        bytes.push_back(0);
+    }
+    FreeAndClear(&MessageGroups[slot]);
+    AllocWithRetry(static_cast<uint32_t>(bytes.size()), &MessageGroups[slot]);
+    std::memcpy(MessageGroups[slot], bytes.data(), bytes.size());
+}
+
+// Replaces one text of a group, keeping the others.
+void SetText(int group, unsigned index, const std::string& text)
+{
+    const uint8_t* slot = reinterpret_cast<const uint8_t*>(MessageGroups[group]);
+    unsigned count = slot ? unsigned(slot[0] | slot[1] << 8) : 0;
+    std::vector<std::string> texts;
+    for (unsigned i = 0; i < count; ++i)
+        texts.push_back(GetMessageText(static_cast<unsigned>(group), i));
+    if (texts.size() <= index)
+        texts.resize(index + 1);
+    texts[index] = text;
+    SetGroup(group, texts);
+}
+
+void LoadSampleTexts()
+{
+    SetGroup(0, {"Welcome", "w1", "w2", "w3", "w4"});
+    SetGroup(1, {"Information", "The release notes", "i2", "i3", "i4"});
+    SetGroup(2, {"Folder", "d1", "d2", "d3", "d4"});
+    SetGroup(3, {"Ready", "r1", "Install into %s now", "r3", "r4"});
+    SetGroup(4, {"Installing", "p1", "p2", "p3", "p4"});
+    SetGroup(5, {"Done", "f1", "f2", "f3", "f4"});
+    std::vector<std::string> six(32);
+    six[0] = "Demo Setup";
+    six[7] = "Some files are write-protected. Overwrite?";
+    six[9] = "Access denied:\n%s";
+    six[14] = "Exit the installation?";
+    six[15] = "Not completed.";
+    six[16] = "Cannot open %s, sorry";
+    six[22] = "100%% broken";
+    SetGroup(6, six);
+    SetGroup(7, {"< &Back", "&Next >", "E&xit", "&Start", "OK", "&Cancel", "&Restart"});
+}
+
+uint8_t* Owned(const std::vector<uint8_t>& bytes)
+{
+    uint8_t* block = nullptr;
+    AllocWithRetry(static_cast<uint32_t>(bytes.size()), &block);
+    std::memcpy(block, bytes.data(), bytes.size());
+    return block;
+}
+
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// A stored bitmap whose pixel (x, y), counted from the top, has `colour`
+// (COLORREF); bottom-up unless topDown. 8 bits: `colour` gives the index.
+std::vector<uint8_t> StoredBitmap(int width, int height, int bits, bool topDown,
+                                  const std::vector<uint32_t>& table, uint32_t (*colour)(int x, int y))
+{
+    int rowBytes = (width * bits + 31) / 32 * 4;
+    std::vector<uint8_t> bytes(54 + table.size() * 4 + size_t(rowBytes) * height, 0);
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    Put32(bytes, 14, 40);
+    Put32(bytes, 18, static_cast<uint32_t>(width));
+    Put32(bytes, 22, static_cast<uint32_t>(topDown ? -height : height));
+    bytes[26] = 1;
+    bytes[28] = static_cast<uint8_t>(bits);
+    Put32(bytes, 46, bits == 8 ? static_cast<uint32_t>(table.size()) : 0);
+    for (size_t i = 0; i < table.size(); ++i) { // RGBQUAD from COLORREF
+        bytes[54 + 4 * i] = GetBValue(table[i]);
+        bytes[54 + 4 * i + 1] = GetGValue(table[i]);
+        bytes[54 + 4 * i + 2] = GetRValue(table[i]);
+    }
+    uint8_t* rows = bytes.data() + 54 + table.size() * 4;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = rows + size_t(topDown ? y : height - 1 - y) * rowBytes;
+        for (int x = 0; x < width; ++x) {
+            uint32_t c = colour(x, y);
+            if (bits == 8) {
+                row[x] = static_cast<uint8_t>(c);
+            } else {
+                row[3 * x] = GetBValue(c);
+                row[3 * x + 1] = GetGValue(c);
+                row[3 * x + 2] = GetRValue(c);
+            }
+        }
+    }
+    return bytes;
+}
+
+// For 8 x 6 pictures, whose outermost pixels the edge covers: a red row
+// just below the top, a green row just above the bottom, blue elsewhere.
+uint32_t Stripes(int, int y)
+{
+    return y == 1 ? RGB(255, 0, 0) : y == 4 ? RGB(0, 255, 0) : RGB(0, 0, 255);
+}
+
+// What surfaces start out as: a colour no drawing here produces.
+const COLORREF Paper = RGB(10, 20, 30);
+
+// --- a 32-bit drawing surface ------------------------------------------
+
+class Surface {
+public:
+    Surface(int width, int height) : width_(width), height_(height)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height; // top-down: row y at pixels_ + y*width
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        pixels_ = static_cast<uint32_t*>(bits);
+        dc_ = CreateCompatibleDC(nullptr);
+        old_ = SelectObject(dc_, bitmap_);
+        Fill(Paper);
+    }
+    ~Surface()
+    {
+        SelectObject(dc_, old_);
+        DeleteDC(dc_);
+        DeleteObject(bitmap_);
+    }
+    HDC Dc() const { return dc_; }
+    void Fill(COLORREF colour)
+    {
+        GdiFlush();
+        for (int i = 0; i < width_ * height_; ++i)
+            pixels_[i] = Pixel(colour);
+    }
+    // As a COLORREF.
+    COLORREF At(int x, int y) const
+    {
+        GdiFlush();
+        uint32_t p = pixels_[y * width_ + x];
+        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    }
+    int CountOf(COLORREF colour) const
+    {
+        int n = 0;
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x)
+                n += At(x, y) == colour;
+        return n;
+    }
+
+private:
+    static uint32_t Pixel(COLORREF c) { return uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 | GetBValue(c); }
+    int width_, height_;
+    HBITMAP bitmap_ = nullptr;
+    uint32_t* pixels_ = nullptr;
+    HDC dc_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+};
+
+// --- the windows ---------------------------------------------------------
+
+const DLGTEMPLATE* Template(int number)
+{
+    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(TEMPLATE_RESOURCE_BASE + number), RT_DIALOG);
+    return resource ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(nullptr, resource))) : nullptr;
+}
+
+// Stands in for a page that takes every command.
+INT_PTR CALLBACK ConsumingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG)
+        return TRUE;
+    if (message == WM_COMMAND)
+        return ConsumeCommand(page);
+    return DefaultPageHandler(message, wParam);
+}
+
+class PagesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ModuleInstance = GetModuleHandleA(nullptr);
+        if (!FaceBrush)
+            CreateFaceBrush();
+        WNDCLASSA windowClass = {};
+        windowClass.style = CS_HREDRAW | CS_VREDRAW;
+        windowClass.lpfnWndProc = BackgroundWndProc;
+        windowClass.hInstance = ModuleInstance;
+        windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+        windowClass.lpszClassName = BackgroundClassName;
+        RegisterClassA(&windowClass);
+    }
+
+    void SetUp() override
+    {
+        LoadSampleTexts();
+        ScriptMessageAnswers({});
+        HeaderFlags = 0;
+        zevrin::StartPage = WizardMode;
+        CurrentPage = 0;
+        PageResult = PageRunning;
+        ButtonState = 0;
+        ReadOnlyFilesFound = false;
+        std::strcpy(InstallDir, "C:\\Program Files\\Demo\\");
+        ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
+        ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
+        ScreenCentreX = ScreenWidth / 2;
+        ScreenCentreY = ScreenHeight / 2;
+    }
+
+    void TearDown() override
+    {
+        if (page_)
+            DestroyWindow(page_);
+        if (FrameDialog)
+            DestroyWindow(FrameDialog);
+        if (BackgroundWindow)
+            DestroyWindow(BackgroundWindow);
+        page_ = FrameDialog = BackgroundWindow = CurrentPageWindow = nullptr;
+        // The background's WM_DESTROY posts a quit message: take it back.
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            if (message.message != WM_QUIT)
+                DispatchMessageA(&message);
+        FreeAndClear(&FrameBitmap);
+        FreeAndClear(&BackgroundBitmap);
+        for (int i = 0; i < MessageGroupCount; ++i)
+            FreeAndClear(&MessageGroups[i]);
+        PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = nullptr;
+    }
+
+    // As start-up makes them: background first, then the frame from
+    // template 0 or 1, which places itself.
+    void OpenWindows(bool fullScreen, int width = 0, int height = 0)
+    {
+        HeaderFlags = fullScreen ? uint32_t(FlagFullScreen) : 0u;
+        DWORD style = fullScreen ? WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN : WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+        BackgroundWindow = CreateWindowExA(0, BackgroundClassName, "", style, 0, 0, width ? width : ScreenWidth,
+                                           height ? height : ScreenHeight, nullptr, nullptr, ModuleInstance, nullptr);
+        ASSERT_NE(BackgroundWindow, nullptr);
+        FrameDialog = CreateDialogIndirectParamA(ModuleInstance, Template(fullScreen ? TEMPLATE_FRAME_FULL : TEMPLATE_FRAME_WINDOWED),
+                                                 BackgroundWindow, FrameDialogProc, 0);
+        ASSERT_NE(FrameDialog, nullptr);
+    }
+
+    HWND OpenPage(int templateNumber, DLGPROC procedure)
+    {
+        page_ = CreateDialogIndirectParamA(ModuleInstance, Template(templateNumber), FrameDialog, procedure, 0);
+        return page_;
+    }
+
+    void ClosePage()
+    {
+        DestroyWindow(page_);
+        page_ = CurrentPageWindow = nullptr;
+    }
+
+    static void Click(int id)
+    {
+        SendMessageA(FrameDialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(FrameDialog, id)));
+    }
+
+    static std::string TextOf(HWND window)
+    {
+        char text[2048] = "";
+        GetWindowTextA(window, text, sizeof text);
+        return text;
+    }
+
+    static std::string ItemText(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
+
+    static bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(FrameDialog, id)) != FALSE; }
+
+    // Top-left of a control in its dialog's client coordinates.
+    static POINT Corner(HWND dialog, int id)
+    {
+        RECT r;
+        GetWindowRect(GetDlgItem(dialog, id), &r);
+        POINT corner = {r.left, r.top};
+        ScreenToClient(dialog, &corner);
+        return corner;
+    }
+
+    static std::vector<std::string> ShownTexts()
+    {
+        std::vector<std::string> texts;
+        for (const ShownMessage& shown : ShownMessages())
+            texts.push_back(shown.text);
+        return texts;
+    }
+
+    HWND page_ = nullptr;
+};
+
+} // namespace
+
+// --- frame dialog ------------------------------------------------------------
+
+TEST_F(PagesTest, FramePlacesItselfAroundTheScreenCentre)
+{
+    struct Case {
+        const char* name;
+        int width, height;       // background window, 0 = the screen
+        int centreX, centreY;    // ScreenCentreX/Y, -1 = half the screen
+        int expectX, expectY;    // -1 = centred, -2 = against the far edge
+    } cases[] = {
+        {"centred on the screen", 0, 0, -1, -1, -1, -1},
+        {"centre near the top-left: never off the left or top", 0, 0, 20, 10, 0, 0},
+        {"centre near the bottom-right: against the far edges", 0, 0, 2000, 2000, -2, -2},
+        {"background narrower and lower than the dialog", 200, 150, -1, -1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScreenCentreX = c.centreX < 0 ? ScreenWidth / 2 : c.centreX;
+        ScreenCentreY = c.centreY < 0 ? ScreenHeight / 2 : c.centreY;
+        OpenWindows(true, c.width, c.height);
+        RECT background, frame;
+        GetWindowRect(BackgroundWindow, &background);
+        GetWindowRect(FrameDialog, &frame);
+        int dw = frame.right - frame.left, dh = frame.bottom - frame.top;
+        POINT at = {frame.left, frame.top};
+        ScreenToClient(BackgroundWindow, &at);
+        int wantX = c.expectX == -1 ? ScreenCentreX - dw / 2
+                  : c.expectX == -2 ? (background.right - background.left) - dw : c.expectX;
+        int wantY = c.expectY == -1 ? ScreenCentreY - dh / 2
+                  : c.expectY == -2 ? (background.bottom - background.top) - dh : c.expectY;
+        EXPECT_EQ(at.x, wantX);
+        EXPECT_EQ(at.y, wantY);
+        TearDown();
+    }
+}
+
+TEST_F(PagesTest, FrameButtonsSetThePageResult)
+{
+    const uint8_t entry[4] = {};
+    struct Case {
+        const char* name;
+        int id;
+        unsigned state;
+        std::vector<int> answers;
+        int result;
+        std::vector<std::string> shown;
+        bool pendingCleared;
+    } cases[] = {
+        {"Next", IDC_NEXT, 7, {}, PageNext, {}, false},
+        {"Back", IDC_BACK, 7, {}, PageBack, {}, false},
+        {"Next while greyed out (Enter on the progress page)", IDC_NEXT, 4, {}, PageRunning, {}, false},
+        {"Back while greyed out", IDC_BACK, 6, {}, PageRunning, {}, false},
+        {"Cancel, quiet", IDC_CANCEL, 0x104, {}, PageCancel, {}, false},
+        {"Cancel, then No", IDC_CANCEL, 7, {AnswerNo}, PageRunning, {"Exit the installation?"}, false},
+        {"Cancel, then Yes", IDC_CANCEL, 7, {AnswerYes}, PageCancel, {"Exit the installation?", "Not completed."}, true},
+        {"a control the frame does not know", 1234, 7, {}, PageRunning, {}, false},
+    };
+    OpenWindows(false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PageResult = PageRunning;
+        PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = entry;
+        SetPageButtons(c.state);
+        ScriptMessageAnswers(c.answers);
+        Click(c.id);
+        EXPECT_EQ(PageResult, c.result);
+        EXPECT_EQ(ShownTexts(), c.shown);
+        if (c.shown.size() == 2) {
+            EXPECT_EQ(ShownMessages()[0].type, unsigned(MessageYesNo));
+            EXPECT_EQ(ShownMessages()[1].type, unsigned(MessageInformation));
+        }
+        const uint8_t* expected = c.pendingCleared ? nullptr : entry;
+        EXPECT_EQ(PendingViewEntry, expected);
+        EXPECT_EQ(PendingLaunchEntry, expected);
+        EXPECT_EQ(PendingScreenSaverEntry, expected);
+    }
+}
+
+TEST_F(PagesTest, PageSeesCommandsFirst)
+{
+    OpenWindows(false);
+    ASSERT_NE(OpenPage(TEMPLATE_WELCOME_READY, ConsumingPageProc), nullptr);
+    CurrentPageWindow = page_;
+    SetPageButtons(7);
+    for (int id : {IDC_NEXT, IDC_BACK, IDC_CANCEL}) {
+        Click(id);
+        EXPECT_EQ(PageResult, PageRunning) << id;
+    }
+    EXPECT_TRUE(ShownMessages().empty());
+}
+
+TEST_F(PagesTest, SystemMenuEndsTheWizardWithoutAQuestion)
+{
+    OpenWindows(true);
+    SendMessageA(FrameDialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(PageResult, PageCancel);
+    PageResult = PageRunning;
+    SendMessageA(BackgroundWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(PageResult, PageCancel);
+    EXPECT_TRUE(IsWindow(BackgroundWindow)) << "the sequencer ends the wizard, not the window";
+    EXPECT_TRUE(ShownMessages().empty());
+}
+
+TEST_F(PagesTest, BackgroundRelaysActivationAndRestore)
+{
+    OpenWindows(true);
+    MSG message;
+    while (PeekMessageA(&message, FrameDialog, WM_NCACTIVATE, WM_NCACTIVATE, PM_REMOVE)) {
+    }
+    SendMessageA(BackgroundWindow, WM_ACTIVATEAPP, 0, 0);
+    ASSERT_TRUE(PeekMessageA(&message, FrameDialog, WM_NCACTIVATE, WM_NCACTIVATE, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 0u);
+    SendMessageA(BackgroundWindow, WM_ACTIVATEAPP, 1, 0);
+    ASSERT_TRUE(PeekMessageA(&message, FrameDialog, WM_NCACTIVATE, WM_NCACTIVATE, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 1u);
+
+    ShowWindow(FrameDialog, SW_HIDE);
+    SendMessageA(BackgroundWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_NE(GetWindowLongA(FrameDialog, GWL_STYLE) & WS_VISIBLE, 0);
+}
+
+// --- chrome ------------------------------------------------------------------
+
+TEST_F(PagesTest, HeadingGoesToTheFrameOrTheBackgroundCaption)
+{
+    struct Case {
+        const char* name;
+        bool fullScreen;
+        int page;
+        std::string heading;
+        std::string background, frame;
+    } cases[] = {
+        {"windowed: title - heading", false, 0, "Welcome", "Demo Setup - Welcome", "before"},
+        {"windowed, no heading: the bare title", false, 0, "", "Demo Setup", "before"},
+        {"full screen: the frame's caption", true, 3, "Ready", "Demo Setup", "Ready"},
+        {"full screen, no heading: the caption stays", true, 3, "", "Demo Setup", "before"},
+        {"no page (the wizard is over)", false, -1, "", "Demo Setup", "before"},
+        {"a heading longer than the caption buffer", false, 0, std::string(1500, 'h'),
+         "Demo Setup - " + std::string(1023 - 13, 'h'), "before"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OpenWindows(c.fullScreen);
+        if (c.page >= 0)
+            SetText(c.page, 0, c.heading);
+        CurrentPage = c.page;
+        SetWindowTextA(FrameDialog, "before");
+        SetWindowTextA(BackgroundWindow, "before");
+        ASSERT_NE(OpenPage(TEMPLATE_WELCOME_READY, WelcomePageProc), nullptr);
+        EXPECT_EQ(TextOf(BackgroundWindow), c.background);
+        EXPECT_EQ(TextOf(FrameDialog), c.frame);
+        TearDown();
+        LoadSampleTexts();
+    }
+}
+
+TEST_F(PagesTest, ChromeFillsTextsCaptionsAndPlacesThePage)
+{
+    OpenWindows(false);
+    CurrentPage = 2;
+    ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+    EXPECT_EQ(CurrentPageWindow, page_);
+    EXPECT_EQ(ItemText(page_, IDC_TEXT1), "d1");
+    EXPECT_EQ(ItemText(page_, IDC_TEXT2), "d2");
+    EXPECT_EQ(ItemText(page_, IDC_TEXT3), "d3");
+    EXPECT_EQ(ItemText(page_, IDC_TEXT4), "d4");
+    EXPECT_EQ(ItemText(FrameDialog, IDC_BACK), "< &Back");
+    EXPECT_EQ(ItemText(FrameDialog, IDC_NEXT), "&Next >");
+    EXPECT_EQ(ItemText(FrameDialog, IDC_CANCEL), "E&xit");
+
+    RECT pageRect;
+    GetWindowRect(page_, &pageRect);
+    POINT pageCorner = {pageRect.left, pageRect.top};
+    ScreenToClient(FrameDialog, &pageCorner);
+    POINT placeholder = Corner(FrameDialog, IDC_PAGE_PLACEHOLDER);
+    EXPECT_EQ(pageCorner.x, placeholder.x);
+    EXPECT_EQ(pageCorner.y, placeholder.y);
+
+    // A page text the group lacks empties its control.
+    ClosePage();
+    SetGroup(2, {"Folder", "only one"});
+    ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+    EXPECT_EQ(ItemText(page_, IDC_TEXT1), "only one");
+    EXPECT_EQ(ItemText(page_, IDC_TEXT2), "");
+}
+
+TEST_F(PagesTest, PagesEnableTheirButtons)
+{
+    struct Case {
+        const char* name;
+        int page, templateNumber;
+        DLGPROC procedure;
+        uint16_t startPage;
+        unsigned state;
+    } cases[] = {
+        {"welcome", 0, TEMPLATE_WELCOME_READY, WelcomePageProc, WizardMode, 6},
+        {"information", 1, TEMPLATE_INFORMATION, InfoPageProc, WizardMode, 7},
+        {"folder", 2, TEMPLATE_DIRECTORY, DirectoryPageProc, WizardMode, 7},
+        {"ready", 3, TEMPLATE_WELCOME_READY, ReadyPageProc, WizardMode, 7},
+        {"progress", 4, TEMPLATE_PROGRESS, ProgressPageProc, WizardMode, 4},
+        {"finish", 5, TEMPLATE_FINISH, FinishPageProc, WizardMode, 0x104},
+        {"welcome alone: quiet cancel", 0, TEMPLATE_WELCOME_READY, WelcomePageProc, 0, 0x106},
+        {"progress alone: quiet cancel", 4, TEMPLATE_PROGRESS, ProgressPageProc, 4, 0x104},
+    };
+    OpenWindows(true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        zevrin::StartPage = c.startPage;
+        CurrentPage = c.page;
+        ASSERT_NE(OpenPage(c.templateNumber, c.procedure), nullptr);
+        EXPECT_EQ(ButtonState, c.state);
+        EXPECT_EQ(Enabled(IDC_BACK), (c.state & 1) != 0);
+        EXPECT_EQ(Enabled(IDC_NEXT), (c.state & 2) != 0);
+        EXPECT_EQ(Enabled(IDC_CANCEL), (c.state & 4) != 0);
+        ClosePage();
+    }
+}
+
+TEST_F(PagesTest, SetButtonTextKnowsOnlyTheThreeButtons)
+{
+    OpenWindows(false);
+    for (int id : {IDC_BACK, IDC_NEXT, IDC_CANCEL})
+        SetDlgItemTextA(FrameDialog, id, "unchanged");
+    for (unsigned which : {0u, 3u, 5u, 8u, 0x100u})
+        SetButtonText(which, 4);
+    for (int id : {IDC_BACK, IDC_NEXT, IDC_CANCEL})
+        EXPECT_EQ(ItemText(FrameDialog, id), "unchanged") << id;
+    SetButtonText(ButtonCancel, 5);
+    EXPECT_EQ(ItemText(FrameDialog, IDC_CANCEL), "&Cancel");
+    SetButtonText(ButtonBack, 99); // no such text
+    EXPECT_EQ(ItemText(FrameDialog, IDC_BACK), "");
+}
+
+TEST_F(PagesTest, GoToPageLandsOnThePageAfterTheSequencersStep)
+{
+    for (int n : {0, 2, 5}) {
+        PageResult = PageRunning;
+        GoToPage(n);
+        EXPECT_EQ(CurrentPage, n - 1);
+        EXPECT_EQ(PageResult, PageNext);
+    }
+}
+
+TEST_F(PagesTest, ColourMessagesGetTheFaceBrush)
+{
+    Surface surface(4, 4);
+    const WPARAM dc = reinterpret_cast<WPARAM>(surface.Dc());
+    for (UINT message : {WM_CTLCOLORMSGBOX, WM_CTLCOLORBTN, WM_CTLCOLORDLG, WM_CTLCOLORSTATIC}) {
+        SetBkColor(surface.Dc(), RGB(1, 2, 3));
+        EXPECT_EQ(DefaultPageHandler(message, dc), reinterpret_cast<INT_PTR>(FaceBrush)) << message;
+        EXPECT_EQ(GetBkColor(surface.Dc()), GetSysColor(COLOR_BTNFACE)) << message;
+    }
+    for (UINT message : {UINT(WM_CTLCOLOREDIT), UINT(WM_CTLCOLORLISTBOX), UINT(WM_CTLCOLORSCROLLBAR), UINT(WM_COMMAND),
+                         UINT(WM_PAINT)}) {
+        SetBkColor(surface.Dc(), RGB(1, 2, 3));
+        EXPECT_EQ(DefaultPageHandler(message, dc), 0) << message;
+        EXPECT_EQ(GetBkColor(surface.Dc()), RGB(1, 2, 3)) << message;
+    }
+}
+
+TEST_F(PagesTest, OneNormalWeightFontForEveryDialog)
+{
+    OpenWindows(false);
+    ASSERT_NE(PageFont, nullptr) << "the frame dialog made it";
+    LOGFONTA font;
+    ASSERT_EQ(GetObjectA(PageFont, sizeof font, &font), int(sizeof font));
+    EXPECT_EQ(font.lfWeight, FW_NORMAL);
+    HFONT first = PageFont;
+    ASSERT_NE(OpenPage(TEMPLATE_WELCOME_READY, WelcomePageProc), nullptr);
+    EXPECT_EQ(PageFont, first);
+    for (HWND child = GetWindow(page_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)), PageFont);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(GetDlgItem(FrameDialog, IDC_NEXT), WM_GETFONT, 0, 0)), PageFont);
+}
+
+TEST_F(PagesTest, ErrorTextsTakeTheSubject)
+{
+    struct Case {
+        int error;
+        const char* subject;
+        unsigned capacity;
+        std::string expected;
+    } cases[] = {
+        {ErrorAccessCheck, "C:\\Demo\\a.dll", 260, "Access denied:\nC:\\Demo\\a.dll"},
+        {ErrorCannotOpen, "x.cab", 260, "Cannot open x.cab, sorry"},
+        {ErrorNotCompleted, "ignored", 260, "Not completed."},
+        {ErrorNotReplaced, "ignored", 260, "100%% broken"}, // no "%s": copied as it is
+        {ErrorCannotOpen, "x.cab", 10, "Cannot op"},
+        {ErrorNotCompleted, "", 5, "Not "},
+        {40, "x", 260, ""},
+        {-1, "x", 260, ""},
+    };
+    for (const Case& c : cases) {
+        std::strcpy(ErrorSubject, c.subject);
+        char text[300];
+        std::memset(text, 'Z', sizeof text);
+        FormatErrorText(text, c.capacity, c.error);
+        EXPECT_EQ(text, c.expected) << c.error;
+        EXPECT_EQ(text[c.capacity], 'Z') << "wrote past the capacity";
+    }
+}
+
+// --- welcome, information and ready pages ------------------------------------
+
+TEST_F(PagesTest, WelcomeSkipsAnEmptyInformationPage)
+{
+    struct Case {
+        const char* name;
+        std::string information;
+        int currentPage;
+    } cases[] = {
+        {"information text: the frame's Next, page 1 follows", "Notes", 0},
+        {"no information text: straight to the folder page", "", 1},
+    };
+    OpenWindows(false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetText(1, 1, c.information);
+        CurrentPage = 0;
+        PageResult = PageRunning;
+        ASSERT_NE(OpenPage(TEMPLATE_WELCOME_READY, WelcomePageProc), nullptr);
+        Click(IDC_NEXT);
+        EXPECT_EQ(PageResult, PageNext);
+        EXPECT_EQ(CurrentPage, c.currentPage);
+        // Other buttons are the frame's business.
+        PageResult = PageRunning;
+        ScriptMessageAnswers({AnswerNo});
+        Click(IDC_CANCEL);
+        EXPECT_EQ(ShownTexts(), std::vector<std::string>{"Exit the installation?"});
+        ClosePage();
+    }
+}
+
+TEST_F(PagesTest, InformationPageShowsItsText)
+{
+    OpenWindows(false);
+    CurrentPage = 1;
+    ASSERT_NE(OpenPage(TEMPLATE_INFORMATION, InfoPageProc), nullptr);
+    EXPECT_EQ(ItemText(page_, IDC_TEXT1), "The release notes");
+    Click(IDC_NEXT);
+    EXPECT_EQ(PageResult, PageNext);
+    PageResult = PageRunning;
+    Click(IDC_BACK);
+    EXPECT_EQ(PageResult, PageBack);
+}
+
+TEST_F(PagesTest, ReadyPageShowsTheFolder)
+{
+    struct Case {
+        const char* name;
+        const char* installDir;
+        std::string format;
+        std::string shown;
+        const char* after;
+    } cases[] = {
+        {"trailing backslash hidden", "C:\\Program Files\\Demo\\", "Install into %s now",
+         "Install into C:\\Program Files\\Demo now", "C:\\Program Files\\Demo\\"},
+        {"drive root keeps it", "C:\\", "Install into %s now", "Install into C:\\ now", "C:\\"},
+        {"handed on with a backslash", "D:\\Demo", "Into %s", "Into D:\\Demo", "D:\\Demo\\"},
+        {"no placeholder", "C:\\Demo\\", "Ready when you are", "Ready when you are", "C:\\Demo\\"},
+        {"extra placeholders are not read", "C:\\Demo\\", "%s %s %d%%", "C:\\Demo %s 0%", "C:\\Demo\\"},
+    };
+    OpenWindows(false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::strcpy(InstallDir, c.installDir);
+        SetText(3, 2, c.format);
+        CurrentPage = 3;
+        ASSERT_NE(OpenPage(TEMPLATE_WELCOME_READY, ReadyPageProc), nullptr);
+        EXPECT_EQ(ItemText(page_, IDC_TEXT2), c.shown);
+        EXPECT_STREQ(InstallDir, c.after);
+        EXPECT_EQ(ItemText(FrameDialog, IDC_NEXT), "&Start");
+        EXPECT_EQ(GetFocus(), GetDlgItem(FrameDialog, IDC_NEXT));
+        ClosePage();
+    }
+}
+
+TEST_F(PagesTest, ReadyPageAsksAboutWriteProtectedFiles)
+{
+    struct Case {
+        const char* name;
+        bool readOnly;
+        std::string question;
+        std::vector<int> answers;
+        int result;
+        size_t asked;
+    } cases[] = {
+        {"nothing protected", false, "Overwrite?", {}, PageNext, 0},
+        {"protected, Yes", true, "Overwrite?", {AnswerYes}, PageNext, 1},
+        {"protected, No: stay", true, "Overwrite?", {AnswerNo}, PageRunning, 1},
+        {"protected but no question in the package", true, "", {}, PageNext, 0},
+    };
+    OpenWindows(false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadOnlyFilesFound = c.readOnly;
+        SetText(6, 7, c.question);
+        CurrentPage = 3;
+        PageResult = PageRunning;
+        ASSERT_NE(OpenPage(TEMPLATE_WELCOME_READY, ReadyPageProc), nullptr);
+        ScriptMessageAnswers(c.answers);
+        Click(IDC_NEXT);
+        EXPECT_EQ(PageResult, c.result);
+        ASSERT_EQ(ShownMessages().size(), c.asked);
+        if (c.asked) {
+            EXPECT_EQ(ShownMessages()[0].text, c.question);
+            EXPECT_EQ(ShownMessages()[0].type, unsigned(MessageYesNo));
+        }
+        ClosePage();
+    }
+}
+
+TEST_F(PagesTest, EndPageHandlesNothing)
+{
+    for (UINT message : {UINT(WM_INITDIALOG), UINT(WM_COMMAND), UINT(WM_CTLCOLORSTATIC)})
+        EXPECT_EQ(EndPageProc(nullptr, message, 0, 0), FALSE);
+}
+
+// --- stored bitmaps ----------------------------------------------------------
+
+TEST_F(PagesTest, FramePictureIsCentredUprightAndEdged)
+{
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bitmap;
+    } cases[] = {
+        {"24-bit bottom-up", StoredBitmap(8, 6, 24, false, {}, Stripes)},
+        {"24-bit top-down", StoredBitmap(8, 6, 24, true, {}, Stripes)},
+        {"8-bit", StoredBitmap(8, 6, 8, false, {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)},
+                               [](int, int y) -> uint32_t { return y == 1 ? 0 : y == 4 ? 1 : 2; })},
+    };
+    OpenWindows(false);
+    RECT client;
+    GetClientRect(FrameDialog, &client);
+    RECT area;
+    GetWindowRect(GetDlgItem(FrameDialog, IDC_PICTURE), &area);
+    MapWindowPoints(nullptr, FrameDialog, reinterpret_cast<POINT*>(&area), 2);
+    const int x = area.left + (area.right - area.left - 8) / 2;
+    const int y = area.top + (area.bottom - area.top - 6) / 2;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Surface surface(client.right, client.bottom);
+        uint8_t* bitmap = Owned(c.bitmap);
+        DrawStoredBitmap(FrameDialog, surface.Dc(), IDC_PICTURE, bitmap);
+        FreeAndClear(&bitmap);
+        // The edge covers the outermost pixels; inside them the picture,
+        // upright whichever way its rows are stored.
+        EXPECT_EQ(surface.At(x, y), GetSysColor(COLOR_BTNSHADOW));
+        EXPECT_EQ(surface.At(x + 7, y + 5), GetSysColor(COLOR_BTNHIGHLIGHT));
+        EXPECT_EQ(surface.At(x + 3, y - 1), Paper);
+        EXPECT_EQ(surface.At(x - 1, y + 2), Paper);
+        for (int column = 1; column <= 6; ++column) {
+            EXPECT_EQ(surface.At(x + column, y + 1), RGB(255, 0, 0)) << column;
+            EXPECT_EQ(surface.At(x + column, y + 2), RGB(0, 0, 255)) << column;
+            EXPECT_EQ(surface.At(x + column, y + 3), RGB(0, 0, 255)) << column;
+            EXPECT_EQ(surface.At(x + column, y + 4), RGB(0, 255, 0)) << column;
+        }
+        EXPECT_EQ(surface.CountOf(RGB(255, 0, 0)), 6);
+        EXPECT_EQ(surface.CountOf(RGB(0, 255, 0)), 6);
+        EXPECT_EQ(surface.CountOf(RGB(0, 0, 255)), 12);
+    }
+}
+
+TEST_F(PagesTest, ShortColourTableLeavesTheRestBlack)
+{
+    OpenWindows(false);
+    RECT client;
+    GetClientRect(FrameDialog, &client);
+    Surface surface(client.right, client.bottom);
+    // Index 1 is in the table, 7 and 255 are not.
+    uint8_t* bitmap = Owned(StoredBitmap(8, 6, 8, false, {RGB(255, 0, 0), RGB(10, 200, 30)},
+                                         [](int x, int) -> uint32_t { return x < 3 ? 1 : x < 6 ? 7 : 255; }));
+    DrawStoredBitmap(FrameDialog, surface.Dc(), IDC_PICTURE, bitmap);
+    EXPECT_EQ(surface.CountOf(RGB(10, 200, 30)), 2 * 4) << "columns 1 and 2, rows 1 to 4";
+    EXPECT_EQ(surface.CountOf(RGB(0, 0, 0)), 4 * 4) << "columns 3 to 6";
+
+    HPALETTE palette = CreateBitmapPalette(surface.Dc(), bitmap);
+    ASSERT_NE(palette, nullptr);
+    PALETTEENTRY entries[256];
+    ASSERT_EQ(GetPaletteEntries(palette, 0, 256, entries), 256u);
+    EXPECT_EQ(RGB(entries[1].peRed, entries[1].peGreen, entries[1].peBlue), RGB(10, 200, 30));
+    for (int i = 2; i < 256; ++i)
+        EXPECT_EQ(RGB(entries[i].peRed, entries[i].peGreen, entries[i].peBlue), RGB(0, 0, 0)) << i;
+    EXPECT_EQ(entries[0].peFlags, PC_NOCOLLAPSE);
+    EXPECT_EQ(entries[100].peFlags, 0);
+    DeleteObject(palette);
+    FreeAndClear(&bitmap);
+}
+
+TEST_F(PagesTest, DamagedPicturesAreNotDrawn)
+{
+    std::vector<uint8_t> claimsMoreRows = StoredBitmap(8, 6, 24, false, {}, Stripes);
+    Put32(claimsMoreRows, 22, 600);
+    std::vector<uint8_t> hugeTable = StoredBitmap(8, 6, 8, false, {RGB(1, 2, 3)}, Stripes);
+    Put32(hugeTable, 46, 0x40000001);
+    std::vector<uint8_t> zeroWidth = StoredBitmap(8, 6, 24, false, {}, Stripes);
+    Put32(zeroWidth, 18, 0);
+    std::vector<uint8_t> tooShort(40, 0);
+    std::vector<uint8_t> rle = StoredBitmap(8, 6, 8, false, {RGB(1, 2, 3)}, Stripes);
+    Put32(rle, 30, 1);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bitmap;
+    } cases[] = {
+        {"header claims more rows than stored", claimsMoreRows},
+        {"colour count that wraps in 32 bits", hugeTable},
+        {"zero width", zeroWidth},
+        {"shorter than the headers", tooShort},
+        {"run-length compressed", rle},
+    };
+    OpenWindows(false);
+    RECT client;
+    GetClientRect(FrameDialog, &client);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Surface surface(client.right, client.bottom);
+        uint8_t* bitmap = Owned(c.bitmap);
+        DrawStoredBitmap(FrameDialog, surface.Dc(), IDC_PICTURE, bitmap);
+        EXPECT_EQ(CreateBitmapPalette(surface.Dc(), bitmap), nullptr);
+        FreeAndClear(&bitmap);
+        EXPECT_EQ(surface.CountOf(Paper), client.right * client.bottom);
+    }
+    Surface surface(client.right, client.bottom);
+    DrawStoredBitmap(FrameDialog, surface.Dc(), IDC_PICTURE, nullptr);
+    DrawStoredBitmap(FrameDialog, surface.Dc(), 4321, nullptr);
+    EXPECT_EQ(surface.CountOf(Paper), client.right * client.bottom);
+}
+
+TEST_F(PagesTest, LargePictureIsClippedToItsControl)
+{
+    OpenWindows(false);
+    RECT client;
+    GetClientRect(FrameDialog, &client);
+    RECT area;
+    GetWindowRect(GetDlgItem(FrameDialog, IDC_PICTURE), &area);
+    MapWindowPoints(nullptr, FrameDialog, reinterpret_cast<POINT*>(&area), 2);
+    Surface surface(client.right, client.bottom);
+    uint8_t* bitmap = Owned(StoredBitmap(client.right + 40, client.bottom + 40, 24, false, {},
+                                         [](int, int) -> uint32_t { return RGB(0, 0, 255); }));
+    DrawStoredBitmap(FrameDialog, surface.Dc(), IDC_PICTURE, bitmap);
+    FreeAndClear(&bitmap);
+    int inside = (area.right - area.left) * (area.bottom - area.top);
+    EXPECT_EQ(surface.CountOf(RGB(0, 0, 255)), inside);
+    EXPECT_EQ(surface.At(area.left + 5, area.top + 5), RGB(0, 0, 255));
+    EXPECT_EQ(surface.At(area.right, area.top + 5), Paper);
+}
+
+TEST_F(PagesTest, PanelIsASunkenEdge)
+{
+    Surface surface(20, 10);
+    RECT r = {2, 1, 12, 9};
+    DrawSunkenEdge(surface.Dc(), r, true);
+    EXPECT_EQ(surface.At(2, 1), GetSysColor(COLOR_BTNSHADOW));
+    EXPECT_EQ(surface.At(10, 1), GetSysColor(COLOR_BTNSHADOW));
+    EXPECT_EQ(surface.At(2, 7), GetSysColor(COLOR_BTNSHADOW));
+    EXPECT_EQ(surface.At(2, 8), GetSysColor(COLOR_BTNHIGHLIGHT));
+    EXPECT_EQ(surface.At(11, 1), GetSysColor(COLOR_BTNHIGHLIGHT));
+    EXPECT_EQ(surface.At(5, 5), GetSysColor(COLOR_BTNFACE));
+    EXPECT_EQ(surface.At(12, 5), Paper);
+    EXPECT_EQ(surface.At(1, 5), Paper);
+
+    surface.Fill(Paper);
+    DrawSunkenEdge(surface.Dc(), r, false);
+    EXPECT_EQ(surface.At(5, 5), Paper);
+    // Degenerate rectangles draw nothing wrong and never fill outside.
+    RECT tiny = {15, 5, 16, 6};
+    DrawSunkenEdge(surface.Dc(), tiny, true);
+    EXPECT_EQ(surface.At(14, 5), Paper);
+    EXPECT_EQ(surface.At(16, 5), Paper);
+}
+
+// --- background ----------------------------------------------------------------
+
+TEST_F(PagesTest, DitheredGradientFollowsThePattern)
+{
+    const int width = 24, height = 100;
+    Surface surface(width, height);
+    RECT client = {0, 0, width, height};
+    PaintGradient(surface.Dc(), client, client, false);
+    for (int y = 0; y < height; ++y) {
+        uint32_t colours[8];
+        GradientBandColours(y - y % 8, height, colours);
+        for (int x = 0; x < width; ++x) {
+            // Bottom-up pattern: the band's top row is the table's last.
+            uint8_t index = GradientDitherTable[(7 - y % 8) * 8 + x % 8];
+            ASSERT_EQ(surface.At(x, y), colours[index]) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(PagesTest, SolidGradientPaintsOnlyThePaintRectangle)
+{
+    const int width = 16, height = 90;
+    Surface surface(width, height);
+    RECT client = {0, 0, width, height};
+    RECT paint = {2, 10, 14, 60};
+    PaintGradient(surface.Dc(), client, paint, true);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            bool inside = x >= paint.left && x < paint.right && y >= paint.top && y < paint.bottom;
+            ASSERT_EQ(surface.At(x, y), inside ? GradientColour(y, height) : Paper) << x << "," << y;
+        }
+
+    surface.Fill(Paper);
+    RECT empty = {0, 0, width, 0};
+    PaintGradient(surface.Dc(), empty, client, true);
+    PaintGradient(surface.Dc(), empty, client, false);
+    EXPECT_EQ(surface.CountOf(Paper), width * height);
+}
+
+TEST_F(PagesTest, PictureIsTiledFromTheTopLeft)
+{
+    const int width = 11, height = 9;
+    Surface surface(width, height);
+    std::vector<uint8_t> bytes = StoredBitmap(3, 2, 24, false, {},
+                                              [](int x, int y) -> uint32_t { return RGB(x * 80, y * 200, 7); });
+    StoredBitmapView view;
+    ASSERT_TRUE(ReadStoredBitmap(bytes.data(), static_cast<uint32_t>(bytes.size()), &view));
+    RECT client = {0, 0, width, height};
+    PaintTiles(surface.Dc(), client, client, view);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(surface.At(x, y), RGB((x % 3) * 80, (y % 2) * 200, 7)) << x << "," << y;
+}
+
+TEST_F(PagesTest, TitleIsDrawnWithItsShadow)
+{
+    std::vector<uint8_t> style(TitleStyleSize, 0);
+    Put32(style, 0, RGB(0, 0, 0));
+    Put32(style, 4, RGB(255, 255, 0));
+    LOGFONTA font = {};
+    font.lfHeight = -30;
+    font.lfWeight = FW_BOLD;
+    std::strcpy(font.lfFaceName, "Arial");
+    std::memcpy(style.data() + 8, &font, sizeof font);
+
+    Surface surface(200, 60);
+    surface.Fill(RGB(0, 0, 255));
+    DrawTitle(surface.Dc(), "MW", nullptr);
+    DrawTitle(surface.Dc(), "", style.data());
+    EXPECT_EQ(surface.CountOf(RGB(0, 0, 255)), 200 * 60) << "no title without both text and style";
+
+    DrawTitle(surface.Dc(), "MW", style.data());
+    EXPECT_GT(surface.CountOf(RGB(255, 255, 0)), 50);
+    EXPECT_GT(surface.CountOf(RGB(0, 0, 0)), 20);
+    // Text from 10, 10 and its shadow 4 pixels further: nothing above or
+    // left of them.
+    for (int x = 0; x < 200; ++x)
+        for (int y = 0; y < 10; ++y)
+            ASSERT_EQ(surface.At(x, y), RGB(0, 0, 255)) << x << "," << y;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 10; ++x)
+            ASSERT_EQ(surface.At(x, y), RGB(0, 0, 255)) << x << "," << y;
+
+    // A face name without its terminator is cut, not read past.
+    std::memset(style.data() + 8 + offsetof(LOGFONTA, lfFaceName), 'A', LF_FACESIZE);
+    DrawTitle(surface.Dc(), "MW", style.data());
+}
