@@ -17,6 +17,15 @@
 #include "../stub/decode/decoder.h"
 #include "encoder.h"
 
+namespace zevrin {
+// cmd_inspect.cpp: they report their own errors and return the exit status.
+int RunList(const std::vector<std::string>& args);
+int RunVerify(const std::vector<std::string>& args);
+int RunExtract(const std::vector<std::string>& args);
+// cmd_build.cpp: the same convention.
+int RunBuild(const std::vector<std::string>& args);
+} // namespace zevrin
+
 using namespace zevrin;
 
 namespace {
@@ -242,6 +251,18 @@ const Command Commands[] = {
     {"encode", "[-l LEVEL] IN OUT",
      "compress IN into one stream; LEVEL 0 stores, 1-12 compress (default 9)", RunEncode},
     {"decode", "IN OUT", "expand the one stream in IN", RunDecode},
+    {"build", "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]...",
+     "make a setup program (default OUT: SETUP.EXE) from a manifest; with --volume-size\n"
+     "      no file is larger than BYTES and the data continues in OUT's .D01, .D02, ...;\n"
+     "      files the manifest names are looked for beside it, then in each DIR",
+     RunBuild},
+    {"list", "SETUP.EXE", "show the header and the file table of a setup program", RunList},
+    {"verify", "SETUP.EXE",
+     "unpack every file (across SETUP.D01, ...) and check its size and checksum", RunVerify},
+    {"extract", "SETUP.EXE -d DIR",
+     "unpack every file below DIR without installing; Windows-folder, system and font\n"
+     "      files go to DIR/@windows, DIR/@system, DIR/@fonts; external files are skipped",
+     RunExtract},
 };
 
 void PrintUsage(FILE* to)

@@ -84,6 +84,9 @@ INT_PTR CALLBACK InfoPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
     switch (message) {
     case WM_INITDIALOG:
         ApplyPageChrome(page, ButtonBack | ButtonNext | ButtonCancel);
+        // The dialog manager focuses the text field and selects all of it;
+        // the selection is dropped once that has happened.
+        PostMessageA(GetDlgItem(page, IdPageText0), EM_SETSEL, 0, 0);
         return TRUE;
     default: return DefaultPageHandler(message, wParam);
     }

@@ -10,7 +10,7 @@
 #include "../../stub/shared/message_script.h"
 #include "../../stub/startup/header.h"
 #include "../../stub/startup/messages.h"
-#include "stream_builder.h"
+#include "package_builder.h"
 #include "test_support.h"
 
 using namespace zevrin;
@@ -24,64 +24,6 @@ std::vector<uint8_t> Bytes(const std::string& text, bool terminate = true)
         out.push_back(0);
     return out;
 }
-
-// A stored stream: the smallest honest compressed body.
-std::vector<uint8_t> Compress(const std::vector<uint8_t>& data)
-{
-    return StreamBuilder().Stored(std::string(data.begin(), data.end()), true).Bytes();
-}
-
-// Lays out stub + records + terminator + data, as the authoring tool does.
-class PackageBuilder {
-public:
-    explicit PackageBuilder(uint32_t stubLength = 64) : bytes_(stubLength, 'S') {}
-
-    PackageBuilder& Record(uint16_t tag, const std::vector<uint8_t>& body, uint8_t flags = 0)
-    {
-        return Head(tag, flags, static_cast<uint32_t>(body.size())).Append(body);
-    }
-    PackageBuilder& Compressed(uint16_t tag, const std::vector<uint8_t>& data)
-    {
-        std::vector<uint8_t> body;
-        AppendU32(body, static_cast<uint32_t>(data.size()));
-        std::vector<uint8_t> stream = Compress(data);
-        body.insert(body.end(), stream.begin(), stream.end());
-        return Record(tag, body, RecordCompressed);
-    }
-    PackageBuilder& Groups(const std::vector<std::vector<std::string>>& groups)
-    {
-        std::vector<uint8_t> body{static_cast<uint8_t>(groups.size()), 0};
-        for (const auto& texts : groups) {
-            std::vector<uint8_t> group = GroupBytes(texts);
-            AppendU32(body, static_cast<uint32_t>(group.size()));
-            std::vector<uint8_t> stream = Compress(group);
-            body.insert(body.end(), stream.begin(), stream.end());
-        }
-        return Record(TagMessageGroups, body);
-    }
-    PackageBuilder& Head(uint16_t tag, uint8_t flags, uint32_t length)
-    {
-        std::vector<uint8_t> head{static_cast<uint8_t>(tag), static_cast<uint8_t>(tag >> 8), flags, 0};
-        AppendU32(head, length);
-        return Append(head);
-    }
-    // Terminator with `data` bytes of file data behind it.
-    PackageBuilder& End(uint32_t data, uint32_t declared)
-    {
-        Head(TagTerminator, 0, declared ? declared : 4);
-        std::vector<uint8_t> field;
-        AppendU32(field, declared);
-        Append(field);
-        return Append(std::vector<uint8_t>(data, 0xDA));
-    }
-    PackageBuilder& End(uint32_t data) { return End(data, data); }
-    PackageBuilder& Append(const std::vector<uint8_t>& more)
-    {
-        bytes_.insert(bytes_.end(), more.begin(), more.end());
-        return *this;
-    }
-    std::vector<uint8_t> bytes_;
-};
 
 void SetStubLength(uint32_t length)
 {
