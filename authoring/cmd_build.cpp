@@ -1,0 +1,235 @@
+// `zevrin build MANIFEST [-o SETUP.EXE] [--stub STUB] [--level N]
+// [--volume-size BYTES] [-I DIR]...`: the manifest to an installer. -I
+// names folders where files the manifest names are looked for when they
+// are not beside it (programs built elsewhere).
+//
+// The stub is, in this order: --stub, the environment variable
+// ZEVRIN_STUB, zevrin-stub.exe beside the running tool, the path compiled
+// in as ZEVRIN_DEFAULT_STUB.
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "encoder.h"
+#include "manifest.h"
+#include "package_writer.h"
+
+namespace zevrin {
+
+namespace {
+
+const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]...";
+const int DefaultBuildLevel = 9;
+
+struct BuildUsageError {
+    std::string message;
+};
+
+bool Exists(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string ToolDir()
+{
+    char buffer[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return std::string();
+    std::string path(buffer, static_cast<size_t>(n));
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string FindStub()
+{
+    if (const char* env = std::getenv("ZEVRIN_STUB"))
+        if (*env)
+            return env;
+    std::string dir = ToolDir();
+    if (!dir.empty() && Exists(dir + "/zevrin-stub.exe"))
+        return dir + "/zevrin-stub.exe";
+#ifdef ZEVRIN_DEFAULT_STUB
+    return ZEVRIN_DEFAULT_STUB;
+#else
+    return std::string();
+#endif
+}
+
+// Digits with an optional K or M (powers of 1024).
+uint64_t ParseSize(const std::string& text)
+{
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    uint64_t scale = 1;
+    if (end && (*end == 'k' || *end == 'K'))
+        scale = 1024, ++end;
+    else if (end && (*end == 'm' || *end == 'M'))
+        scale = 1024 * 1024, ++end;
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || errno || !end || *end ||
+        value == 0 || value > UINT32_MAX / scale)
+        throw BuildUsageError{"volume size '" + text + "' is not a number of bytes from 1 to 4294967295 "
+                              "(a K or M suffix counts 1024 or 1048576)"};
+    return value * scale;
+}
+
+int ParseLevel(const std::string& text)
+{
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || value < 0 || value > MaxEncodeLevel)
+        throw BuildUsageError{"level '" + text + "' is not a number from 0 to " + std::to_string(MaxEncodeLevel)};
+    return static_cast<int>(value);
+}
+
+// Progress on a terminal only: one line, rewritten at most ten times a second.
+class ProgressLine {
+public:
+    ProgressLine() : active_(::isatty(2) != 0) {}
+    ~ProgressLine() { Clear(); }
+
+    void Show(const std::string& what, uint64_t done, uint64_t total)
+    {
+        if (!active_)
+            return;
+        auto now = std::chrono::steady_clock::now();
+        if (what == last_ && now - shown_ < std::chrono::milliseconds(100))
+            return;
+        last_ = what;
+        shown_ = now;
+        unsigned percent = total ? static_cast<unsigned>(done * 100 / total) : 100;
+        std::string text = what.size() > 60 ? what.substr(0, 57) + "..." : what;
+        std::fprintf(stderr, "\r\033[K%3u%% %s", percent, text.c_str());
+        std::fflush(stderr);
+        dirty_ = true;
+    }
+    void Clear()
+    {
+        if (dirty_) {
+            std::fprintf(stderr, "\r\033[K");
+            std::fflush(stderr);
+            dirty_ = false;
+        }
+    }
+
+private:
+    bool active_;
+    bool dirty_ = false;
+    std::string last_;
+    std::chrono::steady_clock::time_point shown_;
+};
+
+int Run(const std::vector<std::string>& args)
+{
+    BuildOptions options;
+    options.level = DefaultBuildLevel;
+    std::string manifestPath;
+    std::string stub;
+    std::vector<std::string> searchDirs;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool hasValue = false;
+        size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+            hasValue = true;
+        }
+        auto take = [&](const char* name) {
+            if (hasValue)
+                return value;
+            if (++i == args.size())
+                throw BuildUsageError{std::string(name) + " needs a value"};
+            return args[i];
+        };
+        if (arg == "-o" || arg == "--output") {
+            options.output = take("-o");
+        } else if (arg == "--stub") {
+            stub = take("--stub");
+        } else if (arg == "--level" || arg == "-l") {
+            options.level = ParseLevel(take("--level"));
+        } else if (arg == "-I" || arg == "--search") {
+            searchDirs.push_back(take("-I"));
+        } else if (arg.compare(0, 2, "-I") == 0 && arg.size() > 2) {
+            searchDirs.push_back(arg.substr(2));
+        } else if (arg == "--volume-size") {
+            options.volumeSize = ParseSize(take("--volume-size"));
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw BuildUsageError{"unknown option '" + args[i] + "'"};
+        } else if (manifestPath.empty()) {
+            manifestPath = arg;
+        } else {
+            throw BuildUsageError{"build takes one MANIFEST"};
+        }
+    }
+    if (manifestPath.empty())
+        throw BuildUsageError{"build needs a MANIFEST"};
+    if (options.output.empty())
+        options.output = "SETUP.EXE";
+    options.stubPath = stub.empty() ? FindStub() : stub;
+    if (options.stubPath.empty()) {
+        std::fprintf(stderr, "zevrin: build: no installer stub: give --stub, set ZEVRIN_STUB, or put "
+                             "zevrin-stub.exe beside zevrin\n");
+        return 1;
+    }
+
+    Manifest manifest;
+    std::string error;
+    if (!LoadManifest(manifestPath, &manifest, &error, searchDirs)) {
+        std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
+        return 1;
+    }
+    for (const std::string& warning : manifest.warnings)
+        std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
+
+    ProgressLine progress;
+    options.progress = [&progress](const std::string& what, uint64_t done, uint64_t total) {
+        progress.Show(what, done, total);
+    };
+    BuildSummary summary;
+    bool ok = BuildPackage(manifest, options, &summary, &error);
+    progress.Clear();
+    if (!ok) {
+        std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
+        return 1;
+    }
+    for (const std::string& warning : summary.warnings)
+        std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
+
+    std::printf("%s: %llu bytes: installer %u, header %u, file data %llu\n", summary.written[0].c_str(),
+                static_cast<unsigned long long>(summary.sizes[0]), summary.stubLength, summary.headerLength,
+                static_cast<unsigned long long>(summary.dataLength));
+    for (size_t i = 1; i < summary.written.size(); ++i)
+        std::printf("%s: %llu bytes\n", summary.written[i].c_str(),
+                    static_cast<unsigned long long>(summary.sizes[i]));
+    std::printf("%zu files packed (%llu bytes before compression)", summary.packedFiles,
+                static_cast<unsigned long long>(summary.sourceBytes));
+    if (summary.externalFiles)
+        std::printf(", %zu external", summary.externalFiles);
+    std::printf("\n");
+    return 0;
+}
+
+} // namespace
+
+int RunBuild(const std::vector<std::string>& args)
+{
+    try {
+        return Run(args);
+    } catch (const BuildUsageError& e) {
+        std::fprintf(stderr, "zevrin: build: %s\nusage: zevrin build %s\n", e.message.c_str(), Usage);
+        return 2;
+    }
+}
+
+} // namespace zevrin

@@ -1,0 +1,1355 @@
+// Manifest loading: TOML (toml++) to a checked Manifest. Every value is
+// taken through a Reader that knows the table's key path, so a problem is
+// reported as "file:line: key: what is wrong", and every key that is not
+// read is reported as unknown (a misspelt key must not be ignored).
+#include "manifest.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <utility>
+
+#include <toml++/toml.h>
+
+namespace zevrin {
+
+std::string SourceRef::Prefix() const
+{
+    std::string out = file;
+    if (line)
+        out += ":" + std::to_string(line);
+    out += ": ";
+    if (!key.empty())
+        out += key + ": ";
+    return out;
+}
+
+namespace {
+
+// Paths and names in the package are read into 260-byte buffers.
+const size_t PathLimit = 259;
+// The installer builds "Software\Microsoft\Windows\CurrentVersion\Uninstall\"
+// + the name in a path buffer.
+const size_t UninstallKeyPrefixLength = 51;
+// Edit controls of the older Windows family hold at most 64 KB.
+const size_t InformationTextLimit = 65535;
+const size_t TextLimit = 65535;
+const size_t FaceNameLimit = 31; // LOGFONTA lfFaceName[32]
+
+struct ManifestError {
+    unsigned line;
+    std::string key;
+    std::string message;
+};
+
+const char* TypeName(const toml::node& node)
+{
+    switch (node.type()) {
+    case toml::node_type::string: return "a string";
+    case toml::node_type::integer: return "an integer";
+    case toml::node_type::floating_point: return "a number";
+    case toml::node_type::boolean: return "true or false";
+    case toml::node_type::table: return "a table";
+    case toml::node_type::array: return "an array";
+    default: return "a date or time";
+    }
+}
+
+unsigned LineOf(const toml::node& node) { return node.source().begin.line; }
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// ------------------------------------------------------------- characters
+
+// Windows-1252 bytes 0x80..0x9F and their Unicode code points (0 = unused).
+const uint16_t Cp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+std::string CodePointName(uint32_t cp)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(cp));
+    return text;
+}
+
+} // namespace
+
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::string* problem)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const unsigned char* end = p + utf8.size();
+    size_t position = 0;
+    while (p < end) {
+        uint32_t cp;
+        int length;
+        if (*p < 0x80) {
+            cp = *p;
+            length = 1;
+        } else if ((*p & 0xE0) == 0xC0) {
+            cp = *p & 0x1F;
+            length = 2;
+        } else if ((*p & 0xF0) == 0xE0) {
+            cp = *p & 0x0F;
+            length = 3;
+        } else if ((*p & 0xF8) == 0xF0) {
+            cp = *p & 0x07;
+            length = 4;
+        } else {
+            *problem = "is not valid UTF-8 (byte " + std::to_string(position) + ")";
+            return false;
+        }
+        if (end - p < length) {
+            *problem = "is not valid UTF-8 (cut off at the end)";
+            return false;
+        }
+        for (int i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                *problem = "is not valid UTF-8 (byte " + std::to_string(position + i) + ")";
+                return false;
+            }
+            cp = cp << 6 | (p[i] & 0x3F);
+        }
+        static const uint32_t Smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < Smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            *problem = "is not valid UTF-8 (byte " + std::to_string(position) + ")";
+            return false;
+        }
+        int byte = -1;
+        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+            byte = static_cast<int>(cp);
+        } else {
+            for (int i = 0; i < 32; ++i)
+                if (Cp1252High[i] && Cp1252High[i] == cp)
+                    byte = 0x80 + i;
+        }
+        if (byte < 0) {
+            *problem = "has the character " + CodePointName(cp) +
+                       ", which Windows-1252 (the installer's character set) cannot store";
+            return false;
+        }
+        if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') {
+            *problem = byte == 0 ? "has a NUL character" : "has the control character " + CodePointName(cp);
+            return false;
+        }
+        out.push_back(static_cast<char>(byte));
+        p += length;
+        position += length;
+    }
+    *ansi = std::move(out);
+    return true;
+}
+
+namespace {
+
+// -------------------------------------------------------------- the reader
+
+class Reader {
+public:
+    Reader(const toml::table& table, std::string path) : table_(table), path_(std::move(path)) {}
+
+    std::string KeyPath(const std::string& key) const { return path_.empty() ? key : path_ + "." + key; }
+    const std::string& Path() const { return path_; }
+    unsigned Line() const { return LineOf(table_); }
+
+    const toml::node* Find(const std::string& key)
+    {
+        used_.insert(key);
+        return table_.get(key);
+    }
+
+    [[noreturn]] void Fail(const toml::node* node, const std::string& key, const std::string& message) const
+    {
+        throw ManifestError{node ? LineOf(*node) : Line(), key.empty() ? path_ : KeyPath(key), message};
+    }
+
+    const toml::node& Expect(const toml::node* node, const std::string& key, toml::node_type type,
+                             const char* what) const
+    {
+        if (node->type() != type)
+            Fail(node, key, std::string("expected ") + what + ", found " + TypeName(*node));
+        return *node;
+    }
+
+    bool Bool(const std::string& key, bool fallback, bool* present = nullptr)
+    {
+        const toml::node* node = Find(key);
+        if (present)
+            *present = node != nullptr;
+        if (!node)
+            return fallback;
+        return Expect(node, key, toml::node_type::boolean, "true or false").as_boolean()->get();
+    }
+
+    int64_t Integer(const std::string& key, int64_t min, int64_t max, int64_t fallback, bool* present = nullptr)
+    {
+        const toml::node* node = Find(key);
+        if (present)
+            *present = node != nullptr;
+        if (!node)
+            return fallback;
+        int64_t value = Expect(node, key, toml::node_type::integer, "an integer").as_integer()->get();
+        if (value < min || value > max)
+            Fail(node, key, "expected an integer from " + std::to_string(min) + " to " + std::to_string(max) +
+                                ", found " + std::to_string(value));
+        return value;
+    }
+
+    // The raw UTF-8 string, or false when absent.
+    bool RawString(const std::string& key, std::string* out, const toml::node** where = nullptr)
+    {
+        const toml::node* node = Find(key);
+        if (where)
+            *where = node;
+        if (!node)
+            return false;
+        *out = std::string(Expect(node, key, toml::node_type::string, "a string").as_string()->get());
+        return true;
+    }
+
+    // A string stored in the package: converted to Windows-1252, at most
+    // `limit` bytes.
+    bool Ansi(const std::string& key, std::string* out, size_t limit, const toml::node** where = nullptr)
+    {
+        const toml::node* node;
+        std::string raw;
+        if (!RawString(key, &raw, &node))
+            return false;
+        if (where)
+            *where = node;
+        *out = ToAnsi(node, key, raw, limit);
+        return true;
+    }
+
+    std::string ToAnsi(const toml::node* node, const std::string& key, const std::string& raw, size_t limit) const
+    {
+        std::string ansi, problem;
+        if (!Utf8ToAnsi(raw, &ansi, &problem))
+            Fail(node, key, problem);
+        if (ansi.size() > limit)
+            Fail(node, key, "is " + std::to_string(ansi.size()) + " characters long; at most " +
+                                std::to_string(limit) + " fit");
+        return ansi;
+    }
+
+    // One of `names`; returns its index.
+    int Choice(const std::string& key, const std::vector<const char*>& names, int fallback, bool* present = nullptr)
+    {
+        const toml::node* node;
+        std::string value;
+        bool found = RawString(key, &value, &node);
+        if (present)
+            *present = found;
+        if (!found)
+            return fallback;
+        for (size_t i = 0; i < names.size(); ++i)
+            if (Lower(value) == names[i])
+                return static_cast<int>(i);
+        std::string list;
+        for (size_t i = 0; i < names.size(); ++i)
+            list += (i ? (i + 1 == names.size() ? " or " : ", ") : "") + std::string(names[i]);
+        Fail(node, key, "expected one of " + list + ", found \"" + value + "\"");
+    }
+
+    const toml::table* Table(const std::string& key)
+    {
+        const toml::node* node = Find(key);
+        if (!node)
+            return nullptr;
+        return Expect(node, key, toml::node_type::table, "a table").as_table();
+    }
+
+    // Reports the first key nobody asked for.
+    void Finish() const
+    {
+        for (auto&& [key, node] : table_) {
+            std::string name(key.str());
+            if (!used_.count(name))
+                Fail(&node, name, "unknown key");
+        }
+    }
+
+private:
+    const toml::table& table_;
+    std::string path_;
+    std::set<std::string> used_;
+};
+
+// ------------------------------------------------------------------ names
+
+bool IsReservedDeviceName(const std::string& component)
+{
+    std::string base = Lower(component.substr(0, component.find('.')));
+    static const char* const Names[] = {"con", "prn", "aux", "nul"};
+    for (const char* name : Names)
+        if (base == name)
+            return true;
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+// A problem with one file or folder name component, or empty.
+std::string ComponentProblem(const std::string& component)
+{
+    if (component.empty())
+        return "has an empty folder name (two '\\' in a row, or one at the start or end)";
+    if (component == "." || component == "..")
+        return "may not use '.' or '..' (files stay inside their folder)";
+    for (char c : component) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20)
+            return "has a control character";
+        if (std::strchr("<>:\"|?*/", c))
+            return std::string("has the character '") + c + "', which Windows does not allow in file names";
+    }
+    char last = component.back();
+    if (last == ' ' || last == '.')
+        return "has a name ending in a space or '.', which Windows drops";
+    if (IsReservedDeviceName(component))
+        return "uses the device name '" + component + "'";
+    return std::string();
+}
+
+// Splits at '\'; checks every component.
+std::string RelativePathProblem(const std::string& path)
+{
+    if (path.empty())
+        return "is empty";
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find('\\', start);
+        std::string problem = ComponentProblem(path.substr(start, end == std::string::npos ? end : end - start));
+        if (!problem.empty())
+            return problem;
+        if (end == std::string::npos)
+            return std::string();
+        start = end + 1;
+    }
+}
+
+std::string Slashes(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// Folder macros the installer expands at the start of the default folder.
+const char* const FolderMacros[] = {"#windows#", "#system#", "#program files#"};
+
+std::string FolderProblem(const std::string& folder)
+{
+    if (folder.empty())
+        return "is empty";
+    for (char c : folder) {
+        if (static_cast<unsigned char>(c) < 0x20)
+            return "has a control character";
+        if (std::strchr("<>\"|?*/", c))
+            return std::string("has the character '") + c + "', which Windows does not allow in folder names";
+    }
+    if (folder[0] == '#') {
+        size_t close = folder.find('#', 1);
+        if (close == std::string::npos)
+            return "starts with '#' but has no closing '#' (macros: #Windows#, #System#, #Program Files#)";
+        std::string macro = Lower(folder.substr(0, close + 1));
+        bool known = false;
+        for (const char* m : FolderMacros)
+            known = known || macro == m;
+        if (!known)
+            return "uses the unknown folder macro " + folder.substr(0, close + 1) +
+                   " (macros: #Windows#, #System#, #Program Files#)";
+    }
+    return std::string();
+}
+
+// ------------------------------------------------------------------ texts
+
+// Slots that the installer fills with one argument. 'e': an error text,
+// formatted only when it contains "%s".
+struct FormatRule {
+    int group, index;
+    char kind; // 's', 'd' or 'e'
+    const char* argument;
+};
+const FormatRule FormatRules[] = {
+    {2, 7, 'd', "the size in megabytes"},   {3, 2, 's', "the install folder"},
+    {5, 4, 's', "the error text"},          {6, 9, 'e', "the file"},
+    {6, 16, 'e', "the file"},               {6, 17, 'e', "the file"},
+    {6, 21, 'e', "the file"},               {6, 22, 'e', "the file"},
+    {6, 28, 'd', "the disk number"},        {6, 29, 's', "the file"},
+    {6, 30, 's', "the file"},
+};
+
+std::string FormatProblem(const std::string& text, const FormatRule& rule)
+{
+    if (rule.kind == 'e' && text.find("%s") == std::string::npos)
+        return std::string(); // shown as it stands
+    char expected = rule.kind == 'd' ? 'd' : 's';
+    int count = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%')
+            continue;
+        size_t j = i + 1;
+        if (j < text.size() && text[j] == '%') {
+            i = j;
+            continue;
+        }
+        if (expected == 'd' && j < text.size() && text[j] == 'l')
+            ++j;
+        char c = j < text.size() ? text[j] : 0;
+        bool match = expected == 's' ? c == 's' : (c == 'd' || c == 'i' || c == 'u');
+        if (!match)
+            return "'%" + std::string(c ? 1 : 0, c) + "' is not a placeholder here; it takes one %" +
+                   expected + " (" + rule.argument + "); write %% for a percent sign";
+        ++count;
+        i = j;
+    }
+    if (count > 1)
+        return "has " + std::to_string(count) + " placeholders; it takes one %" + std::string(1, expected) +
+               " (" + rule.argument + ")";
+    return std::string();
+}
+
+struct NamedText {
+    const char* name;
+    int index;
+};
+
+struct PageTexts {
+    const char* name;
+    int group;
+    std::vector<NamedText> keys;
+};
+
+const std::vector<PageTexts>& Pages()
+{
+    static const std::vector<PageTexts> pages = {
+        {"welcome", 0, {{"heading", 0}, {"text1", 1}, {"text2", 2}, {"text3", 3}, {"text4", 4}}},
+        {"information", 1, {{"heading", 0}, {"text1", 1}, {"text2", 2}, {"text3", 3}, {"text4", 4}}},
+        {"directory",
+         2,
+         {{"heading", 0},
+          {"text1", 1},
+          {"text2", 2},
+          {"text3", 3},
+          {"text4", 4},
+          {"required_label", 5},
+          {"available_label", 6},
+          {"size_format", 7}}},
+        {"ready", 3, {{"heading", 0}, {"text1", 1}, {"text2", 2}, {"text3", 3}, {"text4", 4}}},
+        {"progress", 4, {{"heading", 0}, {"text1", 1}, {"text2", 2}, {"text3", 3}, {"text4", 4}}},
+        {"finish",
+         5,
+         {{"heading", 0},
+          {"text1", 1},
+          {"text2", 2},
+          {"text3", 3},
+          {"error_format", 4},
+          {"view_button", 5},
+          {"launch_checkbox", 6},
+          {"restart_notice", 7}}},
+        {"messages",
+         6,
+         {{"browse_title", 1},
+          {"browse_folder_label", 2},
+          {"browse_drives_label", 3},
+          {"checking", 4},
+          {"invalid_folder", 5},
+          {"create_folder", 6},
+          {"write_protected", 7},
+          {"cannot_install", 8},
+          {"access_check_failed", 9},
+          {"disk_space", 11},
+          {"cancel_installing", 13},
+          {"exit_question", 14},
+          {"not_completed", 15},
+          {"cannot_open", 16},
+          {"cannot_create", 17},
+          {"checksum_error", 21},
+          {"access_denied", 22},
+          {"insert_disk", 28},
+          {"newer_file", 29},
+          {"other_language", 30},
+          {"invalid_data", 31}}},
+        {"buttons",
+         7,
+         {{"back", 0}, {"next", 1}, {"exit", 2}, {"start", 3}, {"ok", 4}, {"cancel", 5}, {"restart", 6}}},
+    };
+    return pages;
+}
+
+const int MaxTextIndex = 255;
+
+struct Slot {
+    std::string text;
+    SourceRef ref;
+};
+
+std::string Replace(std::string text, const std::string& what, const std::string& with)
+{
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += with.size())
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+// The wording a package gets for every text the manifest leaves out.
+// "<product>" stands for the product name.
+std::map<std::pair<int, int>, std::string> DefaultTexts(bool folderEditable)
+{
+    std::map<std::pair<int, int>, std::string> t;
+    // Page 0: welcome.
+    t[{0, 0}] = "Welcome";
+    t[{0, 1}] = "Welcome to the <product> Setup program. It will install <product> on your computer.";
+    t[{0, 2}] = "Please close all other programs before you continue, so that Setup can replace "
+                "files that they may be using.";
+    t[{0, 3}] = "Click Next to continue, or Exit to leave Setup without installing anything.";
+    t[{0, 4}] = "";
+    // Page 1: information; index 1 (the text itself) is empty unless the
+    // manifest gives one, and then the page is shown.
+    t[{1, 0}] = "Information";
+    t[{1, 1}] = "";
+    t[{1, 2}] = "Please read the following information before you continue.";
+    t[{1, 3}] = "";
+    t[{1, 4}] = "";
+    // Page 2: install folder. 2..4 come back after a failed check.
+    t[{2, 0}] = "Installation Folder";
+    t[{2, 1}] = "Setup will install <product> in the following folder.";
+    t[{2, 2}] = folderEditable ? "To install in this folder, click Next. To install in a different folder, "
+                                 "type its name below or click Browse."
+                               : "To install in this folder, click Next.";
+    t[{2, 3}] = "";
+    t[{2, 4}] = "";
+    t[{2, 5}] = "Space required:";
+    t[{2, 6}] = "Space available:";
+    t[{2, 7}] = "%d MB";
+    // Page 3: ready. Index 2 is a format: %s = the folder.
+    t[{3, 0}] = "Ready to Install";
+    t[{3, 1}] = "Setup is ready to install <product>.";
+    t[{3, 2}] = "The files will be installed in:\n%s";
+    t[{3, 3}] = "Click Start to begin the installation, or Back to change the folder.";
+    t[{3, 4}] = "";
+    // Page 4: progress.
+    t[{4, 0}] = "Installing";
+    t[{4, 1}] = "Setup is installing <product>.";
+    t[{4, 2}] = "Please wait while the files are copied to your computer.";
+    t[{4, 3}] = "";
+    t[{4, 4}] = "";
+    // Page 5: finish. 2 stays empty so that the launch box can move up;
+    // 4 is the error format; 5 and 6 are filled in from the files.
+    t[{5, 0}] = "Setup Complete";
+    t[{5, 1}] = "Setup has finished installing <product> on your computer.";
+    t[{5, 2}] = "";
+    t[{5, 3}] = "Click Exit to close Setup.";
+    t[{5, 4}] = "Setup could not complete the installation.\n\n%s";
+    t[{5, 5}] = "";
+    t[{5, 6}] = "";
+    t[{5, 7}] = "Windows must be restarted to finish the installation. Click Restart to restart it now.";
+    // Group 6: title and messages.
+    t[{6, 0}] = "<product> Setup";
+    t[{6, 1}] = "Please select a directory";
+    t[{6, 2}] = "Directory name:";
+    t[{6, 3}] = "Drives";
+    t[{6, 4}] = "Checking...";
+    t[{6, 5}] = "Invalid directory.";
+    t[{6, 6}] = "The destination directory doesn't exist. Do you want it to be created?";
+    t[{6, 7}] = "One or more files are write-protected. Do you want to overwrite them anyway?";
+    t[{6, 8}] = "This program cannot install <product> because of the following reason:";
+    t[{6, 9}] = "The access to the following file is denied:\n%s";
+    t[{6, 10}] = "";
+    t[{6, 11}] = "There is not enough disk space in the target directory. Do you want to try anyway?";
+    t[{6, 12}] = "";
+    t[{6, 13}] = "Do you want to cancel the installation?";
+    t[{6, 14}] = "Install has not completed. Are you sure you want to exit?";
+    t[{6, 15}] = "The Install wizard did not complete the installation successfully.";
+    t[{6, 16}] = "Cannot open the following file:\n%s";
+    t[{6, 17}] = "Cannot create the following file:\n%s";
+    for (int i = 18; i <= 20; ++i)
+        t[{6, i}] = "";
+    t[{6, 21}] = "CRC error - cannot install the following file:\n%s";
+    t[{6, 22}] = "The access to the following file is denied:\n%s";
+    for (int i = 23; i <= 27; ++i)
+        t[{6, i}] = "";
+    t[{6, 28}] = "Please insert disk number %d.";
+    t[{6, 29}] = "A newer version of the following file is already installed:\n%s\n\n"
+                 "Do you want to replace it with the older version?";
+    t[{6, 30}] = "The following file is already installed in another language:\n%s\n\n"
+                 "Do you want to replace it?";
+    t[{6, 31}] = "This file contains invalid data.";
+    // Group 7: buttons.
+    const char* buttons[] = {"< &Back", "&Next >", "E&xit", "&Start", "OK", "&Cancel", "&Restart"};
+    for (int i = 0; i < 7; ++i)
+        t[{7, i}] = buttons[i];
+    return t;
+}
+
+// ------------------------------------------------------------ the parser
+
+class Parser {
+public:
+    Parser(const std::string& path, Manifest* manifest, const std::vector<std::string>& searchDirs)
+        : path_(path), m_(*manifest), searchDirs_(searchDirs)
+    {
+    }
+
+    void Run(const toml::table& root);
+
+private:
+    SourceRef Ref(unsigned line, const std::string& key) const { return SourceRef{path_, line, key}; }
+    std::string Resolve(const std::string& relative) const
+    {
+        if (relative.empty() || relative[0] == '/')
+            return relative;
+        std::string beside = m_.baseDir + "/" + relative;
+        if (Exists(beside))
+            return beside;
+        for (const std::string& dir : searchDirs_)
+            if (Exists(dir + "/" + relative))
+                return dir + "/" + relative;
+        return beside; // reported as missing where it is used
+    }
+    static bool Exists(const std::string& path)
+    {
+        struct stat info;
+        return ::stat(path.c_str(), &info) == 0;
+    }
+
+    void ReadProduct(Reader& root);
+    void ReadWizard(Reader& root);
+    void ReadFolder(Reader& root);
+    void ReadBackground(Reader& root);
+    void ReadFrame(Reader& root);
+    void ReadTexts(Reader& root);
+    void ReadTextTable(Reader& reader, const PageTexts& page);
+    void SetText(int group, int index, const std::string& text, const SourceRef& ref);
+    std::string TextValue(Reader& reader, const std::string& key, const toml::node& node, size_t limit);
+    void ReadFiles(Reader& root);
+    ManifestFile ReadFile(const toml::table& table, size_t i);
+    void CheckFiles();
+    void BuildGroups();
+
+    std::string path_;
+    Manifest& m_;
+    std::vector<std::string> searchDirs_;
+    std::map<std::pair<int, int>, Slot> texts_;
+    std::string startPageRaw_;
+};
+
+void Parser::Run(const toml::table& root)
+{
+    Reader reader(root, "");
+    ReadProduct(reader);
+    ReadWizard(reader);
+    ReadFolder(reader);
+    ReadBackground(reader);
+    ReadFrame(reader);
+    ReadTexts(reader);
+    ReadFiles(reader);
+    reader.Finish();
+    CheckFiles();
+    BuildGroups();
+}
+
+void Parser::ReadProduct(Reader& root)
+{
+    const toml::table* table = root.Table("product");
+    if (!table)
+        throw ManifestError{1, "product", "missing: the manifest needs a [product] table with a name"};
+    Reader r(*table, "product");
+    const toml::node* node;
+    if (!r.Ansi("name", &m_.productName, PathLimit, &node))
+        r.Fail(nullptr, "name", "missing: every package needs a product name");
+    if (m_.productName.empty())
+        r.Fail(node, "name", "is empty");
+    std::string title;
+    if (r.Ansi("title", &title, PathLimit, &node)) {
+        if (title.empty())
+            r.Fail(node, "title", "is empty (it captions every window and message box)");
+        SetText(6, 0, title, Ref(LineOf(*node), "product.title"));
+    }
+    if (r.Ansi("uninstall_name", &m_.uninstallName, PathLimit - UninstallKeyPrefixLength, &node)) {
+        if (m_.uninstallName.empty() || m_.uninstallName.find('\\') != std::string::npos)
+            r.Fail(node, "uninstall_name", "must be a non-empty registry key name without '\\'");
+    }
+    r.Finish();
+}
+
+void Parser::ReadWizard(Reader& root)
+{
+    const toml::table* table = root.Table("wizard");
+    if (!table)
+        return;
+    Reader r(*table, "wizard");
+    bool present;
+    int page = r.Choice("start_page", {"welcome", "information", "directory", "ready", "progress", "finish"}, -1,
+                        &present);
+    if (present) {
+        m_.hasStartPage = true;
+        m_.startPage = static_cast<uint16_t>(page);
+    }
+    const toml::node* node;
+    std::string templates;
+    if (r.RawString("templates", &templates, &node)) {
+        std::string lower = Lower(templates);
+        if (lower.size() < 4 || (lower.compare(lower.size() - 3, 3, ".rc") != 0 &&
+                                 lower.compare(lower.size() - 4, 4, ".res") != 0))
+            r.Fail(node, "templates", "expected a resource script (.rc) or a compiled one (.res)");
+        m_.templates = Resolve(templates);
+        m_.templatesRef = Ref(LineOf(*node), "wizard.templates");
+    }
+    r.Finish();
+}
+
+uint32_t RootIndex(Reader& r, const toml::node* node, const std::string& value)
+{
+    static const char* const Roots[4][2] = {{"hkcr", "hkey_classes_root"},
+                                            {"hkcu", "hkey_current_user"},
+                                            {"hklm", "hkey_local_machine"},
+                                            {"hku", "hkey_users"}};
+    for (uint32_t i = 0; i < 4; ++i)
+        if (Lower(value) == Roots[i][0] || Lower(value) == Roots[i][1])
+            return i;
+    r.Fail(node, "root", "expected one of HKCR, HKCU, HKLM or HKU, found \"" + value + "\"");
+}
+
+void Parser::ReadFolder(Reader& root)
+{
+    const toml::table* table = root.Table("folder");
+    m_.defaultFolder = "#Program Files#\\" + m_.productName;
+    m_.headerFlags |= 2; // editable unless the manifest says otherwise
+    if (!table) {
+        std::string problem = FolderProblem(m_.defaultFolder);
+        if (!problem.empty())
+            throw ManifestError{1, "folder.default",
+                                "the default folder made from the product name " + problem +
+                                    "; give [folder] default"};
+        return;
+    }
+    Reader r(*table, "folder");
+    const toml::node* node = nullptr;
+    if (r.Ansi("default", &m_.defaultFolder, PathLimit, &node)) {
+        std::string problem = FolderProblem(m_.defaultFolder);
+        if (!problem.empty())
+            r.Fail(node, "default", problem);
+    } else {
+        std::string problem = FolderProblem(m_.defaultFolder);
+        if (!problem.empty())
+            r.Fail(nullptr, "default", "the folder made from the product name " + problem + "; give one");
+    }
+    if (!r.Bool("editable", true))
+        m_.headerFlags &= ~2u;
+
+    if (const toml::table* registry = r.Table("registry")) {
+        Reader g(*registry, "folder.registry");
+        m_.hasRegistry = true;
+        std::string rootName;
+        const toml::node* rootNode;
+        if (g.RawString("root", &rootName, &rootNode))
+            m_.registryRoot = RootIndex(g, rootNode, rootName);
+        const toml::node* keyNode;
+        if (!g.Ansi("key", &m_.registryKey, PathLimit, &keyNode))
+            g.Fail(nullptr, "key", "missing: the registry key that holds the folder");
+        if (m_.registryKey.empty() || m_.registryKey[0] == '\\' || m_.registryKey.back() == '\\')
+            g.Fail(keyNode, "key", "must be a key path such as \"Software\\\\Vendor\\\\Product\"");
+        m_.hasRegistryValue = g.Ansi("value", &m_.registryValue, PathLimit);
+        if (g.Bool("record", false))
+            m_.headerFlags |= 4;
+        g.Finish();
+    }
+    if (const toml::table* profile = r.Table("profile")) {
+        Reader g(*profile, "folder.profile");
+        m_.hasProfile = true;
+        const char* keys[] = {"file", "section", "key"};
+        std::string* fields[] = {&m_.profileFile, &m_.profileSection, &m_.profileKey};
+        for (int i = 0; i < 3; ++i) {
+            const toml::node* field;
+            if (!g.Ansi(keys[i], fields[i], PathLimit, &field))
+                g.Fail(nullptr, keys[i], "missing: a profile location needs file, section and key");
+            if (fields[i]->empty())
+                g.Fail(field, keys[i], "is empty");
+        }
+        if (g.Bool("record", false))
+            m_.headerFlags |= 8;
+        g.Finish();
+    }
+    r.Finish();
+}
+
+uint32_t Colour(Reader& r, const std::string& key, uint32_t fallback)
+{
+    const toml::node* node;
+    std::string text;
+    if (!r.RawString(key, &text, &node))
+        return fallback;
+    unsigned value = 0;
+    bool ok = text.size() == 7 && text[0] == '#';
+    for (size_t i = 1; ok && i < 7; ++i) {
+        char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+        ok = std::isxdigit(static_cast<unsigned char>(c)) != 0;
+        value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    if (!ok)
+        r.Fail(node, key, "expected a colour as \"#RRGGBB\", found \"" + text + "\"");
+    // COLORREF is 0x00BBGGRR.
+    return (value >> 16 & 0xFF) | (value & 0xFF00) | (value & 0xFF) << 16;
+}
+
+void PutU32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+void Parser::ReadBackground(Reader& root)
+{
+    const toml::table* table = root.Table("background");
+    bool fullScreen = false;
+    bool titleGiven = false;
+    unsigned line = 1;
+    uint32_t text = 0xFFFFFF, shadow = 0;
+    std::string face = "Times New Roman";
+    int64_t size = 40, weight = 700;
+    bool italic = true, underline = false;
+    if (table) {
+        Reader r(*table, "background");
+        line = r.Line();
+        fullScreen = r.Bool("full_screen", false);
+        const toml::node* node;
+        titleGiven = r.Ansi("title", &m_.backgroundTitle, 1023, &node);
+        std::string picture;
+        if (r.RawString("picture", &picture, &node)) {
+            m_.backgroundPicture = Resolve(picture);
+            m_.backgroundPictureRef = Ref(LineOf(*node), "background.picture");
+        }
+        text = Colour(r, "text_color", text);
+        shadow = Colour(r, "shadow_color", shadow);
+        if (const toml::table* font = r.Table("font")) {
+            Reader f(*font, "background.font");
+            if (f.Ansi("face", &face, FaceNameLimit, &node) && face.empty())
+                f.Fail(node, "face", "is empty");
+            size = f.Integer("size", 1, 1000, size);
+            weight = f.Integer("weight", 1, 1000, weight);
+            italic = f.Bool("italic", italic);
+            underline = f.Bool("underline", underline);
+            f.Finish();
+        }
+        r.Finish();
+    }
+    if (fullScreen)
+        m_.headerFlags |= 1;
+    // Full screen shows the product name unless the manifest says otherwise
+    // (an empty title shows none).
+    if (!titleGiven && fullScreen)
+        m_.backgroundTitle = m_.productName;
+    m_.hasBackgroundTitle = !m_.backgroundTitle.empty();
+    if (!fullScreen && (m_.hasBackgroundTitle || !m_.backgroundPicture.empty()))
+        m_.warnings.push_back(Ref(line, "background").Prefix() +
+                              "the title and picture are only shown with full_screen = true");
+
+    uint8_t* style = m_.titleStyle;
+    std::memset(style, 0, sizeof m_.titleStyle);
+    PutU32(style, shadow);
+    PutU32(style + 4, text);
+    uint8_t* font = style + 8; // LOGFONTA
+    PutU32(font, static_cast<uint32_t>(-size)); // lfHeight < 0: character height in pixels
+    PutU32(font + 16, static_cast<uint32_t>(weight));
+    font[20] = italic;
+    font[21] = underline;
+    std::memcpy(font + 28, face.data(), face.size()); // lfFaceName, NUL-padded
+}
+
+void Parser::ReadFrame(Reader& root)
+{
+    const toml::table* table = root.Table("frame");
+    if (!table)
+        return;
+    Reader r(*table, "frame");
+    const toml::node* node;
+    std::string picture;
+    if (r.RawString("picture", &picture, &node)) {
+        m_.framePicture = Resolve(picture);
+        m_.framePictureRef = Ref(LineOf(*node), "frame.picture");
+    }
+    r.Finish();
+}
+
+void Parser::SetText(int group, int index, const std::string& text, const SourceRef& ref)
+{
+    auto found = texts_.find({group, index});
+    if (found != texts_.end())
+        throw ManifestError{ref.line, ref.key,
+                            "sets text " + std::to_string(group) + "." + std::to_string(index) +
+                                " again (already set by " + found->second.ref.key + " on line " +
+                                std::to_string(found->second.ref.line) + ")"};
+    for (const FormatRule& rule : FormatRules) {
+        if (rule.group == group && rule.index == index) {
+            std::string problem = FormatProblem(text, rule);
+            if (!problem.empty())
+                throw ManifestError{ref.line, ref.key, problem};
+        }
+    }
+    texts_[{group, index}] = Slot{text, ref};
+}
+
+// A text is a string, or { file = "...", encoding = "utf-8" | "windows-1252" }.
+std::string Parser::TextValue(Reader& reader, const std::string& key, const toml::node& node, size_t limit)
+{
+    if (node.is_string())
+        return reader.ToAnsi(&node, key, std::string(node.as_string()->get()), limit);
+    if (!node.is_table())
+        reader.Fail(&node, key, std::string("expected a string or { file = \"...\" }, found ") + TypeName(node));
+    Reader r(*node.as_table(), reader.KeyPath(key));
+    const toml::node* fileNode;
+    std::string file;
+    if (!r.RawString("file", &file, &fileNode))
+        r.Fail(nullptr, "", "expected { file = \"...\" }");
+    int encoding = r.Choice("encoding", {"utf-8", "windows-1252"}, 0);
+    r.Finish();
+    std::string resolved = Resolve(file);
+    std::ifstream in(resolved, std::ios::binary);
+    if (!in)
+        r.Fail(fileNode, "file", "cannot read '" + resolved + "': " + std::strerror(errno));
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad())
+        r.Fail(fileNode, "file", "cannot read '" + resolved + "'");
+    std::string raw = content.str();
+    std::string ansi;
+    if (encoding == 0) {
+        if (raw.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            raw.erase(0, 3);
+        std::string problem;
+        if (!Utf8ToAnsi(raw, &ansi, &problem))
+            r.Fail(fileNode, "file", "'" + file + "' " + problem);
+    } else {
+        for (char c : raw) {
+            unsigned char u = static_cast<unsigned char>(c);
+            if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || (u >= 0x80 && u < 0xA0 && !Cp1252High[u - 0x80]))
+                r.Fail(fileNode, "file", "'" + file + "' has a byte (" + std::to_string(u) +
+                                             ") that is not a Windows-1252 text character");
+        }
+        ansi = raw;
+    }
+    if (ansi.size() > limit)
+        r.Fail(fileNode, "file", "'" + file + "' is " + std::to_string(ansi.size()) + " bytes; at most " +
+                                     std::to_string(limit) + " fit");
+    return ansi;
+}
+
+void Parser::ReadTextTable(Reader& reader, const PageTexts& page)
+{
+    for (const NamedText& named : page.keys) {
+        const toml::node* node = reader.Find(named.name);
+        if (!node)
+            continue;
+        bool information = page.group == 1 && named.index == 1;
+        std::string text = TextValue(reader, named.name, *node, information ? InformationTextLimit : TextLimit);
+        SetText(page.group, named.index, text, Ref(LineOf(*node), reader.KeyPath(named.name)));
+    }
+    reader.Finish();
+}
+
+bool AllDigits(const std::string& text)
+{
+    return !text.empty() && text.size() <= 3 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Named tables per page, and numbered texts: "6.31" = "..." (quoted) or
+// 6.31 = "..." (a dotted key: table "6", key "31").
+void Parser::ReadTexts(Reader& root)
+{
+    const toml::table* table = root.Table("texts");
+    if (table) {
+        Reader r(*table, "texts");
+        for (const PageTexts& page : Pages()) {
+            if (const toml::table* sub = r.Table(page.name)) {
+                Reader p(*sub, r.KeyPath(page.name));
+                ReadTextTable(p, page);
+            }
+        }
+        for (auto&& [key, node] : *table) {
+            std::string name(key.str());
+            bool numbered = false;
+            int group = -1, index = -1;
+            size_t dot = name.find('.');
+            if (dot != std::string::npos && AllDigits(name.substr(0, dot)) && AllDigits(name.substr(dot + 1))) {
+                group = std::stoi(name.substr(0, dot));
+                index = std::stoi(name.substr(dot + 1));
+                numbered = true;
+            }
+            if (numbered || (AllDigits(name) && node.is_table())) {
+                r.Find(name);
+                std::vector<std::pair<int, const toml::node*>> items;
+                if (numbered) {
+                    items.push_back({index, &node});
+                } else {
+                    group = std::stoi(name);
+                    for (auto&& [sub, value] : *node.as_table()) {
+                        std::string index_text(sub.str());
+                        if (!AllDigits(index_text))
+                            r.Fail(&value, name + "." + index_text,
+                                   "expected a text number such as 6.31 (group.index)");
+                        items.push_back({std::stoi(index_text), &value});
+                    }
+                }
+                for (auto& item : items) {
+                    std::string shown = std::to_string(group) + "." + std::to_string(item.first);
+                    if (group >= TextGroupCount)
+                        r.Fail(item.second, shown, "there are text groups 0 to 8 only");
+                    if (item.first > MaxTextIndex)
+                        r.Fail(item.second, shown, "text numbers go up to " + std::to_string(MaxTextIndex));
+                    bool information = group == 1 && item.first == 1;
+                    std::string text = TextValue(r, shown, *item.second,
+                                                 information ? InformationTextLimit : TextLimit);
+                    SetText(group, item.first, text, Ref(LineOf(*item.second), "texts." + shown));
+                }
+            }
+        }
+        r.Finish();
+    }
+}
+
+// ------------------------------------------------------------------ files
+
+bool IsMenuMacro(const std::string& spec)
+{
+    std::string lower = Lower(spec);
+    return lower == "#start menu#" || lower == "#startup#";
+}
+
+ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
+{
+    Reader r(table, "files[" + std::to_string(i) + "]");
+    ManifestFile f;
+    f.ref = Ref(r.Line(), r.Path());
+
+    f.uninstallMode = r.Bool("external", false) ? UninstallExternal : UninstallRemove;
+    bool external = f.uninstallMode == UninstallExternal;
+
+    const toml::node* sourceNode;
+    std::string source;
+    if (r.RawString("source", &source, &sourceNode)) {
+        if (source.empty())
+            r.Fail(sourceNode, "source", "is empty");
+        f.source = Resolve(source);
+        f.sourceRef = Ref(LineOf(*sourceNode), r.KeyPath("source"));
+    } else if (!external) {
+        r.Fail(nullptr, "source", "missing: the file to pack (only external files may leave it out)");
+    }
+
+    const toml::node* nameNode = nullptr;
+    std::string name;
+    if (r.Ansi("name", &name, PathLimit, &nameNode)) {
+        name = Slashes(name);
+    } else if (!source.empty()) {
+        std::string base = source.substr(source.find_last_of("/\\") + 1);
+        name = r.ToAnsi(sourceNode, "source", base, PathLimit);
+    } else {
+        r.Fail(nullptr, "name", "missing: an external file without a source needs a name");
+    }
+    std::string problem = RelativePathProblem(name);
+    if (!problem.empty())
+        r.Fail(nameNode ? nameNode : sourceNode, nameNode ? "name" : "source",
+               nameNode ? problem : "the file name taken from it " + problem + "; give a name");
+    f.name = name;
+
+    bool locationGiven;
+    f.location = static_cast<uint8_t>(
+        r.Choice("location", {"install", "windows", "shared", "font"}, LocationInstall, &locationGiven));
+    f.afterAction = static_cast<uint8_t>(r.Choice("after", {"none", "view", "launch"}, AfterNone));
+    bool sharedGiven;
+    f.sharedCount = r.Bool("shared_count", false, &sharedGiven);
+    bool uninstallGiven;
+    if (r.Choice("uninstall", {"remove", "leave"}, 0, &uninstallGiven) == 1 && !external)
+        f.uninstallMode = UninstallLeave;
+    f.specialKind = static_cast<uint8_t>(r.Choice("special", {"none", "screen_saver", "self_register"}, SpecialNone));
+    bool iconGiven;
+    f.iconIndex = static_cast<uint16_t>(r.Integer("icon_index", 0, 65535, 0, &iconGiven));
+    f.uninstaller = r.Bool("uninstaller", false);
+    f.checkVersion = r.Bool("check_version", false);
+    f.checkLanguage = r.Bool("check_language", false);
+    bool timesGiven;
+    f.keepTimes = r.Bool("keep_times", !external, &timesGiven);
+
+    const toml::node* versionNode;
+    std::string version;
+    if (r.RawString("version", &version, &versionNode)) {
+        unsigned parts[4];
+        char tail;
+        if (std::sscanf(version.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) != 4 ||
+            parts[0] > 65535 || parts[1] > 65535 || parts[2] > 65535 || parts[3] > 65535 ||
+            version.find_first_not_of("0123456789.") != std::string::npos)
+            r.Fail(versionNode, "version", "expected four numbers 0..65535 such as \"1.2.0.15\", found \"" +
+                                               version + "\"");
+        if (!f.checkVersion)
+            r.Fail(versionNode, "version", "is only used with check_version = true");
+        f.hasVersion = true;
+        f.versionMS = parts[0] << 16 | parts[1];
+        f.versionLS = parts[2] << 16 | parts[3];
+    }
+    bool languageGiven;
+    const toml::node* languageNode = r.Find("language");
+    f.language = static_cast<uint16_t>(r.Integer("language", 0, 65535, 0, &languageGiven));
+    if (languageGiven) {
+        if (!f.checkLanguage)
+            r.Fail(languageNode, "language", "is only used with check_language = true");
+        f.hasLanguage = true;
+    }
+
+    if (const toml::table* menu = r.Table("start_menu")) {
+        Reader s(*menu, r.KeyPath("start_menu"));
+        const toml::node* node;
+        if (!s.Ansi("name", &f.menuName, PathLimit - 4, &node))
+            s.Fail(nullptr, "name", "missing: the name of the shortcut");
+        std::string linkProblem = ComponentProblem(f.menuName);
+        if (f.menuName.find('\\') != std::string::npos)
+            linkProblem = "may not contain '\\' (put sub-folders in folders)";
+        if (!linkProblem.empty())
+            s.Fail(node, "name", linkProblem);
+        s.Ansi("args", &f.menuArgs, PathLimit);
+        std::vector<std::string> folders;
+        const toml::node* foldersNode = s.Find("folders");
+        if (foldersNode) {
+            if (foldersNode->is_string()) {
+                folders.push_back(s.ToAnsi(foldersNode, "folders", std::string(foldersNode->as_string()->get()),
+                                           PathLimit));
+            } else if (const toml::array* list = foldersNode->as_array()) {
+                for (size_t k = 0; k < list->size(); ++k) {
+                    const toml::node& item = *list->get(k);
+                    std::string key = "folders[" + std::to_string(k) + "]";
+                    if (!item.is_string())
+                        s.Fail(&item, key, std::string("expected a string, found ") + TypeName(item));
+                    folders.push_back(s.ToAnsi(&item, key, std::string(item.as_string()->get()), PathLimit));
+                }
+            } else {
+                s.Fail(foldersNode, "folders", std::string("expected a string or an array of strings, found ") +
+                                                   TypeName(*foldersNode));
+            }
+        }
+        for (std::string& folder : folders) {
+            folder = Slashes(folder);
+            std::string folderProblem;
+            if (folder.find(';') != std::string::npos)
+                folderProblem = "may not contain ';' (give several folders as an array)";
+            else if (folder[0] == '#' && !IsMenuMacro(folder))
+                folderProblem = "\"" + folder + "\" is not #Start Menu# or #Startup#";
+            else if (!folder.empty() && folder[0] != '#')
+                folderProblem = RelativePathProblem(folder);
+            if (!folderProblem.empty())
+                s.Fail(foldersNode, "folders", folderProblem);
+        }
+        // An empty part after the last ';' is dropped by the installer: the
+        // Programs folder itself ("") goes first instead.
+        std::stable_partition(folders.begin(), folders.end(), [](const std::string& s) { return s.empty(); });
+        if (folders.size() > 1 && folders[1].empty())
+            s.Fail(foldersNode, "folders", "names the Programs folder (\"\") twice");
+        for (size_t k = 0; k < folders.size(); ++k)
+            f.menuFolders += (k ? ";" : "") + folders[k];
+        if (f.menuFolders.size() > PathLimit)
+            s.Fail(foldersNode, "folders", "are " + std::to_string(f.menuFolders.size()) +
+                                               " characters together; at most " + std::to_string(PathLimit) + " fit");
+        s.Finish();
+    }
+    if (const toml::table* desktop = r.Table("desktop")) {
+        Reader d(*desktop, r.KeyPath("desktop"));
+        const toml::node* node;
+        if (!d.Ansi("name", &f.desktopName, PathLimit - 4, &node))
+            d.Fail(nullptr, "name", "missing: the name of the shortcut");
+        std::string linkProblem = ComponentProblem(f.desktopName);
+        if (f.desktopName.find('\\') != std::string::npos)
+            linkProblem = "may not contain '\\'";
+        if (!linkProblem.empty())
+            d.Fail(node, "name", linkProblem);
+        d.Ansi("args", &f.desktopArgs, PathLimit);
+        d.Finish();
+    }
+
+    // Combinations the installer would quietly ignore.
+    if (sharedGiven && f.sharedCount && f.location == LocationInstall)
+        r.Fail(r.Find("shared_count"), "shared_count", "only counts files outside the install folder "
+                                                       "(location windows, shared or font)");
+    if ((f.location == LocationShared || f.location == LocationFont) && f.name.find('\\') != std::string::npos)
+        r.Fail(nameNode ? nameNode : sourceNode, nameNode ? "name" : "source",
+               "a shared system file or font goes into a folder Windows names; it cannot have sub-folders");
+    if (iconGiven && f.menuName.empty())
+        r.Fail(r.Find("icon_index"), "icon_index", "is only used with a start_menu shortcut");
+    if (external) {
+        if (locationGiven)
+            r.Fail(r.Find("location"), "location", "does not apply to an external file, which stays beside SETUP.EXE");
+        if (f.checkVersion || f.checkLanguage)
+            r.Fail(r.Find(f.checkVersion ? "check_version" : "check_language"),
+                   f.checkVersion ? "check_version" : "check_language",
+                   "does not apply to an external file, which is never copied");
+        if (timesGiven && f.keepTimes)
+            r.Fail(r.Find("keep_times"), "keep_times", "does not apply to an external file, which is never copied");
+        if (f.uninstaller)
+            r.Fail(r.Find("uninstaller"), "uninstaller", "the uninstaller must be installed, not external");
+        if (f.specialKind == SpecialScreenSaver)
+            r.Fail(r.Find("special"), "special", "an external file is never installed as a screen saver");
+        if (sharedGiven && f.sharedCount)
+            r.Fail(r.Find("shared_count"), "shared_count", "does not apply to an external file");
+        if (uninstallGiven)
+            r.Fail(r.Find("uninstall"), "uninstall", "does not apply to an external file, which is never removed");
+    }
+    r.Finish();
+    return f;
+}
+
+void Parser::ReadFiles(Reader& root)
+{
+    const toml::node* node = root.Find("files");
+    if (!node)
+        return;
+    const toml::array* list = node->as_array();
+    if (!list || !list->is_array_of_tables())
+        root.Fail(node, "files", std::string("expected [[files]] tables, found ") + TypeName(*node));
+    for (size_t i = 0; i < list->size(); ++i)
+        m_.files.push_back(ReadFile(*list->get(i)->as_table(), i));
+}
+
+void Parser::CheckFiles()
+{
+    const ManifestFile* uninstaller = nullptr;
+    const ManifestFile* viewed = nullptr;
+    const ManifestFile* launched = nullptr;
+    std::map<std::string, const ManifestFile*> destinations;
+    for (const ManifestFile& f : m_.files) {
+        if (f.uninstaller) {
+            if (uninstaller)
+                throw ManifestError{f.ref.line, f.ref.key + ".uninstaller",
+                                    "a package has one uninstaller; " + uninstaller->ref.key + " is already it"};
+            uninstaller = &f;
+        }
+        const ManifestFile** mark = f.afterAction == AfterView ? &viewed : f.afterAction == AfterLaunch ? &launched
+                                                                                                         : nullptr;
+        if (mark) {
+            if (*mark)
+                throw ManifestError{f.ref.line, f.ref.key + ".after",
+                                    std::string("only one file can be ") +
+                                        (f.afterAction == AfterView ? "viewed" : "launched") +
+                                        " after installation; " + (*mark)->ref.key + " already is"};
+            *mark = &f;
+        }
+        // Shared files and fonts land in folders only the target system
+        // knows; only the install and Windows folders can clash here.
+        if (f.location == LocationInstall || f.location == LocationWindows) {
+            std::string where = f.uninstallMode == UninstallExternal ? "beside SETUP.EXE"
+                                : f.location == LocationInstall    ? "install"
+                                                                   : "windows";
+            std::string key = where + ":" + Lower(f.name);
+            auto found = destinations.find(key);
+            if (found != destinations.end())
+                throw ManifestError{f.ref.line, f.ref.key + ".name",
+                                    "'" + f.name + "' is already the destination of " + found->second->ref.key};
+            destinations[key] = &f;
+        }
+    }
+    if (!m_.uninstallName.empty() && !uninstaller)
+        m_.warnings.push_back(Ref(1, "product.uninstall_name").Prefix() +
+                              "no file is the uninstaller, so the installer registers no uninstall entry");
+
+    // Texts that name files of the table.
+    if (viewed && !texts_.count({5, 5})) {
+        std::string base = viewed->name.substr(viewed->name.find_last_of('\\') + 1);
+        texts_[{5, 5}] = Slot{"&View " + base, {}};
+    }
+    if (launched && !texts_.count({5, 6}))
+        texts_[{5, 6}] = Slot{"&Start " + m_.productName + " now", {}};
+}
+
+void Parser::BuildGroups()
+{
+    // No default of a format text names the product, so a '%' in the
+    // name never reaches a format.
+    std::map<std::pair<int, int>, std::string> all = DefaultTexts((m_.headerFlags & 2) != 0);
+    for (auto& entry : all)
+        entry.second = Replace(entry.second, "<product>", m_.productName);
+    for (auto& entry : texts_)
+        all[entry.first] = entry.second.text;
+
+    int groups = 8;
+    for (auto& entry : all)
+        if (entry.first.first == 8)
+            groups = 9;
+    m_.groups.assign(groups, std::vector<std::string>());
+    for (auto& entry : all) {
+        std::vector<std::string>& group = m_.groups[entry.first.first];
+        if (group.size() <= static_cast<size_t>(entry.first.second))
+            group.resize(entry.first.second + 1);
+        std::string text = entry.second;
+        // The information text fills a multi-line edit field, which breaks
+        // lines only at CR LF.
+        if (entry.first == std::make_pair(1, 1)) {
+            std::string crlf;
+            for (size_t i = 0; i < text.size(); ++i) {
+                if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+                    crlf.push_back('\r');
+                crlf.push_back(text[i]);
+            }
+            text = crlf;
+        }
+        group[entry.first.second] = text;
+    }
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+bool ParseManifest(const std::string& text, const std::string& path, Manifest* manifest, std::string* error,
+                   const std::vector<std::string>& searchDirs)
+{
+    *manifest = Manifest();
+    manifest->path = path;
+    manifest->baseDir = DirectoryOf(path);
+    try {
+        toml::table root = toml::parse(text, path);
+        Parser(path, manifest, searchDirs).Run(root);
+        return true;
+    } catch (const toml::parse_error& e) {
+        *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    } catch (const ManifestError& e) {
+        *error = SourceRef{path, e.line, e.key}.Prefix() + e.message;
+    }
+    return false;
+}
+
+bool LoadManifest(const std::string& path, Manifest* manifest, std::string* error,
+                  const std::vector<std::string>& searchDirs)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot open '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        *error = "cannot read '" + path + "'";
+        return false;
+    }
+    return ParseManifest(text.str(), path, manifest, error, searchDirs);
+}
+
+} // namespace zevrin

@@ -1,0 +1,115 @@
+// The build manifest: a TOML file that describes one package (texts,
+// options, pictures, files). docs/manifest.md documents the schema.
+//
+// Loading checks everything that can be checked without the packaged
+// files: types, ranges, names, lengths, the Windows-1252 character set,
+// combinations that the installer would silently ignore. Reading the
+// files themselves (sizes, versions, pictures) is the package writer's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zevrin {
+
+// Where a value came from, for messages: "demo.toml:12: files[2].name".
+struct SourceRef {
+    std::string file; // the manifest path as given
+    unsigned line = 0;
+    std::string key;  // dotted key path
+
+    std::string Prefix() const; // "demo.toml:12: files[2].name: "
+};
+
+enum : uint8_t { LocationInstall = 0, LocationWindows = 1, LocationShared = 2, LocationFont = 3 };
+enum : uint8_t { AfterNone = 0, AfterView = 1, AfterLaunch = 2 };
+enum : uint8_t { UninstallLeave = 0, UninstallRemove = 1, UninstallExternal = 2 };
+enum : uint8_t { SpecialNone = 0, SpecialScreenSaver = 1, SpecialSelfRegister = 2 };
+
+// One [[files]] entry. Strings are Windows-1252, paths use '\'.
+struct ManifestFile {
+    SourceRef ref;          // the [[files]] table ("files[2]")
+    SourceRef sourceRef;    // its `source` key
+    std::string source;     // host path, resolved against the manifest's folder; may be empty for external files
+    std::string name;       // destination, relative to its folder
+    uint8_t location = LocationInstall;
+    uint8_t afterAction = AfterNone;
+    bool sharedCount = false;
+    uint8_t uninstallMode = UninstallRemove;
+    uint8_t specialKind = SpecialNone;
+    uint16_t iconIndex = 0;
+    bool uninstaller = false;
+    bool checkVersion = false;
+    bool checkLanguage = false;
+    bool keepTimes = true;
+    // Overrides of what the version resource says.
+    bool hasVersion = false;
+    uint32_t versionMS = 0, versionLS = 0;
+    bool hasLanguage = false;
+    uint16_t language = 0;
+    std::string menuFolders; // ';'-separated
+    std::string menuName;
+    std::string menuArgs;
+    std::string desktopName;
+    std::string desktopArgs;
+};
+
+const int TextGroupCount = 9; // groups 0..8; 8 is carried but not looked up
+
+struct Manifest {
+    std::string path;    // as given
+    std::string baseDir; // relative paths in the manifest start here
+
+    std::string productName;
+    std::string uninstallName; // empty: no uninstall registration
+    bool hasStartPage = false;
+    uint16_t startPage = 0xFFFF;
+    std::string templates; // .rc or .res; empty: the default set
+    SourceRef templatesRef;
+
+    uint32_t headerFlags = 0;
+    std::string defaultFolder;
+
+    bool hasRegistry = false;
+    uint32_t registryRoot = 2; // HKLM
+    std::string registryKey;
+    bool hasRegistryValue = false;
+    std::string registryValue;
+
+    bool hasProfile = false;
+    std::string profileFile, profileSection, profileKey;
+
+    bool hasBackgroundTitle = false;
+    std::string backgroundTitle;
+    uint8_t titleStyle[68] = {}; // shadow colour, text colour, LOGFONTA
+    std::string backgroundPicture;
+    SourceRef backgroundPictureRef;
+    std::string framePicture;
+    SourceRef framePictureRef;
+
+    // Message groups 0..8 (a group of 8 only when the manifest sets one).
+    std::vector<std::vector<std::string>> groups;
+
+    std::vector<ManifestFile> files;
+    std::vector<std::string> warnings;
+};
+
+// Parses `text` as the manifest `path` (used in messages and to resolve
+// relative paths). False with `error` = "path:line: key: problem".
+// A relative path in the manifest names a file in the manifest's folder;
+// when none is there, the first of `searchDirs` that has it (built files
+// such as programs need not live beside the manifest).
+bool ParseManifest(const std::string& text, const std::string& path, Manifest* manifest,
+                   std::string* error, const std::vector<std::string>& searchDirs = {});
+
+// Reads and parses a manifest file.
+bool LoadManifest(const std::string& path, Manifest* manifest, std::string* error,
+                  const std::vector<std::string>& searchDirs = {});
+
+// UTF-8 to Windows-1252. False with a description of the first character
+// that has no Windows-1252 form (or of a control character other than
+// tab, CR and LF, NUL included).
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::string* problem);
+
+} // namespace zevrin

@@ -1,0 +1,832 @@
+// The package writer. Files are compressed one at a time into a spool file
+// (unlinked at once, so nothing is left if the tool dies), because the
+// header's file table needs every PackedSize before the first data byte
+// can be placed. Then each output file is written under a temporary name
+// beside its final one and renamed only when all of them are complete.
+#include "package_writer.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../stub/decode/decoder.h"
+#include "../stub/engine/file_table.h"
+#include "../stub/shared/state.h"
+#include "../stub/startup/header.h"
+#include "encoder.h"
+#include "pe_version.h"
+#include "templates.h"
+
+namespace zevrin {
+
+const uint8_t StampMarker[6] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48};
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+const uint32_t StampStubLengthOffset = 6;
+const uint32_t StampStartPageOffset = 18;
+const uint32_t TerminatorSize = RecordHeadSize + 4;
+// The uninstaller is delivered ending in an empty terminator head; the
+// installer writes its log over those 8 bytes.
+const uint8_t UninstallerTail[8] = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
+// The volume ending is ".D" and at least two digits; past this many the
+// build is surely a mistake in --volume-size.
+const unsigned MaxVolumes = 999;
+const size_t CopyChunk = 1 << 20;
+
+struct Failure {
+    std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message) { throw Failure{message}; }
+
+std::string SystemError() { return std::strerror(errno); }
+
+void PutU16(Bytes& out, uint16_t v)
+{
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+void PutU32(Bytes& out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void PutU64(Bytes& out, uint64_t v)
+{
+    PutU32(out, static_cast<uint32_t>(v));
+    PutU32(out, static_cast<uint32_t>(v >> 32));
+}
+void PutText(Bytes& out, const std::string& text)
+{
+    out.insert(out.end(), text.begin(), text.end());
+    out.push_back(0);
+}
+uint32_t GetU32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+Bytes ReadWhole(const std::string& path, const std::string& prefix)
+{
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        Fail(prefix + "cannot open '" + path + "': " + SystemError());
+    struct stat info;
+    if (::fstat(::fileno(file), &info) == 0 && !S_ISREG(info.st_mode)) {
+        std::fclose(file);
+        Fail(prefix + "'" + path + "' is not a regular file");
+    }
+    Bytes data;
+    if (info.st_size > 0) {
+        if (static_cast<uint64_t>(info.st_size) > UINT32_MAX) {
+            std::fclose(file);
+            Fail(prefix + "'" + path + "' is 4 GiB or larger; a packaged file must be smaller");
+        }
+        data.reserve(static_cast<size_t>(info.st_size));
+    }
+    uint8_t chunk[1 << 16];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        data.insert(data.end(), chunk, chunk + got);
+        if (data.size() > UINT32_MAX) {
+            std::fclose(file);
+            Fail(prefix + "'" + path + "' is 4 GiB or larger; a packaged file must be smaller");
+        }
+    }
+    bool failed = std::ferror(file) != 0;
+    int saved = errno;
+    std::fclose(file);
+    if (failed)
+        Fail(prefix + "cannot read '" + path + "': " + std::strerror(saved));
+    return data;
+}
+
+// ----------------------------------------------------------------- records
+
+void AddRecord(Bytes& header, uint16_t tag, uint8_t flags, const Bytes& body)
+{
+    PutU16(header, tag);
+    header.push_back(flags);
+    header.push_back(0);
+    PutU32(header, static_cast<uint32_t>(body.size()));
+    header.insert(header.end(), body.begin(), body.end());
+}
+
+// Compressed when that is shorter (short texts are not).
+void AddBody(Bytes& header, uint16_t tag, const Bytes& data, int level)
+{
+    Bytes stream = EncodeStream(data.data(), data.size(), level);
+    if (4 + stream.size() < data.size()) {
+        Bytes body;
+        PutU32(body, static_cast<uint32_t>(data.size()));
+        body.insert(body.end(), stream.begin(), stream.end());
+        AddRecord(header, tag, RecordCompressed, body);
+    } else {
+        AddRecord(header, tag, 0, data);
+    }
+}
+
+void AddText(Bytes& header, uint16_t tag, const std::string& text, int level)
+{
+    Bytes body(text.begin(), text.end());
+    body.push_back(0);
+    AddBody(header, tag, body, level);
+}
+
+// ------------------------------------------------------------------ output
+
+// One output file under a temporary name until Commit.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& path) : path_(path)
+    {
+        struct stat info;
+        if (::lstat(path.c_str(), &info) == 0) {
+            if (!S_ISREG(info.st_mode))
+                Fail("'" + path + "' exists and is not a regular file");
+            mode_ = info.st_mode & 07777;
+        } else {
+            mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode_ = 0666 & ~mask;
+        }
+        temporary_ = path + ".XXXXXX";
+        int fd = ::mkstemp(&temporary_[0]);
+        if (fd < 0)
+            Fail("cannot create a file beside '" + path + "': " + SystemError());
+        file_ = ::fdopen(fd, "wb");
+        if (!file_) {
+            ::close(fd);
+            ::unlink(temporary_.c_str());
+            Fail("cannot write '" + path + "': " + SystemError());
+        }
+    }
+    ~OutputFile()
+    {
+        if (file_)
+            std::fclose(file_);
+        if (!committed_)
+            ::unlink(temporary_.c_str());
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void Write(const uint8_t* data, size_t size)
+    {
+        if (size && std::fwrite(data, 1, size, file_) != size)
+            Fail("cannot write '" + path_ + "': " + SystemError());
+        written_ += size;
+    }
+    void Write(const Bytes& data) { Write(data.data(), data.size()); }
+
+    // Flushes and closes; a full disk shows here at the latest.
+    void Close()
+    {
+        bool ok = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0;
+        int saved = errno;
+        ok = std::fclose(file_) == 0 && ok;
+        file_ = nullptr;
+        if (!ok)
+            Fail("cannot write '" + path_ + "': " + std::strerror(saved ? saved : errno));
+        ::chmod(temporary_.c_str(), mode_);
+    }
+    void Commit()
+    {
+        if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
+            Fail("cannot rename the finished file to '" + path_ + "': " + SystemError());
+        committed_ = true;
+    }
+    uint64_t Written() const { return written_; }
+
+private:
+    std::string path_;
+    std::string temporary_;
+    FILE* file_ = nullptr;
+    mode_t mode_ = 0644;
+    bool committed_ = false;
+    uint64_t written_ = 0;
+};
+
+// Compressed streams, back to back, in a file that no longer has a name.
+class Spool {
+public:
+    explicit Spool(const std::string& besidePath)
+    {
+        size_t slash = besidePath.find_last_of('/');
+        std::string dir = slash == std::string::npos ? "." : besidePath.substr(0, slash ? slash : 1);
+        std::string name = dir + "/.zevrin-spool-XXXXXX";
+        fd_ = ::mkstemp(&name[0]);
+        if (fd_ < 0)
+            Fail("cannot create a work file in '" + dir + "': " + SystemError());
+        ::unlink(name.c_str());
+    }
+    ~Spool()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    void Append(const Bytes& data)
+    {
+        size_t at = 0;
+        while (at < data.size()) {
+            ssize_t n = ::pwrite(fd_, data.data() + at, data.size() - at, static_cast<off_t>(size_ + at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                Fail(std::string("cannot write the work file beside the output: ") + SystemError());
+            at += static_cast<size_t>(n);
+        }
+        size_ += data.size();
+    }
+    void Read(uint64_t offset, uint8_t* out, size_t size) const
+    {
+        size_t at = 0;
+        while (at < size) {
+            ssize_t n = ::pread(fd_, out + at, size - at, static_cast<off_t>(offset + at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                Fail("cannot read back the work file");
+            at += static_cast<size_t>(n);
+        }
+    }
+    uint64_t Size() const { return size_; }
+
+private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
+// ------------------------------------------------------------------- files
+
+struct PackedFile {
+    Bytes entry;
+    uint64_t sourceSize = 0;
+};
+
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+Bytes FileEntryBytes(const ManifestFile& f, uint32_t packed, uint32_t size, uint32_t checksum,
+                     uint32_t versionMS, uint32_t versionLS, uint16_t language, bool times,
+                     uint64_t fileTime)
+{
+    uint8_t flags = 0;
+    if (f.uninstaller)
+        flags |= FlagUninstallerFile;
+    if (f.checkVersion)
+        flags |= FlagCheckVersion;
+    if (f.checkLanguage)
+        flags |= FlagCheckLanguage;
+    if (times)
+        flags |= FlagHasFileTimes;
+    Bytes e;
+    PutU16(e, 0); // NextOffset, set below
+    PutU16(e, 0); // Status
+    PutU16(e, f.iconIndex);
+    PutU32(e, packed);
+    PutU32(e, size);
+    PutU32(e, checksum);
+    e.push_back(flags);
+    e.push_back(f.location);
+    e.push_back(f.afterAction);
+    e.push_back(f.sharedCount ? 1 : 0);
+    e.push_back(f.uninstallMode);
+    e.push_back(f.specialKind);
+    if (flags & (FlagCheckVersion | FlagCheckLanguage)) {
+        PutU32(e, versionMS);
+        PutU32(e, versionLS);
+        PutU64(e, 0); // not read by the installer
+        PutU32(e, language);
+    }
+    if (times) {
+        // Creation, last access, last write: all the source's modification
+        // time (the build machine's access time means nothing).
+        for (int i = 0; i < 3; ++i)
+            PutU64(e, fileTime);
+    }
+    PutText(e, f.name);
+    PutText(e, f.menuFolders);
+    PutText(e, f.menuName);
+    PutText(e, f.menuArgs);
+    PutText(e, f.desktopName);
+    PutText(e, f.desktopArgs);
+    if (e.size() > 0xFFFF)
+        Fail(f.ref.Prefix() + "the file's entry is too long");
+    e[0] = static_cast<uint8_t>(e.size());
+    e[1] = static_cast<uint8_t>(e.size() >> 8);
+    return e;
+}
+
+PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
+{
+    PackedFile result;
+    std::string prefix = (f.sourceRef.line ? f.sourceRef : f.ref).Prefix();
+    bool external = f.uninstallMode == UninstallExternal;
+    if (external) {
+        uint32_t size = 0;
+        if (!f.source.empty()) {
+            struct stat info;
+            if (::stat(f.source.c_str(), &info) != 0)
+                Fail(prefix + "cannot find '" + f.source + "': " + SystemError());
+            if (!S_ISREG(info.st_mode))
+                Fail(prefix + "'" + f.source + "' is not a regular file");
+            if (static_cast<uint64_t>(info.st_size) > UINT32_MAX)
+                Fail(prefix + "'" + f.source + "' is 4 GiB or larger");
+            size = static_cast<uint32_t>(info.st_size);
+        }
+        result.entry = FileEntryBytes(f, 0, size, 0, 0, 0, 0, false, 0);
+        return result;
+    }
+
+    Bytes data = ReadWhole(f.source, prefix);
+    struct stat info;
+    if (::stat(f.source.c_str(), &info) != 0)
+        Fail(prefix + "cannot read '" + f.source + "': " + SystemError());
+    if (f.uninstaller && (data.size() < 8 || std::memcmp(&data[data.size() - 8], UninstallerTail, 8) != 0))
+        Fail(prefix + "'" + BaseName(f.source) + "' cannot be the uninstaller: it must end with an empty "
+                      "log record (bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites");
+
+    uint32_t versionMS = f.versionMS, versionLS = f.versionLS;
+    uint16_t language = f.language;
+    if ((f.checkVersion && !f.hasVersion) || (f.checkLanguage && !f.hasLanguage)) {
+        PeVersion version;
+        std::string problem;
+        if (!ReadPeVersion(data.data(), data.size(), &version, &problem))
+            Fail(prefix + "'" + BaseName(f.source) + "' has no version to compare (" + problem + "); give " +
+                 (f.checkVersion && !f.hasVersion ? "version = \"a.b.c.d\"" : "language = 0x0409") +
+                 " or drop the check");
+        if (f.checkVersion && !f.hasVersion) {
+            versionMS = version.fileVersionMS;
+            versionLS = version.fileVersionLS;
+        }
+        if (f.checkLanguage && !f.hasLanguage) {
+            if (!version.hasTranslation)
+                Fail(prefix + "'" + BaseName(f.source) + "' has no language (no \\VarFileInfo\\Translation in "
+                              "its version resource); give language = 0x0409 or drop check_language");
+            language = version.language;
+        }
+    }
+
+    uint32_t size = static_cast<uint32_t>(data.size());
+    uint32_t checksum = RotateAddSum(data.data(), size, 0);
+    Bytes stream;
+    try {
+        stream = EncodeStream(data.data(), data.size(), level);
+    } catch (const std::length_error& e) {
+        Fail(prefix + e.what());
+    }
+    data = Bytes();
+    if (stream.size() > UINT32_MAX)
+        Fail(prefix + "the compressed stream is 4 GiB or larger");
+    spool.Append(stream);
+    result.sourceSize = size;
+    result.entry = FileEntryBytes(f, static_cast<uint32_t>(stream.size()), size, checksum, versionMS, versionLS,
+                                  language, f.keepTimes,
+                                  FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec));
+    return result;
+}
+
+Bytes Picture(const std::string& path, const SourceRef& ref)
+{
+    Bytes file = ReadWhole(path, ref.Prefix());
+    Bytes stored;
+    std::string problem;
+    if (!StoredBitmapFromBmp(file, &stored, &problem))
+        Fail(ref.Prefix() + "'" + BaseName(path) + "': " + problem);
+    return stored;
+}
+
+void Report(const BuildOptions& options, const std::string& what, uint64_t done, uint64_t total)
+{
+    if (options.progress)
+        options.progress(what, done, total);
+}
+
+// Copies `size` bytes of the spool from `offset` into `out`.
+void CopyData(const Spool& spool, uint64_t offset, uint64_t size, OutputFile& out, const BuildOptions& options,
+              uint64_t* copied, uint64_t total)
+{
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[CopyChunk]);
+    while (size > 0) {
+        size_t n = size < CopyChunk ? static_cast<size_t>(size) : CopyChunk;
+        spool.Read(offset, buffer.get(), n);
+        out.Write(buffer.get(), n);
+        offset += n;
+        size -= n;
+        *copied += n;
+        Report(options, "writing", *copied, total);
+    }
+}
+
+void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary)
+{
+    if (options.level < 0 || options.level > MaxEncodeLevel)
+        Fail("compression level " + std::to_string(options.level) + " is outside 0.." +
+             std::to_string(MaxEncodeLevel));
+    if (options.volumeSize > UINT32_MAX)
+        Fail("a volume of " + std::to_string(options.volumeSize) + " bytes is over the 4 GiB a volume can have");
+    const int level = options.level;
+
+    // The stub and its stamp record.
+    if (options.stubPath.empty())
+        Fail("no installer stub given");
+    Bytes stub = ReadWhole(options.stubPath, "stub: ");
+    size_t stamp;
+    std::string problem;
+    if (!FindStamp(stub, &stamp, &problem))
+        Fail("stub '" + options.stubPath + "': " + problem);
+    if (uint32_t old = GetU32(&stub[stamp + StampStubLengthOffset]))
+        Fail("stub '" + options.stubPath + "' already carries a package (its stamp gives " + std::to_string(old) +
+             " as the stub length); give the plain installer program");
+    uint32_t stubLength = static_cast<uint32_t>(stub.size());
+    for (int i = 0; i < 4; ++i)
+        stub[stamp + StampStubLengthOffset + i] = static_cast<uint8_t>(stubLength >> (8 * i));
+    uint16_t startPage = m.hasStartPage ? m.startPage : 0xFFFF;
+    stub[stamp + StampStartPageOffset] = static_cast<uint8_t>(startPage);
+    stub[stamp + StampStartPageOffset + 1] = static_cast<uint8_t>(startPage >> 8);
+
+    // Templates and pictures, before the slow part: their errors come fast.
+    Bytes templates;
+    if (!m.templates.empty()) {
+        if (!BuildTemplateBlob(m.templates, &templates, &problem))
+            Fail(m.templatesRef.Prefix() + problem);
+    } else {
+        templates = DefaultTemplateBlob(&problem);
+        if (templates.empty())
+            Fail(problem);
+    }
+    Bytes frame, background;
+    if (!m.framePicture.empty())
+        frame = Picture(m.framePicture, m.framePictureRef);
+    if (!m.backgroundPicture.empty())
+        background = Picture(m.backgroundPicture, m.backgroundPictureRef);
+    for (const ManifestFile& f : m.files) {
+        if (f.uninstallMode == UninstallExternal)
+            continue;
+        struct stat info;
+        if (::stat(f.source.c_str(), &info) != 0)
+            Fail((f.sourceRef.line ? f.sourceRef : f.ref).Prefix() + "cannot find '" + f.source +
+                 "': " + SystemError());
+    }
+
+    // Writing over an input would lose it (a stub given as the output,
+    // say): refuse before anything is written.
+    std::vector<std::pair<std::string, std::string>> inputs = {{options.stubPath, "the stub"},
+                                                               {m.path, "the manifest"}};
+    if (!m.templates.empty())
+        inputs.push_back({m.templates, m.templatesRef.key});
+    if (!m.framePicture.empty())
+        inputs.push_back({m.framePicture, m.framePictureRef.key});
+    if (!m.backgroundPicture.empty())
+        inputs.push_back({m.backgroundPicture, m.backgroundPictureRef.key});
+    for (const ManifestFile& f : m.files)
+        if (!f.source.empty())
+            inputs.push_back({f.source, f.ref.key});
+    std::vector<std::string> outputNames = {options.output};
+    for (unsigned k = 1; k <= MaxVolumes && options.volumeSize; ++k) {
+        std::string name = VolumeName(options.output, k);
+        struct stat info;
+        if (::stat(name.c_str(), &info) != 0)
+            break;
+        outputNames.push_back(name);
+    }
+    for (const std::string& name : outputNames) {
+        struct stat out;
+        if (::stat(name.c_str(), &out) != 0)
+            continue;
+        for (const auto& input : inputs) {
+            struct stat in;
+            if (::stat(input.first.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+                Fail("'" + name + "' is " + input.second + "; writing the package there would lose it");
+        }
+    }
+
+    // Files, into the spool.
+    Spool spool(options.output);
+    Bytes table;
+    PutU32(table, static_cast<uint32_t>(m.files.size()));
+    uint64_t total = 0;
+    for (const ManifestFile& f : m.files) {
+        struct stat info;
+        if (f.uninstallMode != UninstallExternal && ::stat(f.source.c_str(), &info) == 0)
+            total += static_cast<uint64_t>(info.st_size);
+    }
+    uint64_t done = 0;
+    for (size_t i = 0; i < m.files.size(); ++i) {
+        const ManifestFile& f = m.files[i];
+        Report(options, "compressing " + (f.source.empty() ? f.name : BaseName(f.source)), done, total);
+        PackedFile packed = PackFile(f, level, spool);
+        table.insert(table.end(), packed.entry.begin(), packed.entry.end());
+        done += packed.sourceSize;
+        summary->sourceBytes += packed.sourceSize;
+        if (f.uninstallMode == UninstallExternal)
+            ++summary->externalFiles;
+        else
+            ++summary->packedFiles;
+    }
+    Report(options, "compressing", total, total);
+
+    // The header records.
+    Bytes header;
+    Bytes flags;
+    PutU32(flags, m.headerFlags);
+    AddRecord(header, TagHeaderFlags, 0, flags);
+    AddText(header, TagDefaultInstallDir, m.defaultFolder, level);
+    if (m.hasStartPage) {
+        Bytes page;
+        PutU16(page, m.startPage);
+        AddRecord(header, TagStartPage, 0, page);
+    }
+    if (!m.uninstallName.empty())
+        AddText(header, TagUninstallName, m.uninstallName, level);
+    if (m.hasBackgroundTitle) {
+        AddText(header, TagBackgroundTitle, m.backgroundTitle, level);
+        AddBody(header, TagTitleStyle, Bytes(m.titleStyle, m.titleStyle + sizeof m.titleStyle), level);
+    }
+    if (m.hasRegistry) {
+        Bytes root;
+        PutU32(root, m.registryRoot);
+        AddRecord(header, TagPrevDirRoot, 0, root);
+        AddText(header, TagPrevDirKey, m.registryKey, level);
+        if (m.hasRegistryValue)
+            AddText(header, TagPrevDirValue, m.registryValue, level);
+    }
+    if (m.hasProfile) {
+        AddText(header, TagPrevDirIniFile, m.profileFile, level);
+        AddText(header, TagPrevDirIniSection, m.profileSection, level);
+        AddText(header, TagPrevDirIniKey, m.profileKey, level);
+    }
+    AddRecord(header, TagMessageGroups, 0, MessageGroupsBody(m.groups, level));
+    AddBody(header, TagTemplateBlob, templates, level);
+    if (!frame.empty())
+        AddBody(header, TagFrameBitmap, frame, level);
+    if (!background.empty())
+        AddBody(header, TagBackgroundBitmap, background, level);
+    AddBody(header, TagFileTable, table, level);
+
+    // Where the data goes.
+    uint64_t data = spool.Size();
+    uint64_t fixed = static_cast<uint64_t>(stubLength) + header.size() + TerminatorSize;
+    uint64_t first = data;
+    std::vector<uint64_t> volumes;
+    if (options.volumeSize) {
+        if (options.volumeSize < fixed)
+            Fail("a volume of " + std::to_string(options.volumeSize) +
+                 " bytes cannot hold the installer and the package header (" + std::to_string(fixed) + " bytes)");
+        if (first > options.volumeSize - fixed)
+            first = options.volumeSize - fixed;
+        uint64_t per = options.volumeSize - 4;
+        for (uint64_t rest = data - first; rest > 0;) {
+            uint64_t n = rest < per ? rest : per;
+            volumes.push_back(n);
+            rest -= n;
+            if (volumes.size() > MaxVolumes)
+                Fail("a volume size of " + std::to_string(options.volumeSize) + " bytes would need more than " +
+                     std::to_string(MaxVolumes) + " volumes");
+        }
+        // The installer reads SourceBufferSize bytes at a time and changes
+        // volumes at most once per read, so no read may have to pass over
+        // a whole volume: every volume but the last holds at least that.
+        if (volumes.size() > 1 && per < SourceBufferSize)
+            Fail("a volume of " + std::to_string(options.volumeSize) + " bytes holds " + std::to_string(per) +
+                 " data bytes; with more than one continuation volume each must hold at least " +
+                 std::to_string(SourceBufferSize) + " (--volume-size " + std::to_string(SourceBufferSize + 4) +
+                 " or more), since the installer reads that much at a time");
+    }
+    if (fixed + first > UINT32_MAX)
+        Fail("the package would be " + std::to_string(fixed + first) +
+             " bytes, over the 4 GiB a package file can have; split it with --volume-size");
+
+    // The terminator: body length = the data in this volume, never 0 (a
+    // package without data must still pass the completeness test).
+    Bytes terminator;
+    uint32_t firstData = static_cast<uint32_t>(first);
+    AddRecord(terminator, TagTerminator, 0, Bytes());
+    for (int i = 0; i < 4; ++i)
+        terminator[4 + i] = static_cast<uint8_t>((firstData ? firstData : 4) >> (8 * i));
+    PutU32(terminator, firstData);
+
+    std::vector<std::unique_ptr<OutputFile>> outputs;
+    uint64_t copied = 0;
+    outputs.emplace_back(new OutputFile(options.output));
+    OutputFile& package = *outputs.back();
+    package.Write(stub);
+    package.Write(header);
+    package.Write(terminator);
+    CopyData(spool, 0, first, package, options, &copied, data);
+    package.Close();
+    summary->written.push_back(options.output);
+    summary->sizes.push_back(package.Written());
+
+    uint64_t offset = first;
+    for (size_t k = 0; k < volumes.size(); ++k) {
+        std::string name = VolumeName(options.output, static_cast<unsigned>(k + 1));
+        outputs.emplace_back(new OutputFile(name));
+        OutputFile& volume = *outputs.back();
+        Bytes count;
+        PutU32(count, static_cast<uint32_t>(volumes[k]));
+        volume.Write(count);
+        CopyData(spool, offset, volumes[k], volume, options, &copied, data);
+        volume.Close();
+        offset += volumes[k];
+        summary->written.push_back(name);
+        summary->sizes.push_back(volume.Written());
+    }
+
+    // Volumes first, the package file last: until then an older package
+    // file still finds whatever it found before.
+    for (size_t k = outputs.size(); k-- > 0;)
+        outputs[k]->Commit();
+
+    summary->stubLength = stubLength;
+    summary->headerLength = static_cast<uint32_t>(header.size() + TerminatorSize);
+    summary->dataLength = data;
+    struct stat info;
+    std::string stale = VolumeName(options.output, static_cast<unsigned>(volumes.size() + 1));
+    if (::stat(stale.c_str(), &info) == 0)
+        summary->warnings.push_back("'" + stale + "' is left over from an earlier build; the new package does "
+                                    "not use it");
+}
+
+} // namespace
+
+bool FindStamp(const Bytes& stub, size_t* offset, std::string* error)
+{
+    size_t found = 0, count = 0;
+    for (size_t i = 0; i + sizeof StampMarker <= stub.size(); ++i) {
+        if (std::memcmp(&stub[i], StampMarker, sizeof StampMarker) == 0) {
+            if (count++ == 0)
+                found = i;
+        }
+    }
+    if (count == 0) {
+        *error = "no stamp record (marker 77 77 67 54 29 48) found: is it the Zevrin installer program?";
+        return false;
+    }
+    if (count > 1) {
+        *error = "the stamp record marker occurs " + std::to_string(count) + " times; it must occur once";
+        return false;
+    }
+    if (stub.size() - found < StampRecordSize) {
+        *error = "the stamp record is cut off at the end of the file";
+        return false;
+    }
+    if (stub.size() > UINT32_MAX) {
+        *error = "the stub is 4 GiB or larger";
+        return false;
+    }
+    *offset = found;
+    return true;
+}
+
+bool StoredBitmapFromBmp(const Bytes& file, Bytes* stored, std::string* error)
+{
+    auto fail = [error](const std::string& text) {
+        *error = text;
+        return false;
+    };
+    if (file.size() < 14 + 40 || file[0] != 'B' || file[1] != 'M')
+        return fail("not a BMP file");
+    uint32_t pixelsAt = GetU32(&file[10]);
+    uint32_t infoSize = GetU32(&file[14]);
+    if (infoSize == 12)
+        return fail("an OS/2 bitmap (12-byte header); save it as a Windows BMP");
+    if (infoSize < 40 || infoSize > file.size() - 14)
+        return fail("damaged BMP header");
+    const uint8_t* info = &file[14];
+    int32_t width = static_cast<int32_t>(GetU32(info + 4));
+    int32_t height = static_cast<int32_t>(GetU32(info + 8));
+    uint16_t planes = GetU16(info + 12);
+    uint16_t bits = GetU16(info + 14);
+    uint32_t compression = GetU32(info + 16);
+    uint32_t colours = GetU32(info + 32);
+    bool topDown = height < 0;
+    if (topDown && height != INT32_MIN)
+        height = -height;
+    if (width <= 0 || height <= 0 || width > 16384 || height > 16384)
+        return fail("width and height must be 1 to 16384 pixels");
+    if (planes != 1)
+        return fail("damaged BMP header (planes is not 1)");
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return fail(std::to_string(bits) + " bits per pixel; use 1, 4, 8, 16, 24 or 32");
+    if (compression != 0)
+        return fail("a compressed or bit-field bitmap; save it uncompressed (BI_RGB)");
+    uint32_t tableEntries = bits <= 8 ? 1u << bits : 0;
+    if (bits <= 8 && colours > tableEntries)
+        return fail("the colour table has more entries than " + std::to_string(bits) + " bits can use");
+    uint32_t present = bits <= 8 ? (colours ? colours : tableEntries) : colours;
+    uint64_t tableAt = 14 + static_cast<uint64_t>(infoSize);
+    if (tableAt + 4ull * present > file.size())
+        return fail("the colour table is cut off");
+    uint64_t stride = (static_cast<uint64_t>(width) * bits + 31) / 32 * 4;
+    uint64_t imageSize = stride * static_cast<uint64_t>(height);
+    if (imageSize > (64u << 20))
+        return fail("the picture is over 64 MB");
+    if (pixelsAt < tableAt || pixelsAt > file.size() || imageSize > file.size() - pixelsAt)
+        return fail("the pixel data is cut off");
+
+    Bytes out;
+    uint32_t offBits = 14 + 40 + 4 * tableEntries;
+    out.push_back('B');
+    out.push_back('M');
+    PutU32(out, static_cast<uint32_t>(offBits + imageSize));
+    PutU32(out, 0);
+    PutU32(out, offBits);
+    out.insert(out.end(), info, info + 40);
+    out[14] = 40; // biSize: the installer reads a 40-byte header
+    out[15] = out[16] = out[17] = 0;
+    uint8_t* header = &out[14];
+    for (int i = 0; i < 4; ++i) {
+        header[20 + i] = static_cast<uint8_t>(imageSize >> (8 * i)); // biSizeImage
+        header[32 + i] = 0;                                          // biClrUsed: the full table
+        header[36 + i] = 0;                                          // biClrImportant
+    }
+    // A full table, zero-padded: the installer builds a 256-colour
+    // palette from any 8-bit picture.
+    size_t tableStart = out.size();
+    out.resize(tableStart + 4 * tableEntries, 0);
+    uint32_t copy = present < tableEntries ? present : tableEntries;
+    if (copy)
+        std::memcpy(&out[tableStart], &file[tableAt], 4 * copy);
+    // Rows bottom-up, as every reader of the format expects.
+    for (int32_t row = 0; row < height; ++row) {
+        int32_t from = topDown ? height - 1 - row : row;
+        auto start = file.begin() + pixelsAt + static_cast<size_t>(stride) * from;
+        out.insert(out.end(), start, start + static_cast<size_t>(stride));
+    }
+    for (int i = 0; i < 4; ++i)
+        out[14 + 8 + i] = static_cast<uint8_t>(static_cast<uint32_t>(height) >> (8 * i)); // biHeight
+    *stored = std::move(out);
+    return true;
+}
+
+Bytes MessageGroupsBody(const std::vector<std::vector<std::string>>& groups, int level)
+{
+    Bytes body;
+    PutU16(body, static_cast<uint16_t>(groups.size()));
+    for (const std::vector<std::string>& texts : groups) {
+        if (texts.size() > 0xFFFF)
+            Fail("a message group has more than 65535 texts");
+        Bytes group;
+        PutU16(group, static_cast<uint16_t>(texts.size()));
+        for (const std::string& text : texts)
+            PutText(group, text);
+        Bytes stream = EncodeStream(group.data(), group.size(), level);
+        PutU32(body, static_cast<uint32_t>(group.size()));
+        body.insert(body.end(), stream.begin(), stream.end());
+    }
+    return body;
+}
+
+std::string VolumeName(const std::string& output, unsigned number)
+{
+    size_t slash = output.find_last_of('/');
+    size_t dot = output.find_last_of('.');
+    std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                           ? output.substr(0, dot)
+                           : output;
+    char ending[16];
+    std::snprintf(ending, sizeof ending, ".D%02u", number);
+    return stem + ending;
+}
+
+uint64_t FileTimeFromUnix(int64_t seconds, long nanoseconds)
+{
+    const int64_t Epoch1601 = 11644473600; // seconds from 1601 to 1970
+    if (seconds < -Epoch1601)
+        return 0;
+    return static_cast<uint64_t>(seconds + Epoch1601) * 10000000u + static_cast<uint64_t>(nanoseconds / 100);
+}
+
+bool BuildPackage(const Manifest& manifest, const BuildOptions& options, BuildSummary* summary,
+                  std::string* error)
+{
+    BuildSummary local;
+    try {
+        Build(manifest, options, &local);
+    } catch (const Failure& f) {
+        *error = f.message;
+        return false;
+    } catch (const std::bad_alloc&) {
+        *error = "out of memory";
+        return false;
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
+    }
+    if (summary)
+        *summary = std::move(local);
+    return true;
+}
+
+} // namespace zevrin

@@ -1,0 +1,214 @@
+#!/bin/bash
+# shellcheck disable=SC2317 # functions reached through run_stage and trap
+# Runs every test of the project, from a bare Debian 12 machine if need be:
+#   1. installs the build dependencies with apt-get (skipped when present;
+#      needs root otherwise),
+#   2. builds the `host` and `mingw` presets,
+#   3. runs the host tests, then the Windows tests under Wine (Xvfb display,
+#      32-bit prefix: scripts/wine-env.sh),
+#   4. runs the fuzzers through scripts/fuzz.sh, or CTest label `fuzz`.
+# Every stage runs even when an earlier one failed (unless there is nothing
+# to run it with). The last line is "N passed, N failed": the CTest results
+# of all runs (skipped tests in neither), plus one failure per stage that
+# failed outside CTest. The exit status is non-zero when anything failed.
+#
+# Environment: ZEVRIN_JOBS (default 2), ZEVRIN_WINEPREFIX (see wine-env.sh).
+set -uo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
+ROOT="$PWD"
+JOBS="${ZEVRIN_JOBS:-2}"
+START_TIME=$SECONDS
+
+PACKAGES=(
+    cmake g++ pkg-config
+    g++-mingw-w64-i686 mingw-w64-i686-dev
+    wine wine32:i386 xvfb x11-utils
+    libdeflate-dev googletest libgtest-dev libgmock-dev
+    zlib1g-dev libtomlplusplus-dev libzopfli-dev imagemagick
+    clang libclang-rt-14-dev libfuzzer-14-dev
+)
+
+PASSED=0
+FAILED=0
+SKIPPED=0
+FAILED_STAGES=()
+LOG_DIR="$(mktemp -d)"
+
+note() { printf '\n=== %s\n' "$*"; }
+
+stage_failed() {
+    echo "=== FAILED: $1"
+    FAILED_STAGES+=("$1")
+    FAILED=$((FAILED + 1))
+}
+
+# run_stage NAME COMMAND...: a step whose failure counts as one failure.
+run_stage() {
+    local name="$1" start=$SECONDS
+    shift
+    note "$name"
+    if "$@"; then
+        echo "=== $name: ok ($((SECONDS - start)) s)"
+        return 0
+    fi
+    stage_failed "$name"
+    return 1
+}
+
+# Adds the CTest summary lines of a log to the totals; LOG_FAILED gets the
+# failures they report. Skipped and disabled tests count as neither passed
+# nor failed. Returns 1 when the log has no summary.
+count_ctest_results() {
+    local found=1 failed total skipped
+    LOG_FAILED=0
+    while read -r failed total; do
+        PASSED=$((PASSED + total - failed))
+        FAILED=$((FAILED + failed))
+        LOG_FAILED=$((LOG_FAILED + failed))
+        found=0
+    done < <(sed -nE 's/.*tests passed, ([0-9]+) tests failed out of ([0-9]+).*/\1 \2/p' "$1")
+    if [ "$found" = 0 ]; then
+        skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .* \((Skipped|Disabled)\)$' "$1")
+        PASSED=$((PASSED - skipped))
+        SKIPPED=$((SKIPPED + skipped))
+    fi
+    return "$found"
+}
+
+# account NAME LOG EXIT-STATUS SUMMARY-REQUIRED START: counts a run's
+# results; a failure its CTest lines do not show counts as one.
+account() {
+    local name="$1" log="$2" rc="$3" required="$4" start="$5"
+    if ! count_ctest_results "$log" && [ "$required" = 1 ]; then
+        # Crashed, timed out as a whole, or found no tests.
+        stage_failed "$name (no CTest summary, exit $rc)"
+        return 1
+    fi
+    if [ "$rc" != 0 ]; then
+        if [ "$LOG_FAILED" = 0 ]; then
+            stage_failed "$name (exit $rc)"
+        else
+            FAILED_STAGES+=("$name")
+            echo "=== FAILED: $name"
+        fi
+        return 1
+    fi
+    echo "=== $name: ok ($((SECONDS - start)) s)"
+}
+
+# run_ctest NAME CTEST-ARGS...
+run_ctest() {
+    local name="$1" log="$LOG_DIR/$1.log" rc start=$SECONDS
+    shift
+    note "$name"
+    ctest "$@" 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
+    account "$name" "$log" "$rc" 1 "$start"
+}
+
+finish() {
+    local minutes=$(((SECONDS - START_TIME) / 60)) seconds=$(((SECONDS - START_TIME) % 60))
+    echo
+    if [ "${#FAILED_STAGES[@]}" -gt 0 ]; then
+        echo "Failed: ${FAILED_STAGES[*]}"
+    fi
+    [ "$SKIPPED" = 0 ] || echo "Skipped: $SKIPPED"
+    echo "Total time: ${minutes}m${seconds}s"
+    echo "$PASSED passed, $FAILED failed"
+    [ "$FAILED" = 0 ] && [ "${#FAILED_STAGES[@]}" = 0 ]
+    exit $?
+}
+
+# --- dependencies --------------------------------------------------------
+
+missing_packages() {
+    local p
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q ' installed$' || echo "$p"
+    done
+}
+
+install_dependencies() {
+    local missing attempt
+    mapfile -t missing < <(missing_packages)
+    if [ "${#missing[@]}" = 0 ]; then
+        echo "All packages present."
+        return 0
+    fi
+    echo "Missing: ${missing[*]}"
+    if [ "$(id -u)" != 0 ]; then
+        echo "Installing them needs root: run this as root, or apt-get install them." >&2
+        return 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386 || return 1
+    fi
+    for attempt in 1 2 3; do
+        if apt-get update </dev/null &&
+            apt-get install -y -o Dpkg::Options::=--force-confdef \
+                -o Dpkg::Options::=--force-confold "${missing[@]}" </dev/null; then
+            break
+        fi
+        [ "$attempt" = 3 ] && return 1
+        echo "apt-get failed, retrying in 15 s" >&2
+        sleep 15
+    done
+    mapfile -t missing < <(missing_packages)
+    if [ "${#missing[@]}" != 0 ]; then
+        echo "Still missing after apt-get: ${missing[*]}" >&2
+        return 1
+    fi
+}
+
+# --- Wine cleanup --------------------------------------------------------
+
+# Stop the wineserver and Xvfb only if this run started them.
+cleanup() {
+    if [ -n "${ZEVRIN_XVFB_PID:-}" ]; then
+        wineserver -k >/dev/null 2>&1
+        kill "$ZEVRIN_XVFB_PID" 2>/dev/null
+        rm -f "${WINEPREFIX:-/tmp/zevrin-wine}.display"
+    fi
+    rm -rf "$LOG_DIR"
+}
+trap cleanup EXIT
+
+# --- the run ---------------------------------------------------------------
+
+if ! run_stage "dependencies" install_dependencies; then
+    finish
+fi
+
+HOST_BUILT=0
+if run_stage "configure host" cmake --preset host &&
+    run_stage "build host" cmake --build --preset host --parallel "$JOBS"; then
+    HOST_BUILT=1
+    run_ctest "host tests" --preset host --parallel "$JOBS"
+fi
+
+if run_stage "configure mingw" cmake --preset mingw &&
+    run_stage "build mingw" cmake --build --preset mingw --parallel "$JOBS"; then
+    # Sourced here, not just by each test's wrapper, so that Xvfb and the
+    # prefix are set up once and the cleanup trap knows about them.
+    # shellcheck source=scripts/wine-env.sh
+    if run_stage "wine environment" source "$ROOT/scripts/wine-env.sh"; then
+        run_ctest "windows tests" --preset mingw --parallel "$JOBS"
+    fi
+fi
+
+if [ -f "$ROOT/scripts/fuzz.sh" ]; then
+    note "fuzz"
+    fuzz_start=$SECONDS
+    bash "$ROOT/scripts/fuzz.sh" 2>&1 | tee "$LOG_DIR/fuzz.log"
+    account "fuzz" "$LOG_DIR/fuzz.log" "${PIPESTATUS[0]}" 0 "$fuzz_start"
+elif [ "$HOST_BUILT" = 1 ] &&
+    ctest --test-dir build/host --print-labels 2>/dev/null | grep -qE '^[[:space:]]+fuzz$'; then
+    run_ctest "fuzz" --test-dir build/host --label-regex '^fuzz$' --output-on-failure \
+        --parallel "$JOBS"
+else
+    note "fuzz: no scripts/fuzz.sh and no CTest label fuzz yet, skipped"
+fi
+
+finish

@@ -1,0 +1,145 @@
+# shellcheck shell=bash
+# Source this from bash to run the Windows builds under Wine:
+#
+#     source scripts/wine-env.sh
+#
+# Exports WINEDEBUG=-all, WINEARCH=win32, WINEPREFIX, WINEDLLOVERRIDES and
+# DISPLAY. The prefix is $ZEVRIN_WINEPREFIX, or /tmp/zevrin-wine; it is
+# created on first use. When DISPLAY is unset or cannot be reached, an Xvfb
+# is started (or the one an earlier call started is reused) before any wine
+# process runs: a prefix first booted without a display never gets working
+# windows. ZEVRIN_XVFB_PID is set when this call started Xvfb.
+#
+# It also starts the session's wineserver, kept alive ZEVRIN_WINE_PERSIST
+# seconds (default 30) after its last client, so that CTest's pipes are never
+# held by Wine's system processes. Crash dialogs are turned off in the prefix.
+#
+# Safe to source repeatedly and from concurrent processes (CTest runs tests
+# in parallel through cmake/wine-run.sh, which sources this file).
+
+_zevrin_display_ok() {
+    [ -n "${1:-}" ] || return 1
+    if command -v xdpyinfo >/dev/null 2>&1; then
+        xdpyinfo -display "$1" >/dev/null 2>&1
+    else
+        local n="${1#*:}"
+        n="${n%%.*}"
+        [ -S "/tmp/.X11-unix/X$n" ]
+    fi
+}
+
+# Starts Xvfb on a display it picks itself (-displayfd) and sets DISPLAY.
+_zevrin_start_xvfb() {
+    local lockfd="$1" numfile pidfile n=""
+    if ! command -v Xvfb >/dev/null 2>&1; then
+        echo "wine-env: no display and Xvfb is not installed (apt-get install xvfb)" >&2
+        return 1
+    fi
+    numfile="$(mktemp)" && pidfile="$(mktemp)" || return 1
+    # A subshell, so no job-control noise; every descriptor but the display
+    # number goes away, or Xvfb would hold our lock or a caller's pipe open.
+    (
+        exec {lockfd}>&- </dev/null >/dev/null 2>&1
+        Xvfb -displayfd 9 -nolisten tcp -screen 0 1280x1024x24 9>"$numfile" &
+        echo $! >"$pidfile"
+    )
+    for _ in $(seq 1 100); do
+        n="$(tr -dc '0-9' <"$numfile")"
+        [ -n "$n" ] && break
+        sleep 0.1
+    done
+    ZEVRIN_XVFB_PID="$(cat "$pidfile")"
+    rm -f "$numfile" "$pidfile"
+    if [ -z "$n" ] || ! _zevrin_display_ok ":$n"; then
+        echo "wine-env: Xvfb did not come up" >&2
+        kill "$ZEVRIN_XVFB_PID" 2>/dev/null
+        unset ZEVRIN_XVFB_PID
+        return 1
+    fi
+    export ZEVRIN_XVFB_PID
+    export DISPLAY=":$n"
+}
+
+_zevrin_wine_env() {
+    export WINEDEBUG=-all
+    export WINEARCH=win32
+    export ZEVRIN_WINEPREFIX="${ZEVRIN_WINEPREFIX:-/tmp/zevrin-wine}"
+    export WINEPREFIX="$ZEVRIN_WINEPREFIX"
+    # Keep wineboot from offering to download Mono and Gecko: there is no
+    # one to answer, and the installer needs neither.
+    export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+    if ! command -v wine >/dev/null 2>&1; then
+        echo "wine-env: wine is not installed (apt-get install wine wine32:i386)" >&2
+        return 1
+    fi
+
+    local lockfd rc=0 saved
+    mkdir -p "$(dirname "$WINEPREFIX")" || return 1
+    exec {lockfd}>"$WINEPREFIX.lock" || return 1
+    if ! flock -w 900 "$lockfd"; then
+        echo "wine-env: timed out waiting for $WINEPREFIX.lock" >&2
+        exec {lockfd}>&-
+        return 1
+    fi
+
+    if ! _zevrin_display_ok "${DISPLAY:-}"; then
+        saved="$(cat "$WINEPREFIX.display" 2>/dev/null)" || saved=""
+        if _zevrin_display_ok "$saved"; then
+            export DISPLAY="$saved"
+        elif _zevrin_start_xvfb "$lockfd"; then
+            echo "$DISPLAY" >"$WINEPREFIX.display"
+        else
+            rc=1
+        fi
+    fi
+
+    if [ "$rc" = 0 ] && [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "wine-env: creating 32-bit Wine prefix $WINEPREFIX (display $DISPLAY)" >&2
+        if ! timeout 600 wineboot -i </dev/null >"$WINEPREFIX.boot.log" 2>&1 {lockfd}>&- ||
+            ! timeout 300 wineserver -w {lockfd}>&- ||
+            [ ! -f "$WINEPREFIX/system.reg" ]; then
+            echo "wine-env: wineboot failed, see $WINEPREFIX.boot.log" >&2
+            rc=1
+        fi
+    fi
+
+    if [ "$rc" = 0 ] && ! grep -q '^#arch=win32' "$WINEPREFIX/system.reg"; then
+        echo "wine-env: $WINEPREFIX is not a 32-bit prefix; remove it or set ZEVRIN_WINEPREFIX" >&2
+        rc=1
+    fi
+
+    # A crashing program must fail its test, not wait for someone to close
+    # the crash dialog: winedbg then only prints the backtrace.
+    if [ "$rc" = 0 ] && [ ! -f "$WINEPREFIX/.zevrin-configured" ]; then
+        if wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+            </dev/null >>"$WINEPREFIX.boot.log" 2>&1 {lockfd}>&-; then
+            # Let the server write the registry out before saying it is done.
+            timeout 120 wineserver -w {lockfd}>&-
+            touch "$WINEPREFIX/.zevrin-configured"
+        else
+            echo "wine-env: could not configure $WINEPREFIX, see $WINEPREFIX.boot.log" >&2
+            rc=1
+        fi
+    fi
+
+    # The first Wine process of a session starts the system processes
+    # (services.exe, explorer.exe, ...), and they inherit its standard
+    # output and error: started by a test, they would hold CTest's pipes
+    # open until the server exits. So the session is started here, with no
+    # output, and the server is kept alive between tests. `wineserver -p`
+    # exits with 2 at once when a server is already running.
+    if [ "$rc" = 0 ] &&
+        wineserver -p"${ZEVRIN_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1 {lockfd}>&-; then
+        wine wineboot </dev/null >/dev/null 2>&1 {lockfd}>&-
+    fi
+
+    exec {lockfd}>&-
+    return "$rc"
+}
+
+# Called as a condition, so a caller's `set -e` cannot cut it short.
+if _zevrin_wine_env; then _zevrin_rc=0; else _zevrin_rc=$?; fi
+unset -f _zevrin_wine_env _zevrin_start_xvfb _zevrin_display_ok
+# shellcheck disable=SC2317 # reached when run instead of sourced
+return "$_zevrin_rc" 2>/dev/null || exit "$_zevrin_rc"

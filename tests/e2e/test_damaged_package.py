@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""A damaged package: the installer says so in a box of its own texts (when
+the package is merely short) and exits with -1, which Wine's exit status
+shows as 255. A package that is whole starts normally (the control case)."""
+
+import os
+import sys
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2elib import (Failure, Package, Stage, check, check_equal, cut_package, handmade_package, read_stamp,
+                    run_cases)
+
+TITLE = "Damage Test Setup"
+INVALID = "This file contains invalid data."
+# Group 6 as far as index 31; the indices between are not looked up here.
+GROUP6 = [TITLE] + ["message %d" % i for i in range(1, 31)] + [INVALID]
+DATA = bytes(range(64))  # stands in for the file-data region
+
+
+def groups(group6):
+    return [["page %d" % p] for p in range(6)] + [group6]
+
+
+def expect_invalid_data_box(stage, exe, title=TITLE, text=INVALID):
+    """The box of an incomplete package: group 6 index 31, captioned with
+    the title, OK only, owned by no window (there is none yet); then -1."""
+    run = stage.start(exe)
+    driver = stage.driver()
+    box = driver.wait_box()
+    stage.shot("invalid-data")
+    check_equal(box["kind"], "messagebox", "kind of window")
+    check_equal(box["text"], text, "box text")
+    check_equal(box["caption"], title, "box caption")
+    check_equal([b["id"] for b in box["buttons"]], [1], "box buttons (IDOK only)")
+    check_equal(box["owner"], "none", "box owner")
+    driver.answer("ok")
+    check_equal(run.wait(), 255, "exit status (-1)")
+
+
+def expect_silent_exit(stage, exe, code):
+    """No box: a box would hold the installer until run-setup's timeout."""
+    run = stage.start(exe, timeout=60)
+    rc = run.wait()
+    if rc == 124:
+        raise Failure("the installer did not end by itself (a message box?)")
+    check_equal(rc, code, "exit status")
+
+
+def handmade(stage, name, group6=GROUP6, data=DATA):
+    return handmade_package(stage.path(name), stage.work, groups(group6), data=data)
+
+
+def case_cut_by_one_byte():
+    with Stage("damaged-cut-one-byte") as stage:
+        whole = handmade(stage, "whole.exe")
+        expect_invalid_data_box(stage, cut_package(whole, stage.path("cut.exe")))
+
+
+def case_cut_built_package():
+    # A package from `zevrin build`, with the manifest's wording.
+    with Stage("damaged-cut-built") as stage:
+        package = Package(stage, "wizard")
+        cut = cut_package(package.exe, stage.path("cut.exe"))
+        expect_invalid_data_box(stage, cut, title=package.title, text=package.message("invalid_data"))
+
+
+def case_terminator_only_declared():
+    # The whole data region missing: same as one byte short.
+    with Stage("damaged-no-data") as stage:
+        whole = handmade(stage, "whole.exe")
+        cut = cut_package(whole, stage.path("cut.exe"), len(DATA))
+        expect_invalid_data_box(stage, cut)
+
+
+def case_cut_inside_header():
+    # The terminator's own length field is cut: a read failure, shown to
+    # nobody.
+    with Stage("damaged-cut-header") as stage:
+        whole = handmade(stage, "whole.exe")
+        cut = cut_package(whole, stage.path("cut.exe"), len(DATA) + 2)
+        expect_silent_exit(stage, cut, 255)
+
+
+def case_empty_message_text():
+    # Incomplete, but the package has no text for it: no box.
+    with Stage("damaged-empty-text") as stage:
+        whole = handmade(stage, "whole.exe", group6=GROUP6[:31] + [""])
+        expect_silent_exit(stage, cut_package(whole, stage.path("cut.exe")), 255)
+
+
+def case_whole_package_starts():
+    # Control: the same package uncut passes the completeness test (its
+    # declared data length ends exactly at the end of the file).
+    with Stage("damaged-control-whole") as stage:
+        whole = handmade(stage, "whole.exe")
+        stamp = read_stamp(whole)
+        check(stamp["stub_length"] > 0, "StubLength patched")
+        run = stage.start(whole, timeout=60)
+        # Without dialog templates the wizard cannot start; the run ends by
+        # itself with 0 and shows no box.
+        rc = run.wait()
+        if rc == 124:
+            raise Failure("the installer with a whole package did not end by itself")
+        check_equal(rc, 0, "exit status of a whole package")
+
+
+CASES = [
+    ("cut by one byte", case_cut_by_one_byte),
+    ("data region missing", case_terminator_only_declared),
+    ("cut inside the header", case_cut_inside_header),
+    ("no text for the message", case_empty_message_text),
+    ("whole package (control)", case_whole_package_starts),
+    ("built package cut by one byte", case_cut_built_package),
+]
+
+if __name__ == "__main__":
+    sys.exit(run_cases(CASES))

@@ -1,0 +1,379 @@
+// Manifest loading: what a valid manifest turns into (defaults, numbered
+// and named texts, file entries), and a table of bad manifests, each
+// refused with the file, the line and the key at fault.
+#ifdef ZEVRIN_HAVE_AUTHORING
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "authoring/manifest.h"
+#include "test_support.h"
+
+using namespace zevrin;
+
+namespace {
+
+class ManifestTest : public ::testing::Test {
+protected:
+    // Parses `text` as dir/m.toml.
+    bool Parse(const std::string& text, Manifest* m, std::string* error,
+               const std::vector<std::string>& search = {})
+    {
+        return ParseManifest(text, dir.File("m.toml"), m, error, search);
+    }
+    Manifest Good(const std::string& text)
+    {
+        Manifest m;
+        std::string error;
+        EXPECT_TRUE(Parse(text, &m, &error)) << error;
+        return m;
+    }
+    std::string Put(const std::string& name, const std::string& content)
+    {
+        WriteBytes(dir.File(name), std::vector<uint8_t>(content.begin(), content.end()));
+        return dir.File(name);
+    }
+
+    TempDir dir;
+};
+
+const char* const Minimal = "[product]\nname = \"Zevrin Demo\"\n";
+
+TEST_F(ManifestTest, MinimalManifestGetsEveryDefault)
+{
+    Manifest m = Good(Minimal);
+    EXPECT_EQ(m.productName, "Zevrin Demo");
+    EXPECT_EQ(m.defaultFolder, "#Program Files#\\Zevrin Demo");
+    EXPECT_EQ(m.headerFlags, 2u); // folder editable
+    EXPECT_FALSE(m.hasStartPage);
+    EXPECT_FALSE(m.hasRegistry);
+    EXPECT_FALSE(m.hasProfile);
+    EXPECT_FALSE(m.hasBackgroundTitle); // windowed: nothing is drawn
+    EXPECT_TRUE(m.files.empty());
+    EXPECT_TRUE(m.warnings.empty());
+    ASSERT_EQ(m.groups.size(), 8u); // no group 8 unless asked for
+    ASSERT_EQ(m.groups[6].size(), 32u);
+    EXPECT_EQ(m.groups[6][0], "Zevrin Demo Setup");
+    EXPECT_EQ(m.groups[6][8], "This program cannot install Zevrin Demo because of the following reason:");
+    EXPECT_EQ(m.groups[6][14], "Install has not completed. Are you sure you want to exit?");
+    EXPECT_EQ(m.groups[6][31], "This file contains invalid data.");
+    EXPECT_FALSE(m.groups[6][13].empty()); // the cancel question needs words
+    EXPECT_FALSE(m.groups[6][29].empty()); // empty would never overwrite a newer file
+    EXPECT_EQ(m.groups[7], (std::vector<std::string>{"< &Back", "&Next >", "E&xit", "&Start", "OK", "&Cancel",
+                                                     "&Restart"}));
+    EXPECT_EQ(m.groups[1][1], ""); // no information page
+    EXPECT_EQ(m.groups[3][2].find("%s") != std::string::npos, true);
+    EXPECT_EQ(m.groups[2][7], "%d MB");
+    EXPECT_EQ(m.groups[5][5], ""); // nothing to view
+    EXPECT_EQ(m.groups[5][6], ""); // nothing to launch
+    for (int g = 0; g < 6; ++g)
+        EXPECT_FALSE(m.groups[g][0].empty()) << "heading of page " << g;
+}
+
+TEST_F(ManifestTest, TextsByNameByNumberAndFromFiles)
+{
+    Put("info.txt", "\xEF\xBB\xBF" "Caf\xC3\xA9\nline 2\r\nline 3");
+    Put("latin.txt", "na\xEFve");
+    Manifest m = Good(std::string(Minimal) + R"(
+title = "Demo Installer"
+[texts]
+"6.31" = "Damaged."
+7.2 = "Quit"
+8.3 = "spare"
+[texts.information]
+text1 = { file = "info.txt" }
+text2 = { file = "latin.txt", encoding = "windows-1252" }
+[texts.messages]
+insert_disk = "Disk %d, please."
+[texts.buttons]
+next = "Onward"
+[texts.directory]
+size_format = "%u KB"
+)");
+    EXPECT_EQ(m.groups[6][0], "Demo Installer");
+    EXPECT_EQ(m.groups[6][31], "Damaged.");
+    EXPECT_EQ(m.groups[6][28], "Disk %d, please.");
+    EXPECT_EQ(m.groups[7][2], "Quit");
+    EXPECT_EQ(m.groups[7][1], "Onward");
+    EXPECT_EQ(m.groups[2][7], "%u KB");
+    ASSERT_EQ(m.groups.size(), 9u);
+    EXPECT_EQ(m.groups[8], (std::vector<std::string>{"", "", "", "spare"}));
+    // The edit field of the information page breaks lines at CR LF only.
+    EXPECT_EQ(m.groups[1][1], "Caf\xE9\r\nline 2\r\nline 3");
+    EXPECT_EQ(m.groups[1][2], "na\xEFve");
+}
+
+TEST_F(ManifestTest, OptionsReachTheirFields)
+{
+    Manifest m = Good(std::string(Minimal) + R"(
+uninstall_name = "Zevrin Demo 1"
+[wizard]
+start_page = "Progress"
+templates = "dialogs/mine.rc"
+[folder]
+default = "#System#\\Zevrin"
+editable = false
+registry = { root = "HKEY_USERS", key = "S\\Z", record = true }
+profile = { file = "z.ini", section = "S", key = "K" }
+[background]
+full_screen = true
+[[files]]
+source = "bin/tool.exe"
+uninstaller = true
+)");
+    EXPECT_EQ(m.uninstallName, "Zevrin Demo 1");
+    EXPECT_TRUE(m.hasStartPage);
+    EXPECT_EQ(m.startPage, 4);
+    EXPECT_EQ(m.templates, dir.File("dialogs/mine.rc"));
+    EXPECT_EQ(m.defaultFolder, "#System#\\Zevrin");
+    EXPECT_EQ(m.headerFlags, 1u | 4u); // full screen, record in the registry; not editable, profile not recorded
+    EXPECT_EQ(m.registryRoot, 3u);
+    EXPECT_EQ(m.registryKey, "S\\Z");
+    EXPECT_FALSE(m.hasRegistryValue);
+    EXPECT_TRUE(m.hasProfile);
+    EXPECT_TRUE(m.hasBackgroundTitle);
+    EXPECT_EQ(m.backgroundTitle, "Zevrin Demo"); // full screen shows the product
+    EXPECT_EQ(m.titleStyle[4], 0xFF);             // white text by default
+    EXPECT_STREQ(reinterpret_cast<const char*>(m.titleStyle + 8 + 28), "Times New Roman");
+}
+
+TEST_F(ManifestTest, FileEntries)
+{
+    Manifest m = Good(std::string(Minimal) + R"(
+[[files]]
+source = "build/app.exe"
+[[files]]
+source = "docs/read me.txt"
+name = "doc/readme.txt"
+after = "view"
+start_menu = { folders = ["Zevrin", "", "#start menu#"], name = "Read Me", args = "-a" }
+[[files]]
+name = "cd\\extra.cab"
+external = true
+[[files]]
+source = "font.ttf"
+location = "FONT"
+shared_count = true
+after = "launch"
+)");
+    ASSERT_EQ(m.files.size(), 4u);
+    const ManifestFile& app = m.files[0];
+    EXPECT_EQ(app.source, dir.File("build/app.exe"));
+    EXPECT_EQ(app.name, "app.exe");
+    EXPECT_EQ(app.location, LocationInstall);
+    EXPECT_EQ(app.uninstallMode, UninstallRemove);
+    EXPECT_TRUE(app.keepTimes);
+    EXPECT_EQ(app.ref.Prefix(), dir.File("m.toml") + ":4: files[0]: ");
+
+    const ManifestFile& readme = m.files[1];
+    EXPECT_EQ(readme.name, "doc\\readme.txt");
+    EXPECT_EQ(readme.afterAction, AfterView);
+    EXPECT_EQ(readme.menuFolders, ";Zevrin;#start menu#"); // a final empty part would be dropped
+    EXPECT_EQ(readme.menuName, "Read Me");
+    EXPECT_EQ(readme.menuArgs, "-a");
+
+    const ManifestFile& cab = m.files[2];
+    EXPECT_EQ(cab.uninstallMode, UninstallExternal);
+    EXPECT_TRUE(cab.source.empty());
+    EXPECT_FALSE(cab.keepTimes);
+
+    EXPECT_EQ(m.files[3].location, LocationFont);
+    EXPECT_TRUE(m.files[3].sharedCount);
+
+    // The finish page names what there is to view and launch.
+    EXPECT_EQ(m.groups[5][5], "&View readme.txt");
+    EXPECT_EQ(m.groups[5][6], "&Start Zevrin Demo now");
+}
+
+TEST_F(ManifestTest, SourcesAreLookedForBesideTheManifestThenInSearchFolders)
+{
+    TempDir other;
+    WriteBytes(other.File("hello.exe"), {1});
+    WriteBytes(other.File("both.txt"), {2});
+    Put("both.txt", "here");
+    Manifest m;
+    std::string error;
+    ASSERT_TRUE(Parse(std::string(Minimal) + "[[files]]\nsource = \"hello.exe\"\n[[files]]\nsource = \"both.txt\"\n"
+                                             "[[files]]\nsource = \"nowhere.txt\"\n",
+                      &m, &error, {other.Path()}))
+        << error;
+    EXPECT_EQ(m.files[0].source, other.File("hello.exe"));
+    EXPECT_EQ(m.files[1].source, dir.File("both.txt"));
+    EXPECT_EQ(m.files[2].source, dir.File("nowhere.txt")); // reported missing by the build
+}
+
+TEST_F(ManifestTest, PathsUpTo259CharactersFit)
+{
+    std::string name259(255, 'a');
+    name259 += ".txt";
+    std::string folder259 = "C:\\" + std::string(256, 'f');
+    // TOML literal strings: no escapes.
+    Manifest m = Good(std::string(Minimal) + "[folder]\ndefault = '" + folder259 + "'\n[[files]]\nsource = \"x\"\n"
+                                                 "name = '" + name259 + "'\n");
+    EXPECT_EQ(m.files[0].name.size(), 259u);
+    EXPECT_EQ(m.defaultFolder.size(), 259u);
+}
+
+struct BadCase {
+    const char* name;
+    std::string text;
+    const char* expected; // after "<path>:"
+};
+
+TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
+{
+    const std::string p = std::string(Minimal); // lines 1-2
+    const std::string f = p + "[[files]]\nsource = \"a.txt\"\n"; // [[files]] on line 3
+    const std::string long260(260, 'n');
+    const BadCase cases[] = {
+        {"TOML syntax", "[product\nname = \"x\"\n", "1: "},
+        {"no product", "[folder]\neditable = true\n", "1: product: missing"},
+        {"no product name", "[product]\ntitle = \"T\"\n", "1: product.name: missing"},
+        {"name of the wrong type", "[product]\nname = 5\n", "2: product.name: expected a string, found an integer"},
+        {"misspelt key", p + "titel = \"T\"\n", "3: product.titel: unknown key"},
+        {"unknown table", p + "[fles]\nsource = \"a\"\n", "3: fles: unknown key"},
+        {"empty title", p + "title = \"\"\n", "3: product.title: is empty"},
+        {"uninstall name with a backslash", p + "uninstall_name = \"a\\\\b\"\n", "3: product.uninstall_name: must be"},
+        {"start page", p + "[wizard]\nstart_page = \"setup\"\n",
+         "4: wizard.start_page: expected one of welcome, information, directory, ready, progress or finish"},
+        {"templates of another kind", p + "[wizard]\ntemplates = \"t.txt\"\n", "4: wizard.templates: expected a resource"},
+        {"folder too long", p + "[folder]\ndefault = \"C:\\\\" + long260 + "\"\n",
+         "4: folder.default: is 263 characters long; at most 259 fit"},
+        {"unknown macro", p + "[folder]\ndefault = \"#Temp#\\\\x\"\n", "4: folder.default: uses the unknown folder macro #Temp#"},
+        {"macro not closed", p + "[folder]\ndefault = \"#System\\\\x\"\n", "4: folder.default: starts with '#' but has no closing"},
+        {"registry root", p + "[folder.registry]\nroot = \"HKXX\"\nkey = \"S\"\n",
+         "4: folder.registry.root: expected one of HKCR, HKCU, HKLM or HKU"},
+        {"registry without key", p + "[folder.registry]\nvalue = \"V\"\n", "3: folder.registry.key: missing"},
+        {"profile without section", p + "[folder.profile]\nfile = \"a.ini\"\nkey = \"K\"\n",
+         "3: folder.profile.section: missing"},
+        {"bad colour", p + "[background]\ntext_color = \"red\"\n", "4: background.text_color: expected a colour as \"#RRGGBB\""},
+        {"long face name", p + "[background]\nfont = { face = \"" + std::string(32, 'F') + "\" }\n",
+         "4: background.font.face: is 32 characters long; at most 31 fit"},
+        {"font size", p + "[background.font]\nsize = 0\n", "4: background.font.size: expected an integer from 1 to 1000"},
+        {"text with a NUL", p + "[texts.welcome]\nheading = \"a\\u0000b\"\n", "4: texts.welcome.heading: has a NUL character"},
+        {"text outside Windows-1252", p + "[texts.welcome]\nheading = \"\xE2\x86\x92 go\"\n",
+         "4: texts.welcome.heading: has the character U+2192"},
+        {"unknown page text", p + "[texts.welcome]\ntxt1 = \"x\"\n", "4: texts.welcome.txt1: unknown key"},
+        {"wrong placeholder", p + "[texts.messages]\ninsert_disk = \"Disk %s\"\n",
+         "4: texts.messages.insert_disk: '%s' is not a placeholder here; it takes one %d (the disk number)"},
+        {"two placeholders", p + "[texts.ready]\ntext2 = \"%s and %s\"\n",
+         "4: texts.ready.text2: has 2 placeholders; it takes one %s (the install folder)"},
+        {"bare percent in a format", p + "[texts]\n\"2.7\" = \"100% of %d\"\n", "4: texts.2.7: '% ' is not a placeholder"},
+        {"text set twice", p + "title = \"T\"\n[texts]\n\"6.0\" = \"U\"\n",
+         "5: texts.6.0: sets text 6.0 again (already set by product.title on line 3)"},
+        {"group 9", p + "[texts]\n\"9.0\" = \"x\"\n", "4: texts.9.0: there are text groups 0 to 8 only"},
+        {"index 256", p + "[texts]\n6.256 = \"x\"\n", "4: texts.6.256: text numbers go up to 255"},
+        {"text number of the wrong type", p + "[texts]\n6.20 = 5\n", "4: texts.6.20: expected a string or { file"},
+        {"text file missing", p + "[texts.information]\ntext1 = { file = \"nope.txt\" }\n",
+         "4: texts.information.text1.file: cannot read"},
+        {"files not tables", "files = \"a\"\n" + p, "1: files: expected [[files]] tables, found a string"},
+        {"file without source", p + "[[files]]\nname = \"a\"\n", "3: files[0].source: missing"},
+        {"external without a name", p + "[[files]]\nexternal = true\n", "3: files[0].name: missing"},
+        {"bad location", f + "location = \"desk\"\n",
+         "5: files[0].location: expected one of install, windows, shared or font, found \"desk\""},
+        {"name too long", f + "name = \"" + long260 + "\"\n", "5: files[0].name: is 260 characters long; at most 259 fit"},
+        {"name outside Latin-1", f + "name = \"\xD1\x84.txt\"\n", "5: files[0].name: has the character U+0444"},
+        {"name leaving its folder", f + "name = \"..\\\\a.txt\"\n", "5: files[0].name: may not use '.' or '..'"},
+        {"name with a colon", f + "name = \"C:\\\\a.txt\"\n", "5: files[0].name: has the character ':'"},
+        {"device name", f + "name = \"sub\\\\con.txt\"\n", "5: files[0].name: uses the device name 'con.txt'"},
+        {"name ending in a dot", f + "name = \"a.\"\n", "5: files[0].name: has a name ending"},
+        {"empty folder in a name", f + "name = \"a\\\\\\\\b\"\n", "5: files[0].name: has an empty folder name"},
+        {"shared count in the install folder", f + "shared_count = true\n", "5: files[0].shared_count: only counts"},
+        {"shared file with sub-folders", f + "location = \"shared\"\nname = \"x\\\\a.dll\"\n",
+         "6: files[0].name: a shared system file or font"},
+        {"external with a location", p + "[[files]]\nname = \"a\"\nexternal = true\nlocation = \"windows\"\n",
+         "6: files[0].location: does not apply to an external file"},
+        {"external with a version check", p + "[[files]]\nname = \"a\"\nexternal = true\ncheck_version = true\n",
+         "6: files[0].check_version: does not apply"},
+        {"external uninstall mode", p + "[[files]]\nname = \"a\"\nexternal = true\nuninstall = \"leave\"\n",
+         "6: files[0].uninstall: does not apply"},
+        {"version without check", f + "version = \"1.0.0.0\"\n", "5: files[0].version: is only used with check_version"},
+        {"three-part version", f + "check_version = true\nversion = \"1.2.3\"\n", "6: files[0].version: expected four numbers"},
+        {"version part too big", f + "check_version = true\nversion = \"1.2.3.70000\"\n",
+         "6: files[0].version: expected four numbers"},
+        {"language without check", f + "language = 0x0409\n", "5: files[0].language: is only used with check_language"},
+        {"icon without a shortcut", f + "icon_index = 1\n", "5: files[0].icon_index: is only used with a start_menu"},
+        {"icon index too big", f + "icon_index = 70000\nstart_menu = { name = \"A\" }\n",
+         "5: files[0].icon_index: expected an integer from 0 to 65535, found 70000"},
+        {"shortcut without a name", f + "start_menu = { folders = [\"A\"] }\n", "5: files[0].start_menu.name: missing"},
+        {"unknown menu macro", f + "start_menu = { folders = [\"#Desktop#\"], name = \"A\" }\n",
+         "5: files[0].start_menu.folders: \"#Desktop#\" is not #Start Menu# or #Startup#"},
+        {"semicolon in a folder", f + "start_menu = { folders = \"A;B\", name = \"A\" }\n",
+         "5: files[0].start_menu.folders: may not contain ';'"},
+        {"desktop name with a folder", f + "desktop = { name = \"A\\\\B\" }\n", "5: files[0].desktop.name: may not contain"},
+        {"unknown file key", f + "destination = \"x\"\n", "5: files[0].destination: unknown key"},
+        {"two uninstallers", f + "uninstaller = true\n[[files]]\nsource = \"b\"\nuninstaller = true\n",
+         "6: files[1].uninstaller: a package has one uninstaller; files[0] is already it"},
+        {"two launches", f + "after = \"launch\"\n[[files]]\nsource = \"b\"\nafter = \"launch\"\n",
+         "6: files[1].after: only one file can be launched"},
+        {"same destination twice", f + "[[files]]\nsource = \"sub/A.TXT\"\n",
+         "5: files[1].name: 'A.TXT' is already the destination of files[0]"},
+    };
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Manifest m;
+        std::string error;
+        EXPECT_FALSE(Parse(c.text, &m, &error));
+        std::string expected = dir.File("m.toml") + ":" + c.expected;
+        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
+    }
+}
+
+TEST_F(ManifestTest, WarnsAboutSettingsWithoutEffect)
+{
+    Manifest m = Good(std::string(Minimal) + "uninstall_name = \"Z\"\n[background]\ntitle = \"Big\"\n");
+    ASSERT_EQ(m.warnings.size(), 2u);
+    EXPECT_NE(m.warnings[0].find("background: the title and picture are only shown with full_screen"),
+              std::string::npos);
+    EXPECT_NE(m.warnings[1].find("no file is the uninstaller"), std::string::npos);
+}
+
+TEST_F(ManifestTest, LoadNamesAFileThatCannotBeRead)
+{
+    Manifest m;
+    std::string error;
+    EXPECT_FALSE(LoadManifest(dir.File("missing.toml"), &m, &error));
+    EXPECT_EQ(error, "cannot open '" + dir.File("missing.toml") + "': No such file or directory");
+}
+
+TEST(Utf8ToAnsi, WindowsCharactersOnly)
+{
+    struct Case {
+        const char* input;
+        bool ok;
+        const char* output; // or a part of the problem
+    } cases[] = {
+        {"plain", true, "plain"},
+        {"tab\tand\r\nlines", true, "tab\tand\r\nlines"},
+        {"caf\xC3\xA9 \xC3\xBF", true, "caf\xE9 \xFF"},
+        {"\xE2\x82\xAC 5 \xE2\x80\x93 \xE2\x84\xA2", true, "\x80 5 \x96 \x99"}, // euro, en dash, trade mark
+        {"\xC5\x92uvre", true, "\x8Cuvre"},
+        {"\xC4\x80", false, "U+0100"},
+        {"\xF0\x9F\x98\x80", false, "U+1F600"},
+        {"\xC2\x81", false, "U+0081"}, // a C1 control: no Windows-1252 form
+        {"\x01", false, "control character U+0001"},
+        {"\xC3", false, "cut off"},
+        {"\xC0\xAF", false, "not valid UTF-8"}, // over-long '/'
+        {"\xED\xA0\x80", false, "not valid UTF-8"}, // a surrogate
+        {"\x80", false, "not valid UTF-8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        std::string out, problem;
+        EXPECT_EQ(Utf8ToAnsi(c.input, &out, &problem), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(out, c.output);
+        } else {
+            EXPECT_NE(problem.find(c.output), std::string::npos) << problem;
+        }
+    }
+    std::string out, problem;
+    EXPECT_FALSE(Utf8ToAnsi(std::string("a\0b", 3), &out, &problem));
+    EXPECT_EQ(problem, "has a NUL character");
+}
+
+} // namespace
+
+#endif // ZEVRIN_HAVE_AUTHORING

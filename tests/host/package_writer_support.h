@@ -1,0 +1,210 @@
+// Fixtures for the authoring tests: a stand-in installer stub, a tiny
+// template set that needs no resource compiler, the demo program built by
+// MinGW, and reading a written package back with the installer's own
+// header reader and decoder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../../stub/decode/decoder.h"
+#include "../../stub/engine/file_table.h"
+#include "../../stub/shared/message_script.h"
+#include "../../stub/startup/header.h"
+#include "../../stub/startup/messages.h"
+#include "test_support.h"
+
+namespace writer_test {
+
+typedef std::vector<uint8_t> Bytes;
+
+inline void PutU16(Bytes& out, uint16_t v)
+{
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+inline uint32_t GetU32(const uint8_t* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// "MZ", filler, the 24-byte stamp record as the stub's data holds it,
+// more filler. Offset of the stamp: `before`.
+inline Bytes FakeStub(size_t before = 300, size_t after = 200)
+{
+    Bytes stub(before, 0xCC);
+    stub[0] = 'M';
+    stub[1] = 'Z';
+    const uint8_t stamp[24] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48, 0, 0, 0, 0, 0, 0,
+                               0,    0,    0,    0,    0,    0,    0xFF, 0xFF, 0, 0, 0, 0};
+    stub.insert(stub.end(), stamp, stamp + 24);
+    stub.insert(stub.end(), after, 0xDD);
+    return stub;
+}
+
+// A .res file with the eight dialogs (ids 100..107) the package needs,
+// each an empty DLGTEMPLATE: enough for the writer, no windres needed.
+inline Bytes TinyTemplatesRes()
+{
+    auto entry = [](Bytes& out, uint16_t type, uint16_t name, const Bytes& data) {
+        Bytes head;
+        AppendU32(head, static_cast<uint32_t>(data.size()));
+        AppendU32(head, 32); // header size
+        PutU16(head, 0xFFFF);
+        PutU16(head, type);
+        PutU16(head, 0xFFFF);
+        PutU16(head, name);
+        AppendU32(head, 0);      // data version
+        PutU16(head, 0x1030);    // memory flags
+        PutU16(head, 0x0409);    // language
+        AppendU32(head, 0);      // version
+        AppendU32(head, 0);      // characteristics
+        out.insert(out.end(), head.begin(), head.end());
+        out.insert(out.end(), data.begin(), data.end());
+        while (out.size() % 4)
+            out.push_back(0);
+    };
+    Bytes res;
+    entry(res, 0, 0, Bytes());
+    for (uint16_t id = 100; id < 108; ++id) {
+        Bytes dialog;
+        AppendU32(dialog, 0x40000000); // WS_CHILD
+        AppendU32(dialog, 0);
+        PutU16(dialog, 0);           // no items
+        PutU16(dialog, id);          // x: tells the templates apart
+        for (int i = 0; i < 3; ++i)
+            PutU16(dialog, 10);      // y, cx, cy
+        PutU16(dialog, 0);           // menu
+        PutU16(dialog, 0);           // class
+        PutU16(dialog, 0);           // title
+        entry(res, 5, id, dialog);
+    }
+    return res;
+}
+
+inline std::string SourceDir() { return ZEVRIN_SOURCE_DIR; }
+
+inline bool HaveMinGW()
+{
+    return std::system("i686-w64-mingw32-gcc --version > /dev/null 2>&1") == 0 &&
+           std::system("i686-w64-mingw32-windres --version > /dev/null 2>&1") == 0;
+}
+
+// Builds examples/demo/src (hello.c + hello.rc) into `dir`; the path of
+// hello.exe, or empty when MinGW is missing or the build failed.
+inline std::string BuildHello(const TempDir& dir)
+{
+    if (!HaveMinGW())
+        return std::string();
+    std::string src = SourceDir() + "/examples/demo/src";
+    std::string exe = dir.File("hello.exe");
+    std::string command = "i686-w64-mingw32-windres '" + src + "/hello.rc' -O coff -o '" + dir.File("hello.res.o") +
+                          "' && i686-w64-mingw32-gcc -std=c99 -Os -s -mwindows '" + src + "/hello.c' '" +
+                          dir.File("hello.res.o") + "' -lversion -o '" + exe + "'";
+    if (std::system(command.c_str()) != 0)
+        return std::string();
+    return exe;
+}
+
+inline void ResetStamp()
+{
+    for (int i = 6; i < 10; ++i)
+        StampRecord[i] = 0;
+    StampRecord[18] = StampRecord[19] = 0xFF;
+}
+
+// Reads a written package with the installer's header reader: the stamp
+// bytes the tool patched into the package's copy of the stub go into this
+// process's stamp record first. `stampOffset` is where FakeStub put it.
+inline bool ReadBack(const std::string& package, size_t stampOffset = 300)
+{
+    Bytes file = ReadBytes(package);
+    if (file.size() < stampOffset + 24)
+        return false;
+    for (int i = 0; i < 24; ++i)
+        StampRecord[i] = file[stampOffset + i];
+    StartPage = StampStartPage();
+    std::snprintf(PackageSourcePath, PathSize, "%s", package.c_str());
+    return ReadPackageHeader();
+}
+
+// Unpacks every packed entry as the installer does: from DataLengthOffset
+// + 4 of the package file, one bounded decode per entry, across volumes.
+// External entries give an empty vector.
+inline std::vector<Bytes> UnpackAll(const TempDir& dir)
+{
+    std::vector<Bytes> out;
+    std::snprintf(PackagePath, PathSize, "%s", PackageSourcePath);
+    PackageHandle = OpenExisting(PackagePath, 0);
+    EXPECT_NE(PackageHandle, INVALID_FILE_HANDLE);
+    SeekTo(PackageHandle, DataLengthOffset + 4);
+    VolumeNumber = 0;
+    const uint8_t* entry = FirstEntry;
+    for (uint32_t i = 0; i < EntryCount; ++i, entry = NextEntry(entry)) {
+        if (entry[EntryUninstallMode] == 2) {
+            out.push_back(Bytes());
+            continue;
+        }
+        std::string target = dir.File("unpacked-" + std::to_string(i));
+        FileHandle file = CreateAlways(target.c_str());
+        EXPECT_TRUE(DecodeToFile(file, PackageHandle, ReadU32(entry + EntryPackedSize))) << "entry " << i;
+        CloseFile(file);
+        Bytes data = ReadBytes(target);
+        EXPECT_EQ(data.size(), ReadU32(entry + EntryFileSize)) << "entry " << i;
+        EXPECT_EQ(RotateAddSum(data.data(), static_cast<uint32_t>(data.size()), 0),
+                  ReadU32(entry + EntryChecksum))
+            << "entry " << i;
+        out.push_back(data);
+    }
+    CloseFile(PackageHandle);
+    PackageHandle = INVALID_FILE_HANDLE;
+    return out;
+}
+
+// The installer's state between tests.
+class PackageFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FreeHeaderData();
+        HeaderFlags = 0;
+        PrevDirRootIndex = 0;
+        StartPage = WizardMode;
+        InstallDir[0] = 0;
+        ScriptMessageAnswers({});
+        WriteBytes(dir.File("stub.exe"), FakeStub());
+        WriteBytes(dir.File("dialogs.res"), TinyTemplatesRes());
+    }
+    void TearDown() override
+    {
+        FreeHeaderData();
+        ResetStamp();
+        if (PackageHandle != INVALID_FILE_HANDLE)
+            CloseFile(PackageHandle);
+        PackageHandle = INVALID_FILE_HANDLE;
+    }
+    std::string Put(const std::string& name, const std::string& content)
+    {
+        WriteBytes(dir.File(name), Bytes(content.begin(), content.end()));
+        return dir.File(name);
+    }
+    std::string Put(const std::string& name, const Bytes& content)
+    {
+        WriteBytes(dir.File(name), content);
+        return dir.File(name);
+    }
+    // A manifest head naming the tiny templates, so no windres is needed.
+    std::string Head(const std::string& product = "Zevrin Test") const
+    {
+        return "[product]\nname = \"" + product + "\"\n[wizard]\ntemplates = \"dialogs.res\"\n";
+    }
+
+    TempDir dir;
+};
+
+} // namespace writer_test
