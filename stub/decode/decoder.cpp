@@ -92,25 +92,6 @@ void StreamDecoder::FlushWindow()
     sink->Write(window, static_cast<uint16_t>(windowPos));
 }
 
-int StreamDecoder::DecodeSymbol(const HuffmanEntry* table, unsigned width, const HuffmanEntry** found)
-{
-    if (!table)
-        return DecodeBadData; // a symbol from an empty code
-    NeedBits(width);
-    const HuffmanEntry* entry = &table[bitBuffer & Mask(width)];
-    while (entry->op > OpLiteral) {
-        if (entry->op == OpInvalid)
-            return DecodeBadData;
-        DropBits(entry->bits);
-        unsigned sub = entry->op - 16u;
-        NeedBits(sub);
-        entry = &entry->next[bitBuffer & Mask(sub)];
-    }
-    DropBits(entry->bits);
-    *found = entry;
-    return DecodeOk;
-}
-
 // The hot loop keeps the bit reader and window position in locals and
 // writes them back only around calls that need the object (refill, flush).
 int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry* distances,
@@ -198,6 +179,46 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
         uint32_t from = pos - entry->value - (bits & Mask(extra));
         DROP(extra);
 
+        from &= WindowMask;
+        if (pos + length < WindowSize && from + length <= WindowSize) {
+            // The common case: neither end wraps and no flush falls inside.
+            // Copied in chunks when source and destination are at least a
+            // chunk apart, never past the match: the window beyond it is
+            // still history.
+            uint8_t* to = win + pos;
+            const uint8_t* src = win + from;
+            uint32_t gap = from > pos ? from - pos : pos - from;
+            pos += length;
+            if (gap >= 8 && length >= 8) {
+                // Whole chunks, then the last eight bytes again (rewriting
+                // a few with the same values).
+                uint8_t* last = to + length - 8;
+                const uint8_t* lastSource = src + length - 8;
+                do {
+                    uint64_t chunk;
+                    std::memcpy(&chunk, src, 8);
+                    std::memcpy(to, &chunk, 8);
+                    src += 8;
+                    to += 8;
+                    length -= 8;
+                } while (length >= 8);
+                uint64_t chunk;
+                std::memcpy(&chunk, lastSource, 8);
+                std::memcpy(last, &chunk, 8);
+            } else if (gap >= 4 && length >= 4 && length <= 8) {
+                // The tail is read after the head is written: with a gap
+                // under the length it repeats bytes the head just wrote.
+                uint32_t head, tail;
+                std::memcpy(&head, src, 4);
+                std::memcpy(to, &head, 4);
+                std::memcpy(&tail, src + length - 4, 4);
+                std::memcpy(to + length - 4, &tail, 4);
+            } else {
+                for (; length; --length)
+                    *to++ = *src++;
+            }
+            length = 0;
+        }
         while (length) {
             from &= WindowMask;
             uint32_t piece = WindowSize - (from > pos ? from : pos);
@@ -346,11 +367,11 @@ int StreamDecoder::DecodeDynamicBlock()
 
     TableHolder literals, distances;
     unsigned literalWidth, distanceWidth;
-    status = BuildHuffmanTable(lengths, literalCount, 257, lengthBase, lengthExtra, 9, &literals.table, &literalWidth);
+    status = BuildHuffmanTable(lengths, literalCount, 257, lengthBase, lengthExtra, 10, &literals.table, &literalWidth);
     if (status != 0)
         return status;
-    status = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, 6,
-                               &distances.table, &distanceWidth);
+    status = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, 8,
+                               &distances.table, &distanceWidth, lengths[256]);
     if (status != 0)
         return status;
     return DecodeCodes(literals.table, distances.table, literalWidth, distanceWidth) ? 1 : 0;

@@ -55,7 +55,7 @@ enum : uint8_t { OpEndOfBlock = 15, OpLiteral = 16, OpInvalid = 100 };
 // *actualWidth are set and the table is the caller's to free.
 int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                       const uint16_t* bases, const uint16_t* extras, unsigned width,
-                      HuffmanEntry** table, unsigned* actualWidth);
+                      HuffmanEntry** table, unsigned* actualWidth, unsigned endLength = 0);
 void FreeHuffmanTable(HuffmanEntry* table);
 
 // The object of one decode: byte source, sink, and decoder state. Lives on
@@ -113,7 +113,6 @@ struct StreamDecoder {
 private:
     void NeedBits(unsigned n);
     void DropBits(unsigned n);
-    int DecodeSymbol(const HuffmanEntry* table, unsigned width, const HuffmanEntry** entry);
     int DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry* distances,
                     unsigned literalWidth, unsigned distanceWidth);
     int DecodeFixedBlock();

@@ -19,8 +19,10 @@ HuffmanEntry* NewTableArray(unsigned entries, HuffmanEntry** chainTail)
 {
     HuffmanEntry* array = nullptr;
     uint32_t bytes = (entries + 1) * static_cast<uint32_t>(sizeof(HuffmanEntry));
-    if (!AllocZeroedWithRetry(bytes, &array))
+    // Every slot gets written while the code is laid out: no zeroing.
+    if (!AllocWithRetry(bytes, &array))
         return nullptr;
+    array->next = nullptr;
     if (*chainTail)
         (*chainTail)->next = array;
     *chainTail = array;
@@ -43,7 +45,7 @@ void FreeHuffmanTable(HuffmanEntry* table)
 
 int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                       const uint16_t* bases, const uint16_t* extras, unsigned width,
-                      HuffmanEntry** table, unsigned* actualWidth)
+                      HuffmanEntry** table, unsigned* actualWidth, unsigned endLength)
 {
     *table = nullptr;
     *actualWidth = 0;
@@ -51,6 +53,13 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
     // The end-of-block code must end on a table boundary, so that looking
     // it up never asks for bits beyond it (the stream may end there).
     unsigned endOfBlockLength = n > 256 ? lengths[256] : MaxCodeLength;
+    // The stream may end with any code of this table followed by the
+    // end-of-block code (`endLength` bits; for the literal code its own).
+    // A table at offset w opened for a code of length k is therefore at
+    // most k - w + endLength wide, so that a lookup never asks for bits
+    // past that end.
+    if (n > 256)
+        endLength = lengths[256];
 
     unsigned count[MaxCodeLength + 1] = {};
     for (unsigned i = 0; i < n; ++i)
@@ -79,16 +88,21 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
     left -= count[maxLen];
     if (left < 0)
         return TableOverSubscribed;
+    unsigned realCount[MaxCodeLength + 1];
+    std::memcpy(realCount, count, sizeof count);
     // Unused patterns are laid out like codes and decode as invalid.
     count[maxLen] += static_cast<unsigned>(left);
 
-    // Symbols by length, then value.
+    // Symbols by length, then value (a counting sort).
     uint16_t symbols[320];
-    unsigned symbolCount = 0;
+    unsigned offsets[MaxCodeLength + 2];
+    offsets[1] = 0;
     for (unsigned len = 1; len <= MaxCodeLength; ++len)
-        for (unsigned i = 0; i < n && symbolCount < 320; ++i)
-            if (lengths[i] == len)
-                symbols[symbolCount++] = static_cast<uint16_t>(i);
+        offsets[len + 1] = offsets[len] + realCount[len];
+    unsigned symbolCount = offsets[MaxCodeLength + 1];
+    for (unsigned i = 0; i < n; ++i)
+        if (lengths[i] != 0 && lengths[i] <= MaxCodeLength)
+            symbols[offsets[lengths[i]]++] = static_cast<uint16_t>(i);
     unsigned nextSymbol = 0;
 
     // Stack of open tables. levelWidth[h] is the width of level h, w the
@@ -128,6 +142,8 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                 }
                 if (w + j > endOfBlockLength && w < endOfBlockLength)
                     j = endOfBlockLength - w;
+                if (endLength && j > k - w + endLength)
+                    j = k - w + endLength;
                 HuffmanEntry* array = NewTableArray(1u << j, &chainTail);
                 if (!array) {
                     FreeHuffmanTable(root);

@@ -88,6 +88,31 @@ TEST(DecoderTest, DocumentedSequences)
     }
 }
 
+// Streams that end with a short code right after one looked up in a wide
+// table (a distance code, a long literal code): the lookup must not take
+// a byte past the end, or the next stream in the file starts one late.
+TEST(DecoderTest, ShortEndAfterWideLookupTakesNoExtraByte)
+{
+    struct Case {
+        const char* hex;
+        std::string output;
+        uint32_t size;
+    } cases[] = {
+        {"1E 8C 09 D8 B6 91 58 53 FE 20 5C A7 BB FF 0E", "aaaa", 15},
+        {"0E 80 09 12 46 80 59 0F DE DF DF DF DF DF 4A 0F C3 10", "dda", 18},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hex);
+        std::vector<uint8_t> stream = Hex(c.hex);
+        ASSERT_EQ(stream.size(), c.size);
+        stream.push_back(0x77); // whatever follows in the file
+        Outcome o = DecodeAll(stream);
+        EXPECT_EQ(o.result, DecodeOk);
+        EXPECT_EQ(o.output, c.output);
+        EXPECT_EQ(o.consumed, c.size);
+    }
+}
+
 TEST(DecoderTest, StoredBlockOfTenBytesOccupiesThirteen)
 {
     std::vector<uint8_t> stream = StreamBuilder().Stored("0123456789", true).Bytes();
