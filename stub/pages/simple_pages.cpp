@@ -120,6 +120,12 @@ INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARA
         ApplyPageChrome(page, ButtonBack | ButtonNext | ButtonCancel);
         return TRUE;
     }
+    // Back skips an information page without text, as Next on the welcome
+    // page does.
+    if (message == WM_COMMAND && LOWORD(wParam) == IdBack && !InfoPageHasText()) {
+        GoToPage(0);
+        return ConsumeCommand(page);
+    }
     return DefaultPageHandler(message, wParam);
 }
 
