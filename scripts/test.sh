@@ -20,14 +20,8 @@ ROOT="$PWD"
 JOBS="${ZEVRIN_JOBS:-2}"
 START_TIME=$SECONDS
 
-PACKAGES=(
-    cmake g++ pkg-config
-    g++-mingw-w64-i686 mingw-w64-i686-dev
-    wine wine32:i386 xvfb x11-utils
-    libdeflate-dev googletest libgtest-dev libgmock-dev
-    zlib1g-dev libtomlplusplus-dev libzopfli-dev imagemagick
-    clang libclang-rt-14-dev libfuzzer-14-dev
-)
+# The package list and install_dependencies.
+source "$ROOT/scripts/deps.sh"
 
 PASSED=0
 FAILED=0
@@ -121,46 +115,6 @@ finish() {
 }
 
 # --- dependencies --------------------------------------------------------
-
-missing_packages() {
-    local p
-    for p in "${PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q ' installed$' || echo "$p"
-    done
-}
-
-install_dependencies() {
-    local missing attempt
-    mapfile -t missing < <(missing_packages)
-    if [ "${#missing[@]}" = 0 ]; then
-        echo "All packages present."
-        return 0
-    fi
-    echo "Missing: ${missing[*]}"
-    if [ "$(id -u)" != 0 ]; then
-        echo "Installing them needs root: run this as root, or apt-get install them." >&2
-        return 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386 || return 1
-    fi
-    for attempt in 1 2 3; do
-        if apt-get update </dev/null &&
-            apt-get install -y -o Dpkg::Options::=--force-confdef \
-                -o Dpkg::Options::=--force-confold "${missing[@]}" </dev/null; then
-            break
-        fi
-        [ "$attempt" = 3 ] && return 1
-        echo "apt-get failed, retrying in 15 s" >&2
-        sleep 15
-    done
-    mapfile -t missing < <(missing_packages)
-    if [ "${#missing[@]}" != 0 ]; then
-        echo "Still missing after apt-get: ${missing[*]}" >&2
-        return 1
-    fi
-}
 
 # --- Wine cleanup --------------------------------------------------------
 

@@ -1,0 +1,48 @@
+#!/bin/bash
+# The demo: installs what it needs, builds the tool and the stub, builds the
+# example package (examples/demo) and runs it under Wine.
+#
+#   bash scripts/demo.sh
+#
+# With a display ($DISPLAY reachable) the installer opens there for a
+# person to click through. Without one it runs in a virtual display, clicks
+# through the pages the installer has, saves a screenshot of each and
+# prints where they are (build/demo/screenshots/).
+set -uo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
+ROOT="$PWD"
+OUT="$ROOT/build/demo"
+
+note() { printf '\n=== %s\n' "$*"; }
+fail() {
+    echo "demo: $*" >&2
+    exit 1
+}
+
+source "$ROOT/scripts/deps.sh"
+note "dependencies"
+install_dependencies || fail "could not install the dependencies"
+
+note "build"
+{ cmake --preset host >/dev/null && cmake --build --preset host --target zevrin; } || fail "building zevrin failed"
+{ cmake --preset mingw >/dev/null && cmake --build --preset mingw --target zevrin_stub hello zevrin_e2e_driver; } ||
+    fail "building the stub failed"
+
+note "package"
+mkdir -p "$OUT"
+build/host/zevrin build examples/demo/demo.toml -I build/mingw/examples --stub build/mingw/zevrin_stub.exe \
+    -o "$OUT/SETUP.EXE" || fail "zevrin build failed"
+build/host/zevrin verify "$OUT/SETUP.EXE" || fail "the package does not verify"
+ls -l "$OUT/SETUP.EXE"
+
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    note "running SETUP.EXE on $DISPLAY"
+    export WINEDEBUG=-all WINEARCH=win32 WINEPREFIX="${ZEVRIN_DEMO_PREFIX:-$HOME/.zevrin-demo-wine}"
+    wine "$OUT/SETUP.EXE"
+    echo "exit code: $?"
+else
+    note "no display: walking the pages in a virtual display"
+    rm -rf "$OUT/screenshots"
+    python3 tests/e2e/demo_walk.py "$OUT/SETUP.EXE" "$OUT/screenshots" || fail "the walk through the pages failed"
+fi
