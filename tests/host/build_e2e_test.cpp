@@ -17,6 +17,7 @@
 
 #include "authoring/package_writer.h"
 #include "authoring/templates.h"
+#include "cli_support.h"
 #include "package_writer_support.h"
 
 using namespace zevrin;
@@ -24,37 +25,9 @@ using namespace writer_test;
 
 namespace {
 
-std::string Binary()
-{
-#ifdef ZEVRIN_BINARY
-    return ZEVRIN_BINARY;
-#else
-    const char* path = std::getenv("ZEVRIN_BINARY");
-    return path ? path : "";
-#endif
-}
 
-struct Outcome {
-    int status; // exit status, or -1 when the process did not exit normally
-    std::string out;
-    std::string err;
-};
 
-std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// Runs a shell command line in `dir`, "ZEVRIN" standing for the binary.
-Outcome Shell(const TempDir& dir, std::string command)
-{
-    const std::string binary = "'" + Binary() + "'";
-    for (size_t at; (at = command.find("ZEVRIN")) != std::string::npos;)
-        command.replace(at, 6, binary);
-    std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt");
-    int raw = std::system(("cd '" + dir.Path() + "' && (" + command + ") > '" + out + "' 2> '" + err + "'").c_str());
-    Outcome o{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Text(ReadBytes(out)), Text(ReadBytes(err))};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return o;
-}
 
 std::vector<std::string> Listing(const std::string& path)
 {
@@ -97,7 +70,7 @@ TEST_F(BuildCommandTest, BuildsTheDemoPackage)
         GTEST_SKIP() << "the default templates are not where the tool looks for them";
     const std::string demo = SourceDir() + "/examples/demo";
 
-    Outcome o = Shell(dir, "ZEVRIN build '" + demo + "/demo.toml' -I . --stub stub.exe -o SETUP.EXE");
+    Outcome o = RunShell(dir, "ZEVRIN build '" + demo + "/demo.toml' -I . --stub stub.exe -o SETUP.EXE");
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.err, ""); // no warnings, no progress off a terminal
     EXPECT_NE(o.out.find("SETUP.EXE: "), std::string::npos) << o.out;
@@ -135,7 +108,7 @@ TEST_F(BuildCommandTest, VolumesFromTheCommandLine)
 {
     Put("data.bin", Random(30000, 1));
     Put("m.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
-    Outcome o = Shell(dir, "ZEVRIN build m.toml --stub stub.exe -o out.exe --volume-size 12k");
+    Outcome o = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe -o out.exe --volume-size 12k");
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find("out.D01: "), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("out.D02: "), std::string::npos) << o.out;
@@ -150,7 +123,7 @@ TEST_F(BuildCommandTest, StubFromTheEnvironment)
 {
     Put("m.toml", Head());
     // Quoted apart, or Shell would take the variable's name for the binary.
-    Outcome o = Shell(dir, "env 'ZEV''RIN_STUB=stub.exe' ZEVRIN build m.toml");
+    Outcome o = RunShell(dir, "env 'ZEV''RIN_STUB=stub.exe' ZEVRIN build m.toml");
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(ReadBack(dir.File("SETUP.EXE")));
 }
@@ -180,7 +153,7 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
-        Outcome o = Shell(dir, std::string("ZEVRIN build --stub stub.exe ") + c.args);
+        Outcome o = RunShell(dir, std::string("ZEVRIN build --stub stub.exe ") + c.args);
         EXPECT_EQ(o.status, c.status);
         EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
         if (c.status == 2) {
@@ -209,7 +182,7 @@ TEST_F(BuildCommandTest, FullDiskKeepsTheOldPackage)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limitKB);
-        Outcome o = Shell(dir, "trap '' XFSZ; ulimit -f " + std::to_string(c.limitKB) +
+        Outcome o = RunShell(dir, "trap '' XFSZ; ulimit -f " + std::to_string(c.limitKB) +
                                    "; ZEVRIN build m.toml --stub stub.exe --level 0");
         EXPECT_EQ(o.status, 1);
         EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
@@ -218,7 +191,7 @@ TEST_F(BuildCommandTest, FullDiskKeepsTheOldPackage)
         EXPECT_EQ(Listing(dir.Path()), before);
     }
     // With room it works, and replaces the old package.
-    Outcome o = Shell(dir, "ZEVRIN build m.toml --stub stub.exe --level 0");
+    Outcome o = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe --level 0");
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(ReadBack(dir.File("SETUP.EXE")));
 }
@@ -229,11 +202,11 @@ TEST_F(BuildCommandTest, ProgressOnlyOnATerminal)
         GTEST_SKIP() << "script(1) is not installed";
     Put("data.bin", Random(100000, 3));
     Put("m.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
-    Outcome plain = Shell(dir, "ZEVRIN build m.toml --stub stub.exe");
+    Outcome plain = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe");
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(plain.err, "");
     // script(1) gives the tool a terminal and keeps what it wrote.
-    Outcome tty = Shell(dir, "script -qec \"ZEVRIN build m.toml --stub stub.exe\" typescript");
+    Outcome tty = RunShell(dir, "script -qec \"ZEVRIN build m.toml --stub stub.exe\" typescript");
     ASSERT_EQ(tty.status, 0) << tty.err;
     std::string typescript = Text(ReadBytes(dir.File("typescript")));
     EXPECT_NE(typescript.find("% compressing data.bin"), std::string::npos) << typescript;

@@ -21,7 +21,7 @@
 
 #include "authoring/encoder.h"
 #include "package_builder.h"
-#include "test_support.h"
+#include "cli_support.h"
 
 using namespace zevrin;
 
@@ -30,36 +30,12 @@ namespace {
 typedef std::vector<uint8_t> Bytes;
 typedef std::vector<Bytes> Volumes;
 
-std::string Binary()
-{
-#ifdef ZEVRIN_BINARY
-    return ZEVRIN_BINARY;
-#else
-    const char* path = std::getenv("ZEVRIN_BINARY");
-    return path ? path : "";
-#endif
-}
 
-struct Outcome {
-    int status; // exit status, or -1 when the process did not exit normally
-    std::string out;
-    std::string err;
-};
 
-std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
 
 // Runs `zevrin ARGS` in `dir`.
-Outcome Zevrin(const TempDir& dir, const std::string& args)
-{
-    std::string out = dir.File(".out"), err = dir.File(".err");
-    int raw = std::system(("cd '" + dir.Path() + "' && '" + Binary() + "' " + args + " > '" + out + "' 2> '" + err +
-                           "' < /dev/null")
-                              .c_str());
-    Outcome o{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Text(ReadBytes(out)), Text(ReadBytes(err))};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return o;
-}
+Outcome Zevrin(const TempDir& dir, const std::string& args) { return RunShell(dir, "ZEVRIN " + args); }
 
 // Every path below `dir`, one a line, sorted (symbolic links not followed).
 std::string Tree(const TempDir& dir)
