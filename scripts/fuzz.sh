@@ -23,7 +23,7 @@ TIME_EACH="${1:-30}"
 OUT="${ZEVRIN_FUZZ_DIR:-$ROOT/build/fuzz}"
 CXX="${CLANGXX:-clang++}"
 # shellcheck disable=SC2206 # a list of names, split on purpose
-TARGETS=(${ZEVRIN_FUZZ_TARGETS:-fuzz_decode fuzz_volumes fuzz_compare})
+TARGETS=(${ZEVRIN_FUZZ_TARGETS:-fuzz_decode fuzz_volumes fuzz_compare fuzz_header})
 
 if ! [[ "$TIME_EACH" =~ ^[0-9]+$ ]] || [ "$TIME_EACH" = 0 ]; then
     echo "usage: $0 [SECONDS]" >&2
@@ -42,14 +42,15 @@ if ! flock -n 9; then
 fi
 
 CORE=(stub/shared/memory.cpp stub/shared/state.cpp stub/shared/files_posix.cpp
-    stub/shared/message_scripted.cpp stub/startup/messages.cpp stub/decode/*.cpp)
+    stub/shared/message_scripted.cpp stub/startup/messages.cpp stub/startup/header.cpp
+    stub/engine/file_table.cpp stub/decode/*.cpp)
 COMMON=(-std=c++17 -g -O1 -fno-omit-frame-pointer -I"$ROOT")
 # shellcheck disable=SC2054 # the commas belong to the clang option
 SANITIZE=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
 
 # Per target: extra sources and libraries, and the largest input.
 declare -A EXTRA=([fuzz_compare]="authoring/encoder.cpp -ldeflate -lz")
-declare -A MAX_LEN=([fuzz_decode]=20000 [fuzz_volumes]=20000 [fuzz_compare]=8192)
+declare -A MAX_LEN=([fuzz_decode]=20000 [fuzz_volumes]=20000 [fuzz_compare]=8192 [fuzz_header]=20000)
 
 FAILED=0
 PASSED=0
@@ -86,6 +87,7 @@ for target in "${TARGETS[@]}"; do
 
     corpus="$OUT/corpus/$target"
     mkdir -p "$corpus"
+    mkdir -p "$OUT/seeds/$target"
     dirs=("$corpus" "$OUT/seeds/$target")
     [ -d "tests/fuzz/regressions/$target" ] && dirs+=("tests/fuzz/regressions/$target")
     log="$OUT/logs/$target.log"

@@ -56,6 +56,14 @@ const TagRule* FindTag(uint16_t tag)
     return nullptr;
 }
 
+// A stream can unpack to at most 258 bytes per code of one bit or more,
+// so about 1032 times its own size. A record that announces more than its
+// bytes could hold is damaged; believing it would ask for gigabytes.
+bool PlausibleUnpackedSize(uint32_t size, uint32_t packedBytes)
+{
+    return size <= static_cast<uint64_t>(packedBytes) * 1032 + 1024;
+}
+
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 // Texts are used as C strings everywhere: make sure one ends inside its
@@ -87,7 +95,7 @@ int ReadInto(FileHandle handle, const RecordHead& head, uint8_t** target)
     return 0;
 }
 
-int ReadGroups(FileHandle handle)
+int ReadGroups(FileHandle handle, uint32_t bodyLength)
 {
     uint8_t field[4] = {};
     ReadExact(handle, field, 2);
@@ -97,6 +105,8 @@ int ReadGroups(FileHandle handle)
         std::memset(field, 0, sizeof field);
         ReadExact(handle, field, 4);
         FreeAndClear(&MessageGroups[i]);
+        if (!PlausibleUnpackedSize(Le32(field), bodyLength))
+            return 1;
         if (!AllocZeroedWithRetry(Le32(field), &MessageGroups[i]))
             return 12;
         DecodeToMemory(reinterpret_cast<uint8_t*>(MessageGroups[i]), handle, 0);
@@ -191,7 +201,7 @@ int HandleRecord(FileHandle handle, const RecordHead& head, uint32_t fileLength)
         FreeAndClear(&body);
         return 0;
     }
-    case Groups: return ReadGroups(handle);
+    case Groups: return ReadGroups(handle, head.bodyLength);
     case Files: return ReadFileTable(handle, head);
     case Style: return ReadTitleStyle(handle, head);
     case Terminator: return ReadTerminator(handle, fileLength);
@@ -210,6 +220,8 @@ int ReadRecordBody(FileHandle handle, const RecordHead& head, uint8_t** out)
         if (ReadExact(handle, field, 4))
             return 1;
         size = Le32(field);
+        if (!PlausibleUnpackedSize(size, head.bodyLength))
+            return 1;
     }
     // Zero-filled when compressed: a stream that yields less than it
     // announced leaves zeros, not old heap contents.

@@ -251,6 +251,10 @@ TEST_F(HeaderTest, DamagedHeadersFailWithoutMessage)
         {"file table string without end", PackageBuilder().Record(TagFileTable, unterminated).End(0).bytes_},
         {"file table count larger than its entries", PackageBuilder().Record(TagFileTable, countLies).End(0).bytes_},
         {"file table without count", PackageBuilder().Record(TagFileTable, {1, 0}).End(0).bytes_},
+        {"compressed body announcing 3 GB from 6 bytes",
+         PackageBuilder().Record(TagFrameBitmap, {0, 0, 0, 0xC0, 0x0D, 0x00}, RecordCompressed).End(0).bytes_},
+        {"message group announcing 3 GB",
+         PackageBuilder().Record(TagMessageGroups, {1, 0, 0, 0, 0, 0xC0, 0x0D, 0x00}).End(0).bytes_},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
