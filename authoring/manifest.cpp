@@ -1026,9 +1026,9 @@ void Parser::ReadTexts(Reader& root)
 
 // ------------------------------------------------------------------ files
 
-bool IsMenuMacro(const std::string& spec)
+bool IsMenuMacro(const std::string& entry)
 {
-    std::string lower = Lower(spec);
+    std::string lower = Lower(entry);
     return lower == "#start menu#" || lower == "#startup#";
 }
 

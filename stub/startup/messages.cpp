@@ -51,13 +51,13 @@ void FormatText(char* out, unsigned size, const char* format, const char* text, 
             put(*p);
             continue;
         }
-        const char* spec = p + 1;
-        if (*spec == '%') {
+        const char* after = p + 1;
+        if (*after == '%') {
             put('%');
-            p = spec;
+            p = after;
             continue;
         }
-        const char* letter = *spec == 'l' ? spec + 1 : spec;
+        const char* letter = *after == 'l' ? after + 1 : after;
         if (*letter == 's' && !textDone && text) {
             for (const char* t = text; *t; ++t)
                 put(*t);
