@@ -415,13 +415,7 @@ void PackageReader::Release()
         return;
     CloseFile(PackageHandle);
     PackageHandle = INVALID_FILE_HANDLE;
-    FreeHeaderData();
-    HeaderFlags = 0;
-    PrevDirRootIndex = 0;
-    InstallDir[0] = 0;
-    PackageComplete = false;
-    DataLengthOffset = 0;
-    VolumeNumber = VolumeDataLength = VolumeBytesLeft = 0;
+    ForgetPackageHeader();
     PageResult = 0;
     ErrorCode = 0;
     for (uint32_t i = 0; i < StampRecordSize; ++i)
@@ -597,13 +591,7 @@ void PackageReader::ReadHeader()
     }
 
     // Now the installer's reader, from a clean state.
-    FreeHeaderData();
-    HeaderFlags = 0;
-    PrevDirRootIndex = 0;
-    InstallDir[0] = 0;
-    PackageComplete = false;
-    DataLengthOffset = 0;
-    VolumeNumber = VolumeDataLength = VolumeBytesLeft = 0;
+    ForgetPackageHeader();
     for (int i = 0; i < 4; ++i)
         StampRecord[6 + i] = static_cast<uint8_t>(stubLength >> (8 * i));
     StampRecord[18] = static_cast<uint8_t>(stampStartPage);

@@ -291,6 +291,18 @@ bool ReadPackageHeader()
     return false;
 }
 
+void ForgetPackageHeader()
+{
+    FreeHeaderData();
+    HeaderFlags = 0;
+    PrevDirRootIndex = 0;
+    StartPage = StampStartPage();
+    InstallDir[0] = 0;
+    PackageComplete = false;
+    DataLengthOffset = 0;
+    VolumeNumber = VolumeDataLength = VolumeBytesLeft = 0;
+}
+
 void FreeHeaderData()
 {
     FreeAndClear(&FrameBitmap);

@@ -53,4 +53,9 @@ int ReadRecordBody(FileHandle handle, const RecordHead& head, uint8_t** out);
 // Frees every header buffer (at exit).
 void FreeHeaderData();
 
+// Frees the header buffers and sets every header variable back to what it
+// is before a package has been read, for tools and tests that read
+// several packages in one process.
+void ForgetPackageHeader();
+
 } // namespace zevrin

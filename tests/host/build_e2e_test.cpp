@@ -25,23 +25,6 @@ using namespace writer_test;
 
 namespace {
 
-
-
-
-
-std::vector<std::string> Listing(const std::string& path)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 Bytes Random(size_t n, unsigned seed)
 {
     std::mt19937 random(seed);

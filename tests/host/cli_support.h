@@ -2,7 +2,9 @@
 // shell command run in a test folder with its exit status and output.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
@@ -51,4 +53,18 @@ inline Outcome RunShell(const TempDir& dir, std::string command)
     std::remove(out);
     std::remove(err);
     return o;
+}
+
+// The names in a folder, sorted, without "." and "..".
+inline std::vector<std::string> Listing(const std::string& path)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

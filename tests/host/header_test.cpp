@@ -71,11 +71,8 @@ class HeaderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        FreeHeaderData();
-        HeaderFlags = 0;
-        PrevDirRootIndex = 0;
+        ForgetPackageHeader();
         StartPage = WizardMode;
-        InstallDir[0] = 0;
         SetStubLength(64);
         ScriptMessageAnswers({});
     }

@@ -171,11 +171,8 @@ class PackageFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        FreeHeaderData();
-        HeaderFlags = 0;
-        PrevDirRootIndex = 0;
+        ForgetPackageHeader();
         StartPage = WizardMode;
-        InstallDir[0] = 0;
         ScriptMessageAnswers({});
         WriteBytes(dir.File("stub.exe"), FakeStub());
         WriteBytes(dir.File("dialogs.res"), TinyTemplatesRes());

@@ -18,6 +18,7 @@
 #include "../../stub/pages/stored_bitmap.h"
 #include "authoring/manifest.h"
 #include "authoring/package_writer.h"
+#include "cli_support.h"
 #include "package_writer_support.h"
 
 using namespace zevrin;
@@ -76,19 +77,6 @@ Bytes MakeBmp(int32_t width, int32_t height, uint16_t bits, uint32_t tableEntrie
         b.insert(b.end(), stride, static_cast<uint8_t>(r + 1));
     Put32(b, 2, static_cast<uint32_t>(b.size()));
     return b;
-}
-
-std::vector<std::string> Listing(const std::string& path)
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 class PackageWriterTest : public PackageFixture {
