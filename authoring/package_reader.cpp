@@ -25,7 +25,7 @@
 #include "../stub/shared/message_script.h"
 #include "../stub/shared/state.h"
 #include "../stub/startup/header.h"
-#include "../stub/startup/messages.h"
+#include "../stub/shared/messages.h"
 
 namespace zevrin {
 

@@ -41,9 +41,7 @@ if ! flock -n 9; then
     flock 9
 fi
 
-CORE=(stub/shared/memory.cpp stub/shared/state.cpp stub/shared/files_posix.cpp
-    stub/shared/message_scripted.cpp stub/startup/messages.cpp stub/startup/header.cpp
-    stub/engine/file_table.cpp stub/decode/*.cpp)
+CORE=(stub/*/*.cpp stub/shared/posix/*.cpp)
 COMMON=(-std=c++17 -g -O1 -fno-omit-frame-pointer -I"$ROOT")
 # shellcheck disable=SC2054 # the commas belong to the clang option
 SANITIZE=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)

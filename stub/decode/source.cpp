@@ -11,7 +11,7 @@
 #include <new>
 
 #include "../shared/state.h"
-#include "../startup/messages.h"
+#include "../shared/messages.h"
 #include "decoder.h"
 
 namespace zevrin {
@@ -182,10 +182,10 @@ FileHandle OpenNextVolume()
         if (PackageHandle == INVALID_FILE_HANDLE) {
             headFailures = 0;
             char text[200];
-            FormatText(text, sizeof text, GetMessageText(6, 28), nullptr, static_cast<long>(VolumeNumber) + 1);
+            FormatText(text, sizeof text, GetMessageText(GroupMessages, MsgInsertDisk), nullptr, static_cast<long>(VolumeNumber) + 1);
             if (ShowMessage(text, MessageOkCancel) == AnswerOk)
                 continue;
-            if (ShowMessage(GetMessageText(6, 13), MessageYesNo) != AnswerYes)
+            if (ShowMessage(GetMessageText(GroupMessages, MsgCancelInstalling), MessageYesNo) != AnswerYes)
                 continue;
             PageResult = PageCancel;
             ErrorCode = ErrorNotCompleted;

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <deque>
 
-#include "../startup/messages.h"
+#include "messages.h"
 #include "message_script.h"
 #include "platform.h"
 
@@ -28,7 +28,7 @@ void SetMessageHook(std::function<int(const ShownMessage&)> hook) { Hook = std::
 
 int ShowMessage(const char* text, unsigned type)
 {
-    Shown.push_back({GetMessageText(6, 0), text ? text : "", type});
+    Shown.push_back({GetMessageText(GroupMessages, MsgTitle), text ? text : "", type});
     if (Echo)
         std::fprintf(stderr, "%s\n", text ? text : "");
     if (Hook) {

@@ -13,7 +13,7 @@
 #include "../decode/decoder.h"
 #include "../engine/file_table.h"
 #include "../shared/state.h"
-#include "messages.h"
+#include "../shared/messages.h"
 
 namespace zevrin {
 
@@ -285,7 +285,7 @@ bool ReadPackageHeader()
         return false;
     if (PackageComplete)
         return true;
-    const char* text = GetMessageText(6, 31);
+    const char* text = GetMessageText(GroupMessages, MsgInvalidData);
     if (*text)
         ShowMessage(text, MessageInformation);
     return false;

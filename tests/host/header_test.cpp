@@ -9,7 +9,7 @@
 #include "../../stub/engine/file_table.h"
 #include "../../stub/shared/message_script.h"
 #include "../../stub/startup/header.h"
-#include "../../stub/startup/messages.h"
+#include "../../stub/shared/messages.h"
 #include "package_builder.h"
 #include "test_support.h"
 

@@ -15,7 +15,7 @@
 #include "../../stub/engine/file_table.h"
 #include "../../stub/shared/message_script.h"
 #include "../../stub/startup/header.h"
-#include "../../stub/startup/messages.h"
+#include "../../stub/shared/messages.h"
 #include "test_support.h"
 
 namespace writer_test {

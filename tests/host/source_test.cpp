@@ -8,7 +8,7 @@
 
 #include "../../stub/decode/decoder.h"
 #include "../../stub/shared/message_script.h"
-#include "../../stub/startup/messages.h"
+#include "../../stub/shared/messages.h"
 #include "stream_builder.h"
 #include "test_support.h"
 

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "../../authoring/templates/controls.h"
-#include "../../stub/background/background.h"
+#include "../../stub/background/win32/background.h"
 #include "../../stub/background/gradient.h"
-#include "../../stub/pages/pages.h"
+#include "../../stub/pages/win32/pages.h"
 #include "../../stub/shared/message_script.h"
 #include "../../stub/shared/state.h"
-#include "../../stub/shared/window_state.h"
-#include "../../stub/startup/messages.h"
+#include "../../stub/shared/win32/window_state.h"
+#include "../../stub/shared/messages.h"
 
 using namespace zevrin;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../../stub/engine/restart.h"
+#include "../../stub/engine/win32/restart.h"
 #include "../../stub/shared/state.h"
 
 using namespace zevrin;

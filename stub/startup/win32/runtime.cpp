@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "../shared/platform.h"
+#include "../../shared/platform.h"
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {

@@ -2,10 +2,10 @@
 // for the pages whose work belongs to the installation engine.
 #include <windows.h>
 
-#include "../engine/paths.h"
-#include "../shared/state.h"
-#include "../shared/window_state.h"
-#include "../startup/messages.h"
+#include "../../engine/paths.h"
+#include "../../shared/state.h"
+#include "../../shared/win32/window_state.h"
+#include "../../shared/messages.h"
 #include "pages.h"
 
 namespace zevrin {
@@ -16,7 +16,7 @@ const unsigned ReadyTextSize = 1024;
 
 bool InfoPageHasText()
 {
-    return *GetMessageText(1, 1) != 0;
+    return *GetMessageText(1, TextInformation) != 0;
 }
 
 // --- welcome (page 0) ---
@@ -44,7 +44,7 @@ void ShowInstallDir(HWND page)
 {
     char text[ReadyTextSize];
     StripBackslash(InstallDir);
-    FormatText(text, sizeof text, GetMessageText(3, 2), InstallDir, 0);
+    FormatText(text, sizeof text, GetMessageText(3, TextReadyFolderFormat), InstallDir, 0);
     AppendBackslash(InstallDir);
     SetDlgItemTextA(page, IdPageText0 + 1, text);
 }
@@ -53,7 +53,7 @@ INT_PTR ReadyOnInitDialog(HWND page)
 {
     ApplyPageChrome(page, ButtonBack | ButtonNext | ButtonCancel);
     ShowInstallDir(page);
-    SetButtonText(ButtonNext, 3);
+    SetButtonText(ButtonNext, CaptionStart);
     SetFocus(GetDlgItem(FrameDialog, IdNext));
     return FALSE; // the focus is set
 }
@@ -62,7 +62,7 @@ INT_PTR ReadyOnCommand(HWND page, WPARAM wParam)
 {
     if (LOWORD(wParam) != IdNext || !ReadOnlyFilesFound)
         return DefaultPageHandler(WM_COMMAND, wParam);
-    const char* question = GetMessageText(6, 7);
+    const char* question = GetMessageText(GroupMessages, MsgOverwriteProtected);
     if (*question && ShowMessage(question, MessageYesNo) == AnswerNo)
         return ConsumeCommand(page);
     return DefaultPageHandler(WM_COMMAND, wParam);

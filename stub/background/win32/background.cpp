@@ -7,11 +7,11 @@
 
 #include <cstring>
 
-#include "../pages/pages.h"
-#include "../shared/state.h"
-#include "../shared/window_state.h"
+#include "../../pages/win32/pages.h"
+#include "../../shared/state.h"
+#include "../../shared/win32/window_state.h"
 #include "background.h"
-#include "gradient.h"
+#include "../gradient.h"
 
 namespace zevrin {
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "../shared/state.h"
+#include "state.h"
 
 namespace zevrin {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "stored_bitmap.h"
+#include "../stored_bitmap.h"
 
 namespace zevrin {
 

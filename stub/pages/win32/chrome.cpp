@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "../shared/state.h"
-#include "../shared/window_state.h"
-#include "../startup/messages.h"
+#include "../../shared/state.h"
+#include "../../shared/win32/window_state.h"
+#include "../../shared/messages.h"
 #include "pages.h"
 
 namespace zevrin {
@@ -44,8 +44,8 @@ void PlaceOnPlaceholder(HWND page)
 // background window's caption reads "title - heading".
 void ShowHeading()
 {
-    const char* heading = GetMessageText(static_cast<unsigned>(CurrentPage), 0);
-    const char* title = GetMessageText(6, 0);
+    const char* heading = GetMessageText(static_cast<unsigned>(CurrentPage), TextHeading);
+    const char* title = GetMessageText(GroupMessages, MsgTitle);
     SetWindowTextA(BackgroundWindow, title);
     if (!*heading)
         return;
@@ -87,9 +87,9 @@ void ApplyPageChrome(HWND page, unsigned state)
     PlaceOnPlaceholder(page);
     ShowHeading();
     FillPageTexts(page);
-    SetButtonText(ButtonBack, 0);
-    SetButtonText(ButtonNext, 1);
-    SetButtonText(ButtonCancel, 2);
+    SetButtonText(ButtonBack, CaptionBack);
+    SetButtonText(ButtonNext, CaptionNext);
+    SetButtonText(ButtonCancel, CaptionCancel);
     // A page that runs alone has nothing to lose by ending at once.
     if (StartPage != WizardMode)
         state |= ButtonQuietCancel;
@@ -113,7 +113,7 @@ void SetButtonText(unsigned which, unsigned index)
     case ButtonCancel: id = IdCancel; break;
     default: return;
     }
-    SetDlgItemTextA(FrameDialog, id, GetMessageText(7, index));
+    SetDlgItemTextA(FrameDialog, id, GetMessageText(GroupButtons, index));
 }
 
 void GoToPage(int n)
@@ -169,7 +169,7 @@ void CreateFaceBrush()
 
 void FormatErrorText(char* destination, unsigned capacity, int error)
 {
-    const char* text = GetMessageText(6, static_cast<unsigned>(error));
+    const char* text = GetMessageText(GroupMessages, static_cast<unsigned>(error));
     if (std::strstr(text, "%s"))
         FormatText(destination, capacity, text, ErrorSubject, 0);
     else

@@ -10,15 +10,15 @@
 
 #include <cstring>
 
-#include "../background/background.h"
-#include "../engine/paths.h"
-#include "../engine/restart.h"
-#include "../pages/pages.h"
-#include "../shared/state.h"
-#include "../shared/window_state.h"
-#include "command_line.h"
-#include "header.h"
-#include "messages.h"
+#include "../../background/win32/background.h"
+#include "../../engine/paths.h"
+#include "../../engine/win32/restart.h"
+#include "../../pages/win32/pages.h"
+#include "../../shared/state.h"
+#include "../../shared/win32/window_state.h"
+#include "../command_line.h"
+#include "../header.h"
+#include "../../shared/messages.h"
 #include "sequencer.h"
 
 namespace zevrin {
@@ -142,7 +142,7 @@ bool CreateBackgroundWindow()
 {
     DWORD style = (HeaderFlags & FlagFullScreen) ? WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN
                                                  : WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    BackgroundWindow = CreateWindowExA(0, BackgroundClassName, GetMessageText(6, 0), style, 0, 0, ScreenWidth,
+    BackgroundWindow = CreateWindowExA(0, BackgroundClassName, GetMessageText(GroupMessages, MsgTitle), style, 0, 0, ScreenWidth,
                                        ScreenHeight, nullptr, nullptr, ModuleInstance, nullptr);
     if (!BackgroundWindow)
         return false;

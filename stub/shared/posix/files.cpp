@@ -1,6 +1,6 @@
 // File wrappers over POSIX descriptors, for host builds, tests and tools.
 // The descriptor travels inside the FileHandle pointer.
-#include "platform.h"
+#include "../platform.h"
 
 #include <cerrno>
 #include <fcntl.h>

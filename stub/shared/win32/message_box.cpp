@@ -2,16 +2,16 @@
 // and owned by the frontmost window of ours that exists.
 #include <windows.h>
 
-#include "../shared/platform.h"
-#include "../shared/window_state.h"
-#include "messages.h"
+#include "../platform.h"
+#include "window_state.h"
+#include "../messages.h"
 
 namespace zevrin {
 
 int ShowMessage(const char* text, unsigned type)
 {
     HWND owner = FrameDialog ? FrameDialog : BackgroundWindow;
-    return MessageBoxA(owner, text, GetMessageText(6, 0), type);
+    return MessageBoxA(owner, text, GetMessageText(GroupMessages, MsgTitle), type);
 }
 
 } // namespace zevrin

@@ -3,9 +3,9 @@
 // Also the drawing helpers it shares with the background window.
 #include <windows.h>
 
-#include "../shared/state.h"
-#include "../shared/window_state.h"
-#include "../startup/messages.h"
+#include "../../shared/state.h"
+#include "../../shared/win32/window_state.h"
+#include "../../shared/messages.h"
 #include "pages.h"
 
 namespace zevrin {
@@ -34,9 +34,9 @@ bool ButtonActs(HWND dialog, int id)
 void CancelWizard()
 {
     if (!(ButtonState & ButtonQuietCancel)) {
-        if (ShowMessage(GetMessageText(6, 14), MessageYesNo) != AnswerYes)
+        if (ShowMessage(GetMessageText(GroupMessages, MsgCancelWizard), MessageYesNo) != AnswerYes)
             return;
-        ShowMessage(GetMessageText(6, 15), MessageInformation);
+        ShowMessage(GetMessageText(GroupMessages, MsgNotCompleted), MessageInformation);
         PendingViewEntry = nullptr;
         PendingLaunchEntry = nullptr;
         PendingScreenSaverEntry = nullptr;

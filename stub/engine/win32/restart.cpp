@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "../shared/platform.h"
-#include "../shared/state.h"
+#include "../../shared/platform.h"
+#include "../../shared/state.h"
 #include "restart.h"
 
 namespace zevrin {

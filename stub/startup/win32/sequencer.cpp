@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "../pages/pages.h"
-#include "../shared/state.h"
-#include "../shared/window_state.h"
+#include "../../pages/win32/pages.h"
+#include "../../shared/state.h"
+#include "../../shared/win32/window_state.h"
 #include "sequencer.h"
 
 namespace zevrin {

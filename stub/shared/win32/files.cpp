@@ -1,5 +1,5 @@
 // File wrappers over Win32 handles, for the stub and Windows-side tests.
-#include "platform.h"
+#include "../platform.h"
 
 #include <windows.h>
 

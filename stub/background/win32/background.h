@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "../pages/stored_bitmap.h"
+#include "../../pages/stored_bitmap.h"
 
 namespace zevrin {
 
