@@ -55,6 +55,13 @@ enum : unsigned {
     CaptionRestart = 6,
 };
 
+// The longest texts the platform is handed: a message box, a caption or a
+// static text, and the information page's text (an edit control). Longer
+// package texts are cut where they are shown; the authoring tool refuses
+// them.
+const unsigned MaxShownText = 2047;
+const unsigned MaxInformationText = 60000;
+
 // Text `index` of message group `group`. Never null: a missing group or
 // index, or a group whose strings run out before `index`, gives "".
 // Valid until the header data is freed.

@@ -39,11 +39,41 @@ struct RecordHead {
     uint32_t bodyLength;
 };
 
+// Why ReadPackageHeader refused a package; the authoring tool words its
+// messages from it. HeaderOk after a successful read.
+enum HeaderProblem : int {
+    HeaderOk = 0,
+    HeaderNoStub,           // StubLength is 0: no package was appended
+    HeaderCannotOpen,       // the package file cannot be opened
+    HeaderCutShort,         // the file ends inside a record head, a raw value or a body, or before the terminator
+    HeaderRecordTooLong,    // a record claims `number` bytes, the file has `limit` left
+    HeaderStreamTooLarge,   // a compressed body or group announces `number` unpacked bytes, more than its bytes could hold
+    HeaderStreamDamaged,    // a compressed body or group does not decode, or unpacks to more than its `number` bytes
+    HeaderOutOfMemory,      // a body or a group cannot be allocated
+    HeaderFileTableDamaged, // entry `number` of the file table (or the table's count) is malformed
+    HeaderTemplatesDamaged, // template `number` (8: the offset table, or no template blob) is malformed
+    HeaderStartPageInvalid, // start page `number` is outside the page table
+    HeaderIncomplete,       // the data region declares `number` bytes, the file holds `limit`
+};
+
+struct HeaderFault {
+    HeaderProblem problem = HeaderOk;
+    uint16_t tag = 0;     // the record it was found in; 0 when none
+    uint32_t offset = 0;  // file offset of that record's head
+    int group = -1;       // message group of record 4666, -1 otherwise
+    uint32_t number = 0;  // see HeaderProblem
+    uint32_t limit = 0;   // see HeaderProblem
+};
+
+// The fault of the last ReadPackageHeader.
+extern HeaderFault LastHeaderFault;
+
 // Reads the header of the package at PackageSourcePath from offset
-// StubLength. True when it was read and the package is complete. On an
-// incomplete package shows group 6, index 31 (when that text exists).
-// Damaged records, and those that claim more bytes than the file holds,
-// end the reading with false and no message.
+// StubLength. True when it was read, every part the run uses is sound and
+// the package is complete. A refused package is described in
+// LastHeaderFault, and once the message texts have been read the user is
+// shown group 6, index 31 (when that text exists); before that, and when
+// memory runs out, the refusal is silent.
 bool ReadPackageHeader();
 
 // Reads one record body into a new buffer: 0 done, 1 read failure,
