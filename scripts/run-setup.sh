@@ -22,6 +22,8 @@
 #                    (DRIVE_REMOVABLE); a SETUP.EXE inside DIR is started
 #                    through that drive
 #   --drive LETTER   the letter for --removable (default x)
+#   --temp PATH      the temporary folder programs get (TEMP and TMP), a
+#                    Windows path on drive C:, made if missing
 #
 # The exit status is the program's exit code as Wine returns it (the low 8
 # bits: -1 arrives as 255), 124 after a timeout, 2 for a usage error.
@@ -45,6 +47,7 @@ TIMEOUT=120
 WIN98=0
 REMOVABLE=""
 LETTER="x"
+TEMP_FOLDER=""
 
 usage() {
     sed -n '3,/^set /{/^#/s/^# \{0,1\}//p}' "${BASH_SOURCE[0]}" >&2
@@ -66,6 +69,7 @@ while [ $# -gt 0 ]; do
     --win98) WIN98=1; shift ;;
     --removable) [ $# -ge 2 ] || usage; REMOVABLE="$2"; shift 2 ;;
     --drive) [ $# -ge 2 ] || usage; LETTER="$2"; shift 2 ;;
+    --temp) [ $# -ge 2 ] || usage; TEMP_FOLDER="$2"; shift 2 ;;
     -h | --help) usage ;;
     --) shift; break ;;
     -*) die "unknown option $1" ;;
@@ -83,6 +87,9 @@ if [ "$PREPARE" = 1 ]; then
     [ -n "$PREFIX" ] || die "--prepare needs --prefix"
 else
     [ $# -ge 1 ] || usage
+fi
+if [ -n "$TEMP_FOLDER" ] && ! [[ "$TEMP_FOLDER" =~ ^[cC]:\\ ]]; then
+    die "--temp needs a path on drive C:"
 fi
 if [ -n "$REMOVABLE" ]; then
     [ -d "$REMOVABLE" ] || die "--removable $REMOVABLE is not a directory"
@@ -204,7 +211,7 @@ export WINEPREFIX="$PREFIX"
 # same settings already is left alone (programs may be running in it).
 configure_prefix() {
     local regfile wanted
-    wanted="win98=$WIN98 removable=$REMOVABLE drive=$LETTER"
+    wanted="win98=$WIN98 removable=$REMOVABLE drive=$LETTER temp=$TEMP_FOLDER"
     if [ -f "$PREFIX/.run-setup-settings" ] && [ "$(cat "$PREFIX/.run-setup-settings")" = "$wanted" ]; then
         return 0
     fi
@@ -218,7 +225,13 @@ configure_prefix() {
         ln -s "$REMOVABLE" "$PREFIX/dosdevices/$LETTER:" || die "cannot map $REMOVABLE as $LETTER:"
         printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\n"%s:"="floppy"\n\n' "$LETTER" >>"$regfile"
     fi
-    if [ "$WIN98" = 1 ] || [ -n "$REMOVABLE" ]; then
+    if [ -n "$TEMP_FOLDER" ]; then
+        local relative="${TEMP_FOLDER:3}"
+        mkdir -p "$PREFIX/drive_c/${relative//\\//}" || die "cannot make $TEMP_FOLDER"
+        printf '[HKEY_CURRENT_USER\\Environment]\n"TEMP"="%s"\n"TMP"="%s"\n\n' \
+            "${TEMP_FOLDER//\\/\\\\}" "${TEMP_FOLDER//\\/\\\\}" >>"$regfile"
+    fi
+    if [ "$WIN98" = 1 ] || [ -n "$REMOVABLE" ] || [ -n "$TEMP_FOLDER" ]; then
         timeout 120 wine reg import "$(winepath_of "$regfile")" </dev/null >/dev/null 2>&1 ||
             die "cannot write the prefix settings"
         timeout 120 wineserver -w || die "the wineserver of $PREFIX does not stop (programs still run in it?)"

@@ -414,7 +414,7 @@ class Stage:
     """Display, prefix and driver of one case; everything it started is
     stopped when it closes."""
 
-    def __init__(self, name, win98=False, removable=False):
+    def __init__(self, name, win98=False, removable=False, temp=None):
         self.name = name
         base = os.environ.get("ZEVRIN_E2E_ARTIFACTS") or os.path.join(ROOT, "build", "e2e-artifacts")
         self.artifacts = os.path.join(base, name)
@@ -427,7 +427,8 @@ class Stage:
             os.makedirs(self.removable)
         # The same options for --prepare and every run: run-setup.sh would
         # otherwise rewrite the settings of a prefix in use.
-        self.options = (["--win98"] if win98 else []) + (["--removable", self.removable] if removable else [])
+        self.options = ((["--win98"] if win98 else []) + (["--removable", self.removable] if removable else []) +
+                        (["--temp", temp] if temp else []))
         self.runs = []
         self.driver_ = None
         self.xvfb = None

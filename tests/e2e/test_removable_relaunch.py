@@ -86,7 +86,7 @@ def relaunch(stage, package, expected_name, extra_check=None):
     run = stage.start(package)
     copy = driver.one("wait-process %s" % expected_name, "process")
     copy_windows_path = temp + expected_name
-    check_equal(copy["command_line"], '%s /S"%s:\\setup.exe" /DEL' % (copy_windows_path, DRIVE),
+    check_equal(copy["command_line"], '"%s" /S"%s:\\setup.exe" /DEL' % (copy_windows_path, DRIVE),
                 "command line of the copy")
     check_equal(copy["image"].lower(), copy_windows_path.lower(), "file the copy runs from")
     # The first instance has handed over: 0, without a window of its own.
@@ -130,6 +130,21 @@ def case_relaunch_next_free_name():
         for name in ("_inst0.exe", "_inst1.exe"):
             with open(os.path.join(temp_host, name), "rb") as f:
                 check_equal(f.read(), b"taken", "content of the existing " + name)
+        expect_copy_box_and_exit(stage)
+
+
+def case_relaunch_temp_folder_with_blank():
+    # With the temporary folder C:\my temp, an unquoted command line would
+    # start C:\my.exe. One is planted there: an installer of its own whose
+    # box would give it away.
+    with Stage("relaunch-temp-blank", removable=True, temp=r"C:\my temp") as stage:
+        package = short_package(stage)
+        temp, _ = temp_folder(stage)
+        check_equal(temp.lower(), "c:\\my temp\\", "temporary folder of the prefix")
+        planted = handmade_package(stage.path("planted.exe"), stage.work,
+                                   [["page %d" % p] for p in range(6)] + [["Planted"] + [""] * 30 + ["planted"]])
+        shutil.copyfile(cut_package(planted, stage.path("planted-cut.exe")), stage.unix_path("C:\\my.exe"))
+        relaunch(stage, package, "_inst0.exe")
         expect_copy_box_and_exit(stage)
 
 
@@ -194,6 +209,7 @@ def case_relaunch_built_package_shows_wizard():
 CASES = [
     ("relaunch (NT family)", case_relaunch_nt),
     ("relaunch takes the next free name", case_relaunch_next_free_name),
+    ("relaunch with a blank in the temporary folder", case_relaunch_temp_folder_with_blank),
     ("relaunch (Windows 98)", case_relaunch_win98),
     ("/DEL runs in place", case_del_option_runs_in_place),
     ("fixed drive runs in place", case_fixed_drive_runs_in_place),

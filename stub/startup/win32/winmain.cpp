@@ -68,9 +68,24 @@ void DriveRoot(char* path)
         path[3] = 0;
 }
 
+// Fills the fresh copy with the program's own image (never the package).
+bool CopyOwnImage(FileHandle copy)
+{
+    FileHandle source = OpenExisting(PackageSourcePath, 0);
+    if (source == INVALID_FILE_HANDLE)
+        return false;
+    uint8_t* image = nullptr;
+    bool copied = AllocWithRetry(StubLength(), &image) && ReadExact(source, image, StubLength()) == 0 &&
+                  WriteExact(copy, image, StubLength()) == 0;
+    FreeAndClear(&image);
+    CloseFile(source);
+    return copied;
+}
+
 // Started from a floppy or other removable drive: copy the program's own
-// image (never the package) to the temporary folder and start that copy
-// with /S pointing back at the package, so the disk can be changed.
+// image to the temporary folder and start that copy with /S pointing back
+// at the package, so the disk can be changed. Any failure on the way
+// removes the copy, and the program goes on from the removable drive.
 bool RelaunchFromRemovable(int showCommand)
 {
     GetModuleFileNameA(ModuleInstance, DestPath, PathSize);
@@ -99,29 +114,20 @@ bool RelaunchFromRemovable(int showCommand)
     }
     if (copy == INVALID_FILE_HANDLE)
         return false;
-
-    FileHandle source = OpenExisting(PackageSourcePath, 0);
-    if (source == INVALID_FILE_HANDLE) {
-        CloseFile(copy);
-        return false;
-    }
-    uint8_t* image = nullptr;
-    if (AllocWithRetry(StubLength(), &image)) {
-        ReadExact(source, image, StubLength());
-        WriteExact(copy, image, StubLength());
-        FreeAndClear(&image);
-    }
-    CloseFile(source);
+    bool filled = CopyOwnImage(copy);
     CloseFile(copy);
 
-    // _instN.exe /S "<package>" /DEL, built behind the copy's path.
-    size_t length = std::strlen(TempPath);
-    if (length + std::strlen(PackageSourcePath) + sizeof " /S\"\" /DEL" > PathSize * 2)
-        return false;
-    char commandLine[PathSize * 2];
-    wsprintfA(commandLine, "%s /S\"%s\" /DEL", TempPath, PackageSourcePath);
-    WinExec(commandLine, showCommand);
-    return true;
+    // "<copy>" /S"<package>" /DEL. The copy's path is quoted: unquoted, a
+    // temporary folder with a blank ("C:\my temp") would start C:\my.exe.
+    char commandLine[PathSize * 2 + 16];
+    bool started = false;
+    if (filled && std::strlen(TempPath) + std::strlen(PackageSourcePath) + 16 < sizeof commandLine) {
+        wsprintfA(commandLine, "\"%s\" /S\"%s\" /DEL", TempPath, PackageSourcePath);
+        started = WinExec(commandLine, showCommand) > 31;
+    }
+    if (!started)
+        DeleteFileA(TempPath);
+    return started;
 }
 
 bool RegisterBackgroundClass()
