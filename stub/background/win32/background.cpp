@@ -9,6 +9,7 @@
 
 #include "../../pages/win32/pages.h"
 #include "../../shared/state.h"
+#include "../../shared/win32/shown_text.h"
 #include "../../shared/win32/window_state.h"
 #include "background.h"
 #include "../gradient.h"
@@ -201,10 +202,10 @@ void DrawTitle(HDC dc, const char* title, const uint8_t* style)
     SetBkMode(dc, TRANSPARENT);
     RECT area = {ShadowOffset, ShadowOffset, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     SetTextColor(dc, Le32(style));
-    DrawTextA(dc, title, -1, &area, DT_NOPREFIX | DT_NOCLIP);
+    DrawTextA(dc, title, ShownLength(title), &area, DT_NOPREFIX | DT_NOCLIP);
     area.left = area.top = TitleOffset;
     SetTextColor(dc, Le32(style + 4));
-    DrawTextA(dc, title, -1, &area, DT_NOPREFIX | DT_NOCLIP);
+    DrawTextA(dc, title, ShownLength(title), &area, DT_NOPREFIX | DT_NOCLIP);
     if (font) {
         SelectObject(dc, previous);
         DeleteObject(font);

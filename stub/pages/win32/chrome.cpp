@@ -8,6 +8,7 @@
 #include "../../shared/state.h"
 #include "../../shared/win32/window_state.h"
 #include "../../shared/messages.h"
+#include "../../shared/win32/shown_text.h"
 #include "pages.h"
 
 namespace zevrin {
@@ -46,11 +47,11 @@ void ShowHeading()
 {
     const char* heading = GetMessageText(static_cast<unsigned>(CurrentPage), TextHeading);
     const char* title = GetMessageText(GroupMessages, MsgTitle);
-    SetWindowTextA(BackgroundWindow, title);
+    SetShownText(BackgroundWindow, title);
     if (!*heading)
         return;
     if (HeaderFlags & FlagFullScreen) {
-        SetWindowTextA(FrameDialog, heading);
+        SetShownText(FrameDialog, heading);
         return;
     }
     char caption[TitleBufferSize];
@@ -59,15 +60,16 @@ void ShowHeading()
     CopyText(caption + used, static_cast<unsigned>(sizeof caption - used), " - ");
     used = std::strlen(caption);
     CopyText(caption + used, static_cast<unsigned>(sizeof caption - used), heading);
-    SetWindowTextA(BackgroundWindow, caption);
+    SetShownText(BackgroundWindow, caption);
 }
 
 void FillPageTexts(HWND page)
 {
     for (unsigned i = 1; i <= 4; ++i) {
         int id = IdPageText0 + static_cast<int>(i) - 1;
-        if (GetDlgItem(page, id))
-            SetDlgItemTextA(page, id, GetMessageText(static_cast<unsigned>(CurrentPage), i));
+        // The information page's text is a scrolling edit control.
+        unsigned limit = CurrentPage == 1 && i == TextInformation ? MaxInformationText : MaxShownText;
+        SetShownItemText(page, id, GetMessageText(static_cast<unsigned>(CurrentPage), i), limit);
     }
 }
 
@@ -113,7 +115,7 @@ void SetButtonText(unsigned which, unsigned index)
     case ButtonCancel: id = IdCancel; break;
     default: return;
     }
-    SetDlgItemTextA(FrameDialog, id, GetMessageText(GroupButtons, index));
+    SetShownItemText(FrameDialog, id, GetMessageText(GroupButtons, index));
 }
 
 void GoToPage(int n)

@@ -15,6 +15,7 @@
 #include "../../engine/win32/restart.h"
 #include "../../pages/win32/pages.h"
 #include "../../shared/state.h"
+#include "../../shared/win32/shown_text.h"
 #include "../../shared/win32/window_state.h"
 #include "../command_line.h"
 #include "../header.h"
@@ -148,10 +149,11 @@ bool CreateBackgroundWindow()
 {
     DWORD style = (HeaderFlags & FlagFullScreen) ? WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN
                                                  : WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    BackgroundWindow = CreateWindowExA(0, BackgroundClassName, GetMessageText(GroupMessages, MsgTitle), style, 0, 0, ScreenWidth,
-                                       ScreenHeight, nullptr, nullptr, ModuleInstance, nullptr);
+    BackgroundWindow = CreateWindowExA(0, BackgroundClassName, "", style, 0, 0, ScreenWidth, ScreenHeight, nullptr,
+                                       nullptr, ModuleInstance, nullptr);
     if (!BackgroundWindow)
         return false;
+    SetShownText(BackgroundWindow, GetMessageText(GroupMessages, MsgTitle));
     ScreenCentreX = ScreenWidth / 2;
     ScreenCentreY = ScreenHeight / 2;
     return true;
