@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""A damaged package: the installer says so in a box of its own texts (when
-the package is merely short) and exits with -1, which Wine's exit status
-shows as 255. A package that is whole starts normally (the control case)."""
+"""A damaged package: once its texts have been read, the installer says so
+in a box of its own texts and exits with -1, which Wine's exit status shows
+as 255; before that it exits with -1 in silence. A package that is whole
+starts normally (the control case)."""
 
 import os
+import struct
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -16,6 +18,8 @@ INVALID = "This file contains invalid data."
 # Group 6 as far as index 31; the indices between are not looked up here.
 GROUP6 = [TITLE] + ["message %d" % i for i in range(1, 31)] + [INVALID]
 DATA = bytes(range(64))  # stands in for the file-data region
+TAG_TEMPLATES = 4674
+MAX_SHOWN_TEXT = 2047  # the longest text the installer hands to a message box
 
 
 def groups(group6):
@@ -47,8 +51,8 @@ def expect_silent_exit(stage, exe, code):
     check_equal(rc, code, "exit status")
 
 
-def handmade(stage, name, group6=GROUP6, data=DATA):
-    return handmade_package(stage.path(name), stage.work, groups(group6), data=data)
+def handmade(stage, name, group6=GROUP6, data=DATA, records=()):
+    return handmade_package(stage.path(name), stage.work, groups(group6), data=data, records=records)
 
 
 def case_cut_by_one_byte():
@@ -89,20 +93,50 @@ def case_empty_message_text():
         expect_silent_exit(stage, cut_package(whole, stage.path("cut.exe")), 255)
 
 
-def case_whole_package_starts():
-    # Control: the same package uncut passes the completeness test (its
-    # declared data length ends exactly at the end of the file).
-    with Stage("damaged-control-whole") as stage:
+def case_no_templates():
+    # Whole, but without dialog templates the wizard cannot run: refused
+    # before any window, not an exit without a word.
+    with Stage("damaged-no-templates") as stage:
         whole = handmade(stage, "whole.exe")
-        stamp = read_stamp(whole)
-        check(stamp["stub_length"] > 0, "StubLength patched")
-        run = stage.start(whole, timeout=60)
-        # Without dialog templates the wizard cannot start; the run ends by
-        # itself with 0 and shows no box.
-        rc = run.wait()
-        if rc == 124:
-            raise Failure("the installer with a whole package did not end by itself")
-        check_equal(rc, 0, "exit status of a whole package")
+        check(read_stamp(whole)["stub_length"] > 0, "StubLength patched")
+        expect_invalid_data_box(stage, whole)
+
+
+def case_damaged_template_blob():
+    # Whole, with a template offset table pointing past the blob.
+    with Stage("damaged-template-blob") as stage:
+        blob = struct.pack("<8I", *([0x10000] * 8)) + bytes(64)
+        whole = handmade(stage, "whole.exe", records=[(TAG_TEMPLATES, blob)])
+        expect_invalid_data_box(stage, whole)
+
+
+def case_long_text_in_cut_package():
+    # Message texts of tens of thousands of characters fault inside the
+    # platform's message box; the installer shows the first MAX_SHOWN_TEXT.
+    for length in (32767, 60000):
+        with Stage("damaged-long-text-%d" % length) as stage:
+            text = ("This file contains invalid data. " * (length // 33 + 1))[:length]
+            whole = handmade(stage, "whole.exe", group6=GROUP6[:31] + [text])
+            cut = cut_package(whole, stage.path("cut.exe"))
+            run = stage.start(cut)
+            driver = stage.driver()
+            box = driver.wait_box()
+            check_equal(box["text"], text[:MAX_SHOWN_TEXT], "box text (%d characters in the package)" % length)
+            driver.answer("ok")
+            check_equal(run.wait(), 255, "exit status (-1)")
+
+
+def case_whole_built_package_starts():
+    # Control: a package from `zevrin build` passes every check and shows
+    # its first page.
+    with Stage("damaged-control-whole") as stage:
+        package = Package(stage, "wizard")
+        stage.start(package.exe)
+        driver = stage.driver()
+        view = driver.wait_page()
+        check_equal(view.caption, package.title + " - " + package.page_text(0, 0), "caption of the first page")
+        driver.run("close-system-menu")
+        check_equal([e["code"] for e in driver.wait_exit() if e["event"] == "exit"], [0], "exit code")
 
 
 CASES = [
@@ -110,7 +144,10 @@ CASES = [
     ("data region missing", case_terminator_only_declared),
     ("cut inside the header", case_cut_inside_header),
     ("no text for the message", case_empty_message_text),
-    ("whole package (control)", case_whole_package_starts),
+    ("whole package without templates", case_no_templates),
+    ("damaged template blob", case_damaged_template_blob),
+    ("long text in a cut package", case_long_text_in_cut_package),
+    ("whole built package (control)", case_whole_built_package_starts),
     ("built package cut by one byte", case_cut_built_package),
 ]
 
