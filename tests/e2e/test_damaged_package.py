@@ -78,11 +78,19 @@ def case_terminator_only_declared():
 
 
 def case_cut_inside_header():
-    # The terminator's own length field is cut: a read failure, shown to
-    # nobody.
+    # The terminator's own length field is cut: a read failure after the
+    # texts, so the box says so.
     with Stage("damaged-cut-header") as stage:
         whole = handmade(stage, "whole.exe")
-        cut = cut_package(whole, stage.path("cut.exe"), len(DATA) + 2)
+        expect_invalid_data_box(stage, cut_package(whole, stage.path("cut.exe"), len(DATA) + 2))
+
+
+def case_cut_before_texts():
+    # Cut inside the first record head: there are no texts to say it with.
+    with Stage("damaged-cut-before-texts") as stage:
+        whole = handmade(stage, "whole.exe")
+        stub_length = read_stamp(whole)["stub_length"]
+        cut = cut_package(whole, stage.path("cut.exe"), os.path.getsize(whole) - stub_length - 4)
         expect_silent_exit(stage, cut, 255)
 
 
@@ -143,6 +151,7 @@ CASES = [
     ("cut by one byte", case_cut_by_one_byte),
     ("data region missing", case_terminator_only_declared),
     ("cut inside the header", case_cut_inside_header),
+    ("cut before the texts", case_cut_before_texts),
     ("no text for the message", case_empty_message_text),
     ("whole package without templates", case_no_templates),
     ("damaged template blob", case_damaged_template_blob),
