@@ -639,6 +639,7 @@ private:
     std::string TextValue(Reader& reader, const std::string& key, const toml::node& node, size_t limit);
     void ReadFiles(Reader& root);
     ManifestFile ReadFile(const toml::table& table, size_t i);
+    void ReadFileSource(Reader& r, ManifestFile& f);
     void CheckFiles();
     void BuildGroups();
 
@@ -1032,15 +1033,10 @@ bool IsMenuMacro(const std::string& entry)
     return lower == "#start menu#" || lower == "#startup#";
 }
 
-ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
+// The file to pack and its destination name (by default the source's).
+void Parser::ReadFileSource(Reader& r, ManifestFile& f)
 {
-    Reader r(table, "files[" + std::to_string(i) + "]");
-    ManifestFile f;
-    f.ref = Ref(r.Line(), r.Path());
-
-    f.uninstallMode = r.Bool("external", false) ? UninstallExternal : UninstallRemove;
     bool external = f.uninstallMode == UninstallExternal;
-
     const toml::node* sourceNode;
     std::string source;
     if (r.RawString("source", &source, &sourceNode)) {
@@ -1067,25 +1063,28 @@ ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
         r.Fail(nameNode ? nameNode : sourceNode, nameNode ? "name" : "source",
                nameNode ? problem : "the file name taken from it " + problem + "; give a name");
     f.name = name;
+}
 
-    bool locationGiven;
-    f.location = static_cast<uint8_t>(
-        r.Choice("location", {"install", "windows", "shared", "font"}, LocationInstall, &locationGiven));
+// Where the file goes and what the installer does with it.
+void ReadFileHandling(Reader& r, ManifestFile& f)
+{
+    bool external = f.uninstallMode == UninstallExternal;
+    f.location = static_cast<uint8_t>(r.Choice("location", {"install", "windows", "shared", "font"}, LocationInstall));
     f.afterAction = static_cast<uint8_t>(r.Choice("after", {"none", "view", "launch"}, AfterNone));
-    bool sharedGiven;
-    f.sharedCount = r.Bool("shared_count", false, &sharedGiven);
-    bool uninstallGiven;
-    if (r.Choice("uninstall", {"remove", "leave"}, 0, &uninstallGiven) == 1 && !external)
+    f.sharedCount = r.Bool("shared_count", false);
+    if (r.Choice("uninstall", {"remove", "leave"}, 0) == 1 && !external)
         f.uninstallMode = UninstallLeave;
     f.specialKind = static_cast<uint8_t>(r.Choice("special", {"none", "screen_saver", "self_register"}, SpecialNone));
-    bool iconGiven;
-    f.iconIndex = static_cast<uint16_t>(r.Integer("icon_index", 0, 65535, 0, &iconGiven));
+    f.iconIndex = static_cast<uint16_t>(r.Integer("icon_index", 0, 65535, 0));
     f.uninstaller = r.Bool("uninstaller", false);
     f.checkVersion = r.Bool("check_version", false);
     f.checkLanguage = r.Bool("check_language", false);
-    bool timesGiven;
-    f.keepTimes = r.Bool("keep_times", !external, &timesGiven);
+    f.keepTimes = r.Bool("keep_times", !external);
+}
 
+// Overrides of the version resource, only with the check they serve.
+void ReadFileVersion(Reader& r, ManifestFile& f)
+{
     const toml::node* versionNode;
     std::string version;
     if (r.RawString("version", &version, &versionNode)) {
@@ -1110,102 +1109,132 @@ ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
             r.Fail(languageNode, "language", "is only used with check_language = true");
         f.hasLanguage = true;
     }
+}
 
+// A shortcut's name and arguments; `backslashProblem` says why a '\' in
+// the name is refused.
+void ReadShortcut(Reader& s, std::string* name, std::string* args, const char* backslashProblem)
+{
+    const toml::node* node;
+    if (!s.Ansi("name", name, PathLimit - 4, &node))
+        s.Fail(nullptr, "name", "missing: the name of the shortcut");
+    std::string linkProblem = ComponentProblem(*name);
+    if (name->find('\\') != std::string::npos)
+        linkProblem = backslashProblem;
+    if (!linkProblem.empty())
+        s.Fail(node, "name", linkProblem);
+    s.Ansi("args", args, PathLimit);
+}
+
+// `folders`: one string or an array, joined with ';' as the installer
+// reads them.
+std::string ReadMenuFolders(Reader& s)
+{
+    std::vector<std::string> folders;
+    const toml::node* foldersNode = s.Find("folders");
+    if (foldersNode) {
+        if (foldersNode->is_string()) {
+            folders.push_back(s.ToAnsi(foldersNode, "folders", std::string(foldersNode->as_string()->get()),
+                                       PathLimit));
+        } else if (const toml::array* list = foldersNode->as_array()) {
+            for (size_t k = 0; k < list->size(); ++k) {
+                const toml::node& item = *list->get(k);
+                std::string key = "folders[" + std::to_string(k) + "]";
+                if (!item.is_string())
+                    s.Fail(&item, key, std::string("expected a string, found ") + TypeName(item));
+                folders.push_back(s.ToAnsi(&item, key, std::string(item.as_string()->get()), PathLimit));
+            }
+        } else {
+            s.Fail(foldersNode, "folders", std::string("expected a string or an array of strings, found ") +
+                                               TypeName(*foldersNode));
+        }
+    }
+    for (std::string& folder : folders) {
+        folder = Slashes(folder);
+        std::string folderProblem;
+        if (folder.find(';') != std::string::npos)
+            folderProblem = "may not contain ';' (give several folders as an array)";
+        else if (folder[0] == '#' && !IsMenuMacro(folder))
+            folderProblem = "\"" + folder + "\" is not #Start Menu# or #Startup#";
+        else if (!folder.empty() && folder[0] != '#')
+            folderProblem = RelativePathProblem(folder);
+        if (!folderProblem.empty())
+            s.Fail(foldersNode, "folders", folderProblem);
+    }
+    // An empty part after the last ';' is dropped by the installer: the
+    // Programs folder itself ("") goes first instead.
+    std::stable_partition(folders.begin(), folders.end(), [](const std::string& s) { return s.empty(); });
+    if (folders.size() > 1 && folders[1].empty())
+        s.Fail(foldersNode, "folders", "names the Programs folder (\"\") twice");
+    std::string joined;
+    for (size_t k = 0; k < folders.size(); ++k)
+        joined += (k ? ";" : "") + folders[k];
+    if (joined.size() > PathLimit)
+        s.Fail(foldersNode, "folders", "are " + std::to_string(joined.size()) + " characters together; at most " +
+                                           std::to_string(PathLimit) + " fit");
+    return joined;
+}
+
+void ReadFileShortcuts(Reader& r, ManifestFile& f)
+{
     if (const toml::table* menu = r.Table("start_menu")) {
         Reader s(*menu, r.KeyPath("start_menu"));
-        const toml::node* node;
-        if (!s.Ansi("name", &f.menuName, PathLimit - 4, &node))
-            s.Fail(nullptr, "name", "missing: the name of the shortcut");
-        std::string linkProblem = ComponentProblem(f.menuName);
-        if (f.menuName.find('\\') != std::string::npos)
-            linkProblem = "may not contain '\\' (put sub-folders in folders)";
-        if (!linkProblem.empty())
-            s.Fail(node, "name", linkProblem);
-        s.Ansi("args", &f.menuArgs, PathLimit);
-        std::vector<std::string> folders;
-        const toml::node* foldersNode = s.Find("folders");
-        if (foldersNode) {
-            if (foldersNode->is_string()) {
-                folders.push_back(s.ToAnsi(foldersNode, "folders", std::string(foldersNode->as_string()->get()),
-                                           PathLimit));
-            } else if (const toml::array* list = foldersNode->as_array()) {
-                for (size_t k = 0; k < list->size(); ++k) {
-                    const toml::node& item = *list->get(k);
-                    std::string key = "folders[" + std::to_string(k) + "]";
-                    if (!item.is_string())
-                        s.Fail(&item, key, std::string("expected a string, found ") + TypeName(item));
-                    folders.push_back(s.ToAnsi(&item, key, std::string(item.as_string()->get()), PathLimit));
-                }
-            } else {
-                s.Fail(foldersNode, "folders", std::string("expected a string or an array of strings, found ") +
-                                                   TypeName(*foldersNode));
-            }
-        }
-        for (std::string& folder : folders) {
-            folder = Slashes(folder);
-            std::string folderProblem;
-            if (folder.find(';') != std::string::npos)
-                folderProblem = "may not contain ';' (give several folders as an array)";
-            else if (folder[0] == '#' && !IsMenuMacro(folder))
-                folderProblem = "\"" + folder + "\" is not #Start Menu# or #Startup#";
-            else if (!folder.empty() && folder[0] != '#')
-                folderProblem = RelativePathProblem(folder);
-            if (!folderProblem.empty())
-                s.Fail(foldersNode, "folders", folderProblem);
-        }
-        // An empty part after the last ';' is dropped by the installer: the
-        // Programs folder itself ("") goes first instead.
-        std::stable_partition(folders.begin(), folders.end(), [](const std::string& s) { return s.empty(); });
-        if (folders.size() > 1 && folders[1].empty())
-            s.Fail(foldersNode, "folders", "names the Programs folder (\"\") twice");
-        for (size_t k = 0; k < folders.size(); ++k)
-            f.menuFolders += (k ? ";" : "") + folders[k];
-        if (f.menuFolders.size() > PathLimit)
-            s.Fail(foldersNode, "folders", "are " + std::to_string(f.menuFolders.size()) +
-                                               " characters together; at most " + std::to_string(PathLimit) + " fit");
+        ReadShortcut(s, &f.menuName, &f.menuArgs, "may not contain '\\' (put sub-folders in folders)");
+        f.menuFolders = ReadMenuFolders(s);
         s.Finish();
     }
     if (const toml::table* desktop = r.Table("desktop")) {
         Reader d(*desktop, r.KeyPath("desktop"));
-        const toml::node* node;
-        if (!d.Ansi("name", &f.desktopName, PathLimit - 4, &node))
-            d.Fail(nullptr, "name", "missing: the name of the shortcut");
-        std::string linkProblem = ComponentProblem(f.desktopName);
-        if (f.desktopName.find('\\') != std::string::npos)
-            linkProblem = "may not contain '\\'";
-        if (!linkProblem.empty())
-            d.Fail(node, "name", linkProblem);
-        d.Ansi("args", &f.desktopArgs, PathLimit);
+        ReadShortcut(d, &f.desktopName, &f.desktopArgs, "may not contain '\\'");
         d.Finish();
     }
+}
 
-    // Combinations the installer would quietly ignore.
-    if (sharedGiven && f.sharedCount && f.location == LocationInstall)
+// Combinations the installer would quietly ignore. A key's node stands
+// for "given": some of them are refused even at their default value.
+void CheckFileCombinations(Reader& r, const ManifestFile& f)
+{
+    bool external = f.uninstallMode == UninstallExternal;
+    const toml::node* nameNode = r.Find("name");
+    if (r.Find("shared_count") && f.sharedCount && f.location == LocationInstall)
         r.Fail(r.Find("shared_count"), "shared_count", "only counts files outside the install folder "
                                                        "(location windows, shared or font)");
     if ((f.location == LocationShared || f.location == LocationFont) && f.name.find('\\') != std::string::npos)
-        r.Fail(nameNode ? nameNode : sourceNode, nameNode ? "name" : "source",
+        r.Fail(nameNode ? nameNode : r.Find("source"), nameNode ? "name" : "source",
                "a shared system file or font goes into a folder Windows names; it cannot have sub-folders");
-    if (iconGiven && f.menuName.empty())
+    if (r.Find("icon_index") && f.menuName.empty())
         r.Fail(r.Find("icon_index"), "icon_index", "is only used with a start_menu shortcut");
     if (external) {
-        if (locationGiven)
+        if (r.Find("location"))
             r.Fail(r.Find("location"), "location", "does not apply to an external file, which stays beside SETUP.EXE");
         if (f.checkVersion || f.checkLanguage)
             r.Fail(r.Find(f.checkVersion ? "check_version" : "check_language"),
                    f.checkVersion ? "check_version" : "check_language",
                    "does not apply to an external file, which is never copied");
-        if (timesGiven && f.keepTimes)
+        if (r.Find("keep_times") && f.keepTimes)
             r.Fail(r.Find("keep_times"), "keep_times", "does not apply to an external file, which is never copied");
         if (f.uninstaller)
             r.Fail(r.Find("uninstaller"), "uninstaller", "the uninstaller must be installed, not external");
         if (f.specialKind == SpecialScreenSaver)
             r.Fail(r.Find("special"), "special", "an external file is never installed as a screen saver");
-        if (sharedGiven && f.sharedCount)
+        if (r.Find("shared_count") && f.sharedCount)
             r.Fail(r.Find("shared_count"), "shared_count", "does not apply to an external file");
-        if (uninstallGiven)
+        if (r.Find("uninstall"))
             r.Fail(r.Find("uninstall"), "uninstall", "does not apply to an external file, which is never removed");
     }
+}
+
+ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
+{
+    Reader r(table, "files[" + std::to_string(i) + "]");
+    ManifestFile f;
+    f.ref = Ref(r.Line(), r.Path());
+    f.uninstallMode = r.Bool("external", false) ? UninstallExternal : UninstallRemove;
+    ReadFileSource(r, f);
+    ReadFileHandling(r, f);
+    ReadFileVersion(r, f);
+    ReadFileShortcuts(r, f);
+    CheckFileCombinations(r, f);
     r.Finish();
     return f;
 }
