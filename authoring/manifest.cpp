@@ -18,6 +18,8 @@
 
 #include <toml++/toml.h>
 
+#include "../stub/shared/messages.h"
+
 namespace zevrin {
 
 std::string SourceRef::Prefix() const
@@ -38,9 +40,9 @@ const size_t PathLimit = 259;
 // The installer builds "Software\Microsoft\Windows\CurrentVersion\Uninstall\"
 // + the name in a path buffer.
 const size_t UninstallKeyPrefixLength = 51;
-// Edit controls of the older Windows family hold at most 64 KB.
-const size_t InformationTextLimit = 65535;
-const size_t TextLimit = 65535;
+// The uninstall name is also a display name; the path buffer is the
+// tighter bound.
+static_assert(PathLimit - UninstallKeyPrefixLength <= MaxShownText, "uninstall name over the shown-text bound");
 const size_t FaceNameLimit = 31; // LOGFONTA lfFaceName[32]
 
 struct ManifestError {
@@ -498,7 +500,39 @@ const int MaxTextIndex = 255;
 struct Slot {
     std::string text;
     SourceRef ref;
+    std::string file; // the file the text was read from, as the manifest names it; empty for a string
 };
+
+bool IsInformationText(int group, int index) { return group == 1 && index == 1; }
+
+// A text as the package stores it: the information text fills a
+// multi-line edit field, which breaks lines only at CR LF.
+std::string StoredText(int group, int index, const std::string& text)
+{
+    if (!IsInformationText(group, index))
+        return text;
+    std::string crlf;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            crlf.push_back('\r');
+        crlf.push_back(text[i]);
+    }
+    return crlf;
+}
+
+// Why a text is too long for the control or box that shows it, or empty.
+std::string TextLengthProblem(int group, int index, const std::string& text, const std::string& file)
+{
+    size_t bound = IsInformationText(group, index) ? MaxInformationText : MaxShownText;
+    size_t stored = StoredText(group, index, text).size();
+    if (stored <= bound)
+        return std::string();
+    std::string length = file.empty() ? "is " + std::to_string(stored) + " characters long"
+                                      : "'" + file + "' is " + std::to_string(stored) + " bytes";
+    if (stored != text.size())
+        length += " once its line breaks are CR LF";
+    return length + "; at most " + std::to_string(bound) + " fit";
+}
 
 std::string Replace(std::string text, const std::string& what, const std::string& with)
 {
@@ -635,8 +669,9 @@ private:
     void ReadFrame(Reader& root);
     void ReadTexts(Reader& root);
     void ReadTextTable(Reader& reader, const PageTexts& page);
-    void SetText(int group, int index, const std::string& text, const SourceRef& ref);
-    std::string TextValue(Reader& reader, const std::string& key, const toml::node& node, size_t limit);
+    void SetText(int group, int index, const std::string& text, const SourceRef& ref,
+                 const std::string& file = std::string());
+    std::string TextValue(Reader& reader, const std::string& key, const toml::node& node, std::string* file);
     void ReadFiles(Reader& root);
     ManifestFile ReadFile(const toml::table& table, size_t i);
     void ReadFileSource(Reader& r, ManifestFile& f);
@@ -830,7 +865,7 @@ void Parser::ReadBackground(Reader& root)
         line = r.Line();
         fullScreen = r.Bool("full_screen", false);
         const toml::node* node;
-        titleGiven = r.Ansi("title", &m_.backgroundTitle, 1023, &node);
+        titleGiven = r.Ansi("title", &m_.backgroundTitle, MaxShownText, &node);
         std::string picture;
         if (r.RawString("picture", &picture, &node)) {
             m_.backgroundPicture = Resolve(picture);
@@ -888,7 +923,7 @@ void Parser::ReadFrame(Reader& root)
     r.Finish();
 }
 
-void Parser::SetText(int group, int index, const std::string& text, const SourceRef& ref)
+void Parser::SetText(int group, int index, const std::string& text, const SourceRef& ref, const std::string& file)
 {
     auto found = texts_.find({group, index});
     if (found != texts_.end())
@@ -903,24 +938,29 @@ void Parser::SetText(int group, int index, const std::string& text, const Source
                 throw ManifestError{ref.line, ref.key, problem};
         }
     }
-    texts_[{group, index}] = Slot{text, ref};
+    std::string problem = TextLengthProblem(group, index, text, file);
+    if (!problem.empty())
+        throw ManifestError{ref.line, ref.key, problem};
+    texts_[{group, index}] = Slot{text, ref, file};
 }
 
 // A text is a string, or { file = "...", encoding = "utf-8" | "windows-1252" }.
-std::string Parser::TextValue(Reader& reader, const std::string& key, const toml::node& node, size_t limit)
+// Its length is checked by SetText, as stored. `file`: the file it was
+// read from, or empty.
+std::string Parser::TextValue(Reader& reader, const std::string& key, const toml::node& node, std::string* file)
 {
+    file->clear();
     if (node.is_string())
-        return reader.ToAnsi(&node, key, std::string(node.as_string()->get()), limit);
+        return reader.ToAnsi(&node, key, std::string(node.as_string()->get()), std::string::npos);
     if (!node.is_table())
         reader.Fail(&node, key, std::string("expected a string or { file = \"...\" }, found ") + TypeName(node));
     Reader r(*node.as_table(), reader.KeyPath(key));
     const toml::node* fileNode;
-    std::string file;
-    if (!r.RawString("file", &file, &fileNode))
+    if (!r.RawString("file", file, &fileNode))
         r.Fail(nullptr, "", "expected { file = \"...\" }");
     int encoding = r.Choice("encoding", {"utf-8", "windows-1252"}, 0);
     r.Finish();
-    std::string resolved = Resolve(file);
+    std::string resolved = Resolve(*file);
     std::ifstream in(resolved, std::ios::binary);
     if (!in)
         r.Fail(fileNode, "file", "cannot read '" + resolved + "': " + std::strerror(errno));
@@ -935,19 +975,16 @@ std::string Parser::TextValue(Reader& reader, const std::string& key, const toml
             raw.erase(0, 3);
         std::string problem;
         if (!Utf8ToAnsi(raw, &ansi, &problem))
-            r.Fail(fileNode, "file", "'" + file + "' " + problem);
+            r.Fail(fileNode, "file", "'" + *file + "' " + problem);
     } else {
         for (char c : raw) {
             unsigned char u = static_cast<unsigned char>(c);
             if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || (u >= 0x80 && u < 0xA0 && !Cp1252High[u - 0x80]))
-                r.Fail(fileNode, "file", "'" + file + "' has a byte (" + std::to_string(u) +
+                r.Fail(fileNode, "file", "'" + *file + "' has a byte (" + std::to_string(u) +
                                              ") that is not a Windows-1252 text character");
         }
         ansi = raw;
     }
-    if (ansi.size() > limit)
-        r.Fail(fileNode, "file", "'" + file + "' is " + std::to_string(ansi.size()) + " bytes; at most " +
-                                     std::to_string(limit) + " fit");
     return ansi;
 }
 
@@ -957,9 +994,9 @@ void Parser::ReadTextTable(Reader& reader, const PageTexts& page)
         const toml::node* node = reader.Find(named.name);
         if (!node)
             continue;
-        bool information = page.group == 1 && named.index == 1;
-        std::string text = TextValue(reader, named.name, *node, information ? InformationTextLimit : TextLimit);
-        SetText(page.group, named.index, text, Ref(LineOf(*node), reader.KeyPath(named.name)));
+        std::string file;
+        std::string text = TextValue(reader, named.name, *node, &file);
+        SetText(page.group, named.index, text, Ref(LineOf(*node), reader.KeyPath(named.name)), file);
     }
     reader.Finish();
 }
@@ -1014,10 +1051,9 @@ void Parser::ReadTexts(Reader& root)
                         r.Fail(item.second, shown, "there are text groups 0 to 8 only");
                     if (item.first > MaxTextIndex)
                         r.Fail(item.second, shown, "text numbers go up to " + std::to_string(MaxTextIndex));
-                    bool information = group == 1 && item.first == 1;
-                    std::string text = TextValue(r, shown, *item.second,
-                                                 information ? InformationTextLimit : TextLimit);
-                    SetText(group, item.first, text, Ref(LineOf(*item.second), "texts." + shown));
+                    std::string file;
+                    std::string text = TextValue(r, shown, *item.second, &file);
+                    SetText(group, item.first, text, Ref(LineOf(*item.second), "texts." + shown), file);
                 }
             }
         }
@@ -1295,10 +1331,10 @@ void Parser::CheckFiles()
     // Texts that name files of the table.
     if (viewed && !texts_.count({5, 5})) {
         std::string base = viewed->name.substr(viewed->name.find_last_of('\\') + 1);
-        texts_[{5, 5}] = Slot{"&View " + base, {}};
+        texts_[{5, 5}] = Slot{"&View " + base, {}, {}};
     }
     if (launched && !texts_.count({5, 6}))
-        texts_[{5, 6}] = Slot{"&Start " + m_.productName + " now", {}};
+        texts_[{5, 6}] = Slot{"&Start " + m_.productName + " now", {}, {}};
 }
 
 void Parser::BuildGroups()
@@ -1320,19 +1356,7 @@ void Parser::BuildGroups()
         std::vector<std::string>& group = m_.groups[entry.first.first];
         if (group.size() <= static_cast<size_t>(entry.first.second))
             group.resize(entry.first.second + 1);
-        std::string text = entry.second;
-        // The information text fills a multi-line edit field, which breaks
-        // lines only at CR LF.
-        if (entry.first == std::make_pair(1, 1)) {
-            std::string crlf;
-            for (size_t i = 0; i < text.size(); ++i) {
-                if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
-                    crlf.push_back('\r');
-                crlf.push_back(text[i]);
-            }
-            text = crlf;
-        }
-        group[entry.first.second] = text;
+        group[entry.first.second] = StoredText(entry.first.first, entry.first.second, entry.second);
     }
 }
 
