@@ -69,7 +69,7 @@ inline uint8_t* NextEntry(uint8_t* entry) { return const_cast<uint8_t*>(NextEntr
 // without bound. Everything that walks the table relies on this having
 // been checked once when the header was read. On false, *badEntry (when
 // given) is the index of the first entry that is malformed or missing, 0
-// when the table is too short for its count.
+// when the table is too short to hold its count.
 bool CheckFileTable(const uint8_t* table, uint32_t size, uint32_t* badEntry = nullptr);
 
 // Checksum of a file's bytes: rotate left by one and add, per 4-byte

@@ -4,7 +4,7 @@
 // body length, whatever reading the body consumed.
 //
 // The header is the one place where the package is judged: every record
-// as it is read, and after the last one the parts the run will use (the
+// as it is read, and after the last one what the run will use (the
 // data region, the start page, the templates it loads), so that nothing
 // later meets a damaged package. Each refusal is described in
 // LastHeaderFault.
@@ -346,8 +346,8 @@ HeaderProblem ReadRecords(FileHandle handle, uint32_t fileLength, RecordPlaces& 
     }
 }
 
-// The parts the run uses, judged once the records are in.
-HeaderProblem CheckParts(const RecordPlaces& places, uint32_t fileLength, HeaderFault& fault)
+// What the run uses, judged once the records are in.
+HeaderProblem CheckWhatTheRunUses(const RecordPlaces& places, uint32_t fileLength, HeaderFault& fault)
 {
     fault = HeaderFault();
     if (!PackageComplete) {
@@ -391,7 +391,7 @@ HeaderProblem ReadHeader(HeaderFault& fault)
     RecordPlaces places;
     HeaderProblem problem = ReadRecords(handle, fileLength, places, fault);
     CloseFile(handle);
-    return problem ? problem : CheckParts(places, fileLength, fault);
+    return problem ? problem : CheckWhatTheRunUses(places, fileLength, fault);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""A damaged package: the installer says so in a box of its own texts (when
-the package is merely short) and exits with -1, which Wine's exit status
-shows as 255. A package that is whole starts normally (the control case)."""
+"""A damaged package: the installer says so in a box of its own texts (once
+it has read them) and exits with -1, which Wine's exit status shows as 255.
+A package that is whole starts normally (the control case)."""
 
 import os
+import struct
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -16,6 +17,18 @@ INVALID = "This file contains invalid data."
 # Group 6 as far as index 31; the indices between are not looked up here.
 GROUP6 = [TITLE] + ["message %d" % i for i in range(1, 31)] + [INVALID]
 DATA = bytes(range(64))  # stands in for the file-data region
+TAG_TEMPLATES = 4674
+
+
+def frameless_templates():
+    """Eight well-formed dialog templates of a window class that does not
+    exist: the installer accepts the header, but cannot create its frame,
+    so the run ends by itself."""
+    dialog = struct.pack("<IIHhhhh", 0x50000000, 0, 0, 0, 0, 100, 50)  # WS_CHILD | WS_VISIBLE, no items
+    dialog += b"\0\0" + "NoSuchClass".encode("utf-16-le") + b"\0\0" + b"\0\0"  # no menu, the class, no title
+    dialog += b"\0" * (-len(dialog) % 4)
+    offsets = [32 + n * len(dialog) for n in range(8)]
+    return struct.pack("<8I", *offsets) + dialog * 8
 
 
 def groups(group6):
@@ -47,8 +60,8 @@ def expect_silent_exit(stage, exe, code):
     check_equal(rc, code, "exit status")
 
 
-def handmade(stage, name, group6=GROUP6, data=DATA):
-    return handmade_package(stage.path(name), stage.work, groups(group6), data=data)
+def handmade(stage, name, group6=GROUP6, data=DATA, records=()):
+    return handmade_package(stage.path(name), stage.work, groups(group6), data=data, records=records)
 
 
 def case_cut_by_one_byte():
@@ -74,12 +87,12 @@ def case_terminator_only_declared():
 
 
 def case_cut_inside_header():
-    # The terminator's own length field is cut: a read failure, shown to
-    # nobody.
+    # The terminator's own length field is cut: the header is damaged, and
+    # its texts have been read.
     with Stage("damaged-cut-header") as stage:
         whole = handmade(stage, "whole.exe")
         cut = cut_package(whole, stage.path("cut.exe"), len(DATA) + 2)
-        expect_silent_exit(stage, cut, 255)
+        expect_invalid_data_box(stage, cut)
 
 
 def case_empty_message_text():
@@ -93,12 +106,12 @@ def case_whole_package_starts():
     # Control: the same package uncut passes the completeness test (its
     # declared data length ends exactly at the end of the file).
     with Stage("damaged-control-whole") as stage:
-        whole = handmade(stage, "whole.exe")
+        whole = handmade(stage, "whole.exe", records=[(TAG_TEMPLATES, frameless_templates())])
         stamp = read_stamp(whole)
         check(stamp["stub_length"] > 0, "StubLength patched")
         run = stage.start(whole, timeout=60)
-        # Without dialog templates the wizard cannot start; the run ends by
-        # itself with 0 and shows no box.
+        # Without a frame the wizard cannot start; the run ends by itself
+        # with 0 and shows no box.
         rc = run.wait()
         if rc == 124:
             raise Failure("the installer with a whole package did not end by itself")
