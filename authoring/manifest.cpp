@@ -18,6 +18,8 @@
 
 #include <toml++/toml.h>
 
+#include "../stub/shared/messages.h"
+
 namespace zevrin {
 
 std::string SourceRef::Prefix() const
@@ -38,9 +40,9 @@ const size_t PathLimit = 259;
 // The installer builds "Software\Microsoft\Windows\CurrentVersion\Uninstall\"
 // + the name in a path buffer.
 const size_t UninstallKeyPrefixLength = 51;
-// Edit controls of the older Windows family hold at most 64 KB.
-const size_t InformationTextLimit = 65535;
-const size_t TextLimit = 65535;
+// The uninstall name is also a display name; the path buffer is the
+// tighter bound.
+static_assert(PathLimit - UninstallKeyPrefixLength <= MaxShownText, "uninstall name over the shown-text bound");
 const size_t FaceNameLimit = 31; // LOGFONTA lfFaceName[32]
 
 struct ManifestError {
@@ -498,7 +500,39 @@ const int MaxTextIndex = 255;
 struct Slot {
     std::string text;
     SourceRef ref;
+    std::string file; // the file the text was read from, as the manifest names it; empty for a string
 };
+
+bool IsInformationText(int group, int index) { return group == 1 && index == 1; }
+
+// A text as the package stores it: the information text fills a
+// multi-line edit field, which breaks lines only at CR LF.
+std::string StoredText(int group, int index, const std::string& text)
+{
+    if (!IsInformationText(group, index))
+        return text;
+    std::string crlf;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            crlf.push_back('\r');
+        crlf.push_back(text[i]);
+    }
+    return crlf;
+}
+
+// Why a text is too long for the control or box that shows it, or empty.
+std::string TextLengthProblem(int group, int index, const std::string& text, const std::string& file)
+{
+    size_t bound = IsInformationText(group, index) ? MaxInformationText : MaxShownText;
+    size_t stored = StoredText(group, index, text).size();
+    if (stored <= bound)
+        return std::string();
+    std::string length = file.empty() ? "is " + std::to_string(stored) + " characters long"
+                                      : "'" + file + "' is " + std::to_string(stored) + " bytes";
+    if (stored != text.size())
+        length += " once its line breaks are CR LF";
+    return length + "; at most " + std::to_string(bound) + " fit";
+}
 
 std::string Replace(std::string text, const std::string& what, const std::string& with)
 {
@@ -635,10 +669,12 @@ private:
     void ReadFrame(Reader& root);
     void ReadTexts(Reader& root);
     void ReadTextTable(Reader& reader, const PageTexts& page);
-    void SetText(int group, int index, const std::string& text, const SourceRef& ref);
-    std::string TextValue(Reader& reader, const std::string& key, const toml::node& node, size_t limit);
+    void SetText(int group, int index, const std::string& text, const SourceRef& ref,
+                 const std::string& file = std::string());
+    std::string TextValue(Reader& reader, const std::string& key, const toml::node& node, std::string* file);
     void ReadFiles(Reader& root);
     ManifestFile ReadFile(const toml::table& table, size_t i);
+    void ReadFileSource(Reader& r, ManifestFile& f);
     void CheckFiles();
     void BuildGroups();
 
@@ -829,7 +865,7 @@ void Parser::ReadBackground(Reader& root)
         line = r.Line();
         fullScreen = r.Bool("full_screen", false);
         const toml::node* node;
-        titleGiven = r.Ansi("title", &m_.backgroundTitle, 1023, &node);
+        titleGiven = r.Ansi("title", &m_.backgroundTitle, MaxShownText, &node);
         std::string picture;
         if (r.RawString("picture", &picture, &node)) {
             m_.backgroundPicture = Resolve(picture);
@@ -887,7 +923,7 @@ void Parser::ReadFrame(Reader& root)
     r.Finish();
 }
 
-void Parser::SetText(int group, int index, const std::string& text, const SourceRef& ref)
+void Parser::SetText(int group, int index, const std::string& text, const SourceRef& ref, const std::string& file)
 {
     auto found = texts_.find({group, index});
     if (found != texts_.end())
@@ -902,24 +938,29 @@ void Parser::SetText(int group, int index, const std::string& text, const Source
                 throw ManifestError{ref.line, ref.key, problem};
         }
     }
-    texts_[{group, index}] = Slot{text, ref};
+    std::string problem = TextLengthProblem(group, index, text, file);
+    if (!problem.empty())
+        throw ManifestError{ref.line, ref.key, problem};
+    texts_[{group, index}] = Slot{text, ref, file};
 }
 
 // A text is a string, or { file = "...", encoding = "utf-8" | "windows-1252" }.
-std::string Parser::TextValue(Reader& reader, const std::string& key, const toml::node& node, size_t limit)
+// Its length is checked by SetText, as stored. `file`: the file it was
+// read from, or empty.
+std::string Parser::TextValue(Reader& reader, const std::string& key, const toml::node& node, std::string* file)
 {
+    file->clear();
     if (node.is_string())
-        return reader.ToAnsi(&node, key, std::string(node.as_string()->get()), limit);
+        return reader.ToAnsi(&node, key, std::string(node.as_string()->get()), std::string::npos);
     if (!node.is_table())
         reader.Fail(&node, key, std::string("expected a string or { file = \"...\" }, found ") + TypeName(node));
     Reader r(*node.as_table(), reader.KeyPath(key));
     const toml::node* fileNode;
-    std::string file;
-    if (!r.RawString("file", &file, &fileNode))
+    if (!r.RawString("file", file, &fileNode))
         r.Fail(nullptr, "", "expected { file = \"...\" }");
     int encoding = r.Choice("encoding", {"utf-8", "windows-1252"}, 0);
     r.Finish();
-    std::string resolved = Resolve(file);
+    std::string resolved = Resolve(*file);
     std::ifstream in(resolved, std::ios::binary);
     if (!in)
         r.Fail(fileNode, "file", "cannot read '" + resolved + "': " + std::strerror(errno));
@@ -934,19 +975,16 @@ std::string Parser::TextValue(Reader& reader, const std::string& key, const toml
             raw.erase(0, 3);
         std::string problem;
         if (!Utf8ToAnsi(raw, &ansi, &problem))
-            r.Fail(fileNode, "file", "'" + file + "' " + problem);
+            r.Fail(fileNode, "file", "'" + *file + "' " + problem);
     } else {
         for (char c : raw) {
             unsigned char u = static_cast<unsigned char>(c);
             if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || (u >= 0x80 && u < 0xA0 && !Cp1252High[u - 0x80]))
-                r.Fail(fileNode, "file", "'" + file + "' has a byte (" + std::to_string(u) +
+                r.Fail(fileNode, "file", "'" + *file + "' has a byte (" + std::to_string(u) +
                                              ") that is not a Windows-1252 text character");
         }
         ansi = raw;
     }
-    if (ansi.size() > limit)
-        r.Fail(fileNode, "file", "'" + file + "' is " + std::to_string(ansi.size()) + " bytes; at most " +
-                                     std::to_string(limit) + " fit");
     return ansi;
 }
 
@@ -956,9 +994,9 @@ void Parser::ReadTextTable(Reader& reader, const PageTexts& page)
         const toml::node* node = reader.Find(named.name);
         if (!node)
             continue;
-        bool information = page.group == 1 && named.index == 1;
-        std::string text = TextValue(reader, named.name, *node, information ? InformationTextLimit : TextLimit);
-        SetText(page.group, named.index, text, Ref(LineOf(*node), reader.KeyPath(named.name)));
+        std::string file;
+        std::string text = TextValue(reader, named.name, *node, &file);
+        SetText(page.group, named.index, text, Ref(LineOf(*node), reader.KeyPath(named.name)), file);
     }
     reader.Finish();
 }
@@ -1013,10 +1051,9 @@ void Parser::ReadTexts(Reader& root)
                         r.Fail(item.second, shown, "there are text groups 0 to 8 only");
                     if (item.first > MaxTextIndex)
                         r.Fail(item.second, shown, "text numbers go up to " + std::to_string(MaxTextIndex));
-                    bool information = group == 1 && item.first == 1;
-                    std::string text = TextValue(r, shown, *item.second,
-                                                 information ? InformationTextLimit : TextLimit);
-                    SetText(group, item.first, text, Ref(LineOf(*item.second), "texts." + shown));
+                    std::string file;
+                    std::string text = TextValue(r, shown, *item.second, &file);
+                    SetText(group, item.first, text, Ref(LineOf(*item.second), "texts." + shown), file);
                 }
             }
         }
@@ -1032,15 +1069,10 @@ bool IsMenuMacro(const std::string& entry)
     return lower == "#start menu#" || lower == "#startup#";
 }
 
-ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
+// The file to pack and its destination name (by default the source's).
+void Parser::ReadFileSource(Reader& r, ManifestFile& f)
 {
-    Reader r(table, "files[" + std::to_string(i) + "]");
-    ManifestFile f;
-    f.ref = Ref(r.Line(), r.Path());
-
-    f.uninstallMode = r.Bool("external", false) ? UninstallExternal : UninstallRemove;
     bool external = f.uninstallMode == UninstallExternal;
-
     const toml::node* sourceNode;
     std::string source;
     if (r.RawString("source", &source, &sourceNode)) {
@@ -1067,25 +1099,28 @@ ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
         r.Fail(nameNode ? nameNode : sourceNode, nameNode ? "name" : "source",
                nameNode ? problem : "the file name taken from it " + problem + "; give a name");
     f.name = name;
+}
 
-    bool locationGiven;
-    f.location = static_cast<uint8_t>(
-        r.Choice("location", {"install", "windows", "shared", "font"}, LocationInstall, &locationGiven));
+// Where the file goes and what the installer does with it.
+void ReadFileHandling(Reader& r, ManifestFile& f)
+{
+    bool external = f.uninstallMode == UninstallExternal;
+    f.location = static_cast<uint8_t>(r.Choice("location", {"install", "windows", "shared", "font"}, LocationInstall));
     f.afterAction = static_cast<uint8_t>(r.Choice("after", {"none", "view", "launch"}, AfterNone));
-    bool sharedGiven;
-    f.sharedCount = r.Bool("shared_count", false, &sharedGiven);
-    bool uninstallGiven;
-    if (r.Choice("uninstall", {"remove", "leave"}, 0, &uninstallGiven) == 1 && !external)
+    f.sharedCount = r.Bool("shared_count", false);
+    if (r.Choice("uninstall", {"remove", "leave"}, 0) == 1 && !external)
         f.uninstallMode = UninstallLeave;
     f.specialKind = static_cast<uint8_t>(r.Choice("special", {"none", "screen_saver", "self_register"}, SpecialNone));
-    bool iconGiven;
-    f.iconIndex = static_cast<uint16_t>(r.Integer("icon_index", 0, 65535, 0, &iconGiven));
+    f.iconIndex = static_cast<uint16_t>(r.Integer("icon_index", 0, 65535, 0));
     f.uninstaller = r.Bool("uninstaller", false);
     f.checkVersion = r.Bool("check_version", false);
     f.checkLanguage = r.Bool("check_language", false);
-    bool timesGiven;
-    f.keepTimes = r.Bool("keep_times", !external, &timesGiven);
+    f.keepTimes = r.Bool("keep_times", !external);
+}
 
+// Overrides of the version resource, only with the check they serve.
+void ReadFileVersion(Reader& r, ManifestFile& f)
+{
     const toml::node* versionNode;
     std::string version;
     if (r.RawString("version", &version, &versionNode)) {
@@ -1110,102 +1145,132 @@ ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
             r.Fail(languageNode, "language", "is only used with check_language = true");
         f.hasLanguage = true;
     }
+}
 
+// A shortcut's name and arguments; `backslashProblem` says why a '\' in
+// the name is refused.
+void ReadShortcut(Reader& s, std::string* name, std::string* args, const char* backslashProblem)
+{
+    const toml::node* node;
+    if (!s.Ansi("name", name, PathLimit - 4, &node))
+        s.Fail(nullptr, "name", "missing: the name of the shortcut");
+    std::string linkProblem = ComponentProblem(*name);
+    if (name->find('\\') != std::string::npos)
+        linkProblem = backslashProblem;
+    if (!linkProblem.empty())
+        s.Fail(node, "name", linkProblem);
+    s.Ansi("args", args, PathLimit);
+}
+
+// `folders`: one string or an array, joined with ';' as the installer
+// reads them.
+std::string ReadMenuFolders(Reader& s)
+{
+    std::vector<std::string> folders;
+    const toml::node* foldersNode = s.Find("folders");
+    if (foldersNode) {
+        if (foldersNode->is_string()) {
+            folders.push_back(s.ToAnsi(foldersNode, "folders", std::string(foldersNode->as_string()->get()),
+                                       PathLimit));
+        } else if (const toml::array* list = foldersNode->as_array()) {
+            for (size_t k = 0; k < list->size(); ++k) {
+                const toml::node& item = *list->get(k);
+                std::string key = "folders[" + std::to_string(k) + "]";
+                if (!item.is_string())
+                    s.Fail(&item, key, std::string("expected a string, found ") + TypeName(item));
+                folders.push_back(s.ToAnsi(&item, key, std::string(item.as_string()->get()), PathLimit));
+            }
+        } else {
+            s.Fail(foldersNode, "folders", std::string("expected a string or an array of strings, found ") +
+                                               TypeName(*foldersNode));
+        }
+    }
+    for (std::string& folder : folders) {
+        folder = Slashes(folder);
+        std::string folderProblem;
+        if (folder.find(';') != std::string::npos)
+            folderProblem = "may not contain ';' (give several folders as an array)";
+        else if (folder[0] == '#' && !IsMenuMacro(folder))
+            folderProblem = "\"" + folder + "\" is not #Start Menu# or #Startup#";
+        else if (!folder.empty() && folder[0] != '#')
+            folderProblem = RelativePathProblem(folder);
+        if (!folderProblem.empty())
+            s.Fail(foldersNode, "folders", folderProblem);
+    }
+    // An empty part after the last ';' is dropped by the installer: the
+    // Programs folder itself ("") goes first instead.
+    std::stable_partition(folders.begin(), folders.end(), [](const std::string& s) { return s.empty(); });
+    if (folders.size() > 1 && folders[1].empty())
+        s.Fail(foldersNode, "folders", "names the Programs folder (\"\") twice");
+    std::string joined;
+    for (size_t k = 0; k < folders.size(); ++k)
+        joined += (k ? ";" : "") + folders[k];
+    if (joined.size() > PathLimit)
+        s.Fail(foldersNode, "folders", "are " + std::to_string(joined.size()) + " characters together; at most " +
+                                           std::to_string(PathLimit) + " fit");
+    return joined;
+}
+
+void ReadFileShortcuts(Reader& r, ManifestFile& f)
+{
     if (const toml::table* menu = r.Table("start_menu")) {
         Reader s(*menu, r.KeyPath("start_menu"));
-        const toml::node* node;
-        if (!s.Ansi("name", &f.menuName, PathLimit - 4, &node))
-            s.Fail(nullptr, "name", "missing: the name of the shortcut");
-        std::string linkProblem = ComponentProblem(f.menuName);
-        if (f.menuName.find('\\') != std::string::npos)
-            linkProblem = "may not contain '\\' (put sub-folders in folders)";
-        if (!linkProblem.empty())
-            s.Fail(node, "name", linkProblem);
-        s.Ansi("args", &f.menuArgs, PathLimit);
-        std::vector<std::string> folders;
-        const toml::node* foldersNode = s.Find("folders");
-        if (foldersNode) {
-            if (foldersNode->is_string()) {
-                folders.push_back(s.ToAnsi(foldersNode, "folders", std::string(foldersNode->as_string()->get()),
-                                           PathLimit));
-            } else if (const toml::array* list = foldersNode->as_array()) {
-                for (size_t k = 0; k < list->size(); ++k) {
-                    const toml::node& item = *list->get(k);
-                    std::string key = "folders[" + std::to_string(k) + "]";
-                    if (!item.is_string())
-                        s.Fail(&item, key, std::string("expected a string, found ") + TypeName(item));
-                    folders.push_back(s.ToAnsi(&item, key, std::string(item.as_string()->get()), PathLimit));
-                }
-            } else {
-                s.Fail(foldersNode, "folders", std::string("expected a string or an array of strings, found ") +
-                                                   TypeName(*foldersNode));
-            }
-        }
-        for (std::string& folder : folders) {
-            folder = Slashes(folder);
-            std::string folderProblem;
-            if (folder.find(';') != std::string::npos)
-                folderProblem = "may not contain ';' (give several folders as an array)";
-            else if (folder[0] == '#' && !IsMenuMacro(folder))
-                folderProblem = "\"" + folder + "\" is not #Start Menu# or #Startup#";
-            else if (!folder.empty() && folder[0] != '#')
-                folderProblem = RelativePathProblem(folder);
-            if (!folderProblem.empty())
-                s.Fail(foldersNode, "folders", folderProblem);
-        }
-        // An empty part after the last ';' is dropped by the installer: the
-        // Programs folder itself ("") goes first instead.
-        std::stable_partition(folders.begin(), folders.end(), [](const std::string& s) { return s.empty(); });
-        if (folders.size() > 1 && folders[1].empty())
-            s.Fail(foldersNode, "folders", "names the Programs folder (\"\") twice");
-        for (size_t k = 0; k < folders.size(); ++k)
-            f.menuFolders += (k ? ";" : "") + folders[k];
-        if (f.menuFolders.size() > PathLimit)
-            s.Fail(foldersNode, "folders", "are " + std::to_string(f.menuFolders.size()) +
-                                               " characters together; at most " + std::to_string(PathLimit) + " fit");
+        ReadShortcut(s, &f.menuName, &f.menuArgs, "may not contain '\\' (put sub-folders in folders)");
+        f.menuFolders = ReadMenuFolders(s);
         s.Finish();
     }
     if (const toml::table* desktop = r.Table("desktop")) {
         Reader d(*desktop, r.KeyPath("desktop"));
-        const toml::node* node;
-        if (!d.Ansi("name", &f.desktopName, PathLimit - 4, &node))
-            d.Fail(nullptr, "name", "missing: the name of the shortcut");
-        std::string linkProblem = ComponentProblem(f.desktopName);
-        if (f.desktopName.find('\\') != std::string::npos)
-            linkProblem = "may not contain '\\'";
-        if (!linkProblem.empty())
-            d.Fail(node, "name", linkProblem);
-        d.Ansi("args", &f.desktopArgs, PathLimit);
+        ReadShortcut(d, &f.desktopName, &f.desktopArgs, "may not contain '\\'");
         d.Finish();
     }
+}
 
-    // Combinations the installer would quietly ignore.
-    if (sharedGiven && f.sharedCount && f.location == LocationInstall)
+// Combinations the installer would quietly ignore. A key's node stands
+// for "given": some of them are refused even at their default value.
+void CheckFileCombinations(Reader& r, const ManifestFile& f)
+{
+    bool external = f.uninstallMode == UninstallExternal;
+    const toml::node* nameNode = r.Find("name");
+    if (r.Find("shared_count") && f.sharedCount && f.location == LocationInstall)
         r.Fail(r.Find("shared_count"), "shared_count", "only counts files outside the install folder "
                                                        "(location windows, shared or font)");
     if ((f.location == LocationShared || f.location == LocationFont) && f.name.find('\\') != std::string::npos)
-        r.Fail(nameNode ? nameNode : sourceNode, nameNode ? "name" : "source",
+        r.Fail(nameNode ? nameNode : r.Find("source"), nameNode ? "name" : "source",
                "a shared system file or font goes into a folder Windows names; it cannot have sub-folders");
-    if (iconGiven && f.menuName.empty())
+    if (r.Find("icon_index") && f.menuName.empty())
         r.Fail(r.Find("icon_index"), "icon_index", "is only used with a start_menu shortcut");
     if (external) {
-        if (locationGiven)
+        if (r.Find("location"))
             r.Fail(r.Find("location"), "location", "does not apply to an external file, which stays beside SETUP.EXE");
         if (f.checkVersion || f.checkLanguage)
             r.Fail(r.Find(f.checkVersion ? "check_version" : "check_language"),
                    f.checkVersion ? "check_version" : "check_language",
                    "does not apply to an external file, which is never copied");
-        if (timesGiven && f.keepTimes)
+        if (r.Find("keep_times") && f.keepTimes)
             r.Fail(r.Find("keep_times"), "keep_times", "does not apply to an external file, which is never copied");
         if (f.uninstaller)
             r.Fail(r.Find("uninstaller"), "uninstaller", "the uninstaller must be installed, not external");
         if (f.specialKind == SpecialScreenSaver)
             r.Fail(r.Find("special"), "special", "an external file is never installed as a screen saver");
-        if (sharedGiven && f.sharedCount)
+        if (r.Find("shared_count") && f.sharedCount)
             r.Fail(r.Find("shared_count"), "shared_count", "does not apply to an external file");
-        if (uninstallGiven)
+        if (r.Find("uninstall"))
             r.Fail(r.Find("uninstall"), "uninstall", "does not apply to an external file, which is never removed");
     }
+}
+
+ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
+{
+    Reader r(table, "files[" + std::to_string(i) + "]");
+    ManifestFile f;
+    f.ref = Ref(r.Line(), r.Path());
+    f.uninstallMode = r.Bool("external", false) ? UninstallExternal : UninstallRemove;
+    ReadFileSource(r, f);
+    ReadFileHandling(r, f);
+    ReadFileVersion(r, f);
+    ReadFileShortcuts(r, f);
+    CheckFileCombinations(r, f);
     r.Finish();
     return f;
 }
@@ -1266,10 +1331,10 @@ void Parser::CheckFiles()
     // Texts that name files of the table.
     if (viewed && !texts_.count({5, 5})) {
         std::string base = viewed->name.substr(viewed->name.find_last_of('\\') + 1);
-        texts_[{5, 5}] = Slot{"&View " + base, {}};
+        texts_[{5, 5}] = Slot{"&View " + base, {}, {}};
     }
     if (launched && !texts_.count({5, 6}))
-        texts_[{5, 6}] = Slot{"&Start " + m_.productName + " now", {}};
+        texts_[{5, 6}] = Slot{"&Start " + m_.productName + " now", {}, {}};
 }
 
 void Parser::BuildGroups()
@@ -1291,19 +1356,7 @@ void Parser::BuildGroups()
         std::vector<std::string>& group = m_.groups[entry.first.first];
         if (group.size() <= static_cast<size_t>(entry.first.second))
             group.resize(entry.first.second + 1);
-        std::string text = entry.second;
-        // The information text fills a multi-line edit field, which breaks
-        // lines only at CR LF.
-        if (entry.first == std::make_pair(1, 1)) {
-            std::string crlf;
-            for (size_t i = 0; i < text.size(); ++i) {
-                if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
-                    crlf.push_back('\r');
-                crlf.push_back(text[i]);
-            }
-            text = crlf;
-        }
-        group[entry.first.second] = text;
+        group[entry.first.second] = StoredText(entry.first.first, entry.first.second, entry.second);
     }
 }
 

@@ -1,15 +1,10 @@
 // Reading a SETUP.EXE with the stub's own code: the header through
-// ReadPackageHeader, the streams through StreamDecoder's bounded byte
-// source, which changes volumes itself (OpenNextVolume) when a stream
-// continues in SETUP.D01, SETUP.D02, ...
-//
-// Before the stub reads the header, a walk over the record heads catches
-// what the stub would only fail on without saying why (a file cut short, a
-// record longer than the file, a damaged file table) and what a host with
-// plenty of virtual memory should not attempt (a record that claims
-// gigabytes of unpacked bytes). The volumes are looked over before any
-// stream is decoded, so a missing or cut volume is named instead of
-// showing up as a damaged stream.
+// ReadPackageHeader, whose LastHeaderFault the messages are worded from,
+// the streams through StreamDecoder's bounded byte source, which changes
+// volumes itself (OpenNextVolume) when a stream continues in SETUP.D01,
+// SETUP.D02, ... Bytes the tool reads itself go through a ByteCursor. The
+// volumes are looked over before any stream is decoded, so a missing or
+// cut volume is named instead of showing up as a damaged stream.
 #include "package_reader.h"
 
 #include <cerrno>
@@ -22,9 +17,12 @@
 
 #include "../stub/decode/decoder.h"
 #include "../stub/engine/file_table.h"
+#include "../stub/pages/stored_bitmap.h"
+#include "../stub/shared/byte_cursor.h"
 #include "../stub/shared/message_script.h"
 #include "../stub/shared/state.h"
 #include "../stub/startup/header.h"
+#include "../stub/startup/templates.h"
 #include "../stub/shared/messages.h"
 
 namespace zevrin {
@@ -34,11 +32,6 @@ namespace {
 // Opens the stub's stamp record: "ww" "gT)H".
 const uint8_t StampMarker[6] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48};
 
-// No honest header record comes near this; the 32-bit installer could not
-// allocate it anyway.
-const uint32_t MaxRecordUnpacked = 256u << 20;
-// Deflate turns at most 2 bits into 258 bytes.
-const uint64_t MaxExpansion = 1032;
 // Volumes are named .D01 to .D999 and beyond; no real set comes close.
 const uint32_t MaxVolumes = 999;
 
@@ -116,31 +109,6 @@ int64_t FindMarker(int fd, uint64_t from, uint64_t to, uint64_t fileLength)
     return -1;
 }
 
-// Tags whose body the installer reads through ReadRecordBody.
-bool ReadsBody(uint16_t tag)
-{
-    switch (tag) {
-    case TagDefaultInstallDir:
-    case TagFrameBitmap:
-    case TagBackgroundBitmap:
-    case TagUninstallName:
-    case TagBackgroundTitle:
-    case TagPrevDirKey:
-    case TagPrevDirValue:
-    case TagPrevDirIniFile:
-    case TagPrevDirIniSection:
-    case TagPrevDirIniKey:
-    case TagTemplateBlob:
-    case TagFileTable:
-    case TagTitleStyle:
-        return true;
-    default:
-        return false;
-    }
-}
-
-uint64_t FileTimeOf(const uint8_t* p) { return ReadU32(p) | static_cast<uint64_t>(ReadU32(p + 4)) << 32; }
-
 PictureInfo Picture(const uint8_t* block)
 {
     PictureInfo info;
@@ -148,13 +116,120 @@ PictureInfo Picture(const uint8_t* block)
         return info;
     info.present = true;
     info.bytes = BlockSize(block);
-    if (info.bytes >= 54) {
-        info.hasInfo = true;
-        info.width = static_cast<int32_t>(ReadU32(block + 18));
-        info.height = static_cast<int32_t>(ReadU32(block + 22));
-        info.bitCount = ReadU16(block + 28);
-    }
+    // Only a whole info header counts as one.
+    if (info.bytes < BitmapTableOffset)
+        return info;
+    ByteCursor in(block, info.bytes);
+    in.Skip(BitmapFileHeaderSize + 4); // the file header, biSize
+    info.hasInfo = true;
+    info.width = static_cast<int32_t>(in.U32());
+    info.height = static_cast<int32_t>(in.U32());
+    in.Skip(2); // biPlanes
+    info.bitCount = in.U16();
     return info;
+}
+
+// One file-table entry, read inside its own NextOffset bytes in the order
+// of its fields.
+PackageEntry ReadEntry(const uint8_t* raw, uint32_t index)
+{
+    ByteCursor in(raw, ByteCursor(raw, 2).U16());
+    PackageEntry e;
+    e.index = index;
+    in.Skip(EntryIconIndex);
+    e.iconIndex = in.U16();
+    e.packedSize = in.U32();
+    e.fileSize = in.U32();
+    e.checksum = in.U32();
+    e.flags = in.U8();
+    e.location = in.U8();
+    e.afterAction = in.U8();
+    e.sharedCount = in.U8();
+    e.uninstallMode = in.U8();
+    e.specialKind = in.U8();
+    if (e.flags & (FlagCheckVersion | FlagCheckLanguage)) {
+        e.hasVersion = true;
+        e.versionHigh = in.U32();
+        e.versionLow = in.U32();
+        in.Skip(8); // not read by the installer
+        e.language = in.U32();
+    }
+    if (e.flags & FlagHasFileTimes) {
+        e.hasTimes = true;
+        for (uint64_t& time : e.times) {
+            uint32_t low = in.U32();
+            time = low | static_cast<uint64_t>(in.U32()) << 32;
+        }
+    }
+    for (std::string& text : e.strings) {
+        const char* at = in.Text();
+        text = at ? at : "";
+    }
+    return e;
+}
+
+// "record 0x1239 at 0x2c4", "message group 0 in record 0x123A at 0x200".
+std::string FaultPlace(const HeaderFault& fault)
+{
+    std::string record = "record " + TagName(fault.tag) + " at " + Hex(fault.offset);
+    return fault.group >= 0 ? "message group " + std::to_string(fault.group) + " in " + record : record;
+}
+
+std::string TemplateFault(const HeaderFault& fault)
+{
+    if (fault.number < NoTemplate)
+        return "dialog templates damaged: template " + std::to_string(fault.number) + " of " + FaultPlace(fault) +
+               " is not a dialog the installer can load";
+    if (!fault.tag)
+        return "no dialog templates: the header has no record " + TagName(TagTemplateBlob);
+    return "dialog templates damaged: " + FaultPlace(fault) + " is shorter than its table of " +
+           std::to_string(NoTemplate) + " template offsets";
+}
+
+// Why ReadPackageHeader refused the package of `fileLength` bytes, from
+// the fault it left.
+std::string HeaderFaultText(const HeaderFault& fault, uint64_t fileLength, const std::string& path)
+{
+    switch (fault.problem) {
+    case HeaderNoStub: return "not stamped: the stub carries no package (stub length 0)";
+    case HeaderCannotOpen: return "cannot open '" + path + "'";
+    case HeaderCutShort:
+        // The offset is that of the record head being read.
+        if (fault.offset >= fileLength)
+            return "header cut short: it ends without a terminator record";
+        if (fileLength - fault.offset < RecordHeadSize)
+            return "header cut short inside a record head at " + Hex(fault.offset);
+        if (fault.tag == TagTerminator)
+            return "header cut short inside the terminator record";
+        return "header cut short inside " + FaultPlace(fault);
+    case HeaderRecordTooLong:
+        return "header damaged: " + FaultPlace(fault) + " claims " + std::to_string(fault.number) +
+               " bytes, the file has " + std::to_string(fault.limit) + " left";
+    case HeaderStreamTooLarge:
+        return "header damaged: " + FaultPlace(fault) + " claims " + std::to_string(fault.number) +
+               " unpacked bytes from " + std::to_string(fault.limit);
+    case HeaderStreamDamaged:
+        // The fault does not tell a stream that does not decode from one
+        // that unpacks to too much.
+        return "header damaged: " + FaultPlace(fault) + ": its stream does not decode or unpacks to more than its " +
+               std::to_string(fault.number) + " bytes";
+    case HeaderOutOfMemory:
+        return "out of memory: " + FaultPlace(fault) + " needs " + std::to_string(fault.number) + " bytes";
+    case HeaderFileTableDamaged: return "file table damaged (record at " + Hex(fault.offset) + ")";
+    case HeaderTemplatesDamaged: return TemplateFault(fault);
+    case HeaderStartPageInvalid:
+        return "start page " + std::to_string(fault.number) + " of " +
+               (fault.tag ? FaultPlace(fault) : std::string("the stamp record")) +
+               " is not one of the installer's pages 0 to " + std::to_string(PageCount - 1);
+    case HeaderIncomplete:
+        // Without a data length the terminator declares nothing missing.
+        if (fault.number <= fault.limit)
+            return "incomplete package: the terminator record has no data length";
+        return "data shorter than declared: " + std::to_string(fault.number) + " bytes declared, " +
+               std::to_string(fault.limit) + " present";
+    case HeaderOk: break;
+    }
+    return "header damaged: the installer cannot read it";
 }
 
 // Folds bytes that arrive in pieces of any length into RotateAddSum, which
@@ -258,30 +333,6 @@ private:
     FileVisitor& visitor_;
     uint64_t* progress_;
     uint64_t total_;
-};
-
-// Counts a header stream's output and stops the decode once it passes the
-// size announced for it.
-class LimitSink : public OutputSink {
-public:
-    LimitSink(StreamDecoder& decoder, uint32_t limit) : decoder_(decoder), room_(limit) {}
-    bool IsReady() const override { return true; }
-    int Write(const uint8_t*, uint16_t length) override
-    {
-        if (length <= room_) {
-            room_ -= length;
-            return 0;
-        }
-        over = true;
-        Starve(decoder_);
-        return 1;
-    }
-
-    bool over = false;
-
-private:
-    StreamDecoder& decoder_;
-    uint32_t room_;
 };
 
 const char* DecodeProblem(int result)
@@ -449,8 +500,12 @@ void PackageReader::ReadStamp()
     uint8_t stamp[StampRecordSize] = {};
     if (::pread(fd, stamp, sizeof stamp, static_cast<off_t>(stampOffset)) != static_cast<ssize_t>(sizeof stamp))
         throw PackageError("stamp record cut short at the end of the file");
-    stubLength = ReadU32(stamp + 6);
-    stampStartPage = ReadU16(stamp + 18);
+    // The package's stamp in place of the tool's own, read as the stub
+    // reads it; Release puts the tool's back.
+    for (uint32_t i = 0; i < StampRecordSize; ++i)
+        StampRecord[i] = stamp[i];
+    stubLength = StubLength();
+    stampStartPage = StampStartPage();
     if (stubLength == 0)
         throw PackageError("not stamped: the stub carries no package (stub length 0)");
     if (stubLength > fileLength)
@@ -467,139 +522,16 @@ void PackageReader::ReadStamp()
                            std::to_string(stubLength) + ")");
 }
 
-// Follows the record heads exactly as ReadPackageHeader will, naming the
-// first thing it would fail on.
+// The installer's own reader, from a clean state.
 void PackageReader::ReadHeader()
 {
     if (path.size() >= PathSize)
         throw PackageError("path longer than the installer's 259 characters");
     std::snprintf(PackageSourcePath, PathSize, "%s", path.c_str());
-
-    FileHandle handle = OpenExisting(PackageSourcePath, 0);
-    if (handle == INVALID_FILE_HANDLE)
-        throw PackageError("cannot open '" + path + "': " + std::strerror(errno));
-    struct Closer {
-        FileHandle handle;
-        ~Closer() { CloseFile(handle); }
-    } closer{handle};
-
-    const uint32_t length = static_cast<uint32_t>(fileLength);
-    bool startPageRecord = false;
-    uint32_t at = stubLength;
-    for (;;) {
-        if (length - at < RecordHeadSize)
-            throw PackageError(at == length ? "header cut short: it ends without a terminator record"
-                                            : "header cut short inside a record head at " + Hex(at));
-        uint8_t raw[RecordHeadSize];
-        SeekTo(handle, at);
-        if (ReadExact(handle, raw, RecordHeadSize))
-            throw PackageError("cannot read the header at " + Hex(at));
-        uint16_t tag = ReadU16(raw);
-        uint8_t flags = raw[2];
-        uint32_t bodyLength = ReadU32(raw + 4);
-        uint32_t body = at + RecordHeadSize;
-        if (bodyLength == 0) {
-            if (tag == TagTerminator) {
-                if (!startPageRecord)
-                    throw PackageError("incomplete package: the terminator record has no data length");
-                break;
-            }
-            at = body;
-            continue;
-        }
-        if (tag == TagTerminator) {
-            if (length - body < 4)
-                throw PackageError("header cut short inside the terminator record");
-            uint8_t field[4];
-            ReadExact(handle, field, 4);
-            uint64_t declared = ReadU32(field);
-            uint64_t present = length - body - 4;
-            if (declared > present && !startPageRecord)
-                throw PackageError("data shorter than declared: " + std::to_string(declared) +
-                                   " bytes declared, " + std::to_string(present) + " present");
-            break;
-        }
-        if (bodyLength > length - body)
-            throw PackageError("header damaged: record " + TagName(tag) + " at " + Hex(at) + " claims " +
-                               std::to_string(bodyLength) + " bytes, the file has " +
-                               std::to_string(length - body) + " left");
-
-        // A compressed stream at the handle: its declared size must be
-        // sane, and it must not unpack to more than that. Decoded as the
-        // installer decodes it (unbounded source), so the handle ends where
-        // the installer's would.
-        auto checkStream = [&](uint32_t unpacked, const std::string& what) {
-            if (unpacked > MaxRecordUnpacked || unpacked > bodyLength * MaxExpansion + 65536)
-                throw PackageError("header damaged: " + what + " " + TagName(tag) + " at " + Hex(at) + " claims " +
-                                   std::to_string(unpacked) + " unpacked bytes from " + std::to_string(bodyLength));
-            StreamDecoder decoder;
-            if (!decoder.OpenSource(handle, 0))
-                throw PackageError("out of memory");
-            LimitSink sink(decoder, unpacked);
-            decoder.sink = &sink;
-            decoder.Decode();
-            decoder.ReleaseSource();
-            decoder.sink = nullptr;
-            if (sink.over)
-                throw PackageError("header damaged: " + what + " " + TagName(tag) + " at " + Hex(at) +
-                                   " unpacks to more than its " + std::to_string(unpacked) + " bytes");
-        };
-        uint8_t field[4] = {};
-        switch (tag) {
-        case TagHeaderFlags:
-        case TagPrevDirRoot:
-            break;
-        case TagStartPage:
-            startPageRecord = true;
-            break;
-        case TagMessageGroups: {
-            // The installer's own reads, results unexamined as there.
-            ReadExact(handle, field, 2);
-            unsigned count = ReadU16(field);
-            for (unsigned i = 0; i < count && i < static_cast<unsigned>(MessageGroupCount); ++i) {
-                std::memset(field, 0, sizeof field);
-                ReadExact(handle, field, 4);
-                checkStream(ReadU32(field), "message group " + std::to_string(i) + " in record");
-            }
-            break;
-        }
-        case TagFileTable: {
-            if (flags & RecordCompressed) {
-                ReadExact(handle, field, 4);
-                checkStream(ReadU32(field), "record");
-                SeekTo(handle, body);
-            }
-            RecordHead head{tag, flags, raw[3], bodyLength};
-            uint8_t* table = nullptr;
-            int error = ReadRecordBody(handle, head, &table);
-            bool sound = error == 0 && CheckFileTable(table, BlockSize(table));
-            FreeAndClear(&table);
-            if (!sound)
-                throw PackageError("file table damaged (record at " + Hex(at) + ")");
-            break;
-        }
-        default:
-            // Bodies the installer reads may be compressed; unknown tags
-            // are skipped.
-            if (ReadsBody(tag) && (flags & RecordCompressed)) {
-                ReadExact(handle, field, 4);
-                checkStream(ReadU32(field), "record");
-            }
-            break;
-        }
-        at = body + bodyLength;
-    }
-
-    // Now the installer's reader, from a clean state.
     ForgetPackageHeader();
-    for (int i = 0; i < 4; ++i)
-        StampRecord[6 + i] = static_cast<uint8_t>(stubLength >> (8 * i));
-    StampRecord[18] = static_cast<uint8_t>(stampStartPage);
-    StampRecord[19] = static_cast<uint8_t>(stampStartPage >> 8);
-    StartPage = StampStartPage();
     PromptCatcher quiet;
     if (!ReadPackageHeader())
-        throw PackageError("header damaged: the installer cannot read it");
+        throw PackageError(HeaderFaultText(LastHeaderFault, fileLength, path));
 }
 
 void PackageReader::CopyHeader()
@@ -629,33 +561,7 @@ void PackageReader::CopyHeader()
     const uint8_t* raw = FirstEntry;
     uint64_t offset = 0;
     for (uint32_t i = 0; raw && i < EntryCount; ++i, raw = NextEntry(raw)) {
-        PackageEntry e;
-        e.index = i;
-        e.iconIndex = ReadU16(raw + EntryIconIndex);
-        e.packedSize = ReadU32(raw + EntryPackedSize);
-        e.fileSize = ReadU32(raw + EntryFileSize);
-        e.checksum = ReadU32(raw + EntryChecksum);
-        e.flags = raw[EntryFlags];
-        e.location = raw[EntryLocation];
-        e.afterAction = raw[EntryAfterAction];
-        e.sharedCount = raw[EntrySharedCount];
-        e.uninstallMode = raw[EntryUninstallMode];
-        e.specialKind = raw[EntrySpecialKind];
-        uint32_t at = EntryFixedSize;
-        if (e.flags & (FlagCheckVersion | FlagCheckLanguage)) {
-            e.hasVersion = true;
-            e.versionHigh = ReadU32(raw + at);
-            e.versionLow = ReadU32(raw + at + 4);
-            e.language = ReadU32(raw + at + 16);
-            at += VersionBlockSize;
-        }
-        if (e.flags & FlagHasFileTimes) {
-            e.hasTimes = true;
-            for (int t = 0; t < 3; ++t)
-                e.times[t] = FileTimeOf(raw + at + 8 * t);
-        }
-        for (int s = 0; s < EntryStringCount; ++s)
-            e.strings[s] = EntryString(raw, s);
+        PackageEntry e = ReadEntry(raw, i);
         if (!e.External()) {
             e.dataOffset = offset;
             offset += e.packedSize;
@@ -742,7 +648,7 @@ void PackageReader::ScanVolumes()
             dataStop = next.path + ": volume head cut short (" + std::to_string(info.st_size) + " bytes)";
             break;
         }
-        next.declared = ReadU32(head);
+        next.declared = ByteCursor(head, sizeof head).U32();
         next.held = static_cast<uint64_t>(info.st_size) - 4;
         found.push_back(next);
     }

@@ -428,48 +428,66 @@ void CopyData(const Spool& spool, uint64_t offset, uint64_t size, OutputFile& ou
     }
 }
 
-void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary)
+void CheckOptions(const BuildOptions& options)
 {
     if (options.level < 0 || options.level > MaxEncodeLevel)
         Fail("compression level " + std::to_string(options.level) + " is outside 0.." +
              std::to_string(MaxEncodeLevel));
     if (options.volumeSize > UINT32_MAX)
         Fail("a volume of " + std::to_string(options.volumeSize) + " bytes is over the 4 GiB a volume can have");
-    const int level = options.level;
+}
 
-    // The stub and its stamp record.
-    if (options.stubPath.empty())
+void PutU32At(Bytes& out, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The stub with its stamp record filled in: its own length, where the
+// installer finds the header, and the start page.
+Bytes StampedStub(const std::string& stubPath, const Manifest& m)
+{
+    if (stubPath.empty())
         Fail("no installer stub given");
-    Bytes stub = ReadWhole(options.stubPath, "stub: ");
+    Bytes stub = ReadWhole(stubPath, "stub: ");
     size_t stamp;
     std::string problem;
     if (!FindStamp(stub, &stamp, &problem))
-        Fail("stub '" + options.stubPath + "': " + problem);
+        Fail("stub '" + stubPath + "': " + problem);
     if (uint32_t old = GetU32(&stub[stamp + StampStubLengthOffset]))
-        Fail("stub '" + options.stubPath + "' already carries a package (its stamp gives " + std::to_string(old) +
+        Fail("stub '" + stubPath + "' already carries a package (its stamp gives " + std::to_string(old) +
              " as the stub length); give the plain installer program");
-    uint32_t stubLength = static_cast<uint32_t>(stub.size());
-    for (int i = 0; i < 4; ++i)
-        stub[stamp + StampStubLengthOffset + i] = static_cast<uint8_t>(stubLength >> (8 * i));
+    PutU32At(stub, stamp + StampStubLengthOffset, static_cast<uint32_t>(stub.size()));
     uint16_t startPage = m.hasStartPage ? m.startPage : 0xFFFF;
     stub[stamp + StampStartPageOffset] = static_cast<uint8_t>(startPage);
     stub[stamp + StampStartPageOffset + 1] = static_cast<uint8_t>(startPage >> 8);
+    return stub;
+}
 
-    // Templates and pictures, before the slow part: their errors come fast.
+struct Resources {
     Bytes templates;
+    Bytes frame;      // empty: none
+    Bytes background; // empty: none
+};
+
+// Templates and pictures, and that every packed file is there: read
+// before the slow part, so that their errors come fast.
+Resources ReadResources(const Manifest& m)
+{
+    Resources r;
+    std::string problem;
     if (!m.templates.empty()) {
-        if (!BuildTemplateBlob(m.templates, &templates, &problem))
+        if (!BuildTemplateBlob(m.templates, &r.templates, &problem))
             Fail(m.templatesRef.Prefix() + problem);
     } else {
-        templates = DefaultTemplateBlob(&problem);
-        if (templates.empty())
+        r.templates = DefaultTemplateBlob(&problem);
+        if (r.templates.empty())
             Fail(problem);
     }
-    Bytes frame, background;
     if (!m.framePicture.empty())
-        frame = Picture(m.framePicture, m.framePictureRef);
+        r.frame = Picture(m.framePicture, m.framePictureRef);
     if (!m.backgroundPicture.empty())
-        background = Picture(m.backgroundPicture, m.backgroundPictureRef);
+        r.background = Picture(m.backgroundPicture, m.backgroundPictureRef);
     for (const ManifestFile& f : m.files) {
         if (f.uninstallMode == UninstallExternal)
             continue;
@@ -478,9 +496,13 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
             Fail((f.sourceRef.line ? f.sourceRef : f.ref).Prefix() + "cannot find '" + f.source +
                  "': " + SystemError());
     }
+    return r;
+}
 
-    // Writing over an input would lose it (a stub given as the output,
-    // say): refuse before anything is written.
+// Writing over an input would lose it (a stub given as the output, say):
+// refused before anything is written.
+void RefuseOverwritingInputs(const Manifest& m, const BuildOptions& options)
+{
     std::vector<std::pair<std::string, std::string>> inputs = {{options.stubPath, "the stub"},
                                                                {m.path, "the manifest"}};
     if (!m.templates.empty())
@@ -510,9 +532,11 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
                 Fail("'" + name + "' is " + input.second + "; writing the package there would lose it");
         }
     }
+}
 
-    // Files, into the spool.
-    Spool spool(options.output);
+// Compresses every file into the spool; returns the file table.
+Bytes PackFiles(const Manifest& m, const BuildOptions& options, Spool& spool, BuildSummary* summary)
+{
     Bytes table;
     PutU32(table, static_cast<uint32_t>(m.files.size()));
     uint64_t total = 0;
@@ -522,10 +546,9 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
             total += static_cast<uint64_t>(info.st_size);
     }
     uint64_t done = 0;
-    for (size_t i = 0; i < m.files.size(); ++i) {
-        const ManifestFile& f = m.files[i];
+    for (const ManifestFile& f : m.files) {
         Report(options, "compressing " + (f.source.empty() ? f.name : BaseName(f.source)), done, total);
-        PackedFile packed = PackFile(f, level, spool);
+        PackedFile packed = PackFile(f, options.level, spool);
         table.insert(table.end(), packed.entry.begin(), packed.entry.end());
         done += packed.sourceSize;
         summary->sourceBytes += packed.sourceSize;
@@ -535,8 +558,11 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
             ++summary->packedFiles;
     }
     Report(options, "compressing", total, total);
+    return table;
+}
 
-    // The header records.
+Bytes HeaderRecords(const Manifest& m, const Resources& resources, const Bytes& table, int level)
+{
     Bytes header;
     Bytes flags;
     PutU32(flags, m.headerFlags);
@@ -567,78 +593,98 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
         AddText(header, TagPrevDirIniKey, m.profileKey, level);
     }
     AddRecord(header, TagMessageGroups, 0, MessageGroupsBody(m.groups, level));
-    AddBody(header, TagTemplateBlob, templates, level);
-    if (!frame.empty())
-        AddBody(header, TagFrameBitmap, frame, level);
-    if (!background.empty())
-        AddBody(header, TagBackgroundBitmap, background, level);
+    AddBody(header, TagTemplateBlob, resources.templates, level);
+    if (!resources.frame.empty())
+        AddBody(header, TagFrameBitmap, resources.frame, level);
+    if (!resources.background.empty())
+        AddBody(header, TagBackgroundBitmap, resources.background, level);
     AddBody(header, TagFileTable, table, level);
+    return header;
+}
 
-    // Where the data goes.
-    uint64_t data = spool.Size();
-    uint64_t fixed = static_cast<uint64_t>(stubLength) + header.size() + TerminatorSize;
-    uint64_t first = data;
+// How the data region is spread: `first` bytes in the package file, then
+// one entry per continuation volume.
+struct DataLayout {
+    uint64_t first = 0;
     std::vector<uint64_t> volumes;
+};
+
+// `fixed`: the stub, the header and the terminator, which all go into the
+// package file.
+DataLayout PlanVolumes(const BuildOptions& options, uint64_t fixed, uint64_t data)
+{
+    DataLayout layout;
+    layout.first = data;
     if (options.volumeSize) {
         if (options.volumeSize < fixed)
             Fail("a volume of " + std::to_string(options.volumeSize) +
                  " bytes cannot hold the installer and the package header (" + std::to_string(fixed) + " bytes)");
-        if (first > options.volumeSize - fixed)
-            first = options.volumeSize - fixed;
+        if (layout.first > options.volumeSize - fixed)
+            layout.first = options.volumeSize - fixed;
         uint64_t per = options.volumeSize - 4;
-        for (uint64_t rest = data - first; rest > 0;) {
+        for (uint64_t rest = data - layout.first; rest > 0;) {
             uint64_t n = rest < per ? rest : per;
-            volumes.push_back(n);
+            layout.volumes.push_back(n);
             rest -= n;
-            if (volumes.size() > MaxVolumes)
+            if (layout.volumes.size() > MaxVolumes)
                 Fail("a volume size of " + std::to_string(options.volumeSize) + " bytes would need more than " +
                      std::to_string(MaxVolumes) + " volumes");
         }
         // The installer reads SourceBufferSize bytes at a time and changes
         // volumes at most once per read, so no read may have to pass over
         // a whole volume: every volume but the last holds at least that.
-        if (volumes.size() > 1 && per < SourceBufferSize)
+        if (layout.volumes.size() > 1 && per < SourceBufferSize)
             Fail("a volume of " + std::to_string(options.volumeSize) + " bytes holds " + std::to_string(per) +
                  " data bytes; with more than one continuation volume each must hold at least " +
                  std::to_string(SourceBufferSize) + " (--volume-size " + std::to_string(SourceBufferSize + 4) +
                  " or more), since the installer reads that much at a time");
     }
-    if (fixed + first > UINT32_MAX)
-        Fail("the package would be " + std::to_string(fixed + first) +
+    if (fixed + layout.first > UINT32_MAX)
+        Fail("the package would be " + std::to_string(fixed + layout.first) +
              " bytes, over the 4 GiB a package file can have; split it with --volume-size");
+    return layout;
+}
 
-    // The terminator: body length = the data in this volume, never 0 (a
-    // package without data must still pass the completeness test).
+// The terminator: body length = the data in this volume, never 0 (a
+// package without data must still pass the completeness test).
+Bytes Terminator(uint32_t firstData)
+{
     Bytes terminator;
-    uint32_t firstData = static_cast<uint32_t>(first);
     AddRecord(terminator, TagTerminator, 0, Bytes());
-    for (int i = 0; i < 4; ++i)
-        terminator[4 + i] = static_cast<uint8_t>((firstData ? firstData : 4) >> (8 * i));
+    PutU32At(terminator, 4, firstData ? firstData : 4);
     PutU32(terminator, firstData);
+    return terminator;
+}
 
+// Writes the package file and its volumes, each under a temporary name;
+// renames them only when all are complete.
+void WriteOutputs(const Bytes& stub, const Bytes& header, const Spool& spool, const DataLayout& layout,
+                  const BuildOptions& options, BuildSummary* summary)
+{
+    uint64_t data = spool.Size();
     std::vector<std::unique_ptr<OutputFile>> outputs;
     uint64_t copied = 0;
     outputs.emplace_back(new OutputFile(options.output));
     OutputFile& package = *outputs.back();
     package.Write(stub);
     package.Write(header);
-    package.Write(terminator);
-    CopyData(spool, 0, first, package, options, &copied, data);
+    package.Write(Terminator(static_cast<uint32_t>(layout.first)));
+    CopyData(spool, 0, layout.first, package, options, &copied, data);
     package.Close();
     summary->written.push_back(options.output);
     summary->sizes.push_back(package.Written());
 
-    uint64_t offset = first;
-    for (size_t k = 0; k < volumes.size(); ++k) {
+    uint64_t offset = layout.first;
+    for (size_t k = 0; k < layout.volumes.size(); ++k) {
         std::string name = VolumeName(options.output, static_cast<unsigned>(k + 1));
         outputs.emplace_back(new OutputFile(name));
         OutputFile& volume = *outputs.back();
         Bytes count;
-        PutU32(count, static_cast<uint32_t>(volumes[k]));
+        PutU32(count, static_cast<uint32_t>(layout.volumes[k]));
         volume.Write(count);
-        CopyData(spool, offset, volumes[k], volume, options, &copied, data);
+        CopyData(spool, offset, layout.volumes[k], volume, options, &copied, data);
         volume.Close();
-        offset += volumes[k];
+        offset += layout.volumes[k];
         summary->written.push_back(name);
         summary->sizes.push_back(volume.Written());
     }
@@ -647,12 +693,27 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
     // file still finds whatever it found before.
     for (size_t k = outputs.size(); k-- > 0;)
         outputs[k]->Commit();
+}
 
-    summary->stubLength = stubLength;
+void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary)
+{
+    CheckOptions(options);
+    Bytes stub = StampedStub(options.stubPath, m);
+    Resources resources = ReadResources(m);
+    RefuseOverwritingInputs(m, options);
+
+    Spool spool(options.output);
+    Bytes table = PackFiles(m, options, spool, summary);
+    Bytes header = HeaderRecords(m, resources, table, options.level);
+    uint64_t fixed = static_cast<uint64_t>(stub.size()) + header.size() + TerminatorSize;
+    DataLayout layout = PlanVolumes(options, fixed, spool.Size());
+    WriteOutputs(stub, header, spool, layout, options, summary);
+
+    summary->stubLength = static_cast<uint32_t>(stub.size());
     summary->headerLength = static_cast<uint32_t>(header.size() + TerminatorSize);
-    summary->dataLength = data;
+    summary->dataLength = spool.Size();
     struct stat info;
-    std::string stale = VolumeName(options.output, static_cast<unsigned>(volumes.size() + 1));
+    std::string stale = VolumeName(options.output, static_cast<unsigned>(layout.volumes.size() + 1));
     if (::stat(stale.c_str(), &info) == 0)
         summary->warnings.push_back("'" + stale + "' is left over from an earlier build; the new package does "
                                     "not use it");

@@ -66,6 +66,7 @@ build() {
 
 echo "=== building with $("$CXX" --version | head -n1)"
 if ! build make_seeds "$CXX" "${COMMON[@]}" tests/fuzz/make_seeds.cpp authoring/encoder.cpp \
+    authoring/templates.cpp -DZEVRIN_TEMPLATE_DIR="\"$ROOT/authoring/templates\"" \
     "${CORE[@]}" -ldeflate -lz -o "$OUT/make_seeds"; then
     exit 1
 fi

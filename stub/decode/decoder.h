@@ -140,6 +140,11 @@ void ReplaceExtension(char* path, const char* extension);
 bool DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle handle, uint32_t limit);
 bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit);
 bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit);
+// DecodeToMemory with the reason of a failure: DecodeOk, DecodeBadData
+// (also for output that did not fit), DecodeBadBlock, DecodeOutOfMemory
+// (also when the decode could not start), -1 for a volume set the user
+// gave up on.
+int DecodeToMemoryResult(uint8_t* destination, uint32_t capacity, FileHandle handle, uint32_t limit);
 
 // Decodes a stream held in memory into a buffer of `capacity` bytes (for
 // tools, tests, fuzzing and benchmarks). Returns the Decode result, or

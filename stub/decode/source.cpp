@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "../shared/byte_cursor.h"
 #include "../shared/state.h"
 #include "../shared/messages.h"
 #include "decoder.h"
@@ -201,7 +202,7 @@ FileHandle OpenNextVolume()
             ++headFailures;
             continue;
         }
-        VolumeDataLength = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
+        VolumeDataLength = ByteCursor(head, sizeof head).U32();
         break;
     }
 
@@ -221,15 +222,16 @@ FileHandle OpenNextVolume()
 
 namespace {
 
-// Runs one decode into `sink`, which it takes over. An abandoned volume
-// set ends the decode as failed.
-bool RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memory)
+// Runs one decode into `sink`, which it takes over: a Decode result, with
+// an output that did not fit as bad data and an abandoned volume set as
+// -1.
+int RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memory)
 {
     if (!sink)
-        return false;
+        return DecodeOutOfMemory;
     if (!sink->IsReady()) {
         delete sink;
-        return false;
+        return DecodeOutOfMemory;
     }
     decoder.sink = sink;
     int result = decoder.Decode();
@@ -237,20 +239,26 @@ bool RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memor
         result = -1;
     decoder.ReleaseSource();
     decoder.sink = nullptr;
-    bool overflowed = memory && memory->overflowed;
+    if (result == DecodeOk && memory && memory->overflowed)
+        result = DecodeBadData;
     delete sink;
-    return result == DecodeOk && !overflowed;
+    return result;
 }
 
 } // namespace
 
-bool DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle handle, uint32_t limit)
+int DecodeToMemoryResult(uint8_t* destination, uint32_t capacity, FileHandle handle, uint32_t limit)
 {
     StreamDecoder decoder;
     if (!decoder.OpenSource(handle, limit))
-        return false;
+        return DecodeOutOfMemory;
     MemorySink* sink = new (std::nothrow) MemorySink(destination, capacity);
     return RunDecode(decoder, sink, sink);
+}
+
+bool DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle handle, uint32_t limit)
+{
+    return DecodeToMemoryResult(destination, capacity, handle, limit) == DecodeOk;
 }
 
 bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit)
@@ -263,7 +271,7 @@ bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t li
     StreamDecoder decoder;
     if (!decoder.OpenSource(packageHandle, limit))
         return false;
-    return RunDecode(decoder, new (std::nothrow) FileSink(outputHandle), nullptr);
+    return RunDecode(decoder, new (std::nothrow) FileSink(outputHandle), nullptr) == DecodeOk;
 }
 
 int DecodeBuffer(const uint8_t* input, uint32_t inputSize, uint8_t* output, uint32_t capacity,

@@ -1,63 +1,86 @@
 // Walking and checking the file table; the file checksum.
 #include "file_table.h"
 
-#include <cstring>
-
 namespace zevrin {
 
-uint32_t EntryStringsOffset(const uint8_t* entry)
+namespace {
+
+// An entry's bytes: its own NextOffset of them.
+ByteCursor EntryBytes(const uint8_t* entry) { return ByteCursor(entry, ByteCursor(entry, 2).U16()); }
+
+uint8_t FieldU8(ByteCursor entry, uint32_t field)
 {
+    entry.Skip(field);
+    return entry.U8();
+}
+
+uint32_t FieldU32(ByteCursor entry, uint32_t field)
+{
+    entry.Skip(field);
+    return entry.U32();
+}
+
+uint32_t StringsOffset(const ByteCursor& entry)
+{
+    uint8_t flags = FieldU8(entry, EntryFlags);
     uint32_t at = EntryFixedSize;
-    if (entry[EntryFlags] & (FlagCheckVersion | FlagCheckLanguage))
+    if (flags & (FlagCheckVersion | FlagCheckLanguage))
         at += VersionBlockSize;
-    if (entry[EntryFlags] & FlagHasFileTimes)
+    if (flags & FlagHasFileTimes)
         at += FileTimesSize;
     return at;
 }
 
-const char* EntryString(const uint8_t* entry, int n)
+bool CheckEntry(ByteCursor entry)
 {
-    const char* text = reinterpret_cast<const char*>(entry + EntryStringsOffset(entry));
-    for (int i = 0; i < n; ++i)
-        text += std::strlen(text) + 1;
-    return text;
+    if (FieldU8(entry, EntryUninstallMode) != ExternalFileMode && FieldU32(entry, EntryPackedSize) == 0)
+        return false;
+    entry.Skip(StringsOffset(entry));
+    for (int n = 0; n < EntryStringCount; ++n)
+        entry.Text();
+    return !entry.Failed();
 }
 
-const uint8_t* NextEntry(const uint8_t* entry) { return entry + ReadU16(entry + EntryNextOffset); }
+} // namespace
 
-bool CheckFileTable(const uint8_t* table, uint32_t size)
+uint32_t EntryStringsOffset(const uint8_t* entry) { return StringsOffset(EntryBytes(entry)); }
+
+const char* EntryString(const uint8_t* entry, int n)
 {
-    if (!table || size < 4)
-        return false;
-    uint32_t count = ReadU32(table);
-    uint32_t at = 4;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (size - at < EntryFixedSize)
+    ByteCursor in = EntryBytes(entry);
+    in.Skip(StringsOffset(in));
+    for (int i = 0; i < n; ++i)
+        in.Text();
+    const char* text = in.Text();
+    return text ? text : "";
+}
+
+const uint8_t* NextEntry(const uint8_t* entry) { return entry + ByteCursor(entry, 2).U16(); }
+
+bool CheckFileTable(const uint8_t* table, uint32_t size, uint32_t* badEntry)
+{
+    ByteCursor in(table, size);
+    uint32_t count = in.U32();
+    for (uint32_t i = 0; !in.Failed() && i < count; ++i) {
+        ByteCursor peek = in;
+        if (!CheckEntry(in.Sub(peek.U16()))) {
+            if (badEntry)
+                *badEntry = i;
             return false;
-        const uint8_t* entry = table + at;
-        uint32_t length = ReadU16(entry + EntryNextOffset);
-        uint32_t strings = EntryStringsOffset(entry);
-        if (length < strings + EntryStringCount || length > size - at)
-            return false;
-        uint32_t s = strings;
-        for (int n = 0; n < EntryStringCount; ++n) {
-            const void* end = std::memchr(entry + s, 0, length - s);
-            if (!end)
-                return false;
-            s = static_cast<uint32_t>(static_cast<const uint8_t*>(end) - entry) + 1;
         }
-        at += length;
     }
-    return true;
+    if (in.Failed() && badEntry)
+        *badEntry = 0;
+    return !in.Failed();
 }
 
 uint32_t RotateAddSum(const uint8_t* bytes, uint32_t length, uint32_t sum)
 {
-    uint32_t words = length / 4;
-    for (uint32_t i = 0; i < words; ++i, bytes += 4)
-        sum = ((sum << 1) | (sum >> 31)) + ReadU32(bytes);
+    ByteCursor in(bytes, length);
+    for (uint32_t i = 0; i < length / 4; ++i)
+        sum = ((sum << 1) | (sum >> 31)) + in.U32();
     for (uint32_t i = 0; i < length % 4; ++i)
-        sum = ((sum << 1) | (sum >> 31)) + bytes[i];
+        sum = ((sum << 1) | (sum >> 31)) + in.U8();
     return sum;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "../shared/byte_cursor.h"
+
 namespace zevrin {
 
 // Field offsets inside a FileEntry (little-endian).
@@ -32,34 +34,43 @@ enum : uint8_t {
     FlagHasFileTimes = 8,
 };
 
+// EntryUninstallMode of a file that lies beside the package: no stream.
+const uint8_t ExternalFileMode = 2;
+
 enum : uint16_t { StatusNone = 0, StatusReplaced = 23, StatusCreated = 25, StatusFailed = 27, StatusAtRestart = 500 };
 
 enum EntryStringIndex { FileNameString, MenuFoldersString, MenuLinkNameString, MenuLinkArgsString,
                         DesktopLinkNameString, DesktopLinkArgsString, EntryStringCount };
 
-inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t ReadU32(const uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+// For the authoring tool and tests, which read tables they hold whole;
+// the stub itself reads package bytes through a ByteCursor.
+inline uint16_t ReadU16(const uint8_t* p) { return ByteCursor(p, 2).U16(); }
+inline uint32_t ReadU32(const uint8_t* p) { return ByteCursor(p, 4).U32(); }
 inline void WriteU16(uint8_t* p, uint16_t v)
 {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
+// The walkers below read an entry inside its own NextOffset bytes, which
+// CheckFileTable has found inside the table.
 // Offset of the six strings: after the fixed part and the optional blocks.
 uint32_t EntryStringsOffset(const uint8_t* entry);
-// String n (0..5) of an entry.
+// String n (0..5) of an entry; "" should it not end inside the entry.
 const char* EntryString(const uint8_t* entry, int n);
 const uint8_t* NextEntry(const uint8_t* entry);
 inline uint8_t* NextEntry(uint8_t* entry) { return const_cast<uint8_t*>(NextEntry(static_cast<const uint8_t*>(entry))); }
 
 // True when `size` bytes hold a u32 count and that many well-formed
 // entries: each at least as long as its parts, inside the table, with its
-// six strings ending inside the entry. Everything that walks the table
-// relies on this having been checked once when the header was read.
-bool CheckFileTable(const uint8_t* table, uint32_t size);
+// six strings ending inside the entry, and each entry with a stream (every
+// one but the external files) with a PackedSize of at least 1: an empty
+// file still has a stream, and a bounded decode of 0 bytes would read
+// without bound. Everything that walks the table relies on this having
+// been checked once when the header was read. On false, *badEntry (when
+// given) is the index of the first entry that is malformed or missing, 0
+// when the table is too short to hold its count.
+bool CheckFileTable(const uint8_t* table, uint32_t size, uint32_t* badEntry = nullptr);
 
 // Checksum of a file's bytes: rotate left by one and add, per 4-byte
 // little-endian word, then per remaining byte.

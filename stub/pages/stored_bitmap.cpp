@@ -4,20 +4,11 @@
 
 #include <cstring>
 
+#include "../shared/byte_cursor.h"
+
 namespace zevrin {
 
 namespace {
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t Le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 
 void PutLe32(uint8_t* p, uint32_t value)
 {
@@ -35,17 +26,20 @@ bool SupportedDepth(uint16_t bits)
 bool ReadStoredBitmap(const uint8_t* bitmap, uint32_t size, StoredBitmapView* out)
 {
     *out = StoredBitmapView();
-    if (!bitmap || size < BitmapTableOffset)
-        return false;
-    const uint8_t* info = bitmap + BitmapFileHeaderSize;
+    ByteCursor in(bitmap, size);
+    in.Skip(BitmapFileHeaderSize);
+    uint32_t infoSize = in.U32();
+    int32_t width = static_cast<int32_t>(in.U32());
+    int32_t height = static_cast<int32_t>(in.U32());
+    in.Skip(2); // planes
+    uint16_t bitCount = in.U16();
+    uint32_t compression = in.U32();
+    in.Skip(12); // image size, resolution
+    uint32_t coloursUsed = in.U32();
+    in.Skip(4); // important colours
     // A later header version puts the table somewhere else: not this format.
-    if (Le32(info) != BitmapInfoHeaderSize)
+    if (in.Failed() || infoSize != BitmapInfoHeaderSize)
         return false;
-    int32_t width = static_cast<int32_t>(Le32(info + 4));
-    int32_t height = static_cast<int32_t>(Le32(info + 8));
-    uint16_t bitCount = Le16(info + 14);
-    uint32_t compression = Le32(info + 16);
-    uint32_t coloursUsed = Le32(info + 32);
 
     // Compressed rows have no size that could be checked before the
     // platform decodes them.
@@ -59,9 +53,10 @@ bool ReadStoredBitmap(const uint8_t* bitmap, uint32_t size, StoredBitmapView* ou
     uint64_t tableBytes = coloursUsed ? uint64_t(coloursUsed) * 4 : bitCount <= 8 ? uint64_t(4) << bitCount : 0;
     uint64_t rowBytes = (uint64_t(width) * bitCount + 31) / 32 * 4;
     uint64_t bitsSize = rowBytes * uint64_t(rows);
-    uint64_t needed = uint64_t(BitmapTableOffset) + tableBytes + bitsSize;
-    if (needed > size)
+    if (tableBytes + bitsSize > in.Left())
         return false;
+    const uint8_t* table = in.Bytes(static_cast<uint32_t>(tableBytes));
+    const uint8_t* bits = in.Bytes(static_cast<uint32_t>(bitsSize));
 
     out->width = width;
     out->height = height;
@@ -71,9 +66,9 @@ bool ReadStoredBitmap(const uint8_t* bitmap, uint32_t size, StoredBitmapView* ou
         uint64_t usable = uint64_t(1) << bitCount;
         uint64_t present = tableBytes / 4;
         out->tableEntries = static_cast<uint32_t>(present < usable ? present : usable);
-        out->table = bitmap + BitmapTableOffset;
+        out->table = table;
     }
-    out->bits = bitmap + BitmapTableOffset + tableBytes;
+    out->bits = bits;
     out->rowBytes = static_cast<uint32_t>(rowBytes);
     out->bitsSize = static_cast<uint32_t>(bitsSize);
     return true;

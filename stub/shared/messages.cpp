@@ -3,8 +3,7 @@
 // damaged count or a missing terminator never reads past it.
 #include "messages.h"
 
-#include <cstring>
-
+#include "byte_cursor.h"
 #include "state.h"
 
 namespace zevrin {
@@ -14,26 +13,15 @@ const char* GetMessageText(unsigned group, unsigned index)
     static const char empty[1] = "";
     if (group >= static_cast<unsigned>(MessageGroupCount) || !MessageGroups[group])
         return empty;
-    const char* slot = MessageGroups[group];
-    uint32_t size = BlockSize(slot);
-    if (size < 2)
+    ByteCursor in(MessageGroups[group], BlockSize(MessageGroups[group]));
+    unsigned count = in.U16();
+    if (in.Failed() || index >= count)
         return empty;
-    unsigned count = static_cast<unsigned char>(slot[0]) | static_cast<unsigned char>(slot[1]) << 8;
-    if (index >= count)
-        return empty;
-    uint32_t at = 2;
-    for (unsigned i = 0; i < index; ++i) {
-        const void* end = std::memchr(slot + at, 0, size - at);
-        if (!end)
-            return empty;
-        at = static_cast<uint32_t>(static_cast<const char*>(end) - slot) + 1;
-        if (at >= size)
-            return empty;
-    }
+    for (unsigned i = 0; i < index; ++i)
+        in.Text();
     // The string itself must end inside the buffer too.
-    if (!std::memchr(slot + at, 0, size - at))
-        return empty;
-    return slot + at;
+    const char* text = in.Text();
+    return text ? text : empty;
 }
 
 void FormatText(char* out, unsigned size, const char* format, const char* text, long number)

@@ -1,6 +1,8 @@
 // Definitions of the program-wide state declared in state.h.
 #include "state.h"
 
+#include "byte_cursor.h"
+
 namespace zevrin {
 
 char PackageSourcePath[PathSize];
@@ -26,12 +28,25 @@ volatile uint8_t StampRecord[StampRecordSize] = {
     0, 0, 0, 0,                         // reserved
 };
 
-uint32_t StubLength()
+namespace {
+
+// The record is volatile (the tool patches it in the file, so it must not
+// be folded into constants): read from a copy.
+uint32_t StampField(uint32_t offset, uint32_t width)
 {
-    return StampRecord[6] | StampRecord[7] << 8 | StampRecord[8] << 16 | static_cast<uint32_t>(StampRecord[9]) << 24;
+    uint8_t copy[StampRecordSize];
+    for (uint32_t i = 0; i < StampRecordSize; ++i)
+        copy[i] = StampRecord[i];
+    ByteCursor in(copy, StampRecordSize);
+    in.Skip(offset);
+    return width == 4 ? in.U32() : in.U16();
 }
 
-uint16_t StampStartPage() { return static_cast<uint16_t>(StampRecord[18] | StampRecord[19] << 8); }
+} // namespace
+
+uint32_t StubLength() { return StampField(6, 4); }
+
+uint16_t StampStartPage() { return static_cast<uint16_t>(StampField(18, 2)); }
 
 uint32_t HeaderFlags;
 uint16_t StartPage = WizardMode;

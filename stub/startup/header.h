@@ -47,13 +47,13 @@ enum HeaderProblem : int {
     HeaderCannotOpen,       // the package file cannot be opened
     HeaderCutShort,         // the file ends inside a record head, a raw value or a body, or before the terminator
     HeaderRecordTooLong,    // a record claims `number` bytes, the file has `limit` left
-    HeaderStreamTooLarge,   // a compressed body or group announces `number` unpacked bytes, more than its bytes could hold
+    HeaderStreamTooLarge,   // a compressed body or group announces `number` unpacked bytes, more than its bytes could hold (`limit`: the body length)
     HeaderStreamDamaged,    // a compressed body or group does not decode, or unpacks to more than its `number` bytes
-    HeaderOutOfMemory,      // a body or a group cannot be allocated
-    HeaderFileTableDamaged, // entry `number` of the file table (or the table's count) is malformed
+    HeaderOutOfMemory,      // a body or a group (of `number` bytes) cannot be allocated
+    HeaderFileTableDamaged, // entry `number` of the file table (or the table's count) is malformed: the first entry that is, or that is missing (0 when the count is)
     HeaderTemplatesDamaged, // template `number` (8: the offset table, or no template blob) is malformed
     HeaderStartPageInvalid, // start page `number` is outside the page table
-    HeaderIncomplete,       // the data region declares `number` bytes, the file holds `limit`
+    HeaderIncomplete,       // the data region declares `number` bytes, the file holds `limit` (both 0: the terminator has no body)
 };
 
 struct HeaderFault {
@@ -76,8 +76,8 @@ extern HeaderFault LastHeaderFault;
 // memory runs out, the refusal is silent.
 bool ReadPackageHeader();
 
-// Reads one record body into a new buffer: 0 done, 1 read failure,
-// 5 out of memory.
+// Reads one record body into a new buffer: 0 done, 1 read failure or a
+// damaged compressed body, 5 out of memory.
 int ReadRecordBody(FileHandle handle, const RecordHead& head, uint8_t** out);
 
 // Frees every header buffer (at exit).

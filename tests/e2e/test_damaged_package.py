@@ -51,6 +51,16 @@ def expect_silent_exit(stage, exe, code):
     check_equal(rc, code, "exit status")
 
 
+def frameless_templates():
+    """Eight well-formed dialog templates of a window class that does not
+    exist: the header passes, but the frame dialog cannot be created."""
+    dialog = struct.pack("<IIHhhhh", 0x50000000, 0, 0, 0, 0, 100, 50)  # WS_CHILD | WS_VISIBLE, no items
+    dialog += b"\0\0" + "NoSuchClass".encode("utf-16-le") + b"\0\0" + b"\0\0"  # no menu, the class, no title
+    dialog += b"\0" * (-len(dialog) % 4)
+    offsets = [32 + n * len(dialog) for n in range(8)]
+    return struct.pack("<8I", *offsets) + dialog * 8
+
+
 def handmade(stage, name, group6=GROUP6, data=DATA, records=()):
     return handmade_package(stage.path(name), stage.work, groups(group6), data=data, records=records)
 
@@ -118,6 +128,19 @@ def case_damaged_template_blob():
         expect_invalid_data_box(stage, whole)
 
 
+def case_frame_cannot_be_created():
+    # Templates that pass every check but name a window class the platform
+    # lacks: the wizard cannot start, and the user is told.
+    with Stage("damaged-frame-not-created") as stage:
+        whole = handmade(stage, "whole.exe", records=[(TAG_TEMPLATES, frameless_templates())])
+        run = stage.start(whole)
+        driver = stage.driver()
+        box = driver.wait_box()
+        check_equal((box["text"], box["caption"]), (INVALID, TITLE), "box text and caption")
+        driver.answer("ok")
+        check_equal(run.wait(), 255, "exit status (-1)")
+
+
 def case_long_text_in_cut_package():
     # Message texts of tens of thousands of characters fault inside the
     # platform's message box; the installer shows the first MAX_SHOWN_TEXT.
@@ -155,6 +178,7 @@ CASES = [
     ("no text for the message", case_empty_message_text),
     ("whole package without templates", case_no_templates),
     ("damaged template blob", case_damaged_template_blob),
+    ("frame dialog cannot be created", case_frame_cannot_be_created),
     ("long text in a cut package", case_long_text_in_cut_package),
     ("whole built package (control)", case_whole_built_package_starts),
     ("built package cut by one byte", case_cut_built_package),

@@ -1,7 +1,8 @@
 // Writes the starting corpus of each fuzz target into OUTDIR/<target>/:
 // the documented sample streams, encoder output of every block kind, raw
-// Deflate from zlib and libdeflate, and multi-volume packages built from
-// those streams. Deterministic, so a run can be repeated.
+// Deflate from zlib and libdeflate, multi-volume packages built from
+// those streams, and package headers with message groups, dialog
+// templates and file tables. Deterministic, so a run can be repeated.
 //
 //   make_seeds OUTDIR
 #include <libdeflate.h>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "authoring/encoder.h"
+#include "authoring/templates.h"
+#include "tests/host/package_builder.h"
 #include "volume_input.h"
 
 using namespace zevrin;
@@ -236,6 +239,120 @@ fuzz::VolumeCase Package(const std::vector<Bytes>& streams, std::vector<size_t> 
     return c;
 }
 
+// fuzz_header's modes: the first byte picks one.
+const uint8_t HeaderMode = 0, GroupMode = 1, TemplateMode = 2;
+
+Bytes WithMode(uint8_t mode, const Bytes& rest)
+{
+    Bytes out{mode};
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
+// A record whose body is compressed by the encoder (real Huffman codes).
+void EncodedRecord(PackageBuilder& p, uint16_t tag, const Bytes& data)
+{
+    Bytes body;
+    AppendU32(body, static_cast<uint32_t>(data.size()));
+    Bytes stream = EncodeStream(data.data(), data.size(), 9);
+    body.insert(body.end(), stream.begin(), stream.end());
+    p.Record(tag, body, RecordCompressed);
+}
+
+// A package header (no stub: the target supplies its own) with texts,
+// templates, a file table of every entry shape, and the files' data.
+// `plainTable` stores the table uncompressed, so that mutations reach it.
+Bytes HeaderSeed(const Bytes& templates, bool plainTable, const std::function<void(PackageBuilder&)>& records)
+{
+    SetupBuilder files; // for its entries
+    files.Add("app.exe", Text(300)).flags = FlagCheckVersion | FlagHasFileTimes;
+    files.Add("empty.txt", {});
+    files.Add("beside.dat", {}).uninstallMode = ExternalFileMode;
+    PackageFile& font = files.Add("fonts\\z.ttf", Noise(200, 5));
+    font.location = 3;
+    font.strings = {"Zevrin", "Font", "-f", "Desk", "-d"};
+    Bytes table, region;
+    AppendU32(table, static_cast<uint32_t>(files.files.size()));
+    for (size_t i = 0; i < files.files.size(); ++i) {
+        const Bytes& data = files.files[i].data;
+        Bytes stream = files.files[i].uninstallMode == ExternalFileMode ? Bytes()
+                                                                        : EncodeStream(data.data(), data.size(), 6);
+        Bytes entry = files.EntryBytes(i, static_cast<uint32_t>(stream.size()));
+        table.insert(table.end(), entry.begin(), entry.end());
+        region.insert(region.end(), stream.begin(), stream.end());
+    }
+
+    PackageBuilder p(0);
+    p.Groups({{"Welcome", "Text"}, {}, {"Folder"}, {}, {}, {"Done"}, {"Zevrin", "", "", "", "", "", ""}});
+    if (records)
+        records(p);
+    if (!templates.empty())
+        p.Templates(templates);
+    if (plainTable)
+        p.Record(TagFileTable, table);
+    else
+        EncodedRecord(p, TagFileTable, table);
+    p.Head(TagTerminator, 0, static_cast<uint32_t>(region.size()));
+    AppendU32(p.bytes_, static_cast<uint32_t>(region.size()));
+    return p.Append(region).bytes_;
+}
+
+void HeaderSeeds()
+{
+    std::vector<Bytes> extended;
+    for (int n = 0; n < 8; ++n)
+        extended.push_back(SoundDialog(true, static_cast<uint16_t>(n % 4)));
+    std::string error;
+    Bytes defaults = DefaultTemplateBlob(&error);
+    if (defaults.empty())
+        std::fprintf(stderr, "make_seeds: no default templates (%s); seeds without them\n", error.c_str());
+
+    struct Seed {
+        const char* name;
+        Bytes templates;
+        bool plainTable;
+        std::function<void(PackageBuilder&)> records;
+    } seeds[] = {
+        {"header-sound", SoundTemplateBlob(), false, nullptr},
+        {"header-plain-table", SoundTemplateBlob(), true, nullptr},
+        {"header-extended-templates", TemplateBlobOf(extended), true, nullptr},
+        {"header-full-screen", SoundTemplateBlob(), true,
+         [](PackageBuilder& p) {
+             p.Record(TagHeaderFlags, {1, 0, 0, 0}).Record(TagTitleStyle, Bytes(TitleStyleSize, 0x41));
+         }},
+        {"header-start-page-2", SoundTemplateBlob(), true, [](PackageBuilder& p) { p.Record(TagStartPage, {2, 0}); }},
+        {"header-default-templates", defaults, true, nullptr},
+        {"header-compressed-templates", Bytes(), false,
+         [&defaults](PackageBuilder& p) { EncodedRecord(p, TagTemplateBlob, defaults.empty() ? SoundTemplateBlob() : defaults); }},
+    };
+    for (const Seed& seed : seeds) {
+        if (seed.templates.empty() && seed.records == nullptr)
+            continue; // no default templates here
+        Save("fuzz_header", seed.name, WithMode(HeaderMode, HeaderSeed(seed.templates, seed.plainTable, seed.records)));
+    }
+
+    // Template blobs on their own: byte 1 is the run's mode (wizard,
+    // windowed; full screen; page 2 alone).
+    struct Blob {
+        const char* name;
+        uint8_t mode;
+        Bytes blob;
+    } blobs[] = {
+        {"templates-sound", 7 << 1, SoundTemplateBlob()},
+        {"templates-extended", 7 << 1 | 1, TemplateBlobOf(extended)},
+        {"templates-page-2", 2 << 1, SoundTemplateBlob()},
+        {"templates-default", 7 << 1, defaults},
+    };
+    for (const Blob& b : blobs)
+        if (!b.blob.empty()) {
+            Bytes rest{b.mode};
+            rest.insert(rest.end(), b.blob.begin(), b.blob.end());
+            Save("fuzz_header", b.name, WithMode(TemplateMode, rest));
+        }
+
+    Save("fuzz_header", "group", WithMode(GroupMode, GroupBytes({"Zevrin", "", "Text %s", "\r\nmore"})));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -340,6 +457,7 @@ int main(int argc, char** argv)
             p.damage(c);
         Save("fuzz_volumes", p.name, fuzz::SerializeVolumeCase(c));
     }
+    HeaderSeeds();
     std::printf("seeds written to %s\n", OutDir.c_str());
     return 0;
 }

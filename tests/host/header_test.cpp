@@ -67,6 +67,23 @@ std::vector<uint8_t> Table(const std::vector<std::vector<uint8_t>>& entries)
     return table;
 }
 
+// The body of a groups record holding `groups` and then one more group
+// whose stream unpacks `texts` and then fails on a block of no kind.
+std::vector<uint8_t> GroupsThenDamaged(const std::vector<std::vector<std::string>>& groups,
+                                       const std::vector<std::string>& texts)
+{
+    PackageBuilder p(0);
+    p.Groups(groups);
+    std::vector<uint8_t> body(p.bytes_.begin() + RecordHeadSize, p.bytes_.end());
+    body[0] = static_cast<uint8_t>(groups.size() + 1);
+    std::vector<uint8_t> group = GroupBytes(texts);
+    AppendU32(body, static_cast<uint32_t>(group.size()));
+    std::vector<uint8_t> stream =
+        StreamBuilder().Stored(std::string(group.begin(), group.end()), false).Head(1, true).Align().Bytes();
+    body.insert(body.end(), stream.begin(), stream.end());
+    return body;
+}
+
 class HeaderTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -78,6 +95,7 @@ protected:
     }
     void TearDown() override
     {
+        AllocationFailureCountdown = -1;
         FreeHeaderData();
         SetStubLength(0);
     }
@@ -95,7 +113,7 @@ protected:
 TEST_F(HeaderTest, ReadsEveryTag)
 {
     std::vector<uint8_t> style(TitleStyleSize, 0x33);
-    std::vector<uint8_t> blob(200, 0x42);
+    std::vector<uint8_t> blob = SoundTemplateBlob();
     std::vector<uint8_t> table = Table({Entry(FlagHasFileTimes, {"app.exe", "", "App", "", "", ""}),
                                         Entry(FlagCheckVersion, {"lib\\x.dll", "", "", "", "Desk", "-q"})});
     PackageBuilder p;
@@ -135,8 +153,8 @@ TEST_F(HeaderTest, ReadsEveryTag)
     EXPECT_STREQ(PrevDirIniFile, "zevrin.ini");
     EXPECT_STREQ(PrevDirIniSection, "Setup");
     EXPECT_STREQ(PrevDirIniKey, "Dir");
-    EXPECT_EQ(TemplateBlobSize, 200u);
-    EXPECT_EQ(std::vector<uint8_t>(TemplateBlob, TemplateBlob + 200), blob);
+    EXPECT_EQ(TemplateBlobSize, blob.size());
+    EXPECT_EQ(std::vector<uint8_t>(TemplateBlob, TemplateBlob + TemplateBlobSize), blob);
     EXPECT_EQ(EntryCount, 2u);
     EXPECT_STREQ(EntryString(FirstEntry, FileNameString), "app.exe");
     EXPECT_STREQ(EntryString(NextEntry(FirstEntry), DesktopLinkArgsString), "-q");
@@ -153,7 +171,7 @@ TEST_F(HeaderTest, GroupRecordReadsNineGroupsAndSkipsTheRest)
     for (int i = 0; i < 12; ++i)
         groups.push_back({"group " + std::to_string(i)});
     PackageBuilder p;
-    p.Groups(groups).Record(TagBackgroundTitle, Bytes("after the groups")).End(0);
+    p.Groups(groups).Record(TagBackgroundTitle, Bytes("after the groups")).Templates().End(0);
     ASSERT_TRUE(Read(p));
     for (unsigned i = 0; i < 9; ++i)
         EXPECT_EQ(std::string(GetMessageText(i, 0)), "group " + std::to_string(i));
@@ -169,6 +187,7 @@ TEST_F(HeaderTest, SkipsWhatItDoesNotKnow)
         .Record(5000, std::vector<uint8_t>(300, 0xFF))
         .Record(TagUninstallName, Bytes("first"))
         .Record(TagUninstallName, Bytes("second")) // the later one wins
+        .Templates()
         .End(0);
     ASSERT_TRUE(Read(p));
     EXPECT_EQ(HeaderFlags, 0u);
@@ -202,7 +221,7 @@ TEST_F(HeaderTest, Completeness)
             p.Groups({{}, {}, {}, {}, {}, {}, Group6()});
         if (c.startPage)
             p.Record(TagStartPage, {4, 0});
-        p.End(c.data, c.declared);
+        p.Templates().End(c.data, c.declared);
         EXPECT_EQ(Read(p), c.ok);
         if (c.message) {
             ASSERT_EQ(ShownMessages().size(), 1u);
@@ -222,11 +241,14 @@ TEST_F(HeaderTest, TerminatorWithoutBodyIsIncomplete)
     ASSERT_EQ(ShownMessages().size(), 1u);
 }
 
-TEST_F(HeaderTest, DamagedHeadersFailWithoutMessage)
+// Every refusal names its fault. Once group 6 has been read the user is
+// told (text 31); a package damaged before that is refused silently.
+TEST_F(HeaderTest, DamagedHeadersAreRefusedWithTheirFault)
 {
     PackageBuilder good;
-    good.Groups({{}, {}, {}, {}, {}, {}, Group6()}).Record(TagBackgroundTitle, Bytes("title")).End(100);
+    good.Groups({{}, {}, {}, {}, {}, {}, Group6()}).Record(TagBackgroundTitle, Bytes("title")).Templates().End(100);
     size_t headerEnd = good.bytes_.size() - 100 - 12;
+    uint32_t templatesLength = static_cast<uint32_t>(SoundTemplateBlob().size());
 
     std::vector<uint8_t> tooLong = Table({Entry(0, {"a", "", "", "", "", ""})});
     tooLong[4] = 200; // NextOffset past the table
@@ -234,24 +256,61 @@ TEST_F(HeaderTest, DamagedHeadersFailWithoutMessage)
     unterminated.back() = 'x'; // last string runs to the end
     std::vector<uint8_t> countLies = Table({Entry(0, {"a", "", "", "", "", ""})});
     countLies[0] = 2;
+    std::vector<uint8_t> undecodable{5, 0, 0, 0, 0x01}; // announces 5 bytes; block kind 1 is none
+    std::vector<uint8_t> overfull{4, 0, 0, 0};           // announces 4 bytes, unpacks to 100
+    std::vector<uint8_t> hundred = Compress(std::vector<uint8_t>(100, 'x'));
+    overfull.insert(overfull.end(), hundred.begin(), hundred.end());
+    const std::vector<std::vector<std::string>> sixGroups{{}, {}, {}, {}, {}, {}};
+    const std::vector<std::vector<std::string>> sevenGroups{{}, {}, {}, {}, {}, {}, Group6()};
+    const uint32_t group6Size = static_cast<uint32_t>(GroupBytes(Group6()).size());
 
     struct Case {
         const char* why;
         std::vector<uint8_t> bytes;
+        HeaderProblem problem;
+        uint16_t tag;
+        uint32_t number;
+        int group;
+        bool message; // text 31 shown
     } cases[] = {
-        {"cut inside the header", std::vector<uint8_t>(good.bytes_.begin(), good.bytes_.begin() + headerEnd - 3)},
-        {"no terminator", std::vector<uint8_t>(good.bytes_.begin(), good.bytes_.begin() + headerEnd)},
-        {"body longer than the file", PackageBuilder().Head(TagBackgroundTitle, 0, 1u << 30).End(0).bytes_},
-        {"body length wraps to an earlier record", PackageBuilder().Head(5000, 0, 0xFFFFFFF8u).End(0).bytes_},
-        {"start page cut short", PackageBuilder().Head(TagStartPage, 0, 1).bytes_},
-        {"file table entry past its end", PackageBuilder().Record(TagFileTable, tooLong).End(0).bytes_},
-        {"file table string without end", PackageBuilder().Record(TagFileTable, unterminated).End(0).bytes_},
-        {"file table count larger than its entries", PackageBuilder().Record(TagFileTable, countLies).End(0).bytes_},
-        {"file table without count", PackageBuilder().Record(TagFileTable, {1, 0}).End(0).bytes_},
+        {"cut inside the header", std::vector<uint8_t>(good.bytes_.begin(), good.bytes_.begin() + headerEnd - 3),
+         HeaderRecordTooLong, TagTemplateBlob, templatesLength, -1, true},
+        {"no terminator", std::vector<uint8_t>(good.bytes_.begin(), good.bytes_.begin() + headerEnd), HeaderCutShort,
+         0, 0, -1, true},
+        {"body longer than the file", PackageBuilder().Head(TagBackgroundTitle, 0, 1u << 30).End(0).bytes_,
+         HeaderRecordTooLong, TagBackgroundTitle, 1u << 30, -1, false},
+        {"body length wraps to an earlier record", PackageBuilder().Head(5000, 0, 0xFFFFFFF8u).End(0).bytes_,
+         HeaderRecordTooLong, 5000, 0xFFFFFFF8u, -1, false},
+        {"start page cut short", PackageBuilder().Head(TagStartPage, 0, 1).bytes_, HeaderRecordTooLong, TagStartPage,
+         1, -1, false},
+        {"file table entry past its end", PackageBuilder().Record(TagFileTable, tooLong).End(0).bytes_,
+         HeaderFileTableDamaged, TagFileTable, 0, -1, false},
+        {"file table string without end", PackageBuilder().Record(TagFileTable, unterminated).End(0).bytes_,
+         HeaderFileTableDamaged, TagFileTable, 0, -1, false},
+        {"file table count larger than its entries", PackageBuilder().Record(TagFileTable, countLies).End(0).bytes_,
+         HeaderFileTableDamaged, TagFileTable, 1, -1, false},
+        {"file table without count", PackageBuilder().Record(TagFileTable, {1, 0}).End(0).bytes_,
+         HeaderFileTableDamaged, TagFileTable, 0, -1, false},
         {"compressed body announcing 3 GB from 6 bytes",
-         PackageBuilder().Record(TagFrameBitmap, {0, 0, 0, 0xC0, 0x0D, 0x00}, RecordCompressed).End(0).bytes_},
+         PackageBuilder().Record(TagFrameBitmap, {0, 0, 0, 0xC0, 0x0D, 0x00}, RecordCompressed).End(0).bytes_,
+         HeaderStreamTooLarge, TagFrameBitmap, 0xC0000000u, -1, false},
         {"message group announcing 3 GB",
-         PackageBuilder().Record(TagMessageGroups, {1, 0, 0, 0, 0, 0xC0, 0x0D, 0x00}).End(0).bytes_},
+         PackageBuilder().Record(TagMessageGroups, {1, 0, 0, 0, 0, 0xC0, 0x0D, 0x00}).End(0).bytes_,
+         HeaderStreamTooLarge, TagMessageGroups, 0xC0000000u, 0, false},
+        {"compressed body that does not decode",
+         PackageBuilder().Groups(sevenGroups).Record(TagFrameBitmap, undecodable, RecordCompressed).End(0).bytes_,
+         HeaderStreamDamaged, TagFrameBitmap, 5, -1, true},
+        {"compressed body that unpacks to more than it announces",
+         PackageBuilder().Groups(sevenGroups).Record(TagUninstallName, overfull, RecordCompressed).End(0).bytes_,
+         HeaderStreamDamaged, TagUninstallName, 4, -1, true},
+        // Its texts, text 31 among them, come before the damage: still
+        // nothing is shown from a damaged group.
+        {"group 6 that does not decode",
+         PackageBuilder().Record(TagMessageGroups, GroupsThenDamaged(sixGroups, Group6())).bytes_,
+         HeaderStreamDamaged, TagMessageGroups, group6Size, 6, false},
+        {"group 7 that does not decode, after group 6",
+         PackageBuilder().Record(TagMessageGroups, GroupsThenDamaged(sevenGroups, {"< &Back"})).bytes_,
+         HeaderStreamDamaged, TagMessageGroups, 10, 7, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -260,7 +319,346 @@ TEST_F(HeaderTest, DamagedHeadersFailWithoutMessage)
         PackageBuilder p(0);
         p.bytes_ = c.bytes;
         EXPECT_FALSE(Read(p));
+        EXPECT_EQ(LastHeaderFault.problem, c.problem);
+        EXPECT_EQ(LastHeaderFault.tag, c.tag);
+        EXPECT_EQ(LastHeaderFault.number, c.number);
+        EXPECT_EQ(LastHeaderFault.group, c.group);
+        if (c.message) {
+            ASSERT_EQ(ShownMessages().size(), 1u);
+            EXPECT_EQ(ShownMessages()[0].text, "This file contains invalid data.");
+            EXPECT_EQ(ShownMessages()[0].type, static_cast<unsigned>(MessageInformation));
+        } else {
+            EXPECT_TRUE(ShownMessages().empty());
+        }
+    }
+}
+
+// Templates 0..7 of a sound set, both forms among them.
+std::vector<std::vector<uint8_t>> SoundTemplates()
+{
+    std::vector<std::vector<uint8_t>> templates;
+    for (int n = 0; n < 8; ++n)
+        templates.push_back(SoundDialog(n % 2 == 1));
+    return templates;
+}
+
+// The sound set with template n replaced, placed last in the blob so that
+// whatever it leaves open runs into the end.
+std::vector<uint8_t> BlobWith(size_t n, const std::vector<uint8_t>& replacement)
+{
+    std::vector<std::vector<uint8_t>> templates = SoundTemplates();
+    templates[n] = replacement;
+    return TemplateBlobOf(templates, n);
+}
+
+// The sound set with several templates replaced by one whose 65535 items
+// cannot fit any block, whatever follows it.
+std::vector<uint8_t> BlobWithHopeless(const std::vector<size_t>& numbers)
+{
+    std::vector<uint8_t> hopeless =
+        DialogWriter().Classic(DialogWriter::ChildVisible, 0xFFFF).None().None().Text(u"T").Bytes();
+    std::vector<std::vector<uint8_t>> templates = SoundTemplates();
+    for (size_t n : numbers)
+        templates[n] = hopeless;
+    return TemplateBlobOf(templates);
+}
+
+std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t size)
+{
+    bytes.resize(size);
+    return bytes;
+}
+
+void PutU32At(std::vector<uint8_t>& bytes, size_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// A dialog whose one item has a title of `length` characters.
+std::vector<uint8_t> LongDialog(size_t length)
+{
+    return DialogWriter()
+        .Classic(DialogWriter::ChildVisible, 1)
+        .None()
+        .None()
+        .Text(u"T")
+        .Item(1)
+        .Ordinal(0x82)
+        .Text(std::u16string(length, u'x'))
+        .Data({})
+        .Bytes();
+}
+
+// Every template the run can load is walked as the dialog manager walks
+// it, inside the bytes a load copies; the others are left alone.
+TEST_F(HeaderTest, TemplatesTheRunLoadsMustBeWellFormed)
+{
+    const uint32_t child = DialogWriter::ChildVisible;
+    const uint32_t withFont = child | DialogWriter::SetFont;
+    auto dialog = [child](uint16_t items) {
+        DialogWriter w;
+        w.Classic(child, items).None().None().Text(u"T");
+        return w;
+    };
+    std::vector<uint8_t> offsetInTable = SoundTemplateBlob();
+    PutU32At(offsetInTable, 4 * 5, 16);
+    std::vector<uint8_t> offsetPastBlob = SoundTemplateBlob();
+    PutU32At(offsetPastBlob, 4 * 6, static_cast<uint32_t>(offsetPastBlob.size()));
+    // Template 2 two bytes further on: its items align from its own start.
+    std::vector<uint8_t> unalignedStart = TemplateBlobOf(SoundTemplates(), 2);
+    uint32_t template2 = ReadU32(unalignedStart.data() + 8);
+    unalignedStart.insert(unalignedStart.begin() + template2, 2, 0xEE);
+    PutU32At(unalignedStart, 8, template2 + 2);
+    const size_t fit = (16384 - LongDialog(0).size()) / 2;
+    ASSERT_EQ(LongDialog(fit).size(), 16384u);
+    std::vector<std::vector<uint8_t>> longInside = SoundTemplates();
+    longInside[3] = LongDialog(fit + 1);
+
+    const uint32_t fullScreen = FlagFullScreen;
+    struct Case {
+        const char* why;
+        std::vector<uint8_t> blob; // empty: no template record
+        uint32_t flags;
+        uint16_t startPage;
+        bool ok;
+        uint32_t bad; // the template the fault names
+    } cases[] = {
+        {"no template blob", {}, 0, WizardMode, false, 8},
+        {"offset table cut short", Cut(SoundTemplateBlob(), 28), 0, WizardMode, false, 8},
+        {"offset inside the table", offsetInTable, 0, WizardMode, false, 5},
+        {"offset past the blob", offsetPastBlob, 0, WizardMode, false, 6},
+        {"header cut short", BlobWith(4, Cut(SoundDialog(), 10)), 0, WizardMode, false, 4},
+        {"more items than the bytes hold", BlobWith(5, dialog(3).Static(1000).Bytes()), 0, WizardMode, false, 5},
+        {"menu ordinal without its number", BlobWith(2, DialogWriter().Classic(child, 0).U16(0xFFFF).Bytes()), 0,
+         WizardMode, false, 2},
+        {"class name without end", BlobWith(3, DialogWriter().Classic(child, 0).None().Text(u"Dlg", false).Bytes()),
+         0, WizardMode, false, 3},
+        {"title without end",
+         BlobWith(2, DialogWriter().Classic(child, 0).None().None().Text(u"Title", false).Bytes()), 0, WizardMode,
+         false, 2},
+        {"font promised, none there",
+         BlobWith(6, DialogWriter().Classic(withFont, 0).None().None().Text(u"T").Bytes()), 0, WizardMode, false, 6},
+        {"font name without end",
+         BlobWith(6, DialogWriter().Classic(withFont, 0).None().None().Text(u"T").Font(u"Tahoma", false).Bytes()), 0,
+         WizardMode, false, 6},
+        {"item class name without end", BlobWith(7, dialog(1).Item(1).Text(u"Edit", false).Bytes()), 0, WizardMode,
+         false, 7},
+        {"item title without end", BlobWith(7, dialog(1).Item(1).Ordinal(0x81).Text(u"Name", false).Bytes()), 0,
+         WizardMode, false, 7},
+        {"item title ordinal without its number", BlobWith(7, dialog(1).Item(1).Ordinal(0x82).U16(0xFFFF).Bytes()),
+         0, WizardMode, false, 7},
+        {"menu, class and an item title as ordinals",
+         BlobWith(7, DialogWriter().Classic(child, 1).Ordinal(5).Ordinal(0x7000).Text(u"T").Item(1).Ordinal(0x82)
+                         .Ordinal(100).Data({}).Bytes()),
+         0, WizardMode, true, 0},
+        // The dialog manager steps over whole words of creation data, but
+        // the control is handed all of it.
+        {"creation data of 3 bytes, 2 there",
+         BlobWith(7, dialog(1).Item(1).Ordinal(0x82).None().U16(3).U8(1).U8(2).Bytes()), 0, WizardMode, false, 7},
+        // Here the one byte of creation data is the first of the next item.
+        {"1 byte of creation data, the next item 2 bytes on",
+         BlobWith(7, dialog(2).Item(1).Ordinal(0x82).Text(u"A").U16(1).Static(2).Bytes()), 0, WizardMode, true, 0},
+        {"extended: weight, italic and character set, no face name",
+         BlobWith(5, DialogWriter().Extended(withFont, 0).None().None().Text(u"T").U16(8).U16(400).U8(0).U8(0).Bytes()),
+         0, WizardMode, false, 5},
+        {"extended: item cut inside its 32-bit id", BlobWith(3, Cut(SoundDialog(true, 1), SoundDialog(true, 0).size() + 20)),
+         0, WizardMode, false, 3},
+        {"extended, sound, at the very end", BlobWith(3, SoundDialog(true, 3)), 0, WizardMode, true, 0},
+        {"a template at an offset that is not a multiple of 4", unalignedStart, 0, WizardMode, true, 0},
+        {"a template of exactly 16384 bytes", BlobWith(7, LongDialog(fit)), 0, WizardMode, true, 0},
+        {"a template 2 bytes longer", BlobWith(7, LongDialog(fit + 1)), 0, WizardMode, false, 7},
+        {"inside the blob, past the 16384-byte block", TemplateBlobOf(longInside), 0, WizardMode, false, 3},
+        {"windowed: the full-screen frame is not loaded", BlobWithHopeless({1}), 0, WizardMode, true, 0},
+        {"full screen loads frame template 1", BlobWithHopeless({1}), fullScreen, WizardMode, false, 1},
+        {"full screen: the windowed frame is not loaded", BlobWithHopeless({0}), fullScreen, WizardMode, true, 0},
+        {"the wizard may open the folder browser", BlobWithHopeless({7}), 0, WizardMode, false, 7},
+        {"page 4 alone loads only its own", BlobWithHopeless({2, 3, 5, 6, 7}), 0, 4, true, 0},
+        {"page 2 alone may open the folder browser", BlobWithHopeless({7}), 0, 2, false, 7},
+        {"page 3 alone loads template 5", BlobWithHopeless({5}), 0, 3, false, 5},
+        {"page 6 alone loads only the frame", BlobWithHopeless({2, 3, 4, 5, 6, 7}), 0, 6, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        FreeHeaderData();
+        StartPage = WizardMode;
+        ScriptMessageAnswers({});
+        PackageBuilder p;
+        p.Groups({{}, {}, {}, {}, {}, {}, Group6()}).Record(TagHeaderFlags, {static_cast<uint8_t>(c.flags), 0, 0, 0});
+        if (c.startPage != WizardMode)
+            p.Record(TagStartPage, {static_cast<uint8_t>(c.startPage), 0});
+        uint32_t blobAt = static_cast<uint32_t>(p.bytes_.size());
+        if (!c.blob.empty())
+            p.Templates(c.blob);
+        p.End(0);
+        EXPECT_EQ(Read(p), c.ok);
+        EXPECT_EQ(ShownMessages().size(), c.ok ? 0u : 1u) << "text 31";
+        if (c.ok)
+            continue;
+        EXPECT_EQ(LastHeaderFault.problem, HeaderTemplatesDamaged);
+        EXPECT_EQ(LastHeaderFault.number, c.bad);
+        EXPECT_EQ(LastHeaderFault.tag, c.blob.empty() ? 0 : TagTemplateBlob);
+        EXPECT_EQ(LastHeaderFault.offset, c.blob.empty() ? 0 : blobAt);
+    }
+}
+
+TEST_F(HeaderTest, StartPageMustBeInThePageTable)
+{
+    struct Case {
+        uint16_t page;
+        bool ok;
+    } cases[] = {{0, true}, {6, true}, {WizardMode, true}, {7, false}, {0x7FFF, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.page);
+        FreeHeaderData();
+        ScriptMessageAnswers({});
+        PackageBuilder p;
+        p.Groups({{}, {}, {}, {}, {}, {}, Group6()}).Templates();
+        uint32_t recordAt = static_cast<uint32_t>(p.bytes_.size());
+        p.Record(TagStartPage, {static_cast<uint8_t>(c.page), static_cast<uint8_t>(c.page >> 8)}).End(0);
+        EXPECT_EQ(Read(p), c.ok);
+        EXPECT_EQ(ShownMessages().size(), c.ok ? 0u : 1u) << "text 31";
+        if (c.ok)
+            continue;
+        EXPECT_EQ(LastHeaderFault.problem, HeaderStartPageInvalid);
+        EXPECT_EQ(LastHeaderFault.number, c.page);
+        EXPECT_EQ(LastHeaderFault.tag, TagStartPage);
+        EXPECT_EQ(LastHeaderFault.offset, recordAt);
+    }
+}
+
+// An entry with a stream needs at least one byte of it: a bounded decode
+// of 0 bytes would read on without bound. Empty files have a stream too.
+TEST_F(HeaderTest, EveryFileWithAStreamHasBytesOfIt)
+{
+    auto entry = [](uint32_t packed, uint32_t size, uint8_t mode) {
+        std::vector<uint8_t> e = Entry(0, {"f", "", "", "", "", ""}, packed);
+        PutU32At(e, EntryFileSize, size);
+        e[EntryUninstallMode] = mode;
+        return e;
+    };
+    struct Case {
+        const char* why;
+        std::vector<uint8_t> damaged;
+        bool ok;
+    } cases[] = {
+        {"a file without a stream", entry(0, 5, 1), false},
+        {"an empty file without a stream", entry(0, 0, 0), false},
+        {"an empty file with its stream", entry(2, 0, 1), true},
+        {"an external file, which has no stream", entry(0, 5, ExternalFileMode), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        FreeHeaderData();
+        ScriptMessageAnswers({});
+        PackageBuilder p;
+        p.Groups({{}, {}, {}, {}, {}, {}, Group6()})
+            .Templates()
+            .Compressed(TagFileTable, Table({entry(10, 10, 1), c.damaged}))
+            .End(0);
+        EXPECT_EQ(Read(p), c.ok);
+        EXPECT_EQ(ShownMessages().size(), c.ok ? 0u : 1u) << "text 31";
+        if (c.ok) {
+            EXPECT_EQ(EntryCount, 2u);
+            continue;
+        }
+        EXPECT_EQ(LastHeaderFault.problem, HeaderFileTableDamaged);
+        EXPECT_EQ(LastHeaderFault.number, 1u);
+    }
+}
+
+TEST_F(HeaderTest, RefusedFileTableLeavesNoTable)
+{
+    std::vector<uint8_t> good = Table({Entry(0, {"a", "", "", "", "", ""})});
+    std::vector<uint8_t> bad = Table({Entry(0, {"a", "", "", "", "", ""}, 0)});
+    PackageBuilder p;
+    p.Templates().Record(TagFileTable, good).Record(TagFileTable, bad).End(0);
+    EXPECT_FALSE(Read(p));
+    EXPECT_EQ(LastHeaderFault.problem, HeaderFileTableDamaged);
+    EXPECT_EQ(FileTable, nullptr);
+    EXPECT_EQ(FirstEntry, nullptr);
+    EXPECT_EQ(EntryCount, 0u);
+}
+
+TEST_F(HeaderTest, StreamShorterThanAnnouncedIsZeroFilled)
+{
+    std::vector<uint8_t> body{10, 0, 0, 0};
+    std::vector<uint8_t> stream = Compress({'a', 'b', 'c'});
+    body.insert(body.end(), stream.begin(), stream.end());
+    PackageBuilder p;
+    p.Record(TagFrameBitmap, body, RecordCompressed).Templates().End(0);
+    ASSERT_TRUE(Read(p));
+    ASSERT_EQ(BlockSize(FrameBitmap), 10u);
+    EXPECT_EQ(std::vector<uint8_t>(FrameBitmap, FrameBitmap + 10),
+              std::vector<uint8_t>({'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0}));
+}
+
+// Memory can run out at any allocation; the package is not to blame, so
+// no text is shown, even once the texts are there.
+TEST_F(HeaderTest, RunningOutOfMemoryIsASilentRefusal)
+{
+    PackageBuilder p;
+    p.Groups({{}, {}, {}, {}, {}, {}, Group6()})
+        .Record(TagUninstallName, Bytes("no terminator", false))
+        .Compressed(TagBackgroundTitle, Bytes("Zevrin"))
+        .Record(TagTitleStyle, std::vector<uint8_t>(10, 0x44))
+        .Compressed(TagTemplateBlob, SoundTemplateBlob())
+        .Compressed(TagFileTable, Table({Entry(0, {"a", "", "", "", "", ""})}))
+        .End(0);
+    for (int allowed = 0;; ++allowed) {
+        ASSERT_LT(allowed, 500) << "never read";
+        SCOPED_TRACE(allowed);
+        FreeHeaderData();
+        ScriptMessageAnswers({});
+        AllocationFailureCountdown = allowed;
+        bool read = Read(p);
+        AllocationFailureCountdown = -1;
+        if (read)
+            break;
+        EXPECT_EQ(LastHeaderFault.problem, HeaderOutOfMemory);
         EXPECT_TRUE(ShownMessages().empty());
+    }
+}
+
+// Where a fault was found: the offset of its record's head, and the
+// numbers its problem documents.
+TEST_F(HeaderTest, FaultsNameTheirRecord)
+{
+    PackageBuilder title;
+    title.Record(TagBackgroundTitle, Bytes("title")); // at 64, 13 bytes
+    const uint32_t second = 64 + 8 + 6;
+    struct Case {
+        const char* why;
+        std::vector<uint8_t> tail; // after the title record
+        HeaderProblem problem;
+        uint16_t tag;
+        uint32_t offset, number, limit;
+    } cases[] = {
+        {"cut inside a head", {0x34, 0x12, 0}, HeaderCutShort, 0, second, 0, 0},
+        {"record longer than the file", PackageBuilder(0).Head(TagUninstallName, 0, 100).Append({1, 2, 3}).bytes_,
+         HeaderRecordTooLong, TagUninstallName, second, 100, 3},
+        {"file table", PackageBuilder(0).Record(TagFileTable, {0, 0}).End(0).bytes_, HeaderFileTableDamaged,
+         TagFileTable, second, 0, 0},
+        {"stream announcing more than its bytes can hold",
+         PackageBuilder(0).Record(TagFrameBitmap, {0, 0, 1, 0, 0x0D, 0x00}, RecordCompressed).End(0).bytes_,
+         HeaderStreamTooLarge, TagFrameBitmap, second, 0x10000, 6},
+        {"data region shorter than declared", PackageBuilder(0).Templates().End(10, 11).bytes_, HeaderIncomplete,
+         TagTerminator, second + 8 + static_cast<uint32_t>(SoundTemplateBlob().size()), 11, 10},
+        {"terminator without a body", PackageBuilder(0).Templates().Head(TagTerminator, 0, 0).bytes_,
+         HeaderIncomplete, TagTerminator, second + 8 + static_cast<uint32_t>(SoundTemplateBlob().size()), 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        FreeHeaderData();
+        PackageBuilder p = title;
+        p.Append(c.tail);
+        EXPECT_FALSE(Read(p));
+        EXPECT_EQ(LastHeaderFault.problem, c.problem);
+        EXPECT_EQ(LastHeaderFault.tag, c.tag);
+        EXPECT_EQ(LastHeaderFault.offset, c.offset);
+        EXPECT_EQ(LastHeaderFault.number, c.number);
+        EXPECT_EQ(LastHeaderFault.limit, c.limit);
+        EXPECT_EQ(LastHeaderFault.group, -1);
     }
 }
 
@@ -283,6 +681,7 @@ TEST_F(HeaderTest, UntidyBodiesAreMadeSafe)
         .Compressed(TagBackgroundTitle, {}) // unpacks to nothing
         .Record(TagDefaultInstallDir, Bytes(std::string(300, 'd')))
         .Record(TagTitleStyle, std::vector<uint8_t>(10, 0x44))
+        .Templates()
         .End(0);
     ASSERT_TRUE(Read(p));
     EXPECT_STREQ(UninstallName, "no terminator");

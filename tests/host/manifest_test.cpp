@@ -321,6 +321,51 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
     }
 }
 
+// Texts are bounded as stored: the information text after its line
+// breaks became CR LF. Each case is tried at its bound and one past it.
+TEST_F(ManifestTest, TextsLongerThanShownAreRefusedWithTheirLine)
+{
+    struct Case {
+        const char* name;
+        size_t bound;
+        const char* tail; // after the minimal manifest; '@' stands for the text
+        const char* file; // the text goes into this file instead
+        bool lineBreak;   // the text ends in LF, stored as CR LF
+        const char* expected; // after "<path>:" for one past the bound
+    } cases[] = {
+        {"page heading", 2047, "[texts.welcome]\nheading = \"@\"\n", nullptr, false,
+         "4: texts.welcome.heading: is 2048 characters long; at most 2047 fit"},
+        {"numbered text of the spare group", 2047, "[texts]\n\"8.3\" = \"@\"\n", nullptr, false,
+         "4: texts.8.3: is 2048 characters long; at most 2047 fit"},
+        {"message from a Windows-1252 file", 2047,
+         "[texts.messages.invalid_data]\nencoding = \"windows-1252\"\nfile = \"m.txt\"\n", "m.txt", false,
+         "3: texts.messages.invalid_data: 'm.txt' is 2048 bytes; at most 2047 fit"},
+        {"information text", 60000, "[texts.information]\ntext1 = \"@\"\n", nullptr, false,
+         "4: texts.information.text1: is 60001 characters long; at most 60000 fit"},
+        {"information file counted with CR LF", 60000, "[texts]\n1.1 = { file = \"info.txt\" }\n", "info.txt", true,
+         "4: texts.1.1: 'info.txt' is 60001 bytes once its line breaks are CR LF; at most 60000 fit"},
+        {"background title", 2047, "[background]\nfull_screen = true\ntitle = \"@\"\n", nullptr, false,
+         "5: background.title: is 2048 characters long; at most 2047 fit"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto manifest = [&](size_t stored) {
+            std::string text = c.lineBreak ? std::string(stored - 2, 'x') + "\n" : std::string(stored, 'x');
+            std::string tail = c.tail;
+            if (c.file)
+                Put(c.file, text);
+            else
+                tail.replace(tail.find('@'), 1, text);
+            return Minimal + tail;
+        };
+        Manifest m;
+        std::string error;
+        EXPECT_TRUE(Parse(manifest(c.bound), &m, &error)) << error;
+        EXPECT_FALSE(Parse(manifest(c.bound + 1), &m, &error));
+        EXPECT_EQ(error, dir.File("m.toml") + ":" + c.expected);
+    }
+}
+
 TEST_F(ManifestTest, WarnsAboutSettingsWithoutEffect)
 {
     Manifest m = Good(std::string(Minimal) + "uninstall_name = \"Z\"\n[background]\ntitle = \"Big\"\n");

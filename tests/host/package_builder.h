@@ -14,6 +14,7 @@
 #include "../../stub/engine/file_table.h"
 #include "../../stub/startup/header.h"
 #include "stream_builder.h"
+#include "template_builder.h"
 #include "test_support.h"
 
 // A stored stream: the smallest honest compressed body.
@@ -49,6 +50,11 @@ public:
             body.insert(body.end(), stream.begin(), stream.end());
         }
         return Record(TagMessageGroups, body);
+    }
+    // A template blob: sound unless given.
+    PackageBuilder& Templates(const std::vector<uint8_t>& blob = SoundTemplateBlob())
+    {
+        return Record(zevrin::TagTemplateBlob, blob);
     }
     PackageBuilder& Head(uint16_t tag, uint8_t flags, uint32_t length)
     {
@@ -120,7 +126,10 @@ public:
     std::function<void(size_t index, std::vector<uint8_t>& entry)> tamperEntry;
     // Called with the stream of each file before it is laid out.
     std::function<void(size_t index, std::vector<uint8_t>& stream)> tamperStream;
-    // More header records, written before the file table.
+    // The template blob record; none when empty.
+    std::vector<uint8_t> templates = SoundTemplateBlob();
+    // More header records, written before the file table (the templates
+    // follow it).
     std::function<void(PackageBuilder&)> records;
     // Data bytes in SETUP.EXE, SETUP.D01, ...; the last volume takes the
     // rest. Empty: everything in SETUP.EXE.
@@ -212,6 +221,8 @@ public:
         if (records)
             records(header);
         header.Compressed(zevrin::TagFileTable, table);
+        if (!templates.empty())
+            header.Templates(templates);
 
         std::vector<uint32_t> sizes;
         size_t at = 0;

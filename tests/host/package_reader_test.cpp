@@ -193,6 +193,16 @@ TEST_F(PackageReaderTest, ReadsTheHeaderSummaryAndForgetsItAfterwards)
     EXPECT_EQ(reader.startPage, 0xFFFF);
 }
 
+// Offset of header record `n` of a SETUP.EXE from SetupBuilder: 0 the
+// message groups, then the records in the order written.
+uint32_t RecordAt(const Bytes& setup, int n)
+{
+    uint32_t at = 512;
+    for (int i = 0; i < n; ++i)
+        at += RecordHeadSize + ReadU32(setup.data() + at + 4);
+    return at;
+}
+
 // Where a damaged package shows its fault.
 enum Where { AtOpen, AtReadFiles, InFile, InLayout };
 
@@ -273,7 +283,16 @@ TEST_F(PackageReaderTest, DamagedPackagesSayWhy)
                  p.Record(TagBackgroundTitle, body, RecordCompressed);
              };
          },
-         nullptr, AtOpen, 0, "header damaged: record 0x1239 at 0xRECORD unpacks to more than its 4 bytes"},
+         nullptr, AtOpen, 0,
+         "header damaged: record 0x1239 at 0xRECORD: its stream does not decode or unpacks to more than its 4 bytes"},
+        {"a record whose stream does not decode",
+         [](SetupBuilder& b) {
+             b.records = [](PackageBuilder& p) {
+                 p.Record(TagBackgroundTitle, {4, 0, 0, 0, 0x01}, RecordCompressed); // block kind 1
+             };
+         },
+         nullptr, AtOpen, 0,
+         "header damaged: record 0x1239 at 0xRECORD: its stream does not decode or unpacks to more than its 4 bytes"},
         {"a message group that unpacks to more than it claims",
          [](SetupBuilder& b) {
              b.records = [](PackageBuilder& p) {
@@ -284,7 +303,41 @@ TEST_F(PackageReaderTest, DamagedPackagesSayWhy)
              };
          },
          nullptr, AtOpen, 0,
-         "header damaged: message group 0 in record 0x123A at 0xRECORD unpacks to more than its 2 bytes"},
+         "header damaged: message group 0 in record 0x123A at 0xRECORD: its stream does not decode or unpacks to "
+         "more than its 2 bytes"},
+        {"cut inside a record's unpacked size",
+         [](SetupBuilder& b) {
+             b.records = [](PackageBuilder& p) { p.Record(TagBackgroundTitle, {4, 0}, RecordCompressed); };
+         },
+         [](Volumes& v) { v[0].resize(RecordAt(v[0], 1) + RecordHeadSize + 2); }, AtOpen, 0,
+         "header cut short inside record 0x1239 at 0xRECORD"},
+        {"terminator without a data length", nullptr,
+         [](Volumes& v) { std::fill_n(v[0].begin() + RecordAt(v[0], 3) + 4, 4, 0); }, AtOpen, 0,
+         "incomplete package: the terminator record has no data length"},
+        {"no templates", [](SetupBuilder& b) { b.templates.clear(); }, nullptr, AtOpen, 0,
+         "no dialog templates: the header has no record 0x1242"},
+        {"templates shorter than their offset table", [](SetupBuilder& b) { b.templates.assign(8, 0); }, nullptr,
+         AtOpen, 0, "dialog templates damaged: record 0x1242 at 0xTEMPLATES is shorter than its table of 8 template "
+                    "offsets"},
+        {"a template the dialog manager cannot walk",
+         [](SetupBuilder& b) {
+             std::vector<Bytes> templates(8, SoundDialog());
+             templates[0].resize(10); // the windowed frame, cut in its header
+             b.templates = TemplateBlobOf(templates, 0);
+         },
+         nullptr, AtOpen, 0,
+         "dialog templates damaged: template 0 of record 0x1242 at 0xTEMPLATES is not a dialog the installer can "
+         "load"},
+        {"start page record outside the pages",
+         [](SetupBuilder& b) { b.records = [](PackageBuilder& p) { p.Record(TagStartPage, {9, 0}); }; }, nullptr,
+         AtOpen, 0, "start page 9 of record 0x1244 at 0xRECORD is not one of the installer's pages 0 to 6"},
+        {"stamp start page outside the pages", nullptr,
+         [](Volumes& v) {
+             v[0][SetupBuilder::StampAt + 18] = 9;
+             v[0][SetupBuilder::StampAt + 19] = 0;
+         },
+         AtOpen, 0,
+         "start page 9 of the stamp record is not one of the installer's pages 0 to 6"},
         {"file table entry past the table", damageEntry(3, [](Bytes& e) { e[0] = 0xF0; }), nullptr, AtOpen, 0,
          "file table damaged (record at 0xTABLE)"},
         {"checksum mismatch", damageEntry(0, [](Bytes& e) { e[EntryChecksum] ^= 1; }), nullptr, InFile, 0,
@@ -299,8 +352,10 @@ TEST_F(PackageReaderTest, DamagedPackagesSayWhy)
          InFile, 0, "stream ends 1 byte before its packed size of PACKED"},
         {"stream longer than its packed size", damageStream(0, [](Bytes& s) { s.pop_back(); }), nullptr, InFile,
          0, "damaged stream: it runs past its packed size of PACKED bytes"},
-        {"packed size 0", damageStream(1, [](Bytes& s) { s.clear(); }), nullptr, InFile, 1,
-         "no stream (packed size 0)"},
+        // The installer's own header reader refuses a packed entry without
+        // a stream, so the package does not open.
+        {"packed size 0", damageStream(1, [](Bytes& s) { s.clear(); }), nullptr, AtOpen, 0,
+         "file table damaged (record at 0xTABLE)"},
         {"missing volume", threeVolumes, [](Volumes& v) { v.pop_back(); }, AtReadFiles, 0, ".D02 (disk 3)"},
         {"continuation volume cut short", threeVolumes, [](Volumes& v) { v[1].resize(v[1].size() - 10); },
          AtReadFiles, 0, ".D01: data shorter than declared (29990 of 30000 bytes)"},
@@ -351,9 +406,10 @@ TEST_F(PackageReaderTest, DamagedPackagesSayWhy)
         fill("DATA", data);
         fill("LESS", data - 1);
         fill("BODY", ReadU32(good.data() + 512 + 4));
-        uint32_t groupsEnd = 512 + 8 + ReadU32(good.data() + 512 + 4);
+        uint32_t groupsEnd = RecordAt(good, 1);
         fillHex("RECORD", groupsEnd);
         fillHex("TABLE", groupsEnd);
+        fillHex("TEMPLATES", RecordAt(good, 2));
 
         if (c.where == AtOpen) {
             try {

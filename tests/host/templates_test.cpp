@@ -16,6 +16,7 @@
 
 #include "authoring/templates.h"
 #include "authoring/templates/controls.h"
+#include "stub/startup/templates.h"
 #include "test_support.h"
 
 namespace {
@@ -670,6 +671,20 @@ DialogInfo DefaultTemplates::dialogs_[TemplateCount];
 TEST_F(DefaultTemplates, FitTheLoadBlock)
 {
     EXPECT_LE(blob_.size() - U32At(blob_, 0), TemplateBlockSize);
+}
+
+// The installer refuses a package whose templates it cannot walk: the
+// default set must pass its check in every mode.
+TEST_F(DefaultTemplates, PassTheInstallersCheck)
+{
+    for (bool fullScreen : {false, true}) {
+        for (uint16_t page : {0, 1, 2, 3, 4, 5, 6, 0xFFFF}) {
+            unsigned bad = 0;
+            EXPECT_TRUE(zevrin::CheckTemplateBlob(blob_.data(), static_cast<uint32_t>(blob_.size()), fullScreen,
+                                                  page, &bad))
+                << "template " << bad << ", full screen " << fullScreen << ", start page " << page;
+        }
+    }
 }
 
 // What `zevrin build` uses when the publisher brings no templates: found

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "../../pages/win32/pages.h"
+#include "../../shared/byte_cursor.h"
 #include "../../shared/state.h"
 #include "../../shared/win32/shown_text.h"
 #include "../../shared/win32/window_state.h"
@@ -22,12 +23,6 @@ namespace {
 
 const int ShadowOffset = 14;
 const int TitleOffset = 10;
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // A palette display would map the dithered blues back onto its few
 // colours, so it gets solid rows; so does NT 4.
@@ -194,17 +189,24 @@ void DrawTitle(HDC dc, const char* title, const uint8_t* style)
 {
     if (!title || !*title || !style)
         return;
+    // The header reader pads a short record to its full size.
+    ByteCursor in(style, TitleStyleSize);
+    uint32_t shadowColour = in.U32();
+    uint32_t textColour = in.U32();
     LOGFONTA description;
-    std::memcpy(&description, style + 8, sizeof description);
+    const uint8_t* fontBytes = in.Bytes(sizeof description);
+    if (!fontBytes)
+        return;
+    std::memcpy(&description, fontBytes, sizeof description);
     description.lfFaceName[LF_FACESIZE - 1] = 0;
     HFONT font = CreateFontIndirectA(&description);
     HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
     SetBkMode(dc, TRANSPARENT);
     RECT area = {ShadowOffset, ShadowOffset, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    SetTextColor(dc, Le32(style));
+    SetTextColor(dc, shadowColour);
     DrawTextA(dc, title, ShownLength(title), &area, DT_NOPREFIX | DT_NOCLIP);
     area.left = area.top = TitleOffset;
-    SetTextColor(dc, Le32(style + 4));
+    SetTextColor(dc, textColour);
     DrawTextA(dc, title, ShownLength(title), &area, DT_NOPREFIX | DT_NOCLIP);
     if (font) {
         SelectObject(dc, previous);

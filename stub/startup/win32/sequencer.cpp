@@ -14,34 +14,20 @@ namespace zevrin {
 
 namespace {
 
-struct PageRow {
-    unsigned templateNumber;
-    DLGPROC procedure;
+// The procedure of each page; their templates are PageTemplates.
+const DLGPROC PageProcedures[PageCount] = {
+    WelcomePageProc, InfoPageProc, DirectoryPageProc, ReadyPageProc, ProgressPageProc, FinishPageProc, EndPageProc,
 };
-
-const PageRow PageTable[PageCount] = {
-    {5, WelcomePageProc},   {3, InfoPageProc},     {2, DirectoryPageProc}, {5, ReadyPageProc},
-    {4, ProgressPageProc},  {6, FinishPageProc},   {NoTemplate, EndPageProc},
-};
-
-const uint32_t OffsetTableSize = 4 * NoTemplate;
-
-uint32_t TemplateOffset(unsigned number)
-{
-    const uint8_t* p = TemplateBlob + 4 * number;
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 } // namespace
 
 void* LoadTemplate(unsigned number)
 {
-    // A template must lie inside the blob, behind the offset table; a
-    // damaged offset loads nothing rather than copying from elsewhere.
-    if (number >= NoTemplate || !TemplateBlob || TemplateBlobSize < OffsetTableSize)
-        return nullptr;
-    uint32_t offset = TemplateOffset(number);
-    if (offset < OffsetTableSize || offset >= TemplateBlobSize)
+    // The header reader has checked every template the run loads; a
+    // template it had no reason to check loads nothing rather than
+    // copying from elsewhere.
+    uint32_t offset = 0, length = 0;
+    if (!TemplateBlob || !TemplateSpan(TemplateBlob, TemplateBlobSize, number, &offset, &length))
         return nullptr;
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, TemplateBlockBytes);
     if (!block)
@@ -51,11 +37,7 @@ void* LoadTemplate(unsigned number)
         GlobalFree(block);
         return nullptr;
     }
-    // The template and what follows it, cut at the block's end; the zeroed
-    // rest of the block ends any item list that was cut.
-    uint32_t length = TemplateBlobSize - offset;
-    if (length > TemplateBlockBytes)
-        length = TemplateBlockBytes;
+    // The template and what follows it in the blob, as much as fits.
     std::memcpy(address, TemplateBlob + offset, length);
     return address;
 }
@@ -112,8 +94,7 @@ void RunWizard()
         return;
     CurrentPage = StartPage != WizardMode ? StartPage : 0;
     for (;;) {
-        const PageRow& row = PageTable[CurrentPage];
-        int result = RunPage(row.templateNumber, row.procedure, 0);
+        int result = RunPage(PageTemplates[CurrentPage], PageProcedures[CurrentPage], 0);
         if (StartPage != WizardMode)
             return;
         // A page may have moved CurrentPage with GoToPage.

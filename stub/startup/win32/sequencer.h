@@ -3,15 +3,9 @@
 
 #include <windows.h>
 
-namespace zevrin {
+#include "../templates.h"
 
-enum : unsigned {
-    TemplateFrameWindowed = 0,
-    TemplateFrameFullScreen = 1,
-    TemplateFolderBrowser = 7,
-    NoTemplate = 8,
-};
-const unsigned TemplateBlockBytes = 16384;
+namespace zevrin {
 
 // A fresh 16 KB moveable block holding template `number` and whatever
 // follows it in the blob; null when it cannot be had or the blob does not

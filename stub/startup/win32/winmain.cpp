@@ -171,13 +171,22 @@ void FitBackgroundAroundFrame()
     SetWindowPos(FrameDialog, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-void RunFrameAndWizard()
+// False when the frame template, sound in form, still makes no dialog
+// (a window class the platform lacks, say): the user is told, as for any
+// damaged package.
+bool RunFrameAndWizard()
 {
     unsigned number = (HeaderFlags & FlagFullScreen) ? TemplateFrameFullScreen : TemplateFrameWindowed;
     void* frameTemplate = LoadTemplate(number);
     if (frameTemplate)
         FrameDialog = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
                                                  BackgroundWindow, FrameDialogProc, 0);
+    bool refused = frameTemplate && !FrameDialog;
+    if (refused) {
+        const char* text = GetMessageText(GroupMessages, MsgInvalidData);
+        if (*text)
+            ShowMessage(text, MessageInformation);
+    }
     if (FrameDialog) {
         if (!(HeaderFlags & FlagFullScreen))
             FitBackgroundAroundFrame();
@@ -188,6 +197,7 @@ void RunFrameAndWizard()
         FrameDialog = nullptr;
     }
     FreeTemplate(frameTemplate);
+    return !refused;
 }
 
 void DrainMessages()
@@ -233,13 +243,13 @@ int Run(HINSTANCE instance, const char* commandLine, int showCommand)
     // installation engine; until then the package's default stands.
     if (!CreateBackgroundWindow())
         return -1;
-    RunFrameAndWizard();
+    bool ran = RunFrameAndWizard();
     // Screen-saver installation and the launch of the installed program
     // come with the installation engine, which marks the entries for them.
     DrainMessages();
     FreeHeaderData();
     ProgramTeardown();
-    return 0;
+    return ran ? 0 : -1;
 }
 
 } // namespace
