@@ -19,6 +19,7 @@
 #include "../stub/engine/file_table.h"
 #include "../stub/shared/state.h"
 #include "../stub/startup/header.h"
+#include "../stub/startup/templates.h"
 #include "encoder.h"
 #include "pe_version.h"
 #include "templates.h"
@@ -484,6 +485,14 @@ Resources ReadResources(const Manifest& m)
         if (r.templates.empty())
             Fail(problem);
     }
+    // The installer refuses a package whose templates it cannot walk: find
+    // out here, with the template's number, rather than on the user's
+    // machine.
+    unsigned bad = 0;
+    if (!CheckTemplateBlob(r.templates.data(), static_cast<uint32_t>(r.templates.size()),
+                           m.headerFlags & FlagFullScreen, m.hasStartPage ? m.startPage : WizardMode, &bad))
+        Fail((m.templates.empty() ? std::string() : m.templatesRef.Prefix()) + "dialog template " +
+             std::to_string(bad) + " is not one the installer can load");
     if (!m.framePicture.empty())
         r.frame = Picture(m.framePicture, m.framePictureRef);
     if (!m.backgroundPicture.empty())
