@@ -19,5 +19,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The installer must run on a bare system: no libgcc/libstdc++/winpthread DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Run through bash so the wrapper needs no execute bit.
-set(CMAKE_CROSSCOMPILING_EMULATOR "/bin/bash;${CMAKE_CURRENT_LIST_DIR}/wine-run.sh")
+# Run through bash so the wrapper needs no execute bit; i686 programs need
+# 32-bit Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR "/bin/bash;${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;--win32")

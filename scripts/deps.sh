@@ -1,12 +1,15 @@
 # Sourced by scripts/test.sh and scripts/demo.sh: what a fresh Debian 12
 # machine needs to build and test everything, and installing what is
 # missing (apt-get as root; the i386 architecture for 32-bit Wine). A
-# second run finds everything present and installs nothing.
+# second run finds everything present and installs nothing. The x86-64
+# compiler and 64-bit Wine are for machines that cannot run 32-bit
+# programs (scripts/wine-arch.sh).
 
 PACKAGES=(
     cmake g++ pkg-config
     g++-mingw-w64-i686 mingw-w64-i686-dev
-    wine wine32:i386 xvfb x11-utils
+    g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
+    wine wine32:i386 wine64 xvfb x11-utils
     libdeflate-dev googletest libgtest-dev libgmock-dev
     zlib1g-dev libtomlplusplus-dev libzopfli-dev imagemagick
     clang libclang-rt-14-dev libfuzzer-14-dev

@@ -1,7 +1,9 @@
 #!/bin/bash
 # shellcheck disable=SC2317 # cleanup is reached through trap
-# Runs a SETUP.EXE under Wine in a fresh 32-bit prefix and returns its exit
-# code, for the end-to-end tests and for trying a package by hand.
+# Runs a SETUP.EXE under Wine in a fresh prefix and returns its exit code,
+# for the end-to-end tests and for trying a package by hand. The prefix and
+# the Wine are 32-bit, or 64-bit for an x86-64 SETUP.EXE on a machine that
+# cannot run 32-bit programs (scripts/wine-arch.sh; ZEVRIN_WINE_ARCH).
 #
 #   scripts/run-setup.sh [OPTIONS] SETUP.EXE [ARGS...]
 #   scripts/run-setup.sh [OPTIONS] --prepare
@@ -30,14 +32,20 @@
 #
 # The display: $DISPLAY when it can be reached, otherwise an Xvfb of this
 # run's own, stopped at the end. The template prefix ($ZEVRIN_E2E_TEMPLATE,
-# default /tmp/zevrin-e2e-template) is made once by scripts/wine-env.sh and
-# copied for every run, so no run sees what an earlier one left behind.
+# default /tmp/zevrin-e2e-template, or /tmp/zevrin-e2e-template64 under
+# 64-bit Wine) is made once by scripts/wine-env.sh and copied for every run, so no run sees what an earlier one left behind.
 # After a run the prefix's wineserver is left alone (a relaunched copy of
 # the installer may still run in it); a temporary prefix is cleaned up.
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-TEMPLATE="${ZEVRIN_E2E_TEMPLATE:-/tmp/zevrin-e2e-template}"
+# shellcheck source=scripts/wine-arch.sh
+source "$ROOT/scripts/wine-arch.sh" || exit 2
+if [ "$ZEVRIN_WINE_ARCH" = win64 ]; then
+    TEMPLATE="${ZEVRIN_E2E_TEMPLATE:-/tmp/zevrin-e2e-template64}"
+else
+    TEMPLATE="${ZEVRIN_E2E_TEMPLATE:-/tmp/zevrin-e2e-template}"
+fi
 
 PREFIX=""
 REUSE=0
@@ -156,7 +164,7 @@ if [ ! -f "$TEMPLATE_MARKER" ]; then
     flock -w 900 "$tlock" || die "timed out waiting for $TEMPLATE.lock"
     if [ ! -f "$TEMPLATE_MARKER" ]; then
         echo "run-setup: configuring the template prefix $TEMPLATE" >&2
-        WINEPREFIX="$TEMPLATE" timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
+        WINEPREFIX="$TEMPLATE" timeout 120 "$ZEVRIN_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
             </dev/null >/dev/null 2>&1 {tlock}>&- || die "cannot configure $TEMPLATE"
         # The registry is on disk once the server has gone.
         WINEPREFIX="$TEMPLATE" timeout 300 wineserver -w {tlock}>&- || die "the wineserver of $TEMPLATE does not stop"
@@ -232,7 +240,7 @@ configure_prefix() {
             "${TEMP_FOLDER//\\/\\\\}" "${TEMP_FOLDER//\\/\\\\}" >>"$regfile"
     fi
     if [ "$WIN98" = 1 ] || [ -n "$REMOVABLE" ] || [ -n "$TEMP_FOLDER" ]; then
-        timeout 120 wine reg import "$(winepath_of "$regfile")" </dev/null >/dev/null 2>&1 ||
+        timeout 120 "$ZEVRIN_WINE" reg import "$(winepath_of "$regfile")" </dev/null >/dev/null 2>&1 ||
             die "cannot write the prefix settings"
         timeout 120 wineserver -w || die "the wineserver of $PREFIX does not stop (programs still run in it?)"
     fi
@@ -253,7 +261,7 @@ configure_prefix
 # is not held up. The server stays ZEVRIN_WINE_PERSIST seconds (default
 # 30) after the last program.
 if wineserver -p"${ZEVRIN_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1; then
-    timeout 120 wine wineboot </dev/null >/dev/null 2>&1
+    timeout 120 "$ZEVRIN_WINE" wineboot </dev/null >/dev/null 2>&1
 fi
 
 if [ "$PREPARE" = 1 ]; then
@@ -276,7 +284,7 @@ if [ -f "$EXE" ]; then
     fi
 fi
 
-timeout -k 10 "$TIMEOUT" wine "$EXE" "$@" </dev/null
+timeout -k 10 "$TIMEOUT" "$ZEVRIN_WINE" "$EXE" "$@" </dev/null
 rc=$?
 if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     echo "run-setup: $EXE still ran after $TIMEOUT s; killed everything in $PREFIX" >&2

@@ -7,12 +7,17 @@
 #   3. runs the host tests, then the Windows tests under Wine (Xvfb display,
 #      32-bit prefix: scripts/wine-env.sh),
 #   4. runs the fuzzers through scripts/fuzz.sh, or CTest label `fuzz`.
+# On a machine that cannot run 32-bit programs (so no 32-bit Wine either;
+# scripts/wine-arch.sh) the `mingw` preset is still built, and the Windows
+# tests run on the x86-64 build of the same sources (preset `mingw64`)
+# under 64-bit Wine.
 # Every stage runs even when an earlier one failed (unless there is nothing
 # to run it with). The last line is "N passed, N failed": the CTest results
 # of all runs (skipped tests in neither), plus one failure per stage that
 # failed outside CTest. The exit status is non-zero when anything failed.
 #
-# Environment: ZEVRIN_JOBS (default 2), ZEVRIN_WINEPREFIX (see wine-env.sh).
+# Environment: ZEVRIN_JOBS (default 2), ZEVRIN_WINEPREFIX (see wine-env.sh),
+# ZEVRIN_WINE_ARCH (see wine-arch.sh).
 set -uo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
@@ -26,6 +31,7 @@ source "$ROOT/scripts/deps.sh"
 PASSED=0
 FAILED=0
 SKIPPED=0
+WINDOWS_NOTE=""
 FAILED_STAGES=()
 LOG_DIR="$(mktemp -d)"
 
@@ -108,6 +114,7 @@ finish() {
         echo "Failed: ${FAILED_STAGES[*]}"
     fi
     [ "$SKIPPED" = 0 ] || echo "Skipped: $SKIPPED"
+    [ -z "$WINDOWS_NOTE" ] || echo "$WINDOWS_NOTE"
     echo "Total time: ${minutes}m${seconds}s"
     echo "$PASSED passed, $FAILED failed"
     [ "$FAILED" = 0 ] && [ "${#FAILED_STAGES[@]}" = 0 ]
@@ -142,13 +149,38 @@ if run_stage "configure host" cmake --preset host &&
     run_ctest "host tests" --preset host --parallel "$JOBS"
 fi
 
+# The shipped i686 build is always built (warnings included); its tests
+# run where 32-bit programs do.
+WINDOWS_BUILT=0
 if run_stage "configure mingw" cmake --preset mingw &&
     run_stage "build mingw" cmake --build --preset mingw --parallel "$JOBS"; then
+    WINDOWS_BUILT=1
+fi
+
+# shellcheck source=scripts/wine-arch.sh
+if ! source "$ROOT/scripts/wine-arch.sh"; then
+    stage_failed "wine choice"
+    WINDOWS_BUILT=0
+elif [ "$ZEVRIN_WINE_PRESET" != mingw ]; then
+    if [ "$ZEVRIN_RUNS_32BIT" = 0 ]; then
+        WINDOWS_NOTE="this machine cannot run 32-bit programs: Windows tests run on the x86-64 build"
+    else
+        WINDOWS_NOTE="ZEVRIN_WINE_ARCH=$ZEVRIN_WINE_ARCH: Windows tests run on the x86-64 build"
+    fi
+    note "$WINDOWS_NOTE"
+    WINDOWS_BUILT=0
+    if run_stage "configure $ZEVRIN_WINE_PRESET" cmake --preset "$ZEVRIN_WINE_PRESET" &&
+        run_stage "build $ZEVRIN_WINE_PRESET" cmake --build --preset "$ZEVRIN_WINE_PRESET" --parallel "$JOBS"; then
+        WINDOWS_BUILT=1
+    fi
+fi
+
+if [ "$WINDOWS_BUILT" = 1 ]; then
     # Sourced here, not just by each test's wrapper, so that Xvfb and the
     # prefix are set up once and the cleanup trap knows about them.
     # shellcheck source=scripts/wine-env.sh
     if run_stage "wine environment" source "$ROOT/scripts/wine-env.sh"; then
-        run_ctest "windows tests" --preset mingw --parallel "$JOBS"
+        run_ctest "windows tests" --preset "$ZEVRIN_WINE_PRESET" --parallel "$JOBS"
     fi
 fi
 

@@ -3,9 +3,13 @@
 #
 #     source scripts/wine-env.sh
 #
-# Exports WINEDEBUG=-all, WINEARCH=win32, WINEPREFIX, WINEDLLOVERRIDES and
-# DISPLAY. The prefix is $ZEVRIN_WINEPREFIX, or /tmp/zevrin-wine; it is
-# created on first use. When DISPLAY is unset or cannot be reached, an Xvfb
+# Exports WINEDEBUG=-all, WINEARCH, WINEPREFIX, WINEDLLOVERRIDES and
+# DISPLAY, and the choice of scripts/wine-arch.sh: ZEVRIN_WINE_ARCH,
+# ZEVRIN_WINE (start programs with "$ZEVRIN_WINE" PROGRAM) and
+# ZEVRIN_WINE_PRESET. WINEARCH is win32 where 32-bit programs run, win64
+# (for the x86-64 build, preset mingw64) where they do not. The prefix is
+# $ZEVRIN_WINEPREFIX, or /tmp/zevrin-wine (win32) or /tmp/zevrin-wine64
+# (win64); it is created on first use. When DISPLAY is unset or cannot be reached, an Xvfb
 # is started (or the one an earlier call started is reused) before any wine
 # process runs: a prefix first booted without a display never gets working
 # windows. ZEVRIN_XVFB_PID is set when this call started Xvfb.
@@ -61,15 +65,30 @@ _zevrin_start_xvfb() {
 }
 
 _zevrin_wine_env() {
+    # shellcheck source=scripts/wine-arch.sh
+    source "$(dirname "${BASH_SOURCE[0]}")/wine-arch.sh" || return 1
     export WINEDEBUG=-all
-    export WINEARCH=win32
-    export ZEVRIN_WINEPREFIX="${ZEVRIN_WINEPREFIX:-/tmp/zevrin-wine}"
+    export WINEARCH="$ZEVRIN_WINE_ARCH"
+    if [ "$ZEVRIN_WINE_ARCH" = win64 ]; then
+        export ZEVRIN_WINEPREFIX="${ZEVRIN_WINEPREFIX:-/tmp/zevrin-wine64}"
+    else
+        export ZEVRIN_WINEPREFIX="${ZEVRIN_WINEPREFIX:-/tmp/zevrin-wine}"
+    fi
     export WINEPREFIX="$ZEVRIN_WINEPREFIX"
     # Keep wineboot from offering to download Mono and Gecko: there is no
     # one to answer, and the installer needs neither.
     export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
-    if ! command -v wine >/dev/null 2>&1; then
+    if [ "$ZEVRIN_WINE_ARCH" = win32 ] && [ "$ZEVRIN_RUNS_32BIT" = 0 ]; then
+        echo "wine-env: this machine cannot run 32-bit programs, so neither can 32-bit Wine;" \
+            "run the x86-64 build (preset mingw64, ZEVRIN_WINE_ARCH=win64)" >&2
+        return 1
+    fi
+    if [ "$ZEVRIN_WINE_ARCH" = win64 ] && [ -z "$ZEVRIN_WINE" ]; then
+        echo "wine-env: the wine64 loader is not installed (apt-get install wine64)" >&2
+        return 1
+    fi
+    if ! command -v "$ZEVRIN_WINE" >/dev/null 2>&1; then
         echo "wine-env: wine is not installed (apt-get install wine wine32:i386)" >&2
         return 1
     fi
@@ -95,8 +114,8 @@ _zevrin_wine_env() {
     fi
 
     if [ "$rc" = 0 ] && [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "wine-env: creating 32-bit Wine prefix $WINEPREFIX (display $DISPLAY)" >&2
-        if ! timeout 600 wineboot -i </dev/null >"$WINEPREFIX.boot.log" 2>&1 {lockfd}>&- ||
+        echo "wine-env: creating $WINEARCH Wine prefix $WINEPREFIX (display $DISPLAY)" >&2
+        if ! timeout 600 "$ZEVRIN_WINE" wineboot -i </dev/null >"$WINEPREFIX.boot.log" 2>&1 {lockfd}>&- ||
             ! timeout 300 wineserver -w {lockfd}>&- ||
             [ ! -f "$WINEPREFIX/system.reg" ]; then
             echo "wine-env: wineboot failed, see $WINEPREFIX.boot.log" >&2
@@ -104,15 +123,15 @@ _zevrin_wine_env() {
         fi
     fi
 
-    if [ "$rc" = 0 ] && ! grep -q '^#arch=win32' "$WINEPREFIX/system.reg"; then
-        echo "wine-env: $WINEPREFIX is not a 32-bit prefix; remove it or set ZEVRIN_WINEPREFIX" >&2
+    if [ "$rc" = 0 ] && ! grep -q "^#arch=$WINEARCH\$" "$WINEPREFIX/system.reg"; then
+        echo "wine-env: $WINEPREFIX is not a $WINEARCH prefix; remove it or set ZEVRIN_WINEPREFIX" >&2
         rc=1
     fi
 
     # A crashing program must fail its test, not wait for someone to close
     # the crash dialog: winedbg then only prints the backtrace.
     if [ "$rc" = 0 ] && [ ! -f "$WINEPREFIX/.zevrin-configured" ]; then
-        if wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        if "$ZEVRIN_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
             </dev/null >>"$WINEPREFIX.boot.log" 2>&1 {lockfd}>&-; then
             # Let the server write the registry out before saying it is done.
             timeout 120 wineserver -w {lockfd}>&-
@@ -131,7 +150,7 @@ _zevrin_wine_env() {
     # exits with 2 at once when a server is already running.
     if [ "$rc" = 0 ] &&
         wineserver -p"${ZEVRIN_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1 {lockfd}>&-; then
-        wine wineboot </dev/null >/dev/null 2>&1 {lockfd}>&-
+        "$ZEVRIN_WINE" wineboot </dev/null >/dev/null 2>&1 {lockfd}>&-
     fi
 
     exec {lockfd}>&-

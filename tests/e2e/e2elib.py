@@ -8,13 +8,16 @@ Each case gets a Stage (display, prefix, driver) and raises Failure or Skip.
 Exit status: 0 all ran cases passed, 1 a case failed, 77 every case was
 skipped (CTest's SKIP_RETURN_CODE).
 
-Paths come from the environment, defaulting to the two preset build trees:
+Paths come from the environment, defaulting to the two preset build trees
+(PRESET: mingw, or mingw64 where the tests run under 64-bit Wine):
   ZEVRIN_E2E_TOOL      the host tool        (build/host/zevrin)
-  ZEVRIN_E2E_STUB      the stub             (build/mingw/zevrin_stub.exe)
-  ZEVRIN_E2E_DRIVER    the UI driver        (build/mingw/zevrin_e2e_driver.exe,
-                                             else build/e2e/driver.exe)
+  ZEVRIN_E2E_STUB      the stub             (build/PRESET/zevrin_stub.exe)
+  ZEVRIN_E2E_DRIVER    the UI driver        (build/PRESET/zevrin_e2e_driver.exe,
+                                             else build/e2e/driver.exe, or
+                                             driver64.exe for mingw64)
   ZEVRIN_E2E_ARTIFACTS screenshots and logs (build/e2e-artifacts)
   ZEVRIN_E2E_KEEP=1    keep each case's prefix and work folder
+  ZEVRIN_WINE_ARCH     win32 or win64; unset, scripts/wine-arch.sh chooses
 """
 
 import json
@@ -34,6 +37,7 @@ import traceback
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 RUN_SETUP = os.path.join(ROOT, "scripts", "run-setup.sh")
+WINE_ARCH_SCRIPT = os.path.join(ROOT, "scripts", "wine-arch.sh")
 SCREENSHOT = os.path.join(ROOT, "scripts", "screenshot.sh")
 
 SCREEN = (1024, 768)
@@ -69,18 +73,38 @@ def _first_existing(*paths):
     return paths[0]
 
 
+_wine_choice = None
+
+
+def wine_choice():
+    """scripts/wine-arch.sh's choice, so that the driver runs under the
+    same Wine as run-setup.sh: {"arch", "wine", "preset"}."""
+    global _wine_choice
+    if _wine_choice is None:
+        result = subprocess.run(
+            ["bash", "-c", 'source "$1" && printf "%s\\n" "$ZEVRIN_WINE_ARCH" "$ZEVRIN_WINE" "$ZEVRIN_WINE_PRESET"',
+             "wine-arch", WINE_ARCH_SCRIPT], stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+        if result.returncode != 0:
+            raise Failure("scripts/wine-arch.sh failed: " + result.stderr.strip())
+        arch, wine, preset = result.stdout.split("\n")[:3]
+        _wine_choice = {"arch": arch, "wine": wine, "preset": preset}
+    return _wine_choice
+
+
 def tool_path():
     return os.environ.get("ZEVRIN_E2E_TOOL") or os.path.join(ROOT, "build", "host", "zevrin")
 
 
 def stub_path():
-    return os.environ.get("ZEVRIN_E2E_STUB") or os.path.join(ROOT, "build", "mingw", "zevrin_stub.exe")
+    return os.environ.get("ZEVRIN_E2E_STUB") or os.path.join(ROOT, "build", wine_choice()["preset"],
+                                                              "zevrin_stub.exe")
 
 
 def driver_path():
+    preset = wine_choice()["preset"]
     return os.environ.get("ZEVRIN_E2E_DRIVER") or _first_existing(
-        os.path.join(ROOT, "build", "mingw", "zevrin_e2e_driver.exe"),
-        os.path.join(ROOT, "build", "e2e", "driver.exe"))
+        os.path.join(ROOT, "build", preset, "zevrin_e2e_driver.exe"),
+        os.path.join(ROOT, "build", "e2e", "driver64.exe" if preset == "mingw64" else "driver.exe"))
 
 
 def need_file(path, what):
@@ -258,8 +282,10 @@ class Driver:
     def __init__(self, stage):
         self.stage = stage
         self.log = open(os.path.join(stage.artifacts, "driver.jsonl"), "a", encoding="utf-8")
+        wine = wine_choice()["wine"]
+        check(wine, "no Wine loader for %s (apt-get install wine64)" % wine_choice()["arch"])
         self.process = subprocess.Popen(
-            ["wine", need_file(driver_path(), "the UI driver"), "--timeout", str(WAIT)],
+            [wine, need_file(driver_path(), "the UI driver"), "--timeout", str(WAIT)],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log,
             env=stage.env, text=True, encoding="utf-8", bufsize=1)
         self.lines = queue.Queue()
@@ -444,8 +470,10 @@ class Stage:
     def _open(self):
         self.xvfb_log = open(os.path.join(self.artifacts, "xvfb.log"), "w")
         self.xvfb, display = _start_xvfb(self.xvfb_log)
-        self.env.update(DISPLAY=display, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH="win32",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        # ZEVRIN_WINE_ARCH too: run-setup.sh then makes the same choice.
+        arch = wine_choice()["arch"]
+        self.env.update(DISPLAY=display, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH=arch,
+                        ZEVRIN_WINE_ARCH=arch, WINEDLLOVERRIDES="mscoree,mshtml=")
         command = [RUN_SETUP, "--prefix", self.prefix, "--prepare"] + self.options
         with open(os.path.join(self.artifacts, "prepare.log"), "w") as log:
             result = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,

@@ -17,6 +17,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -492,7 +493,9 @@ bool RunBrowser(HWND owner, Report* report, bool showOnly)
     char initial[MAX_PATH] = "C:\\";
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = 76;  // the structure without the Windows 2000 fields
+    // The structure without the Windows 2000 fields: 76 bytes on i686,
+    // more where pointers are wider.
+    ofn.lStructSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof ofn.lpTemplateName;
     ofn.hwndOwner = owner;
     ofn.hInstance = static_cast<HINSTANCE>(browserTemplate);
     ofn.lpstrFilter = "*.*\0*.*\0";

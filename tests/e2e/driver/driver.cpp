@@ -45,7 +45,9 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -151,7 +153,8 @@ void Emit(const std::string& line)
 std::string Hex(const void* value)
 {
     char text[24];
-    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(value)));
+    // long is 32 bits on Windows, pointers may be 64.
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(value)));
     return text;
 }
 
@@ -287,19 +290,11 @@ void Watch(DWORD pid)
     Watched[pid] = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
 }
 
-typedef LONG(WINAPI* QueryProcessFunction)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+typedef NTSTATUS(WINAPI* QueryProcessFunction)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 
-struct BasicInformation {
-    LONG exitStatus;
-    DWORD peb;
-    ULONG_PTR affinity;
-    LONG priority;
-    ULONG_PTR pid;
-    ULONG_PTR parent;
-};
-
-// The command line as the process received it, from its process block:
-// the parameters pointer at 0x10, CommandLine at 0x40 of the parameters.
+// The command line as the process received it, read from its process
+// block. The installer is built for the driver's own architecture, so the
+// layouts of <winternl.h> are its layouts too.
 std::wstring CommandLineOf(DWORD pid)
 {
     static QueryProcessFunction query = reinterpret_cast<QueryProcessFunction>(
@@ -310,18 +305,18 @@ std::wstring CommandLineOf(DWORD pid)
     if (!process)
         return L"";
     std::wstring result;
-    BasicInformation basic = {};
-    DWORD parameters = 0;
-    struct {
-        USHORT length, capacity;
-        DWORD buffer;
-    } line = {};
-    if (query(process, 0, &basic, sizeof basic, nullptr) == 0 &&
-        ReadProcessMemory(process, reinterpret_cast<void*>(basic.peb + 0x10), &parameters, 4, nullptr) &&
-        ReadProcessMemory(process, reinterpret_cast<void*>(parameters + 0x40), &line, sizeof line, nullptr)) {
-        std::vector<wchar_t> text(line.length / 2 + 1);
-        if (ReadProcessMemory(process, reinterpret_cast<void*>(line.buffer), text.data(), line.length, nullptr))
-            result.assign(text.data(), line.length / 2);
+    PROCESS_BASIC_INFORMATION basic = {};
+    PRTL_USER_PROCESS_PARAMETERS parameters = nullptr;
+    UNICODE_STRING line = {};
+    if (query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) == 0 &&
+        ReadProcessMemory(process, reinterpret_cast<const BYTE*>(basic.PebBaseAddress) + offsetof(PEB, ProcessParameters),
+                          &parameters, sizeof parameters, nullptr) &&
+        ReadProcessMemory(process,
+                          reinterpret_cast<const BYTE*>(parameters) + offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine),
+                          &line, sizeof line, nullptr)) {
+        std::vector<wchar_t> text(line.Length / 2 + 1);
+        if (ReadProcessMemory(process, line.Buffer, text.data(), line.Length, nullptr))
+            result.assign(text.data(), line.Length / 2);
     }
     CloseHandle(process);
     return result;
