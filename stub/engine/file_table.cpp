@@ -57,6 +57,8 @@ const char* EntryString(const uint8_t* entry, int n)
 
 const uint8_t* NextEntry(const uint8_t* entry) { return entry + ByteCursor(entry, 2).U16(); }
 
+uint8_t EntryByte(const uint8_t* entry, uint32_t field) { return FieldU8(EntryBytes(entry), field); }
+
 bool CheckFileTable(const uint8_t* table, uint32_t size, uint32_t* badEntry)
 {
     ByteCursor in(table, size);
@@ -81,6 +83,27 @@ uint32_t RotateAddSum(const uint8_t* bytes, uint32_t length, uint32_t sum)
         sum = ((sum << 1) | (sum >> 31)) + in.U32();
     for (uint32_t i = 0; i < length % 4; ++i)
         sum = ((sum << 1) | (sum >> 31)) + in.U8();
+    return sum;
+}
+
+uint32_t FileChecksum(FileHandle file)
+{
+    uint8_t* chunk = nullptr;
+    if (!AllocWithRetry(ChecksumChunk, &chunk))
+        return 0;
+    uint32_t at = Tell(file);
+    uint32_t length = FileLength(file);
+    uint32_t left = length > at ? length - at : 0;
+    uint32_t sum = 0;
+    while (left) {
+        uint32_t got = ReadSome(file, chunk, left < ChecksumChunk ? left : ChecksumChunk);
+        // A file that shrank under us ends the sum rather than the loop never.
+        if (!got)
+            break;
+        sum = RotateAddSum(chunk, got, sum);
+        left -= got;
+    }
+    FreeAndClear(&chunk);
     return sum;
 }
 

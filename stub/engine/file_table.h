@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "../shared/byte_cursor.h"
+#include "../shared/platform.h"
 
 namespace zevrin {
 
@@ -59,6 +60,8 @@ uint32_t EntryStringsOffset(const uint8_t* entry);
 // String n (0..5) of an entry; "" should it not end inside the entry.
 const char* EntryString(const uint8_t* entry, int n);
 const uint8_t* NextEntry(const uint8_t* entry);
+// A one-byte field of an entry (EntryFlags .. EntrySpecialKind).
+uint8_t EntryByte(const uint8_t* entry, uint32_t field);
 inline uint8_t* NextEntry(uint8_t* entry) { return const_cast<uint8_t*>(NextEntry(static_cast<const uint8_t*>(entry))); }
 
 // True when `size` bytes hold a u32 count and that many well-formed
@@ -75,5 +78,9 @@ bool CheckFileTable(const uint8_t* table, uint32_t size, uint32_t* badEntry = nu
 // Checksum of a file's bytes: rotate left by one and add, per 4-byte
 // little-endian word, then per remaining byte.
 uint32_t RotateAddSum(const uint8_t* bytes, uint32_t length, uint32_t sum);
+// RotateAddSum of an open file from its position to its end, read in
+// ChecksumChunk pieces; 0 when the chunk buffer cannot be had.
+const uint32_t ChecksumChunk = 16384; // a multiple of 4: chunks fold like one pass
+uint32_t FileChecksum(FileHandle file);
 
 } // namespace zevrin

@@ -10,4 +10,20 @@ void AppendBackslash(char* path);
 // drive root such as C:\ keeps it.
 void StripBackslash(char* path);
 
+// out = folder, '\' when the folder is not empty and lacks one, name. out
+// holds PathSize bytes and may be the folder itself. False, and out
+// untouched, when the result would not fit: a path cut short would name
+// another file.
+bool JoinPath(char* out, const char* folder, const char* name);
+// out = path with everything after its last '\' replaced by name (all of
+// it without a '\'). False, out untouched, when it would not fit.
+bool ReplaceFileName(char* out, const char* path, const char* name);
+// The part of a path after its last '\' (all of it without one).
+const char* PathFileName(const char* path);
+
+// Shortens a path for one line of text: when it is longer than maximum,
+// the folders after the first '\' are replaced by "..." as far as needed
+// (C:\Program Files\...\file.exe). Never makes the text longer.
+void AbbreviatePath(char* text, unsigned maximum);
+
 } // namespace zevrin

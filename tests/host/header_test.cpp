@@ -780,6 +780,45 @@ TEST(FileTableTest, RotateAddSum)
     EXPECT_EQ(chunked, RotateAddSum(d, static_cast<uint32_t>(data.size()), 0));
 }
 
+// FileChecksum reads through the file wrappers in 16384-byte chunks from
+// the file's position.
+TEST(FileTableTest, FileChecksum)
+{
+    TempDir dir;
+    std::vector<uint8_t> big(ChecksumChunk * 2 + 7);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<uint8_t>(i * 7);
+    struct Case {
+        const char* why;
+        std::vector<uint8_t> bytes;
+        uint32_t sum;
+    } cases[] = {
+        {"empty", {}, 0},
+        {"abc", Bytes("abc", false), 0x000002AB},
+        {"abcde", Bytes("abcde", false), 0xC8C6C527},
+        {"three chunks, the last short", big, RotateAddSum(big.data(), static_cast<uint32_t>(big.size()), 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        WriteBytes(dir.File("f"), c.bytes);
+        FileHandle file = OpenExisting(dir.File("f").c_str(), 0);
+        ASSERT_NE(file, INVALID_FILE_HANDLE);
+        EXPECT_EQ(FileChecksum(file), c.sum);
+        CloseFile(file);
+    }
+
+    FileHandle file = OpenExisting(dir.File("f").c_str(), 0);
+    ASSERT_NE(file, INVALID_FILE_HANDLE);
+    SeekTo(file, ChecksumChunk);
+    EXPECT_EQ(FileChecksum(file), RotateAddSum(big.data() + ChecksumChunk, ChecksumChunk + 7, 0))
+        << "from the file's position";
+    SeekTo(file, 0);
+    AllocationFailureCountdown = 0;
+    EXPECT_EQ(FileChecksum(file), 0u) << "no chunk buffer";
+    AllocationFailureCountdown = -1;
+    CloseFile(file);
+}
+
 TEST(FileTableTest, EntryStringsSkipOptionalBlocks)
 {
     for (uint8_t flags : {0, 2, 4, 6, 8, 14}) {

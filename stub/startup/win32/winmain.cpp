@@ -20,6 +20,7 @@
 #include "../command_line.h"
 #include "../header.h"
 #include "../../shared/messages.h"
+#include "install_dir.h"
 #include "sequencer.h"
 
 namespace zevrin {
@@ -239,8 +240,7 @@ int Run(HINSTANCE instance, const char* commandLine, int showCommand)
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     if (!ReadPackageHeader())
         return -1;
-    // The proposal of a previous installation's folder comes with the
-    // installation engine; until then the package's default stands.
+    ResolveInstallDir();
     if (!CreateBackgroundWindow())
         return -1;
     bool ran = RunFrameAndWizard();

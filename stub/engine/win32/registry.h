@@ -1,0 +1,26 @@
+// Registry roots by the package's index, and reading a path from the
+// registry.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace zevrin {
+
+// 0 HKEY_CLASSES_ROOT, 1 HKEY_CURRENT_USER, 2 HKEY_LOCAL_MACHINE,
+// 3 HKEY_USERS.
+const uint32_t RootKeyCount = 4;
+extern const HKEY RootKeyTable[RootKeyCount];
+// RootKeyTable[index]; HKEY_CURRENT_USER for any other index.
+HKEY RootKey(uint32_t index);
+
+// Reads a path into text (PathSize bytes) from the value `name` of
+// root\key (null: the key's default value). Only text values count:
+// REG_SZ, and REG_EXPAND_SZ with its variables expanded. Other types hold
+// no path (a number's raw bytes, or bytes without a terminator) and, like
+// a missing key or value, or a text too long for PathSize (never cut: it
+// would name another folder), give false with text empty.
+bool ReadRegistryPath(HKEY root, const char* key, const char* name, char* text);
+
+} // namespace zevrin

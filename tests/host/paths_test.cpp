@@ -1,0 +1,91 @@
+// Path joining for destinations and the abbreviation of shown paths.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "../../stub/engine/paths.h"
+#include "../../stub/shared/state.h"
+
+using namespace zevrin;
+
+namespace {
+
+TEST(PathTest, JoinAndReplaceFileName)
+{
+    const std::string folder250 = "C:\\" + std::string(246, 'f'); // 249 characters
+    struct Case {
+        const char* why;
+        std::string folder;
+        std::string name;
+        bool fits;
+        std::string joined;   // JoinPath(folder, name)
+        std::string replaced; // ReplaceFileName(folder, name)
+    } cases[] = {
+        {"folder without '\\'", "C:\\Prog", "sub\\a.dat", true, "C:\\Prog\\sub\\a.dat", "C:\\sub\\a.dat"},
+        {"folder with '\\'", "C:\\Prog\\", "sub\\a.dat", true, "C:\\Prog\\sub\\a.dat", "C:\\Prog\\sub\\a.dat"},
+        {"package beside its files", "D:\\setup\\inst.exe", "extra\\b.txt", true, "D:\\setup\\inst.exe\\extra\\b.txt",
+         "D:\\setup\\extra\\b.txt"},
+        {"no folder", "", "a.dat", true, "a.dat", "a.dat"},
+        {"path without '\\'", "inst.exe", "b.txt", true, "inst.exe\\b.txt", "b.txt"},
+        {"exactly 259", folder250, "123456789", true, folder250 + "\\123456789", "C:\\123456789"},
+        {"one past", folder250, "1234567890", false, "", "C:\\1234567890"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        char out[PathSize];
+        std::strcpy(out, "untouched");
+        EXPECT_EQ(JoinPath(out, c.folder.c_str(), c.name.c_str()), c.fits);
+        EXPECT_STREQ(out, c.fits ? c.joined.c_str() : "untouched");
+        EXPECT_TRUE(ReplaceFileName(out, c.folder.c_str(), c.name.c_str()));
+        EXPECT_STREQ(out, c.replaced.c_str());
+    }
+}
+
+TEST(PathTest, JoinIntoItsOwnFolder)
+{
+    char path[PathSize] = "C:\\App";
+    ASSERT_TRUE(JoinPath(path, path, "sub\\x.dll"));
+    EXPECT_STREQ(path, "C:\\App\\sub\\x.dll");
+    ASSERT_TRUE(ReplaceFileName(path, path, "y.dll"));
+    EXPECT_STREQ(path, "C:\\App\\sub\\y.dll");
+
+    std::string long300(300, 'n');
+    EXPECT_FALSE(ReplaceFileName(path, path, long300.c_str()));
+    EXPECT_STREQ(path, "C:\\App\\sub\\y.dll") << "left as it was";
+}
+
+TEST(PathTest, FileName)
+{
+    EXPECT_STREQ(PathFileName("win\\lib.dll"), "lib.dll");
+    EXPECT_STREQ(PathFileName("lib.dll"), "lib.dll");
+    EXPECT_STREQ(PathFileName("C:\\dir\\"), "");
+}
+
+TEST(PathTest, Abbreviate)
+{
+    struct Case {
+        const char* path;
+        unsigned maximum;
+        const char* shown;
+    } cases[] = {
+        {"C:\\Program Files\\Vendor\\App\\file.exe", 30, "C:\\Program Files\\...\\file.exe"},
+        {"C:\\Program Files\\Vendor\\App\\file.exe", 36, "C:\\Program Files\\Vendor\\App\\file.exe"},
+        {"C:\\Program Files\\Vendor\\App\\file.exe", 35, "C:\\Program Files\\Vendor\\...\\file.exe"},
+        {"C:\\Program Files\\Vendor\\App\\file.exe", 10, "C:\\...\\file.exe"},
+        {"C:\\a\\b\\c\\a-rather-long-file-name-for-one-line.txt", 30,
+         "C:\\...\\a-rather-long-file-name-for-one-line.txt"},
+        {"no-backslash-at-all-in-this-long-name.txt", 10, "no-backslash-at-all-in-this-long-name.txt"},
+        {"C:\\ab\\a-long-name-with-little-room.txt", 10, "C:\\ab\\a-long-name-with-little-room.txt"},
+        {"\\\\server\\share\\folder\\sub\\file.txt", 20, "\\\\server\\...\\file.txt"},
+        {"", 0, ""},
+    };
+    for (const Case& c : cases) {
+        char text[PathSize];
+        std::strcpy(text, c.path);
+        AbbreviatePath(text, c.maximum);
+        EXPECT_STREQ(text, c.shown) << c.path << " at most " << c.maximum;
+    }
+}
+
+} // namespace
