@@ -1,6 +1,7 @@
 // Entry point and the order of one run: single instance, platform, command
-// line, delete-self or relaunch from removable media, header, windows, the
-// wizard, and what must wait until the wizard is gone.
+// line, delete-self or relaunch from removable media, header, the proposed
+// install folder, windows, the wizard, and what must wait until the wizard
+// is gone.
 //
 // Exit codes: 0 after a normal run, after handing over to a running
 // instance or to a relaunched copy, and when the window class cannot be
