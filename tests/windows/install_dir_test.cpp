@@ -22,8 +22,13 @@ using namespace zevrin;
 
 namespace {
 
-const char TestKey[] = "Software\\Zevrin Tests\\Install Folder";
 const char TestValue[] = "Folder";
+
+// CTest runs each test in its own process, two at a time, in one prefix:
+// keys, folders and files are named after the test.
+std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+std::string TestKeyName() { return "Software\\Zevrin Tests\\" + TestName(); }
 
 std::string Lower(std::string text)
 {
@@ -64,7 +69,7 @@ std::string ProgramFilesFolder()
 void SetRegistryValue(HKEY root, const char* name, DWORD type, const std::string& data, bool terminate = true)
 {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyA(root, TestKey, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyA(root, TestKeyName().c_str(), &key), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
                              static_cast<DWORD>(data.size() + (terminate ? 1 : 0))),
               ERROR_SUCCESS);
@@ -74,7 +79,7 @@ void SetRegistryValue(HKEY root, const char* name, DWORD type, const std::string
 void DeleteTestKeys()
 {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        RegDeleteKeyA(root, TestKey);
+        RegDeleteKeyA(root, TestKeyName().c_str());
         RegDeleteKeyA(root, "Software\\Zevrin Tests");
     }
 }
@@ -82,7 +87,7 @@ void DeleteTestKeys()
 // What a package's header holds, for the run of one case.
 struct Records {
     uint32_t rootIndex = 1;
-    std::string key = TestKey;
+    std::string key = TestKeyName();
     bool valueName = true; // false: the key's default value
     std::string iniFile, iniSection = "Zevrin", iniKey = "Folder";
 };
@@ -93,7 +98,8 @@ protected:
     {
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
-        base_ = std::string(temp) + "Zevrin Folder Test";
+        folderName_ = "Zevrin " + TestName();
+        base_ = std::string(temp) + folderName_;
         stored_ = base_ + "\\Stored Case\\App";
         profileFolder_ = base_ + "\\Profile Folder";
         ini_ = base_ + "\\setup.ini";
@@ -158,7 +164,7 @@ protected:
     std::string LowerStored() const { return Lower(stored_); }
     std::string Restored() const { return Lower(stored_.substr(0, 1)) + stored_.substr(1); }
 
-    std::string base_, stored_, profileFolder_, ini_, value_;
+    std::string folderName_, base_, stored_, profileFolder_, ini_, value_;
     Records records_;
 };
 
@@ -213,7 +219,7 @@ TEST_F(InstallDirTest, RecordedFolder)
         {"empty value, profile folder", "", REG_SZ, profileFolder_, profileFolder_, profileFolder_},
         {"profile names a file", "", REG_SZ, Lower(profileFolder_) + "\\x.ini",
          Lower(profileFolder_.substr(0, 1)) + profileFolder_.substr(1), profileFolder_},
-        {"expandable text", "%TEMP%\\Zevrin Folder Test\\Stored Case\\App", REG_EXPAND_SZ, "", stored_, stored_},
+        {"expandable text", "%TEMP%\\" + folderName_ + "\\Stored Case\\App", REG_EXPAND_SZ, "", stored_, stored_},
         {"a number is no path", "1234", REG_DWORD, profileFolder_, profileFolder_, profileFolder_},
         {"value too long for 260 bytes", tooLong, REG_SZ, "", expanded, base_},
         {"profile text too long for 260 bytes", "", REG_SZ, tooLong, expanded, base_},
@@ -309,13 +315,13 @@ TEST(RegistryPathTest, OnlyTextThatFits)
         SetRegistryValue(HKEY_CURRENT_USER, TestValue, c.type, c.data, c.terminate);
         char text[PathSize];
         std::memset(text, 'z', sizeof text);
-        EXPECT_EQ(ReadRegistryPath(HKEY_CURRENT_USER, TestKey, TestValue, text), c.read);
+        EXPECT_EQ(ReadRegistryPath(HKEY_CURRENT_USER, TestKeyName().c_str(), TestValue, text), c.read);
         EXPECT_EQ(std::string(text), c.text);
     }
     char text[PathSize];
-    EXPECT_FALSE(ReadRegistryPath(HKEY_CURRENT_USER, TestKey, "no such value", text));
+    EXPECT_FALSE(ReadRegistryPath(HKEY_CURRENT_USER, TestKeyName().c_str(), "no such value", text));
     DeleteTestKeys();
-    EXPECT_FALSE(ReadRegistryPath(HKEY_CURRENT_USER, TestKey, TestValue, text));
+    EXPECT_FALSE(ReadRegistryPath(HKEY_CURRENT_USER, TestKeyName().c_str(), TestValue, text));
     EXPECT_STREQ(text, "");
 }
 
@@ -394,7 +400,11 @@ TEST(DestinationTest, ByLocation)
 
 class SharedFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { path_ = SystemFolder() + "\\zevrin_shared_test.dll"; }
+    void SetUp() override
+    {
+        name_ = "zevrin_" + TestName() + ".dll";
+        path_ = SystemFolder() + "\\" + name_;
+    }
     void TearDown() override
     {
         SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -415,18 +425,18 @@ protected:
         std::vector<uint8_t> entry = Entry(2, 1, fileName);
         return ResolveDestination(entry.data());
     }
-    std::string path_;
+    std::string name_, path_;
 };
 
 TEST_F(SharedFileTest, GoesWhereTheVersionLibrarySays)
 {
     // Sub-folders of the name are ignored for shared files.
-    EXPECT_EQ(Resolve("win\\zevrin_shared_test.dll"), 0);
+    EXPECT_EQ(Resolve("win\\" + name_), 0);
     EXPECT_STREQ(DestPath, path_.c_str()) << "absent: the System folder";
     EXPECT_STREQ(InstallDir, "C:\\Prog\\");
 
     MakeFile(FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(Resolve("zevrin_shared_test.dll"), 0) << "present, writable, not in use";
+    EXPECT_EQ(Resolve(name_), 0) << "present, writable, not in use";
     EXPECT_STREQ(DestPath, path_.c_str());
 }
 
@@ -435,7 +445,7 @@ TEST_F(SharedFileTest, GoesWhereTheVersionLibrarySays)
 TEST_F(SharedFileTest, ReadOnlyIsReplacedAtRestart)
 {
     MakeFile(FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(Resolve("win\\zevrin_shared_test.dll"), 1);
+    EXPECT_EQ(Resolve("win\\" + name_), 1);
     EXPECT_STREQ(DestPath, path_.c_str());
 }
 
