@@ -139,9 +139,7 @@ protected:
             if (c == '/')
                 c = '-';
         CreateDirectoryA(folder_.c_str(), nullptr);
-        dest_ = folder_ + "\\dest.dll";
-        temp_ = folder_ + "\\dest.$$A";
-        lstrcpynA(DestPath, dest_.c_str(), PathSize);
+        UseNames("dest");
         SetMessages(NewerText, LanguageText);
         ScriptMessageAnswers({});
         IsWindowsNT = true;
@@ -158,6 +156,12 @@ protected:
         RemoveDirectoryA(folder_.c_str());
     }
 
+    void UseNames(const std::string& name)
+    {
+        dest_ = folder_ + "\\" + name + ".dll";
+        temp_ = folder_ + "\\" + name + ".$$A";
+        lstrcpynA(DestPath, dest_.c_str(), PathSize);
+    }
     void CopyFixture(const char* name)
     {
         ASSERT_TRUE(CopyFileA((ProgramFolder() + name).c_str(), dest_.c_str(), FALSE)) << name;
@@ -260,6 +264,16 @@ TEST_F(ReplaceTest, NoVersionDataWritesWithoutAsking)
     EXPECT_TRUE(ShownMessages().empty());
 }
 
+// Fixed information without a file version, and a Translation without a
+// language: nothing to compare, so nothing is asked.
+TEST_F(ReplaceTest, VersionDataTooShortCountsAsAbsent)
+{
+    CopyFixture("shortversion.dll");
+    std::vector<uint8_t> entry = MakeEntry(FlagCheckVersion | FlagCheckLanguage, 0, 1, 0, 0x0409);
+    EXPECT_EQ(CheckExistingVersion(entry.data()), 1);
+    EXPECT_TRUE(ShownMessages().empty());
+}
+
 // --- ReplaceFile --------------------------------------------------------
 
 TEST_F(ReplaceTest, NewAndExistingFiles)
@@ -321,6 +335,7 @@ struct InUseCase {
     const char* name;
     std::string existing, unpacked;
     uint16_t status;
+    bool readOnly;
 };
 
 // The destination held open by another program (this test), sharing
@@ -331,16 +346,23 @@ TEST_F(ReplaceTest, FileInUseIsComparedFirst)
     std::string lastDiffers = hundred;
     lastDiffers.back() = 'b';
     const InUseCase cases[] = {
-        {"same bytes", hundred, hundred, StatusReplaced},
-        {"both empty", "", "", StatusReplaced},
-        {"last byte differs", hundred, lastDiffers, StatusAtRestart},
-        {"other size", hundred, hundred + "a", StatusAtRestart},
+        {"same bytes", hundred, hundred, StatusReplaced, false},
+        {"both empty", "", "", StatusReplaced, false},
+        {"last byte differs", hundred, lastDiffers, StatusAtRestart, false},
+        {"other size", hundred, hundred + "a", StatusAtRestart, false},
+        {"read-only, same bytes", hundred, hundred, StatusReplaced, true},
+        {"read-only, last byte differs", hundred, lastDiffers, StatusAtRestart, true},
     };
+    int n = 0;
     for (const InUseCase& c : cases) {
         SCOPED_TRACE(c.name);
+        // Names of its own: a queued rename of an earlier case stays queued.
+        UseNames("dest" + std::to_string(++n));
         RebootNeeded = false;
         WriteBytes(dest_, c.existing);
         WriteBytes(temp_, c.unpacked);
+        if (c.readOnly)
+            SetFileAttributesA(dest_.c_str(), FILE_ATTRIBUTE_READONLY);
         Hold(FILE_SHARE_READ);
         std::vector<uint8_t> entry = MakeEntry(0, static_cast<uint32_t>(c.unpacked.size()));
         ReplaceFile(entry.data(), temp_.c_str());
@@ -350,6 +372,7 @@ TEST_F(ReplaceTest, FileInUseIsComparedFirst)
         EXPECT_EQ(Exists(temp_), restart) << "an identical temporary file is deleted";
         EXPECT_EQ(Queued(), restart);
         EXPECT_EQ(ReadBytes(dest_), c.existing);
+        EXPECT_FALSE(GetFileAttributesA(dest_.c_str()) & FILE_ATTRIBUTE_READONLY) << "cleared for the attempt";
         CloseHandle(held_);
         held_ = INVALID_HANDLE_VALUE;
         DeleteFileA(dest_.c_str());
