@@ -1,0 +1,46 @@
+#include "association.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "../../shared/state.h"
+#include "../open_command.h"
+
+namespace zevrin {
+
+LONG ReadRegistryDefault(HKEY root, const char* subKey, char* out)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExA(root, subKey, 0, KEY_QUERY_VALUE, &key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    // Only now: out may be subKey. A failed read leaves out undefined.
+    LONG size = PathSize;
+    if (RegQueryValueA(key, nullptr, out, &size) != ERROR_SUCCESS)
+        out[0] = 0;
+    out[PathSize - 1] = 0;
+    RegCloseKey(key);
+    return 0;
+}
+
+void OpenWithAssociation(const char* file, const char* extension)
+{
+    if (reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", file, nullptr, nullptr, SW_SHOW)) > 32)
+        return;
+    char command[PathSize];
+    if (ReadRegistryDefault(HKEY_CLASSES_ROOT, extension, command) != 0 || !command[0])
+        return;
+    static const char OpenKey[] = "\\shell\\open\\command";
+    size_t length = std::strlen(command);
+    if (length + sizeof OpenKey > PathSize)
+        return;
+    std::memcpy(command + length, OpenKey, sizeof OpenKey);
+    // An empty command would run the file itself.
+    if (ReadRegistryDefault(HKEY_CLASSES_ROOT, command, command) != 0 || !command[0])
+        return;
+    if (BuildOpenCommand(command, file))
+        WinExec(command, SW_SHOW);
+}
+
+} // namespace zevrin
