@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "../stub/engine/file_table.h" // the values of an entry's fields
+
 namespace zevrin {
 
 // Where a value came from, for messages: "demo.toml:12: files[2].name".
@@ -21,11 +23,6 @@ struct SourceRef {
 
     std::string Prefix() const; // "demo.toml:12: files[2].name: "
 };
-
-enum : uint8_t { LocationInstall = 0, LocationWindows = 1, LocationShared = 2, LocationFont = 3 };
-enum : uint8_t { AfterNone = 0, AfterView = 1, AfterLaunch = 2 };
-enum : uint8_t { UninstallLeave = 0, UninstallRemove = 1, UninstallExternal = 2 };
-enum : uint8_t { SpecialNone = 0, SpecialScreenSaver = 1, SpecialSelfRegister = 2 };
 
 // One [[files]] entry. Strings are Windows-1252, paths use '\'.
 struct ManifestFile {

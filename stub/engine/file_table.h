@@ -28,6 +28,12 @@ enum : uint32_t {
     FileTimesSize = 24,
 };
 
+// Values of the byte fields.
+enum : uint8_t { LocationInstall = 0, LocationWindows = 1, LocationShared = 2, LocationFont = 3 };
+enum : uint8_t { AfterNone = 0, AfterView = 1, AfterLaunch = 2 };
+enum : uint8_t { UninstallLeave = 0, UninstallRemove = 1, UninstallExternal = 2 };
+enum : uint8_t { SpecialNone = 0, SpecialScreenSaver = 1, SpecialSelfRegister = 2 };
+
 enum : uint8_t {
     FlagUninstallerFile = 1,
     FlagCheckVersion = 2,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../../stub/engine/disk_space.h"
+#include "../../stub/engine/file_table.h"
 #include "../../stub/engine/win32/association.h"
 #include "../../stub/engine/win32/space.h"
 #include "../../stub/shared/platform.h"
@@ -335,3 +336,152 @@ TEST_F(ReadRegistryDefaultTest, ReadsBackAndReportsAMissingKey)
 }
 
 } // namespace
+
+// --- the check before installing ---------------------------------------------------------------
+
+// A file table of entries in the install folder: (file name, FileSize,
+// Location, UninstallMode).
+struct TableEntry {
+    std::string name;
+    uint32_t size;
+    uint8_t location;
+    uint8_t uninstallMode;
+};
+
+std::vector<uint8_t> FileTableOf(const std::vector<TableEntry>& entries)
+{
+    std::vector<uint8_t> table(4, 0);
+    table[0] = static_cast<uint8_t>(entries.size());
+    for (const TableEntry& e : entries) {
+        std::vector<uint8_t> entry(EntryFixedSize, 0);
+        for (int i = 0; i < 4; ++i)
+            entry[EntryFileSize + i] = static_cast<uint8_t>(e.size >> (8 * i));
+        entry[EntryLocation] = e.location;
+        entry[EntryUninstallMode] = e.uninstallMode;
+        entry.insert(entry.end(), e.name.begin(), e.name.end());
+        entry.insert(entry.end(), 6, 0);
+        WriteU16(entry.data(), static_cast<uint16_t>(entry.size()));
+        table.insert(table.end(), entry.begin(), entry.end());
+    }
+    return table;
+}
+
+class CheckDiskSpaceTest : public FreeDiskSpaceTest {
+protected:
+    void SetUp() override
+    {
+        FreeDiskSpaceTest::SetUp();
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        folder_ = std::string(temp) + Unique("zevrin-space-check") + "\\";
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        lstrcpynA(InstallDir, folder_.c_str(), PathSize);
+        // 4 KB clusters, 1000 of them free: 4000 KB.
+        UseFake(false);
+    }
+    void TearDown() override
+    {
+        for (const std::string& name : made_) {
+            SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(name.c_str());
+        }
+        RemoveDirectoryA(folder_.c_str());
+        EntryCount = 0;
+        FirstEntry = nullptr;
+        FreeDiskSpaceTest::TearDown();
+    }
+    void Existing(const std::string& name, size_t size, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+    {
+        std::string path = folder_ + name;
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        std::vector<char> bytes(size, 'x');
+        DWORD written = 0;
+        if (size)
+            WriteFile(file, bytes.data(), static_cast<DWORD>(size), &written, nullptr);
+        CloseHandle(file);
+        SetFileAttributesA(path.c_str(), attributes);
+        made_.push_back(path);
+    }
+    int Check(std::vector<uint8_t>& table)
+    {
+        EntryCount = ReadU32(table.data());
+        FirstEntry = table.data() + 4;
+        return CheckDiskSpace();
+    }
+    std::string folder_;
+    std::vector<std::string> made_;
+};
+
+TEST_F(CheckDiskSpaceTest, SpaceNeededAgainstFreeSpace)
+{
+    FakeSectors = 8;
+    FakeBytesPerSector = 512;
+    struct Case {
+        const char* why;
+        std::vector<TableEntry> entries;
+        DWORD freeClusters;
+        int result;
+    } cases[] = {
+        {"new files fit", {{"a.bin", 4096 * 10, 0, 1}, {"b.bin", 1, 0, 1}}, 1000, 0},
+        // 11 clusters for the files plus 10 for the largest: 21 needed.
+        {"exactly as much free as needed is too little", {{"a.bin", 4096 * 10, 0, 1}, {"b.bin", 1, 0, 1}}, 21, ErrorDiskSpace},
+        {"one cluster more is enough", {{"a.bin", 4096 * 10, 0, 1}, {"b.bin", 1, 0, 1}}, 22, 0},
+        // Beyond 4 GB in all: must not wrap round to a small need.
+        {"sizes past 4 GB", {{"a.bin", 0xFFFFF000u, 0, 1}, {"b.bin", 0xFFFFF000u, 0, 1}}, 2097152, ErrorDiskSpace},
+        // An external file is not unpacked: only the room for the largest.
+        {"external file", {{"c.bin", 4096 * 10, 0, 2}}, 11, 0},
+    };
+    for (const Case& c : cases) {
+        FakeFreeClusters = c.freeClusters;
+        std::vector<uint8_t> table = FileTableOf(c.entries);
+        EXPECT_EQ(Check(table), c.result) << c.why;
+    }
+}
+
+TEST_F(CheckDiskSpaceTest, ExistingFilesCountOnlyTheirGrowth)
+{
+    // 9000 bytes take 3 clusters, as the new 10000 do: nothing to add, and
+    // 3 for the largest.
+    Existing("old.bin", 9000);
+    std::vector<uint8_t> table = FileTableOf({{"old.bin", 10000, 0, 1}});
+    FakeFreeClusters = 4;
+    EXPECT_EQ(Check(table), 0);
+    FakeFreeClusters = 3;
+    EXPECT_EQ(Check(table), ErrorDiskSpace);
+}
+
+TEST_F(CheckDiskSpaceTest, ReadOnlyDestinationIsFoundAndKeepsItsAttribute)
+{
+    Existing("locked.txt", 10, FILE_ATTRIBUTE_READONLY);
+    Existing("plain.txt", 10);
+    std::vector<uint8_t> table = FileTableOf({{"plain.txt", 10, 0, 1}});
+    EXPECT_EQ(Check(table), 0);
+    EXPECT_FALSE(ReadOnlyFilesFound);
+
+    table = FileTableOf({{"plain.txt", 10, 0, 1}, {"locked.txt", 10, 0, 1}});
+    EXPECT_EQ(Check(table), 0);
+    EXPECT_TRUE(ReadOnlyFilesFound);
+    DWORD attributes = GetFileAttributesA((folder_ + "locked.txt").c_str());
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_READONLY) << "the attribute is put back";
+}
+
+TEST_F(CheckDiskSpaceTest, ExistingFontIsNoLongerRemovedAtUninstall)
+{
+    // Location 3 resolves to the fonts folder: a font of the system that
+    // is there already.
+    char fonts[MAX_PATH];
+    GetWindowsDirectoryA(fonts, MAX_PATH);
+    std::string name = Unique("zevrin-font") + ".ttf";
+    std::string path = std::string(fonts) + "\\Fonts\\" + name;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    made_.push_back(path);
+    std::vector<uint8_t> table = FileTableOf({{name, 10, LocationFont, UninstallRemove},
+                                              {Unique("zevrin-new-font") + ".ttf", 10, LocationFont, UninstallRemove}});
+    EXPECT_EQ(Check(table), 0);
+    const uint8_t* first = table.data() + 4;
+    EXPECT_EQ(first[EntryUninstallMode], UninstallLeave);
+    EXPECT_EQ(NextEntry(first)[EntryUninstallMode], UninstallRemove) << "a font that is not there yet";
+}

@@ -6,6 +6,7 @@
 
 #include "../../shared/state.h"
 #include "../open_command.h"
+#include "destination.h"
 
 namespace zevrin {
 
@@ -41,6 +42,19 @@ void OpenWithAssociation(const char* file, const char* extension)
         return;
     if (BuildOpenCommand(command, file))
         WinExec(command, SW_SHOW);
+}
+
+void ViewInstalledFile()
+{
+    if (!PendingViewEntry || ResolveDestination(PendingViewEntry) == DestinationTooLong)
+        return;
+    FileHandle file = OpenExisting(DestPath, 0);
+    if (file == INVALID_FILE_HANDLE)
+        return;
+    CloseFile(file);
+    // The file's own extension: a dot in a folder name is none.
+    const char* dot = std::strrchr(DestPath, '.');
+    OpenWithAssociation(DestPath, dot && !std::strchr(dot, '\\') ? dot : ".");
 }
 
 } // namespace zevrin

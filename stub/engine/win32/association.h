@@ -15,4 +15,8 @@ LONG ReadRegistryDefault(HKEY root, const char* subKey, char* out);
 // in place of "%1" (open_command.h). Nothing is reported.
 void OpenWithAssociation(const char* file, const char* extension);
 
+// Opens the installed file marked for viewing (PendingViewEntry), when
+// it exists, with the program registered for its extension.
+void ViewInstalledFile();
+
 } // namespace zevrin

@@ -5,7 +5,9 @@
 #include "../../shared/platform.h"
 #include "../../shared/state.h"
 #include "../disk_space.h"
+#include "../file_table.h"
 #include "../paths.h"
+#include "destination.h"
 
 namespace zevrin {
 
@@ -117,6 +119,80 @@ int MakeDirectories(const char* path)
     FreeAndClear(&buf);
     FreeAndClear(&acc);
     return failed;
+}
+
+namespace {
+
+// Whether an existing destination can be overwritten: the write test fails
+// on the read-only attribute, both fail when the attributes cannot be read.
+void TestAccess(const char* path, bool* writeFails, bool* readFails)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    *readFails = attributes == INVALID_FILE_ATTRIBUTES;
+    *writeFails = *readFails || (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// An existing file that will be overwritten: found read-only, it must at
+// least lose the attribute when asked to. True when it cannot.
+bool AccessBlocked(const char* path)
+{
+    bool writeFails, readFails;
+    TestAccess(path, &writeFails, &readFails);
+    if (!writeFails && !readFails)
+        return false;
+    ReadOnlyFilesFound = true;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    bool stillWrite, stillRead;
+    TestAccess(path, &stillWrite, &stillRead);
+    // Put the attribute back, unless the file was writable and only its
+    // read test failed.
+    attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(!writeFails && readFails))
+        SetFileAttributesA(path, attributes | FILE_ATTRIBUTE_READONLY);
+    return stillWrite || stillRead;
+}
+
+} // namespace
+
+int CheckDiskSpace()
+{
+    uint32_t clusterKB = 1;
+    uint32_t freeKB = FreeDiskSpaceKB(InstallDir, &clusterKB);
+    uint64_t clusterBytes = static_cast<uint64_t>(clusterKB) * 1024;
+    ReadOnlyFilesFound = false;
+    SpaceNeed need;
+    uint8_t* entry = FirstEntry;
+    for (uint32_t i = 0; i < EntryCount; ++i, entry = NextEntry(entry)) {
+        int inUse = ResolveDestination(entry);
+        uint32_t fileSize = ReadU32(entry + EntryFileSize);
+        bool external = entry[EntryUninstallMode] == UninstallExternal;
+        // A destination that cannot be named is counted as new; the
+        // installation reports it.
+        FileHandle existing = external || inUse == DestinationTooLong ? INVALID_FILE_HANDLE : OpenExisting(DestPath, 0);
+        if (existing == INVALID_FILE_HANDLE) {
+            CountEntrySpace(need, clusterBytes, fileSize, nullptr, external);
+            continue;
+        }
+        uint64_t existingSize = FileLength(existing);
+        CloseFile(existing);
+        CountEntrySpace(need, clusterBytes, fileSize, &existingSize, false);
+        // A font that is already there is not the package's to remove.
+        if (entry[EntryLocation] == LocationFont) {
+            if (entry[EntryUninstallMode] == UninstallRemove)
+                entry[EntryUninstallMode] = UninstallLeave;
+            continue;
+        }
+        // A file in use is replaced at restart, whatever its attributes.
+        if (inUse)
+            continue;
+        if (AccessBlocked(DestPath)) {
+            lstrcpynA(ErrorSubject, DestPath, PathSize);
+            return ErrorAccessCheck;
+        }
+    }
+    return freeKB == FreeSpaceUnknown ? 0 : CompareWithFreeSpace(need, freeKB);
 }
 
 } // namespace zevrin

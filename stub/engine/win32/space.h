@@ -20,6 +20,15 @@ uint32_t FreeDiskSpaceKB(const char* path, uint32_t* clusterKB);
 // path: its server name is neither), -1 out of memory.
 int MakeDirectories(const char* path);
 
+// Before the installation: the space the file table needs on the install
+// folder's volume (each file's growth over its existing copy, in whole
+// clusters, plus room for the largest), and that every existing
+// destination can be overwritten, clearing read-only attributes on the
+// way (ReadOnlyFilesFound). 0 go on; ErrorAccessCheck (9) with the file in
+// ErrorSubject; ErrorDiskSpace (11) not enough space. A font that already
+// exists stops being removed at uninstall.
+int CheckDiskSpace();
+
 // Test hooks: the older call, and the name looked up for the extended one
 // (a name KERNEL32 lacks stands for a system without it).
 typedef BOOL(WINAPI* DiskFreeSpaceCall)(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
