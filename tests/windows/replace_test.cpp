@@ -16,6 +16,7 @@
 #include "../../stub/shared/message_script.h"
 #include "../../stub/shared/messages.h"
 #include "../../stub/shared/state.h"
+#include "pending_renames.h"
 
 using namespace zevrin;
 
@@ -95,36 +96,6 @@ std::string ReadBytes(const std::string& path)
 }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Pairs (source, target) of the MoveFileExA queue for the next start.
-std::vector<std::wstring> PendingRenames()
-{
-    std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
-        return names;
-    DWORD size = 0, type = 0;
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-        size) {
-        std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, 0);
-        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                         &size);
-        for (size_t at = 0; at < size / sizeof(wchar_t);) {
-            std::wstring name(&data[at]);
-            names.push_back(name);
-            at += name.size() + 1;
-        }
-    }
-    RegCloseKey(key);
-    return names;
-}
-
-bool EndsWith(const std::wstring& text, const std::string& tail)
-{
-    std::wstring wide(tail.begin(), tail.end());
-    return text.size() >= wide.size() && text.compare(text.size() - wide.size(), wide.size(), wide) == 0;
-}
 
 // Each test works in a folder of its own, so queued renames name it alone.
 class ReplaceTest : public testing::Test {
