@@ -33,7 +33,7 @@ uint32_t StringsOffset(const ByteCursor& entry)
 
 bool CheckEntry(ByteCursor entry)
 {
-    if (FieldU8(entry, EntryUninstallMode) != ExternalFileMode && FieldU32(entry, EntryPackedSize) == 0)
+    if (FieldU8(entry, EntryUninstallMode) != UninstallExternal && FieldU32(entry, EntryPackedSize) == 0)
         return false;
     entry.Skip(StringsOffset(entry));
     for (int n = 0; n < EntryStringCount; ++n)
@@ -58,6 +58,8 @@ const char* EntryString(const uint8_t* entry, int n)
 const uint8_t* NextEntry(const uint8_t* entry) { return entry + ByteCursor(entry, 2).U16(); }
 
 uint8_t EntryByte(const uint8_t* entry, uint32_t field) { return FieldU8(EntryBytes(entry), field); }
+
+uint32_t EntryU32(const uint8_t* entry, uint32_t field) { return FieldU32(EntryBytes(entry), field); }
 
 bool CheckFileTable(const uint8_t* table, uint32_t size, uint32_t* badEntry)
 {

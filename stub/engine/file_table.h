@@ -31,6 +31,7 @@ enum : uint32_t {
 // Values of the byte fields.
 enum : uint8_t { LocationInstall = 0, LocationWindows = 1, LocationShared = 2, LocationFont = 3 };
 enum : uint8_t { AfterNone = 0, AfterView = 1, AfterLaunch = 2 };
+// UninstallExternal: a file that lies beside the package, with no stream.
 enum : uint8_t { UninstallLeave = 0, UninstallRemove = 1, UninstallExternal = 2 };
 enum : uint8_t { SpecialNone = 0, SpecialScreenSaver = 1, SpecialSelfRegister = 2 };
 
@@ -40,9 +41,6 @@ enum : uint8_t {
     FlagCheckLanguage = 4,
     FlagHasFileTimes = 8,
 };
-
-// EntryUninstallMode of a file that lies beside the package: no stream.
-const uint8_t ExternalFileMode = 2;
 
 enum : uint16_t { StatusNone = 0, StatusReplaced = 23, StatusCreated = 25, StatusFailed = 27, StatusAtRestart = 500 };
 
@@ -66,8 +64,10 @@ uint32_t EntryStringsOffset(const uint8_t* entry);
 // String n (0..5) of an entry; "" should it not end inside the entry.
 const char* EntryString(const uint8_t* entry, int n);
 const uint8_t* NextEntry(const uint8_t* entry);
-// A one-byte field of an entry (EntryFlags .. EntrySpecialKind).
+// A one-byte field of an entry (EntryFlags .. EntrySpecialKind), and a
+// u32 one (EntryPackedSize, EntryFileSize, EntryChecksum).
 uint8_t EntryByte(const uint8_t* entry, uint32_t field);
+uint32_t EntryU32(const uint8_t* entry, uint32_t field);
 inline uint8_t* NextEntry(uint8_t* entry) { return const_cast<uint8_t*>(NextEntry(static_cast<const uint8_t*>(entry))); }
 
 // True when `size` bytes hold a u32 count and that many well-formed

@@ -267,7 +267,7 @@ Bytes HeaderSeed(const Bytes& templates, bool plainTable, const std::function<vo
     SetupBuilder files; // for its entries
     files.Add("app.exe", Text(300)).flags = FlagCheckVersion | FlagHasFileTimes;
     files.Add("empty.txt", {});
-    files.Add("beside.dat", {}).uninstallMode = ExternalFileMode;
+    files.Add("beside.dat", {}).uninstallMode = UninstallExternal;
     PackageFile& font = files.Add("fonts\\z.ttf", Noise(200, 5));
     font.location = 3;
     font.strings = {"Zevrin", "Font", "-f", "Desk", "-d"};
@@ -275,7 +275,7 @@ Bytes HeaderSeed(const Bytes& templates, bool plainTable, const std::function<vo
     AppendU32(table, static_cast<uint32_t>(files.files.size()));
     for (size_t i = 0; i < files.files.size(); ++i) {
         const Bytes& data = files.files[i].data;
-        Bytes stream = files.files[i].uninstallMode == ExternalFileMode ? Bytes()
+        Bytes stream = files.files[i].uninstallMode == UninstallExternal ? Bytes()
                                                                         : EncodeStream(data.data(), data.size(), 6);
         Bytes entry = files.EntryBytes(i, static_cast<uint32_t>(stream.size()));
         table.insert(table.end(), entry.begin(), entry.end());

@@ -545,7 +545,7 @@ TEST_F(HeaderTest, EveryFileWithAStreamHasBytesOfIt)
         {"a file without a stream", entry(0, 5, 1), false},
         {"an empty file without a stream", entry(0, 0, 0), false},
         {"an empty file with its stream", entry(2, 0, 1), true},
-        {"an external file, which has no stream", entry(0, 5, ExternalFileMode), true},
+        {"an external file, which has no stream", entry(0, 5, UninstallExternal), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);

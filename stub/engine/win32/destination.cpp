@@ -15,20 +15,6 @@ namespace zevrin {
 
 namespace {
 
-enum : uint8_t { InstallFolderLocation, WindowsLocation, SharedFileLocation, FontsLocation };
-
-bool WindowsFolder(char* folder)
-{
-    UINT length = GetWindowsDirectoryA(folder, PathSize);
-    return length && length < PathSize;
-}
-
-bool SystemFolder(char* folder)
-{
-    UINT length = GetSystemDirectoryA(folder, PathSize);
-    return length && length < PathSize;
-}
-
 bool FontsFolder(char* folder)
 {
     LPITEMIDLIST list = nullptr;
@@ -86,19 +72,19 @@ int Resolve(const uint8_t* entry)
 {
     const char* fileName = EntryString(entry, FileNameString);
     std::memcpy(DestPath, InstallDir, std::strlen(InstallDir) + 1);
-    if (EntryByte(entry, EntryUninstallMode) == ExternalFileMode)
+    if (EntryByte(entry, EntryUninstallMode) == UninstallExternal)
         return ReplaceFileName(DestPath, PackageSourcePath, fileName) ? 0 : DestinationTooLong;
 
     switch (EntryByte(entry, EntryLocation)) {
-    case WindowsLocation:
+    case LocationWindows:
         if (!WindowsFolder(DestPath))
             return DestinationTooLong;
         break;
-    case FontsLocation:
+    case LocationFont:
         if (!FontsFolder(DestPath))
             return DestinationTooLong;
         break;
-    case SharedFileLocation: {
+    case LocationShared: {
         SharedFileScratch* scratch = nullptr;
         // Without the block the file goes to the install folder.
         if (!AllocWithRetry(sizeof(SharedFileScratch), &scratch))
@@ -114,6 +100,18 @@ int Resolve(const uint8_t* entry)
 }
 
 } // namespace
+
+bool WindowsFolder(char* folder)
+{
+    UINT length = GetWindowsDirectoryA(folder, PathSize);
+    return length && length < PathSize;
+}
+
+bool SystemFolder(char* folder)
+{
+    UINT length = GetSystemDirectoryA(folder, PathSize);
+    return length && length < PathSize;
+}
 
 int ResolveDestination(const uint8_t* entry)
 {

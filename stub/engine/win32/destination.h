@@ -10,6 +10,11 @@ namespace zevrin {
 // empty; the caller reports the entry's FileName.
 const int DestinationTooLong = -1;
 
+// The Windows and System folders into a PathSize buffer; false when the
+// platform gives none or it would not fit.
+bool WindowsFolder(char* folder);
+bool SystemFolder(char* folder);
+
 // Fills DestPath with the destination of an entry, afresh from its
 // Location, UninstallMode and FileName and the current InstallDir:
 //   external file (UninstallMode 2): beside PackageSourcePath;

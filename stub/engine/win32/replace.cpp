@@ -127,7 +127,7 @@ void CompareOrSchedule(uint8_t* entry, const char* temp)
     FileHandle dest = OpenExisting(DestPath, 0);
     if (dest != INVALID_FILE_HANDLE) {
         uint32_t size = FileLength(dest);
-        if (size == ByteCursor(entry + EntryFileSize, 4).U32())
+        if (size == EntryU32(entry, EntryFileSize))
             same = SameBytes(dest, temp, size);
         CloseFile(dest);
     }

@@ -123,35 +123,23 @@ int MakeDirectories(const char* path)
 
 namespace {
 
-// Whether an existing destination can be overwritten: the write test fails
-// on the read-only attribute, both fail when the attributes cannot be read.
-void TestAccess(const char* path, bool* writeFails, bool* readFails)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    *readFails = attributes == INVALID_FILE_ATTRIBUTES;
-    *writeFails = *readFails || (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-// An existing file that will be overwritten: found read-only, it must at
-// least lose the attribute when asked to. True when it cannot.
+// An existing destination that will be overwritten: one whose attributes
+// cannot be read, or that is read-only and cannot lose the attribute,
+// blocks the installation. A read-only one is tried and keeps its
+// attribute; ReadOnlyFilesFound tells the ready page of it.
 bool AccessBlocked(const char* path)
 {
-    bool writeFails, readFails;
-    TestAccess(path, &writeFails, &readFails);
-    if (!writeFails && !readFails)
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY))
         return false;
     ReadOnlyFilesFound = true;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    bool stillWrite, stillRead;
-    TestAccess(path, &stillWrite, &stillRead);
-    // Put the attribute back, unless the file was writable and only its
-    // read test failed.
-    attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(!writeFails && readFails))
-        SetFileAttributesA(path, attributes | FILE_ATTRIBUTE_READONLY);
-    return stillWrite || stillRead;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return true;
+    SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    DWORD cleared = GetFileAttributesA(path);
+    bool blocked = cleared == INVALID_FILE_ATTRIBUTES || (cleared & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(path, attributes);
+    return blocked;
 }
 
 } // namespace
@@ -166,8 +154,8 @@ int CheckDiskSpace()
     uint8_t* entry = FirstEntry;
     for (uint32_t i = 0; i < EntryCount; ++i, entry = NextEntry(entry)) {
         int inUse = ResolveDestination(entry);
-        uint32_t fileSize = ReadU32(entry + EntryFileSize);
-        bool external = entry[EntryUninstallMode] == UninstallExternal;
+        uint32_t fileSize = EntryU32(entry, EntryFileSize);
+        bool external = EntryByte(entry, EntryUninstallMode) == UninstallExternal;
         // A destination that cannot be named is counted as new; the
         // installation reports it.
         FileHandle existing = external || inUse == DestinationTooLong ? INVALID_FILE_HANDLE : OpenExisting(DestPath, 0);
@@ -179,8 +167,8 @@ int CheckDiskSpace()
         CloseFile(existing);
         CountEntrySpace(need, clusterBytes, fileSize, &existingSize, false);
         // A font that is already there is not the package's to remove.
-        if (entry[EntryLocation] == LocationFont) {
-            if (entry[EntryUninstallMode] == UninstallRemove)
+        if (EntryByte(entry, EntryLocation) == LocationFont) {
+            if (EntryByte(entry, EntryUninstallMode) == UninstallRemove)
                 entry[EntryUninstallMode] = UninstallLeave;
             continue;
         }

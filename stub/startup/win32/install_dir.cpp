@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "../../engine/paths.h"
+#include "../../engine/win32/destination.h"
 #include "../../engine/win32/registry.h"
 #include "../../shared/state.h"
 #include "../install_folder.h"
@@ -39,15 +40,6 @@ void ReadProfilePath(char* text)
         std::memcpy(text, value, length + 1);
 }
 
-// GetWindowsDirectoryA and GetSystemDirectoryA: empty when the folder
-// would not fit.
-void PlatformFolder(UINT(WINAPI* get)(LPSTR, UINT), char* folder)
-{
-    UINT length = get(folder, PathSize);
-    if (length == 0 || length >= PathSize)
-        folder[0] = 0;
-}
-
 } // namespace
 
 void NormalizePathCase(char* path) { RewritePathCase(path, FindStoredName); }
@@ -58,13 +50,15 @@ void ExpandFolderMacro(char* folderText)
     FolderMacro macro = SplitFolderMacro(folderText, &rest);
     if (macro == NoFolderMacro)
         return;
+    // An unrecognised macro, or a folder that cannot be had, is empty: only
+    // the rest is kept.
     char folder[PathSize] = "";
-    if (macro == WindowsFolderMacro)
-        PlatformFolder(GetWindowsDirectoryA, folder);
-    else if (macro == SystemFolderMacro)
-        PlatformFolder(GetSystemDirectoryA, folder);
-    else if (macro == ProgramFilesFolderMacro)
-        ReadRegistryPath(HKEY_LOCAL_MACHINE, CurrentVersionKey, "ProgramFilesDir", folder);
+    bool found = macro == WindowsFolderMacro  ? WindowsFolder(folder)
+                 : macro == SystemFolderMacro ? SystemFolder(folder)
+                 : macro == ProgramFilesFolderMacro &&
+                       ReadRegistryPath(HKEY_LOCAL_MACHINE, CurrentVersionKey, "ProgramFilesDir", folder);
+    if (!found)
+        folder[0] = 0;
     // The rest alone always fits: it is part of the text.
     char expanded[PathSize];
     if (!JoinPath(expanded, folder, rest))
