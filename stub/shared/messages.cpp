@@ -24,6 +24,13 @@ const char* GetMessageText(unsigned group, unsigned index)
     return text ? text : empty;
 }
 
+void ShowInvalidData()
+{
+    const char* text = GetMessageText(GroupMessages, MsgInvalidData);
+    if (*text)
+        ShowMessage(text, MessageInformation);
+}
+
 void FormatText(char* out, unsigned size, const char* format, const char* text, long number)
 {
     if (size == 0)

@@ -67,6 +67,10 @@ const unsigned MaxInformationText = 60000;
 // Valid until the header data is freed.
 const char* GetMessageText(unsigned group, unsigned index);
 
+// Tells the user that the package is damaged (group 6, index 31), when
+// the package has that text: before its groups are read there is none.
+void ShowInvalidData();
+
 // Fills a package text used as a format: the first "%s" takes `text`, the
 // first "%d" (or %i, %u, with an optional l) takes `number`, "%%" is a
 // percent sign; anything else is copied as it stands. The texts come from

@@ -411,10 +411,8 @@ bool ReadPackageHeader()
     HeaderProblem problem = ReadHeader(LastHeaderFault);
     if (problem == HeaderOk)
         return true;
-    // Before group 6 has been read there is no text to show.
-    const char* text = GetMessageText(GroupMessages, MsgInvalidData);
-    if (IsDamage(problem) && *text)
-        ShowMessage(text, MessageInformation);
+    if (IsDamage(problem))
+        ShowInvalidData();
     return false;
 }
 

@@ -184,11 +184,8 @@ bool RunFrameAndWizard()
         FrameDialog = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
                                                  BackgroundWindow, FrameDialogProc, 0);
     bool refused = frameTemplate && !FrameDialog;
-    if (refused) {
-        const char* text = GetMessageText(GroupMessages, MsgInvalidData);
-        if (*text)
-            ShowMessage(text, MessageInformation);
-    }
+    if (refused)
+        ShowInvalidData();
     if (FrameDialog) {
         if (!(HeaderFlags & FlagFullScreen))
             FitBackgroundAroundFrame();
