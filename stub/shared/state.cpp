@@ -87,4 +87,11 @@ const uint8_t* PendingViewEntry;
 const uint8_t* PendingLaunchEntry;
 const uint8_t* PendingScreenSaverEntry;
 
+void GoToPage(int n)
+{
+    // The sequencer adds one on Next.
+    CurrentPage = n - 1;
+    PageResult = PageNext;
+}
+
 } // namespace zevrin

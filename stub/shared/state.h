@@ -75,6 +75,8 @@ extern bool DeleteSelfMode; // /DEL: the running file goes at the next restart
 // Page-run state and the outcome of the installation.
 enum : int { PageRunning = 0, PageNext = 1, PageCancel = 2, PageBack = 1007 };
 extern int PageResult;
+// Ends the running page so that the sequencer opens page n next.
+void GoToPage(int n);
 extern int CurrentPage; // 0..6, -1 = the wizard is over
 const int PageCount = 7;
 enum : unsigned {

@@ -118,13 +118,6 @@ void SetButtonText(unsigned which, unsigned index)
     SetShownItemText(FrameDialog, id, GetMessageText(GroupButtons, index));
 }
 
-void GoToPage(int n)
-{
-    // The sequencer adds one on Next.
-    CurrentPage = n - 1;
-    PageResult = PageNext;
-}
-
 INT_PTR DefaultPageHandler(UINT message, WPARAM wParam)
 {
     switch (message) {

@@ -25,7 +25,6 @@ void ApplyPageChrome(HWND page, unsigned state);
 void SetPageButtons(unsigned state);
 // which: ButtonBack, ButtonNext or ButtonCancel; caption = group 7, index.
 void SetButtonText(unsigned which, unsigned index);
-void GoToPage(int n);
 INT_PTR DefaultPageHandler(UINT message, WPARAM wParam);
 INT_PTR ConsumeCommand(HWND page);
 void ApplyDialogFont(HWND dialog);

@@ -9,6 +9,13 @@ extern HINSTANCE ModuleInstance;
 extern HWND BackgroundWindow; // the top-level window, "ZevrinClass"
 extern HWND FrameDialog;      // hosts the pages and the three buttons
 extern HWND CurrentPageWindow;
+
+// The progress page while it is open (null otherwise): the engine shows
+// the file being installed in its control 1008 and reports the percentage
+// through ProgressRepaint, which the page sets to redraw its bar at once.
+extern HWND ProgressPageWindow;
+extern unsigned ProgressPercent; // 0..100
+extern void (*ProgressRepaint)();
 extern int ScreenWidth, ScreenHeight;
 extern int ScreenCentreX, ScreenCentreY;
 
