@@ -27,6 +27,7 @@ enum : int {
     DecodeBadData = 1,     // invalid code, bad counts, incomplete code, truncated stream
     DecodeBadBlock = 2,    // block kind other than 5, 6, 7, or over-subscribed code
     DecodeOutOfMemory = 3,
+    DecodeWriteFailed = 4, // DecodeToFileResult: the output file took not all of it
 };
 // BuildHuffmanTable only: the code has unused patterns (they decode as
 // invalid).
@@ -140,6 +141,10 @@ void ReplaceExtension(char* path, const char* extension);
 bool DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle handle, uint32_t limit);
 bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit);
 bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit);
+// DecodeToFile with the reason of a failure, as DecodeToMemoryResult, and
+// DecodeWriteFailed when a write to the output failed (the stream was
+// still read to its end).
+int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit);
 // DecodeToMemory with the reason of a failure: DecodeOk, DecodeBadData
 // (also for output that did not fit), DecodeBadBlock, DecodeOutOfMemory
 // (also when the decode could not start), -1 for a volume set the user

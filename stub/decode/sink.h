@@ -33,7 +33,9 @@ public:
 };
 
 // Writes into an open file; with the invalid handle the output is thrown
-// away, which is how a file that needs no installing is read past.
+// away, which is how a file that needs no installing is read past. After
+// a failed write (a full disk) nothing more is written, so the file never
+// gets a gap, but the stream is still read to its end.
 class FileSink : public OutputSink {
 public:
     explicit FileSink(FileHandle handle) : handle(handle) {}
@@ -42,6 +44,7 @@ public:
     int Write(const uint8_t* data, uint16_t length) override;
 
     FileHandle handle;
+    int failed = 0; // the first failing Write's result
 };
 
 } // namespace zevrin

@@ -22,7 +22,10 @@ int FileSink::Write(const uint8_t* data, uint16_t length)
 {
     if (handle == INVALID_FILE_HANDLE)
         return 0;
-    return WriteExact(handle, data, length);
+    if (failed)
+        return failed;
+    failed = WriteExact(handle, data, length);
+    return failed;
 }
 
 } // namespace zevrin

@@ -225,7 +225,8 @@ namespace {
 // Runs one decode into `sink`, which it takes over: a Decode result, with
 // an output that did not fit as bad data and an abandoned volume set as
 // -1.
-int RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memory)
+// A file sink's write failure goes to *writeFailed.
+int RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memory, int* writeFailed = nullptr)
 {
     if (!sink)
         return DecodeOutOfMemory;
@@ -241,6 +242,8 @@ int RunDecode(StreamDecoder& decoder, OutputSink* sink, const MemorySink* memory
     decoder.sink = nullptr;
     if (result == DecodeOk && memory && memory->overflowed)
         result = DecodeBadData;
+    if (writeFailed)
+        *writeFailed = static_cast<FileSink*>(sink)->failed;
     delete sink;
     return result;
 }
@@ -266,12 +269,20 @@ bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit)
     return DecodeToMemory(destination, BlockSize(destination), handle, limit);
 }
 
-bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit)
+int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit)
 {
     StreamDecoder decoder;
     if (!decoder.OpenSource(packageHandle, limit))
-        return false;
-    return RunDecode(decoder, new (std::nothrow) FileSink(outputHandle), nullptr) == DecodeOk;
+        return DecodeOutOfMemory;
+    FileSink* sink = new (std::nothrow) FileSink(outputHandle);
+    int failed = 0;
+    int result = RunDecode(decoder, sink, nullptr, &failed);
+    return failed && result != -1 ? DecodeWriteFailed : result;
+}
+
+bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit)
+{
+    return DecodeToFileResult(outputHandle, packageHandle, limit) == DecodeOk;
 }
 
 int DecodeBuffer(const uint8_t* input, uint32_t inputSize, uint8_t* output, uint32_t capacity,

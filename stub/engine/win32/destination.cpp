@@ -10,20 +10,11 @@
 #include "../../shared/state.h"
 #include "../file_table.h"
 #include "../paths.h"
+#include "shortcuts.h"
 
 namespace zevrin {
 
 namespace {
-
-bool FontsFolder(char* folder)
-{
-    LPITEMIDLIST list = nullptr;
-    if (SHGetSpecialFolderLocation(nullptr, CSIDL_FONTS, &list) != S_OK || !list)
-        return false;
-    bool found = SHGetPathFromIDListA(list, folder) && folder[0];
-    CoTaskMemFree(list);
-    return found;
-}
 
 // The scratch block: the folder VerFindFileA names, the folder it finds
 // the current copy in, the Windows folder.
@@ -81,7 +72,7 @@ int Resolve(const uint8_t* entry)
             return DestinationTooLong;
         break;
     case LocationFont:
-        if (!FontsFolder(DestPath))
+        if (!SpecialFolderPath(CSIDL_FONTS, DestPath))
             return DestinationTooLong;
         break;
     case LocationShared: {

@@ -1,0 +1,380 @@
+// The per-file installation. Every file is unpacked into a temporary
+// file beside its destination (same folder, so the final move is a rename
+// on one volume), checked against the table's checksum, and only then put
+// in place; whatever goes wrong, the temporary file is deleted and the
+// destination is either the old file or the whole new one.
+#include "install.h"
+
+#include <cstring>
+
+#include "../../decode/decoder.h"
+#include "../../shared/state.h"
+#include "../../shared/win32/window_state.h"
+#include "../file_table.h"
+#include "../paths.h"
+#include "destination.h"
+#include "replace.h"
+#include "shortcuts.h"
+#include "space.h"
+
+namespace zevrin {
+
+uint32_t EntryIndex = 0xFFFFFFFF;
+uint8_t* EntryCursor;
+
+namespace {
+
+const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char TempEnding[] = ".$$A";
+// The temporary name's last letter is raised while the name is taken;
+// past this one the file is given up.
+const char LastTempLetter = 'Z';
+const unsigned ProgressPathLength = 30;
+
+void SetStatus(uint8_t* entry, uint16_t status) { WriteU16(entry + EntryStatus, status); }
+uint16_t Status(const uint8_t* entry) { return ReadU16(entry + EntryStatus); }
+
+void Fail(int error, const char* subject)
+{
+    ErrorCode = error;
+    SetErrorSubject(subject);
+}
+
+// TempPath = DestPath with the temporary ending, on a name that is free.
+// False when no such name fits or is free (ErrorCode 17 then).
+bool ChooseTempName()
+{
+    const char* slash = std::strrchr(DestPath, '\\');
+    const char* dot = std::strrchr(DestPath, '.');
+    size_t stem = dot && (!slash || dot > slash) ? static_cast<size_t>(dot - DestPath) : std::strlen(DestPath);
+    // A cut name would be another file, perhaps someone else's.
+    if (stem + sizeof TempEnding > PathSize) {
+        Fail(ErrorCannotCreate, DestPath);
+        return false;
+    }
+    std::memcpy(TempPath, DestPath, stem);
+    std::memcpy(TempPath + stem, TempEnding, sizeof TempEnding);
+    char* last = TempPath + stem + sizeof TempEnding - 2;
+    // Any existing name is taken: a file, a folder, or one we may not open.
+    while (GetFileAttributesA(TempPath) != INVALID_FILE_ATTRIBUTES) {
+        if (*last == LastTempLetter) {
+            Fail(ErrorCannotCreate, TempPath);
+            TempPath[0] = 0; // not ours to delete
+            return false;
+        }
+        ++*last;
+    }
+    return true;
+}
+
+// Reads the usage count of a shared file as a number: a REG_DWORD or
+// 4-byte binary value as it is, a text holding a number (written by some
+// other tool) as that number. False when the value holds no count.
+bool ReadSharedCount(DWORD type, const BYTE* data, DWORD size, DWORD* count)
+{
+    if ((type == REG_DWORD || type == REG_BINARY) && size == 4) {
+        std::memcpy(count, data, 4);
+        return true;
+    }
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
+        return false;
+    DWORD value = 0;
+    DWORD i = 0;
+    for (; i < size && data[i] >= '0' && data[i] <= '9'; ++i) {
+        if (value > 0xFFFFFFFFu / 10 - 1)
+            return false;
+        value = value * 10 + (data[i] - '0');
+    }
+    if (i == 0 || (i < size && data[i] != 0))
+        return false;
+    *count = value;
+    return true;
+}
+
+// One more user of the shared file DestPath. The key is opened, never
+// created: without it the system keeps no counts.
+void CountSharedFile()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    BYTE data[32];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    DWORD count = 0;
+    bool known = RegQueryValueExA(key, DestPath, nullptr, &type, data, &size) == ERROR_SUCCESS &&
+                 ReadSharedCount(type, data, size, &count);
+    // A count is written back with its own type; anything else becomes a
+    // REG_DWORD that counts this installation.
+    if (!known) {
+        type = REG_DWORD;
+        count = 0;
+    } else if (type != REG_BINARY) {
+        type = REG_DWORD;
+    }
+    if (count != 0xFFFFFFFFu)
+        ++count;
+    RegSetValueExA(key, DestPath, 0, type, reinterpret_cast<const BYTE*>(&count), 4);
+    RegCloseKey(key);
+}
+
+void MakeDesktopShortcut(const uint8_t* entry)
+{
+    const char* name = EntryString(entry, DesktopLinkNameString);
+    char link[PathSize];
+    if (!*name || !SpecialFolderPath(CSIDL_DESKTOP, link))
+        return;
+    size_t length = std::strlen(link);
+    if (length && link[length - 1] != '\\')
+        link[length++] = '\\';
+    size_t nameLength = std::strlen(name);
+    if (length + nameLength + 5 > PathSize)
+        return;
+    std::memcpy(link + length, name, nameLength);
+    std::memcpy(link + length + nameLength, ".lnk", 5);
+    CreateShellLink(DestPath, link, EntryString(entry, DesktopLinkArgsString), 0);
+}
+
+// Whether the file at DestPath should be written (step of the per-file
+// walk that may ask the user). inUse: the destination cannot be replaced
+// now; it is left alone when it already holds the package's bytes.
+bool ShouldWrite(uint8_t* entry, int inUse)
+{
+    if (inUse) {
+        uint32_t found = 0;
+        FileHandle existing = OpenExisting(DestPath, 0);
+        if (existing != INVALID_FILE_HANDLE) {
+            // An empty file's sum is 0: only a file of the right size is
+            // compared at all.
+            bool sameSize = FileLength(existing) == EntryU32(entry, EntryFileSize);
+            if (sameSize)
+                found = FileChecksum(existing);
+            CloseFile(existing);
+            if (sameSize && found == EntryU32(entry, EntryChecksum))
+                return false;
+        }
+    }
+    if (EntryByte(entry, EntryFlags) & (FlagCheckVersion | FlagCheckLanguage))
+        return CheckExistingVersion(entry) != 0;
+    return true;
+}
+
+// The times stored with the entry, creation, last access, last write.
+void ApplyFileTimes(const uint8_t* entry, FileHandle file)
+{
+    ByteCursor times(entry + EntryFixedSize, VersionBlockSize + FileTimesSize);
+    if (EntryByte(entry, EntryFlags) & (FlagCheckVersion | FlagCheckLanguage))
+        times.Skip(VersionBlockSize);
+    FILETIME stamp[3];
+    for (FILETIME& t : stamp) {
+        t.dwLowDateTime = times.U32();
+        t.dwHighDateTime = times.U32();
+    }
+    SetFileTime(static_cast<HANDLE>(file), &stamp[0], &stamp[1], &stamp[2]);
+}
+
+// Unpacks the entry's stream into a fresh temporary file, verifies it and
+// puts it in place. True when the entry is done; false with ErrorCode set
+// or the installation abandoned. TempPath stays set while the temporary
+// file is ours to delete.
+bool UnpackEntry(uint8_t* entry, int inUse)
+{
+    MakeDirectories(DestPath);
+    if (!ChooseTempName())
+        return false;
+    FileHandle file = CreateAlways(TempPath);
+    if (file == INVALID_FILE_HANDLE) {
+        Fail(ErrorCannotCreate, TempPath);
+        return false;
+    }
+    int decoded = DecodeToFileResult(file, PackageHandle, EntryU32(entry, EntryPackedSize));
+    if (PageResult == PageCancel) {
+        CloseFile(file);
+        return false;
+    }
+    uint8_t flags = EntryByte(entry, EntryFlags);
+    if (flags & FlagHasFileTimes)
+        ApplyFileTimes(entry, file);
+    CloseFile(file);
+    // A full disk or a medium that refuses writes: the file is incomplete
+    // whatever its checksum says.
+    if (decoded == DecodeWriteFailed) {
+        Fail(ErrorCannotCreate, DestPath);
+        return false;
+    }
+
+    // The uninstaller gets its log appended after installation; it is
+    // never compared.
+    if (!(flags & FlagUninstallerFile)) {
+        FileHandle check = OpenExisting(TempPath, 0);
+        if (check == INVALID_FILE_HANDLE) {
+            Fail(ErrorCannotOpen, TempPath);
+            return false;
+        }
+        bool sizeRight = FileLength(check) == EntryU32(entry, EntryFileSize);
+        uint32_t sum = FileChecksum(check);
+        CloseFile(check);
+        if (!sizeRight || sum != EntryU32(entry, EntryChecksum)) {
+            Fail(ErrorChecksum, DestPath);
+            return false;
+        }
+    }
+
+    if (inUse) {
+        CompareOrSchedule(entry, TempPath);
+    } else {
+        ReplaceFile(entry, TempPath);
+    }
+    if (Status(entry) == StatusFailed) {
+        Fail(ErrorNotReplaced, DestPath);
+        return false;
+    }
+    return true;
+}
+
+// The per-file follow-ups of a packaged entry, written or kept.
+void FollowUpPackagedEntry(const uint8_t* entry)
+{
+    uint8_t location = EntryByte(entry, EntryLocation);
+    if (location != LocationInstall && EntryByte(entry, EntrySharedCount) == 1)
+        CountSharedFile();
+    // Not yet: fonts are added to the system and entered under the Fonts
+    // key by the follow-up work still to come; they are copied only.
+    if (EntryByte(entry, EntrySpecialKind) == SpecialScreenSaver)
+        PendingScreenSaverEntry = entry;
+}
+
+// Marks for after the wizard and the desktop shortcut; external entries
+// get these too.
+void MarkEntry(const uint8_t* entry)
+{
+    uint8_t after = EntryByte(entry, EntryAfterAction);
+    if (after == AfterView)
+        PendingViewEntry = entry;
+    else if (after == AfterLaunch)
+        PendingLaunchEntry = entry;
+    MakeDesktopShortcut(entry);
+}
+
+// One entry; true when it is done and the next may follow.
+bool InstallEntry(uint8_t* entry)
+{
+    int inUse = ResolveDestination(entry);
+    if (inUse == DestinationTooLong) {
+        // DestPath is empty: the entry's own name says which file.
+        Fail(ErrorCannotCreate, EntryString(entry, FileNameString));
+        ShowProgressPath(ErrorSubject);
+        return false;
+    }
+    ShowProgressPath(DestPath);
+    uint8_t flags = EntryByte(entry, EntryFlags);
+    if (flags & FlagUninstallerFile)
+        std::memcpy(UninstallerPath, DestPath, PathSize);
+
+    if (EntryByte(entry, EntryUninstallMode) != UninstallExternal) {
+        bool write = ShouldWrite(entry, inUse);
+        ErrorCode = 0;
+        if (write) {
+            if (!UnpackEntry(entry, inUse))
+                return false;
+        } else {
+            DecodeToFile(INVALID_FILE_HANDLE, PackageHandle, EntryU32(entry, EntryPackedSize));
+            if (PageResult == PageCancel || ErrorCode != 0)
+                return false;
+        }
+        TempPath[0] = 0;
+        if (flags & FlagUninstallerFile)
+            SetStatus(entry, StatusNone);
+        FollowUpPackagedEntry(entry);
+    }
+    MarkEntry(entry);
+    return true;
+}
+
+} // namespace
+
+void SetErrorSubject(const char* path)
+{
+    size_t length = std::strlen(path);
+    if (length < PathSize) {
+        std::memcpy(ErrorSubject, path, length + 1);
+        return;
+    }
+    // The end of a path names the file; its start is what gives way.
+    std::memcpy(ErrorSubject, "...", 3);
+    std::memcpy(ErrorSubject + 3, path + length - (PathSize - 4), PathSize - 4 + 1);
+}
+
+void ShowProgressPath(const char* path)
+{
+    char shown[PathSize];
+    size_t length = std::strlen(path);
+    if (length >= PathSize)
+        length = PathSize - 1;
+    std::memcpy(shown, path, length);
+    shown[length] = 0;
+    AbbreviatePath(shown, ProgressPathLength);
+    if (ProgressPageWindow)
+        SetDlgItemTextA(ProgressPageWindow, 1008, shown);
+}
+
+void SetProgressPercent(uint32_t p)
+{
+    ProgressPercent = p > 100 ? 100 : p;
+    if (ProgressRepaint)
+        ProgressRepaint();
+}
+
+bool StartInstallation()
+{
+    EntryCursor = FirstEntry;
+    ErrorCode = 0;
+    EntryIndex = 0xFFFFFFFF;
+    VolumeNumber = 0;
+    std::memcpy(PackagePath, PackageSourcePath, PathSize);
+    PackageHandle = OpenExisting(PackagePath, 0);
+    if (PackageHandle == INVALID_FILE_HANDLE) {
+        Fail(ErrorCannotOpen, PackagePath);
+        return false;
+    }
+    // The first volume's count is read again here: the header reader's
+    // handle is long gone.
+    VolumeBytesLeft = VolumeDataLength;
+    SeekTo(PackageHandle, DataLengthOffset + 4);
+    InstallRunning = true;
+    return true;
+}
+
+int InstallNextFile(HWND)
+{
+    TempPath[0] = 0;
+    int result = 0;
+    ++EntryIndex;
+    if (EntryIndex < EntryCount && EntryCursor) {
+        uint8_t* entry = EntryCursor;
+        EntryCursor = NextEntry(entry);
+        SetStatus(entry, StatusNone);
+        uint32_t percent = static_cast<uint32_t>((static_cast<uint64_t>(EntryIndex) + 1) * 100 / EntryCount);
+        if (InstallEntry(entry)) {
+            SetProgressPercent(percent);
+            result = 1;
+        }
+    }
+    if (TempPath[0])
+        DeleteFileA(TempPath);
+    TempPath[0] = 0;
+    return result;
+}
+
+void FinishInstallation()
+{
+    CloseFile(PackageHandle);
+    PackageHandle = INVALID_FILE_HANDLE;
+    // Not yet: the uninstall log, start-menu shortcuts, the uninstall key,
+    // the install-folder record and self-registration.
+    if (StartPage == WizardMode)
+        GoToPage(5);
+    InstallRunning = false;
+}
+
+} // namespace zevrin

@@ -1,0 +1,578 @@
+// The installation on the real file system and registry: packages made by
+// the tests' package builder are read with the header reader and
+// installed entry by entry, as the progress page does.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../../stub/engine/file_table.h"
+#include "../../stub/engine/win32/install.h"
+#include "../../stub/engine/win32/shortcuts.h"
+#include "../../stub/shared/message_script.h"
+#include "../../stub/shared/messages.h"
+#include "../../stub/shared/state.h"
+#include "../../stub/shared/win32/window_state.h"
+#include "../../stub/startup/header.h"
+#include "../host/package_builder.h"
+#include "pending_renames.h"
+
+using namespace zevrin;
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Pattern(size_t size, unsigned seed)
+{
+    Bytes b(size);
+    for (size_t i = 0; i < size; ++i)
+        b[i] = static_cast<uint8_t>((i * 131 + seed * 7 + (i >> 7)) & 0xFF);
+    return b;
+}
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.rfind('\\') + 1);
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Every name in a folder (no sub-folders), for "nothing was left behind".
+std::vector<std::string> Listing(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::string FormatMessageFor(unsigned index, const std::string& path)
+{
+    char out[2048];
+    FormatText(out, sizeof out, GetMessageText(GroupMessages, index), path.c_str(), 0);
+    return out;
+}
+
+std::vector<unsigned> Percents;
+void RecordPercent() { Percents.push_back(ProgressPercent); }
+
+// Group 6 with the texts the engine's questions use.
+void UseQuestionTexts()
+{
+    std::vector<std::string> texts(MsgInvalidData + 1, "");
+    texts[MsgTitle] = "Test Setup";
+    texts[MsgExistingNewer] = "Newer: %s";
+    texts[MsgExistingOtherLanguage] = "Language: %s";
+    texts[MsgInsertDisk] = "Disk %d";
+    texts[MsgCancelInstalling] = "Cancel?";
+    Bytes bytes{static_cast<uint8_t>(texts.size()), 0};
+    for (const std::string& text : texts) {
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        bytes.push_back(0);
+    }
+    FreeAndClear(&MessageGroups[GroupMessages]);
+    AllocWithRetry(static_cast<uint32_t>(bytes.size()), &MessageGroups[GroupMessages]);
+    std::memcpy(MessageGroups[GroupMessages], bytes.data(), bytes.size());
+}
+
+class InstallTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        root_ = std::string(temp) + "zevrin-install-" + std::to_string(GetCurrentProcessId()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : root_)
+            if (c == '/')
+                c = '-';
+        CreateDirectoryA(root_.c_str(), nullptr);
+        source_ = root_ + "\\source";
+        target_ = root_ + "\\target";
+        CreateDirectoryA(source_.c_str(), nullptr);
+        ScriptMessageAnswers({});
+        IsWindowsNT = true;
+        RebootNeeded = false;
+        PageResult = PageRunning;
+        zevrin::StartPage = WizardMode;
+        PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = nullptr;
+        UninstallerPath[0] = 0;
+        Percents.clear();
+        ProgressRepaint = RecordPercent;
+    }
+    void TearDown() override
+    {
+        for (HANDLE h : held_)
+            CloseHandle(h);
+        ProgressRepaint = nullptr;
+        ForgetPackageHeader();
+        std::string command = "cmd /c rmdir /s /q \"" + root_ + "\" >nul 2>nul";
+        WinExecWait(command);
+    }
+    static void WinExecWait(const std::string& command)
+    {
+        STARTUPINFOA start = {};
+        start.cb = sizeof start;
+        PROCESS_INFORMATION process = {};
+        std::string line = command;
+        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &start,
+                           &process)) {
+            WaitForSingleObject(process.hProcess, 30000);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+    }
+
+    // Writes the package's volumes into source_ and reads its header.
+    void Load(const SetupBuilder& setup)
+    {
+        std::vector<Bytes> volumes = setup.Build();
+        for (size_t v = 0; v < volumes.size(); ++v)
+            ::WriteBytes(source_ + "\\" + VolumeFileName(v), volumes[v]);
+        Bytes stub = setup.Stub();
+        for (uint32_t i = 0; i < StampRecordSize; ++i)
+            StampRecord[i] = stub[SetupBuilder::StampAt + i];
+        ForgetPackageHeader();
+        lstrcpynA(PackageSourcePath, (source_ + "\\SETUP.EXE").c_str(), PathSize);
+        ASSERT_TRUE(ReadPackageHeader());
+        UseQuestionTexts();
+        SetInstallDir(target_ + "\\");
+    }
+    void SetInstallDir(const std::string& folder) { lstrcpynA(InstallDir, folder.c_str(), PathSize); }
+
+    // StartInstallation, InstallNextFile until 0, FinishInstallation; the
+    // number of calls that returned 1.
+    int Install()
+    {
+        if (!StartInstallation())
+            return -1;
+        int done = 0;
+        while (InstallNextFile(nullptr))
+            ++done;
+        FinishInstallation();
+        return done;
+    }
+
+    uint8_t* Entry(uint32_t index)
+    {
+        uint8_t* entry = FirstEntry;
+        for (uint32_t i = 0; i < index; ++i)
+            entry = NextEntry(entry);
+        return entry;
+    }
+    uint16_t StatusOf(uint32_t index) { return ReadU16(Entry(index) + EntryStatus); }
+    std::string Target(const std::string& name) const { return target_ + "\\" + name; }
+    // Opens a file as a running program holds its image: others may read
+    // it, nobody may delete or write it.
+    void Hold(const std::string& path)
+    {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+        held_.push_back(h);
+    }
+
+    std::string root_, source_, target_;
+    std::vector<HANDLE> held_;
+};
+
+// --- a fresh install and a second one over it --------------------------------
+
+TEST_F(InstallTest, InstallsEveryFileByteForByteThenReplacesThem)
+{
+    SetupBuilder setup;
+    setup.compress = [](const Bytes& data) { return StoredStream(data); };
+    setup.Add("a.exe", Pattern(70000, 1));
+    setup.Add("sub\\deeper\\b.dat", Pattern(5, 2));
+    setup.Add("external.txt", Text("beside the package")).uninstallMode = UninstallExternal;
+    // 2001-02-03 and two later moments, in 100 ns units since 1601.
+    const uint64_t times[3] = {126257472000000000ull, 126257472000000000ull + 36000000000ull,
+                               126257472000000000ull + 72000000000ull};
+    PackageFile& timed = setup.Add("timed.txt", Text("with times"));
+    timed.flags = FlagHasFileTimes;
+    std::memcpy(timed.times, times, sizeof times);
+    setup.Add("empty.txt", Bytes());
+    Load(setup);
+
+    EXPECT_EQ(Install(), 5);
+    EXPECT_EQ(ErrorCode, 0);
+    EXPECT_FALSE(InstallRunning);
+    EXPECT_EQ(PackageHandle, INVALID_FILE_HANDLE) << "the package is closed";
+    EXPECT_EQ(CurrentPage, 4) << "the sequencer opens page 5 next";
+    EXPECT_EQ(PageResult, PageNext);
+    EXPECT_EQ(Percents, (std::vector<unsigned>{20, 40, 60, 80, 100}));
+    for (const PackageFile& f : setup.files) {
+        if (f.uninstallMode == UninstallExternal)
+            continue;
+        EXPECT_EQ(ReadBytes(Target(f.name)), f.data) << f.name;
+    }
+    EXPECT_FALSE(Exists(Target("external.txt"))) << "an external file is not unpacked";
+    for (uint32_t i : {0u, 1u, 3u, 4u})
+        EXPECT_EQ(StatusOf(i), StatusCreated) << i;
+    EXPECT_EQ(StatusOf(2), StatusNone) << "external";
+
+    HANDLE file = CreateFileA(Target("timed.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME created, accessed, written;
+    GetFileTime(file, &created, &accessed, &written);
+    CloseHandle(file);
+    auto value = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    // Wine keeps no creation time on a Unix file system (it reports the
+    // write time for it): only the write time is compared.
+    EXPECT_EQ(value(written), times[2]);
+    (void)created;
+    (void)accessed;
+
+    // Over the files of the first run: each replaced.
+    PageResult = PageRunning;
+    EXPECT_EQ(Install(), 5);
+    for (uint32_t i : {0u, 1u, 3u, 4u})
+        EXPECT_EQ(StatusOf(i), StatusReplaced) << i;
+    EXPECT_EQ(Listing(target_).size(), 4u) << "no temporary file stays";
+}
+
+TEST_F(InstallTest, EmptyTableEndsAtOnce)
+{
+    SetupBuilder setup;
+    Load(setup);
+    ASSERT_TRUE(StartInstallation());
+    EXPECT_EQ(InstallNextFile(nullptr), 0);
+    EXPECT_EQ(EntryIndex, 0u);
+    FinishInstallation();
+    EXPECT_EQ(ErrorCode, 0);
+    EXPECT_FALSE(Exists(target_)) << "nothing is made";
+}
+
+TEST_F(InstallTest, MissingPackageIsError16)
+{
+    SetupBuilder setup;
+    setup.Add("a.txt", Text("a"));
+    Load(setup);
+    DeleteFileA(PackageSourcePath);
+    EXPECT_FALSE(StartInstallation());
+    EXPECT_EQ(ErrorCode, ErrorCannotOpen);
+    EXPECT_STREQ(ErrorSubject, PackageSourcePath);
+    EXPECT_FALSE(InstallRunning);
+}
+
+// --- damaged data, names that cannot be made ---------------------------------
+
+TEST_F(InstallTest, ChecksumErrorStopsAndLeavesNothingHalfWritten)
+{
+    SetupBuilder setup;
+    setup.Add("good.txt", Text("installed first"));
+    setup.Add("bad.bin", Pattern(3000, 3));
+    setup.Add("never.txt", Text("not reached"));
+    setup.tamperStream = [](size_t index, Bytes& stream) {
+        if (index == 1)
+            stream.back() ^= 0x01; // one data byte of a stored block
+    };
+    Load(setup);
+
+    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(ErrorCode, ErrorChecksum);
+    EXPECT_EQ(std::string(ErrorSubject), Target("bad.bin"));
+    EXPECT_EQ(Listing(target_), std::vector<std::string>{"good.txt"})
+        << "the first file stays; no temporary or half-written file";
+    EXPECT_EQ(CurrentPage, 4) << "the finish page shows the error";
+}
+
+TEST_F(InstallTest, UninstallerIsWrittenUnverifiedAndNotCounted)
+{
+    SetupBuilder setup;
+    setup.Add("uninst.exe", Pattern(100, 4)).flags = FlagUninstallerFile;
+    setup.tamperEntry = [](size_t, Bytes& entry) { entry[EntryChecksum] ^= 0xFF; };
+    Load(setup);
+
+    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(ErrorCode, 0);
+    EXPECT_EQ(StatusOf(0), StatusNone);
+    EXPECT_EQ(std::string(UninstallerPath), Target("uninst.exe"));
+    EXPECT_EQ(ReadBytes(Target("uninst.exe")), Pattern(100, 4));
+}
+
+TEST_F(InstallTest, TemporaryNameSearchEndsAfterTheLastLetter)
+{
+    struct Case {
+        const char* why;
+        std::string taken; // letters whose .$$ name exists
+        bool installs;
+    } cases[] = {
+        {"the first name free", "", true},
+        {"two names taken", "AB", true},
+        {"every letter taken", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", false},
+    };
+    for (const Case& c : cases) {
+        SetupBuilder setup;
+        setup.Add("a.b\\readme", Text("no extension"));
+        Load(setup);
+        std::string folder = Target("a.b");
+        CreateDirectoryA(target_.c_str(), nullptr);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        for (char letter : c.taken)
+            ::WriteBytes(folder + "\\readme.$$" + letter, Text("someone's"));
+        std::vector<std::string> before = Listing(folder);
+
+        EXPECT_EQ(Install(), c.installs ? 1 : 0) << c.why;
+        std::vector<std::string> after = Listing(folder);
+        if (c.installs) {
+            EXPECT_EQ(ReadBytes(folder + "\\readme"), Text("no extension")) << c.why;
+            EXPECT_EQ(after.size(), before.size() + 1) << c.why << ": only the file is added";
+        } else {
+            EXPECT_EQ(ErrorCode, ErrorCannotCreate) << c.why;
+            EXPECT_EQ(std::string(ErrorSubject), folder + "\\readme.$$Z") << c.why;
+            EXPECT_EQ(after, before) << c.why << ": nothing added, nothing removed";
+        }
+        for (char letter : c.taken)
+            EXPECT_EQ(ReadBytes(folder + "\\readme.$$" + letter), Text("someone's")) << c.why;
+        for (const std::string& name : Listing(folder))
+            DeleteFileA((folder + "\\" + name).c_str());
+        PageResult = PageRunning;
+    }
+}
+
+TEST_F(InstallTest, PathTooLongNamesTheFileAndWritesNothing)
+{
+    SetupBuilder setup;
+    setup.Add(std::string(120, 'n') + "\\" + std::string(120, 'm') + ".txt", Text("deep"));
+    Load(setup);
+    // With the target folder the path passes 259 characters.
+    EXPECT_EQ(Install(), 0);
+    EXPECT_EQ(ErrorCode, ErrorCannotCreate);
+    EXPECT_NE(std::string(ErrorSubject).find(std::string(120, 'm') + ".txt"), std::string::npos) << ErrorSubject;
+    EXPECT_FALSE(Exists(target_));
+}
+
+// --- existing destinations ---------------------------------------------------
+
+TEST_F(InstallTest, DestinationInUse)
+{
+    struct Case {
+        const char* why;
+        Bytes existing;
+        uint16_t status;
+        bool restart;
+    } cases[] = {
+        {"different bytes wait for the restart", Text("old contents"), StatusAtRestart, true},
+        {"the same bytes are kept", Text("new contents"), StatusReplaced, false},
+    };
+    for (const Case& c : cases) {
+        SetupBuilder setup;
+        setup.Add("busy.dll", Text("new contents"));
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        ::WriteBytes(Target("busy.dll"), c.existing);
+        Hold(Target("busy.dll"));
+        RebootNeeded = false;
+
+        EXPECT_EQ(Install(), 1) << c.why;
+        EXPECT_EQ(StatusOf(0), c.status) << c.why;
+        EXPECT_EQ(RebootNeeded, c.restart) << c.why;
+        EXPECT_EQ(ReadBytes(Target("busy.dll")), c.existing) << c.why << ": untouched while in use";
+        std::vector<std::string> names = Listing(target_);
+        EXPECT_EQ(names.size(), c.restart ? 2u : 1u) << c.why << ": the waiting copy only for a restart";
+        if (c.restart) {
+            std::vector<std::wstring> renames = PendingRenames();
+            bool queued = false;
+            for (const std::wstring& name : renames)
+                queued = queued || name.find(L"busy.$$A") != std::wstring::npos;
+            EXPECT_TRUE(queued) << c.why;
+        }
+        for (HANDLE h : held_)
+            CloseHandle(h);
+        held_.clear();
+        for (const std::string& name : names)
+            DeleteFileA(Target(name).c_str());
+        PageResult = PageRunning;
+    }
+}
+
+TEST_F(InstallTest, ReadOnlyDestinationIsReplacedAndStaysReadOnly)
+{
+    SetupBuilder setup;
+    setup.Add("locked.txt", Text("new"));
+    Load(setup);
+    CreateDirectoryA(target_.c_str(), nullptr);
+    ::WriteBytes(Target("locked.txt"), Text("old"));
+    SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(StatusOf(0), StatusReplaced);
+    EXPECT_EQ(ReadBytes(Target("locked.txt")), Text("new"));
+    EXPECT_TRUE(GetFileAttributesA(Target("locked.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The existing file is a DLL with version 2.0.0.0, language 0x0407 (built
+// beside this program).
+TEST_F(InstallTest, VersionQuestionsAgainstTheExistingFile)
+{
+    struct Case {
+        const char* why;
+        uint8_t flags;
+        uint32_t versionHigh, language;
+        int answer;             // 0: no question expected
+        unsigned question;      // group 6 index
+        bool replaced;
+    } cases[] = {
+        {"existing newer, No keeps it", FlagCheckVersion, 0x00010000, 0x0407, AnswerNo, MsgExistingNewer, false},
+        {"existing newer, Yes replaces it", FlagCheckVersion, 0x00010000, 0x0407, AnswerYes, MsgExistingNewer, true},
+        {"same version, no question", FlagCheckVersion, 0x00020000, 0x0407, 0, 0, true},
+        {"other language", FlagCheckLanguage, 0x00020000, 0x0409, AnswerNo, MsgExistingOtherLanguage, false},
+    };
+    Bytes fixture = ReadBytes(ProgramFolder() + "versioned.dll");
+    ASSERT_FALSE(fixture.empty());
+    for (const Case& c : cases) {
+        SetupBuilder setup;
+        const Bytes library = Text("the package's library");
+        setup.Add("lib.dll", library).flags = c.flags;
+        setup.Add("next.txt", Text("after the library"));
+        uint32_t high = c.versionHigh, language = c.language;
+        setup.tamperEntry = [high, language](size_t index, Bytes& entry) {
+            if (index != 0)
+                return;
+            for (int i = 0; i < 4; ++i) {
+                entry[EntryFixedSize + i] = static_cast<uint8_t>(high >> (8 * i));
+                entry[EntryFixedSize + 16 + i] = static_cast<uint8_t>(language >> (8 * i));
+            }
+        };
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        ::WriteBytes(Target("lib.dll"), fixture);
+        ScriptMessageAnswers(c.answer ? std::vector<int>{c.answer} : std::vector<int>{});
+
+        EXPECT_EQ(Install(), 2) << c.why;
+        const std::vector<ShownMessage>& shown = ShownMessages();
+        if (c.answer) {
+            ASSERT_EQ(shown.size(), 1u) << c.why;
+            EXPECT_EQ(shown[0].text, FormatMessageFor(c.question, Target("lib.dll"))) << c.why;
+        } else {
+            EXPECT_TRUE(shown.empty()) << c.why;
+        }
+        EXPECT_EQ(ReadBytes(Target("lib.dll")), c.replaced ? library : fixture) << c.why;
+        EXPECT_EQ(ReadBytes(Target("next.txt")), Text("after the library")) << c.why << ": the skipped stream was read past";
+        EXPECT_EQ(StatusOf(0), c.replaced ? StatusReplaced : StatusNone) << c.why;
+        DeleteFileA(Target("lib.dll").c_str());
+        DeleteFileA(Target("next.txt").c_str());
+        PageResult = PageRunning;
+    }
+}
+
+// --- per-file follow-ups -----------------------------------------------------
+
+const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+TEST_F(InstallTest, SharedFileCounter)
+{
+    struct Case {
+        const char* why;
+        DWORD type; // 0: no value before
+        Bytes before;
+        DWORD afterType;
+        DWORD after;
+    } cases[] = {
+        {"a new value counts 1", 0, {}, REG_DWORD, 1},
+        {"a count goes up", REG_DWORD, {3, 0, 0, 0}, REG_DWORD, 4},
+        {"a count as text becomes a number", REG_SZ, Text(std::string("7\0", 2)), REG_DWORD, 8},
+        {"a value that is no count starts again", REG_BINARY, {1, 2, 3, 4, 5, 6, 7, 8}, REG_DWORD, 1},
+        {"text that is no number starts again", REG_SZ, Text(std::string("many\0", 5)), REG_DWORD, 1},
+        {"a full count stays full", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}, REG_DWORD, 0xFFFFFFFF},
+    };
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, SharedDllsKey, &key), ERROR_SUCCESS);
+    for (const Case& c : cases) {
+        SetupBuilder setup;
+        std::string name = "zevrin-shared-" + std::to_string(GetCurrentProcessId()) + ".dll";
+        PackageFile& shared = setup.Add(name, Text("shared"));
+        shared.location = LocationWindows;
+        shared.sharedCount = 1;
+        Load(setup);
+        char windows[MAX_PATH];
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        std::string path = std::string(windows) + "\\" + name;
+        RegDeleteValueA(key, path.c_str());
+        if (c.type)
+            RegSetValueExA(key, path.c_str(), 0, c.type, c.before.data(), static_cast<DWORD>(c.before.size()));
+
+        EXPECT_EQ(Install(), 1) << c.why;
+        DWORD type = 0, value = 0, size = sizeof value;
+        EXPECT_EQ(RegQueryValueExA(key, path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+                  ERROR_SUCCESS)
+            << c.why;
+        EXPECT_EQ(type, c.afterType) << c.why;
+        EXPECT_EQ(value, c.after) << c.why;
+        RegDeleteValueA(key, path.c_str());
+        DeleteFileA(path.c_str());
+        PageResult = PageRunning;
+    }
+    RegCloseKey(key);
+}
+
+TEST_F(InstallTest, MarksAndDesktopShortcut)
+{
+    SetupBuilder setup;
+    std::string linkName = "Zevrin Test " + std::to_string(GetCurrentProcessId());
+    PackageFile& program = setup.Add("app.exe", Text("program"));
+    program.afterAction = AfterLaunch;
+    program.strings[3] = linkName; // DesktopLinkName
+    program.strings[4] = "/fast";
+    setup.Add("readme.txt", Text("read me")).afterAction = AfterView;
+    setup.Add("saver.scr", Text("saver")).specialKind = SpecialScreenSaver;
+    Load(setup);
+
+    EXPECT_EQ(Install(), 3);
+    EXPECT_EQ(PendingLaunchEntry, Entry(0));
+    EXPECT_EQ(PendingViewEntry, Entry(1));
+    EXPECT_EQ(PendingScreenSaverEntry, Entry(2));
+
+    char desktop[MAX_PATH];
+    ASSERT_TRUE(SpecialFolderPath(CSIDL_DESKTOP, desktop));
+    std::string link = std::string(desktop) + "\\" + linkName + ".lnk";
+    ASSERT_TRUE(Exists(link)) << link;
+    IShellLinkA* shellLink = nullptr;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                           reinterpret_cast<void**>(&shellLink))));
+    IPersistFile* persist = nullptr;
+    ASSERT_TRUE(SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))));
+    std::wstring wide(link.begin(), link.end());
+    EXPECT_TRUE(SUCCEEDED(persist->Load(wide.c_str(), STGM_READ)));
+    char text[MAX_PATH] = "";
+    shellLink->GetArguments(text, MAX_PATH);
+    EXPECT_STREQ(text, "/fast");
+    shellLink->GetWorkingDirectory(text, MAX_PATH);
+    EXPECT_STRCASEEQ(text, target_.c_str());
+    persist->Release();
+    shellLink->Release();
+    DeleteFileA(link.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    OleInitialize(nullptr);
+    testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    OleUninitialize();
+    return result;
+}
