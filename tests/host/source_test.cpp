@@ -376,4 +376,24 @@ TEST_F(VolumeTest, VolumeShorterThanItsHeadFailsTheFile)
     EXPECT_TRUE(ShownMessages().empty()) << "a damaged volume is no reason to ask for a disk";
 }
 
+TEST_F(VolumeTest, FailedWriteIsReportedAndTheStreamStillReadToItsEnd)
+{
+    std::vector<Packed> files{StoredFile(9000, 8), StoredFile(500, 9)};
+    Build(files, {4000});
+    // An output that takes no bytes, as a full disk: opened for reading.
+    std::string out = dir.File("refuses");
+    WriteBytes(out, {});
+    FileHandle target = OpenExisting(out.c_str(), 0);
+    EXPECT_EQ(DecodeToFileResult(target, PackageHandle, static_cast<uint32_t>(files[0].stream.size())),
+              DecodeWriteFailed);
+    CloseFile(target);
+    // The next file follows as if the first had been written.
+    std::string next = dir.File("next");
+    target = CreateAlways(next.c_str());
+    EXPECT_EQ(DecodeToFileResult(target, PackageHandle, static_cast<uint32_t>(files[1].stream.size())), DecodeOk);
+    CloseFile(target);
+    std::vector<uint8_t> got = ReadBytes(next);
+    EXPECT_EQ(std::string(got.begin(), got.end()), files[1].content);
+}
+
 } // namespace
