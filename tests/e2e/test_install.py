@@ -1,0 +1,262 @@
+#!/usr/bin/env python3
+"""Installing through the wizard: the files of a package built by `zevrin
+build` arrive byte for byte; Cancel on the progress page asks first; a
+package on two disks asks for the second; a disk that fills up ends with
+an error and leaves no half-written file."""
+
+import os
+import random
+import subprocess
+import sys
+import tomllib
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2elib import (PACKAGES, Failure, Package, Page, Skip, Stage, check, check_equal, exit_codes, need_file,
+                    run_cases, stub_path, tool_path)
+
+DIRECTORY, READY, PROGRESS, FINISH = 2, 3, 4, 5
+FOLDER = "C:\\Zevrin Install"
+
+
+def payload(count, seed, big=0):
+    """`count` small files (some in sub-folders) and, when `big`, one file
+    of that many bytes that does not compress."""
+    rng = random.Random(seed)
+    files = {}
+    for i in range(count):
+        folder = ("sub%d\\" % (i % 3)) if i % 4 == 0 else ""
+        text = ("file %d of the install test\n" % i) * rng.randint(1, 200)
+        files["%sfile%03d.txt" % (folder, i)] = text.encode()
+    if big:
+        files["big.bin"] = rng.randbytes(big)
+    return files
+
+
+class InstallPackage(Package):
+    """packages/install.toml with `files` added: written with the payload
+    into the case's work folder and built there."""
+
+    def __init__(self, stage, files, default=FOLDER, options=()):
+        self.manifest_path = os.path.join(PACKAGES, "install.toml")
+        with open(self.manifest_path, "rb") as f:
+            self.manifest = tomllib.load(f)
+        self.files = files
+        work = stage.path("package")
+        os.makedirs(work, exist_ok=True)
+        with open(self.manifest_path) as f:
+            text = f.read().replace('default = "C:\\\\Zevrin Install"', 'default = "%s"' % default.replace("\\", "\\\\"))
+        for name, data in files.items():
+            source = os.path.join(work, "payload", *name.split("\\"))
+            os.makedirs(os.path.dirname(source), exist_ok=True)
+            with open(source, "wb") as f:
+                f.write(data)
+            text += '\n[[files]]\nsource = "payload/%s"\nname = "%s"\n' % (name.replace("\\", "/"),
+                                                                         name.replace("\\", "\\\\"))
+        manifest = os.path.join(work, "install.toml")
+        with open(manifest, "w") as f:
+            f.write(text)
+        self.exe = os.path.join(work, "SETUP.EXE")
+        tool = need_file(tool_path(), "the host tool zevrin")
+        stub = need_file(stub_path(), "the stub")
+        result = subprocess.run([tool, "build", manifest, "-o", self.exe, "--stub", stub] + list(options),
+                                capture_output=True, text=True, timeout=300, cwd=work)
+        if result.returncode != 0:
+            raise Failure("zevrin build failed (%d): %s" % (result.returncode, result.stderr.strip()))
+
+
+def to_progress(stage, driver, package, folder=FOLDER):
+    """Welcome, folder (shown in the field, created on Next), ready, then
+    Install: returns the progress page."""
+    driver.wait_page()
+    driver.press(1)
+    view = driver.wait_page()
+    check_equal(view.caption, package.title + " - " + package.page_text(DIRECTORY, 0), "folder page caption")
+    check_equal(view.text(1004, "page"), folder, "folder field")
+    stage.shot("2-directory")
+    driver.press(1)
+    shown = driver.wait_next()
+    if not isinstance(shown, Page):
+        check_equal(shown["text"], package.message("create_folder"), "question on leaving the folder page")
+        driver.answer("yes")
+        shown = driver.wait_page()
+    check_equal(shown.text(1001, "page"), package.page_text(READY, 2).replace("%s", folder), "ready page folder")
+    driver.press(1)
+    return driver.wait_page()
+
+
+def installed(stage, folder, files):
+    """Which of `files` arrived whole, which are missing; fails on a file
+    that differs or on anything else in the folder (a temporary file)."""
+    root = stage.unix_path(folder)
+    whole, missing = [], []
+    for name, data in files.items():
+        path = os.path.join(root, *name.split("\\"))
+        if not os.path.exists(path):
+            missing.append(name)
+            continue
+        with open(path, "rb") as f:
+            check(f.read() == data, "%s differs from the package's file" % name)
+        whole.append(name)
+    expected = set(os.path.join(root, *n.split("\\")) for n in whole)
+    for folder_path, _, names in os.walk(root):
+        for n in names:
+            path = os.path.join(folder_path, n)
+            check(path in expected, "left behind: %s" % path)
+    return whole, missing
+
+
+def finish_and_close(stage, driver, run, shot="5-finish"):
+    view = driver.wait_page(120)
+    stage.shot(shot)
+    driver.press(2)
+    check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
+    check_equal(run.wait(), 0, "exit status")
+    return view
+
+
+def case_full_install():
+    with Stage("install-full") as stage:
+        files = payload(12, 1, big=300000)
+        package = InstallPackage(stage, files)
+        run = stage.start(package.exe)
+        driver = stage.driver()
+        view = to_progress(stage, driver, package)
+        stage.shot("4-progress")
+        check_equal(view.caption, package.title + " - " + package.page_text(PROGRESS, 0), "progress page caption")
+        view = finish_and_close(stage, driver, run)
+        check_equal(view.caption, package.title + " - " + package.page_text(FINISH, 0), "finish page caption")
+        check_equal(view.text(1000, "page"), package.page_text(FINISH, 1), "success text")
+        whole, missing = installed(stage, FOLDER, files)
+        check_equal(missing, [], "files missing")
+
+
+def case_cancel_no_then_yes():
+    with Stage("install-cancel") as stage:
+        files = payload(150, 2)
+        package = InstallPackage(stage, files)
+        run = stage.start(package.exe)
+        driver = stage.driver()
+        to_progress(stage, driver, package)
+        driver.press(2)
+        box = driver.wait_box()
+        stage.shot("4-cancel-question")
+        check_equal(box["text"], package.message("cancel_installing"), "cancel question")
+        before, _ = installed(stage, FOLDER, files)
+        driver.answer("no")
+        # No: the installation goes on.
+        driver.run("sync")
+        for _ in range(40):
+            now, _ = installed(stage, FOLDER, files)
+            if len(now) > len(before):
+                break
+            driver.run("sync")
+        check(len(now) > len(before), "nothing more was installed after No")
+        stage.shot("4-progress-resumed")
+        driver.press(2)
+        driver.answer("yes")
+        box = driver.answer("ok")
+        check_equal(box["text"], package.message("not_completed"), "message after cancelling")
+        check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
+        check_equal(run.wait(), 0, "exit status")
+        whole, missing = installed(stage, FOLDER, files)
+        check(whole and missing, "some files installed, some not: %d and %d" % (len(whole), len(missing)))
+
+
+def two_volume_package(stage):
+    files = payload(6, 3, big=200000)
+    return files, InstallPackage(stage, files, options=["--volume-size", "120K"])
+
+
+def case_second_disk_put_back():
+    with Stage("install-second-disk") as stage:
+        files, package = two_volume_package(stage)
+        volume = package.exe[:-4] + ".D01"
+        check(os.path.exists(volume), "the package has a second volume")
+        hidden = volume + ".away"
+        os.rename(volume, hidden)
+        run = stage.start(package.exe)
+        driver = stage.driver()
+        to_progress(stage, driver, package)
+        box = driver.wait_box(60)
+        stage.shot("4-disk-prompt")
+        check_equal(box["text"], package.message("insert_disk").replace("%d", "2"), "disk prompt")
+        os.rename(hidden, volume)
+        driver.answer("ok")
+        view = finish_and_close(stage, driver, run)
+        check_equal(view.text(1000, "page"), package.page_text(FINISH, 1), "success text")
+        check_equal(installed(stage, FOLDER, files)[1], [], "files missing")
+
+
+def case_second_disk_given_up():
+    with Stage("install-second-disk-given-up") as stage:
+        files, package = two_volume_package(stage)
+        os.remove(package.exe[:-4] + ".D01")
+        run = stage.start(package.exe)
+        driver = stage.driver()
+        to_progress(stage, driver, package)
+        driver.wait_box(60)
+        driver.answer("cancel")
+        box = driver.answer("yes")
+        check_equal(box["text"], package.message("cancel_installing"), "question after Cancel at the prompt")
+        view = finish_and_close(stage, driver, run)
+        check_equal(view.text(1000, "page"), package.message("not_completed"), "error 15 alone")
+        installed(stage, FOLDER, files)
+
+
+SMALL_DRIVE = "/tmp/zevrin-e2e-small-drive"
+
+
+def case_disk_full():
+    # A 1 MB file system of its own (tmpfs), mapped as drive T:; the package
+    # holds a 3 MB file that does not compress.
+    if os.geteuid() != 0:
+        raise Skip("mounting a small drive needs root")
+    os.makedirs(SMALL_DRIVE, exist_ok=True)
+    subprocess.run(["umount", SMALL_DRIVE], stderr=subprocess.DEVNULL)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", SMALL_DRIVE],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        raise Skip("cannot mount a small drive here: " + mounted.stderr.strip())
+    try:
+        with Stage("install-disk-full") as stage:
+            files = {"small.txt": b"fits\n", "big.bin": random.Random(4).randbytes(3 * 1024 * 1024),
+                     "after.txt": b"never reached\n"}
+            package = InstallPackage(stage, files, default="T:\\App")
+            os.symlink(SMALL_DRIVE, os.path.join(stage.prefix, "dosdevices", "t:"))
+            run = stage.start(package.exe)
+            driver = stage.driver()
+            driver.wait_page()
+            driver.press(1)
+            view = driver.wait_page()
+            check_equal(view.text(1004, "page"), "T:\\App", "folder field")
+            driver.press(1)
+            box = driver.wait_box()
+            if box["text"] == package.message("create_folder"):
+                driver.answer("yes")
+                box = driver.wait_box()
+            check_equal(box["text"], package.message("disk_space"), "not enough space question")
+            driver.answer("yes")
+            driver.wait_page()
+            driver.press(1)
+            driver.wait_page()
+            view = finish_and_close(stage, driver, run)
+            expected = package.page_text(FINISH, 4).replace(
+                "%s", package.message("cannot_create").replace("%s", "T:\\App\\big.bin"))
+            check_equal(view.text(1000, "page"), expected, "error on the finish page")
+            check_equal(sorted(os.listdir(os.path.join(SMALL_DRIVE, "App"))), ["small.txt"],
+                        "only the file that fitted")
+    finally:
+        subprocess.run(["umount", SMALL_DRIVE], stderr=subprocess.DEVNULL)
+
+
+CASES = [
+    ("a full install through the wizard", case_full_install),
+    ("Cancel on the progress page: No goes on, Yes stops", case_cancel_no_then_yes),
+    ("second disk missing, put back at the prompt", case_second_disk_put_back),
+    ("second disk missing, given up: error 15", case_second_disk_given_up),
+    ("a disk that fills up", case_disk_full),
+]
+
+if __name__ == "__main__":
+    sys.exit(run_cases(CASES))
