@@ -565,3 +565,13 @@ TEST_F(InstallPagesTest, FinishPageEndsTheWizardOnEnterNextOrCancel)
         ClosePage();
     }
 }
+
+TEST_F(InstallPagesTest, FinishPageRestartButtonNeverGoesBack)
+{
+    CurrentPage = 5;
+    RebootNeeded = true;
+    ASSERT_NE(OpenPage(TEMPLATE_FINISH, FinishPageProc), nullptr);
+    ASSERT_TRUE(Enabled(IDC_BACK));
+    Click(IDC_BACK);
+    EXPECT_EQ(PageResult, PageRunning) << "back to the progress page would install again";
+}

@@ -124,6 +124,10 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
             PageResult = PageCancel;
             return ConsumeCommand(page);
         }
+        // Not yet: the restart. Meanwhile the enabled button must not act
+        // as Back, which would run the installation again.
+        if (LOWORD(wParam) == IdBack)
+            return ConsumeCommand(page);
         return DefaultPageHandler(message, wParam);
     default: return DefaultPageHandler(message, wParam);
     }
