@@ -41,6 +41,10 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK EndPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Percent text and block bar of the progress page, in `dc` or (null) the
+// page's own device context.
+void PaintProgressBar(HWND page, HDC dc);
+
 // --- frame dialog and drawing helpers shared with the background ---
 INT_PTR CALLBACK FrameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void FillSolid(HDC dc, int x, int y, int width, int height, COLORREF colour);

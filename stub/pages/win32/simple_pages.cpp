@@ -129,22 +129,4 @@ INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARA
     return DefaultPageHandler(message, wParam);
 }
 
-INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        ApplyPageChrome(page, ButtonCancel);
-        return TRUE;
-    }
-    return DefaultPageHandler(message, wParam);
-}
-
-INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        ApplyPageChrome(page, ButtonCancel | ButtonQuietCancel);
-        return TRUE;
-    }
-    return DefaultPageHandler(message, wParam);
-}
-
 } // namespace zevrin
