@@ -20,6 +20,13 @@ enum : int {
     IdFramePanel = 1012,
 };
 
+// --- dialog templates ---
+// A fresh 16 KB moveable block holding template `number` and whatever
+// follows it in the blob; null when it cannot be had or the blob does not
+// hold that template.
+void* LoadTemplate(unsigned number);
+void FreeTemplate(void* address);
+
 // --- chrome shared by every page ---
 void ApplyPageChrome(HWND page, unsigned state);
 void SetPageButtons(unsigned state);
