@@ -48,6 +48,14 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK EndPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
+// --- directory page ---
+// Free space of InstallDir's drive into control 1019, the size of every
+// packaged file in whole clusters into 1016, both in megabytes.
+void UpdateSpaceTexts(HWND page);
+// The folder browser (template 7), starting at `path`; true when the user
+// confirmed a folder, which is then in `path` (PathSize bytes).
+bool BrowseForFolder(HWND owner, char* path);
+
 // --- frame dialog and drawing helpers shared with the background ---
 INT_PTR CALLBACK FrameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void FillSolid(HDC dc, int x, int y, int width, int height, COLORREF colour);

@@ -107,27 +107,11 @@ INT_PTR CALLBACK EndPageProc(HWND, UINT, WPARAM, LPARAM)
     return FALSE;
 }
 
-// INTERIM: the directory, progress and finish pages only show their chrome
-// until the installation engine they drive is in place. The directory page
-// does not check or create the folder, the progress page installs nothing
-// (only Cancel is enabled), and the finish page shows no result, view
-// button or launch box; its Cancel (the only button enabled) ends the wizard
-// without a question.
-
-INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        ApplyPageChrome(page, ButtonBack | ButtonNext | ButtonCancel);
-        return TRUE;
-    }
-    // Back skips an information page without text, as Next on the welcome
-    // page does.
-    if (message == WM_COMMAND && LOWORD(wParam) == IdBack && !InfoPageHasText()) {
-        GoToPage(0);
-        return ConsumeCommand(page);
-    }
-    return DefaultPageHandler(message, wParam);
-}
+// INTERIM: the progress and finish pages only show their chrome until the
+// installation engine they drive is in place. The progress page installs
+// nothing (only Cancel is enabled), and the finish page shows no result,
+// view button or launch box; its Cancel (the only button enabled) ends the
+// wizard without a question.
 
 INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
