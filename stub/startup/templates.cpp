@@ -26,20 +26,6 @@ void SkipNameOrOrdinal(ByteCursor& in)
 
 } // namespace
 
-bool TemplateSpan(const uint8_t* blob, uint32_t size, unsigned number, uint32_t* offset, uint32_t* length)
-{
-    if (number >= NoTemplate || size < TemplateOffsetTableSize)
-        return false;
-    ByteCursor table(blob, size);
-    table.Skip(4 * number);
-    uint32_t at = table.U32();
-    if (table.Failed() || at < TemplateOffsetTableSize || at >= size)
-        return false;
-    *offset = at;
-    *length = size - at < TemplateBlockBytes ? size - at : TemplateBlockBytes;
-    return true;
-}
-
 bool CheckDialogTemplate(const uint8_t* data, uint32_t size)
 {
     ByteCursor in(data, size);

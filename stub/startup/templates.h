@@ -5,31 +5,15 @@
 
 #include <cstdint>
 
+#include "../pages/dialog_templates.h"
 #include "../shared/state.h"
 
 namespace zevrin {
-
-enum : unsigned {
-    TemplateFrameWindowed = 0,
-    TemplateFrameFullScreen = 1,
-    TemplateFolderBrowser = 7,
-    NoTemplate = 8, // a page without a dialog; never loaded
-};
-// The blob opens with the u32 offsets of templates 0..7.
-const uint32_t TemplateOffsetTableSize = 4 * NoTemplate;
-// A template is used from a zeroed block of this size, filled with the
-// template and whatever follows it in the blob.
-const uint32_t TemplateBlockBytes = 16384;
 
 // The template of each page; the directory page also opens the folder
 // browser.
 extern const unsigned PageTemplates[PageCount];
 const int DirectoryPage = 2;
-
-// Where template `number` starts in the blob and how many of its bytes a
-// load copies (the rest of the blob, at most TemplateBlockBytes). False
-// when the offset table is short or the offset lies in it or past the blob.
-bool TemplateSpan(const uint8_t* blob, uint32_t size, unsigned number, uint32_t* offset, uint32_t* length);
 
 // True when `size` bytes hold a DLGTEMPLATE or DLGTEMPLATEEX that the
 // dialog manager walks to its end without leaving them: header;

@@ -6,6 +6,7 @@ the package's button captions. And single-page mode, which runs the start
 page alone."""
 
 import os
+import re
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -30,6 +31,20 @@ def next_from_directory(stage, driver, package):
     return shown
 
 
+def check_directory_fields(view, package):
+    """The proposed folder without its backslash, the labels, and both sizes
+    in the package's format: the package's one small file takes 1 MB, the
+    free space is whatever the disk has."""
+    check_equal(view.text(1004, "page"), package.manifest["folder"]["default"].rstrip("\\"), "folder field")
+    check_equal(view.text(1017, "page"), package.text("directory", "required_label"), "label of the required size")
+    check_equal(view.text(1018, "page"), package.text("directory", "available_label"), "label of the free space")
+    size_format = package.text("directory", "size_format")
+    check_equal(view.text(1016, "page"), size_format.replace("%d", "1"), "required size")
+    free = view.text(1019, "page")
+    check(re.fullmatch(re.escape(size_format).replace("%d", "[0-9]+"), free), "free space %r" % free)
+    check(not free.startswith("0 "), "free space shown as none: %r" % free)
+
+
 def case_pages_with_information():
     with Stage("pages-with-information") as stage:
         package = Package(stage, "wizard")
@@ -51,6 +66,7 @@ def case_pages_with_information():
         view = driver.wait_page()
         stage.shot("2-directory")
         check_chrome(view, package, DIRECTORY)
+        check_directory_fields(view, package)
 
         view = next_from_directory(stage, driver, package)
         stage.shot("3-ready")

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -16,11 +17,14 @@
 #include "../../authoring/templates/controls.h"
 #include "../../stub/background/win32/background.h"
 #include "../../stub/background/gradient.h"
+#include "../../stub/engine/file_table.h"
+#include "../../stub/engine/win32/space.h"
 #include "../../stub/pages/win32/pages.h"
 #include "../../stub/shared/message_script.h"
 #include "../../stub/shared/state.h"
 #include "../../stub/shared/win32/window_state.h"
 #include "../../stub/shared/messages.h"
+#include "file_table_fixture.h"
 
 using namespace zevrin;
 
@@ -746,6 +750,439 @@ TEST_F(PagesTest, EndPageHandlesNothing)
 {
     for (UINT message : {UINT(WM_INITDIALOG), UINT(WM_COMMAND), UINT(WM_CTLCOLORSTATIC)})
         EXPECT_EQ(EndPageProc(nullptr, message, 0, 0), FALSE);
+}
+
+// --- directory page ----------------------------------------------------------
+
+namespace {
+
+// Stands in for the older free-space call (the extended one is hidden):
+// FakeFreeClusters clusters of FakeSectors x FakeBytesPerSector bytes, or
+// no answer.
+DWORD FakeSectors, FakeBytesPerSector, FakeFreeClusters;
+bool FakeNoAnswer;
+BOOL WINAPI FakeDiskFreeSpace(LPCSTR, LPDWORD sectors, LPDWORD bytes, LPDWORD freeClusters, LPDWORD total)
+{
+    if (FakeNoAnswer)
+        return FALSE;
+    *sectors = FakeSectors;
+    *bytes = FakeBytesPerSector;
+    *freeClusters = *total = FakeFreeClusters;
+    return TRUE;
+}
+
+// Drives the folder browser from inside its modal loop: a thread timer
+// finds the dialog, records what it shows and acts as the user.
+struct BrowserDriver {
+    enum Action { Ok, Cancel, Navigate };
+    Action action = Ok;
+    std::string folder;        // typed into 101 (Ok) or made current (Navigate)
+    bool found = false;
+    std::string folderLabel, drivesLabel, ok, cancel, shownFolder;
+    bool centred = false;
+};
+BrowserDriver Driver;
+int DriverTicks;
+
+VOID CALLBACK DriveBrowser(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND dialog = FindWindowA(nullptr, "Choose a folder"); // text 6, 1
+    if (!dialog || !IsWindowVisible(dialog)) {
+        if (++DriverTicks > 100)
+            KillTimer(nullptr, timer); // the test fails on Driver.found
+        return;
+    }
+    KillTimer(nullptr, timer);
+    Driver.found = true;
+    auto text = [dialog](int id) {
+        char buffer[PathSize] = "";
+        GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
+        return std::string(buffer);
+    };
+    Driver.folderLabel = text(IDC_BROWSE_FOLDER_LABEL);
+    Driver.drivesLabel = text(IDC_FD_DRIVES_LABEL);
+    Driver.ok = text(IDC_FD_OK);
+    Driver.cancel = text(IDC_FD_CANCEL);
+    Driver.shownFolder = text(IDC_BROWSE_FOLDER);
+    RECT r, area;
+    GetWindowRect(dialog, &r);
+    GetWindowRect(GetParent(dialog), &area);
+    Driver.centred = std::abs((r.left + r.right) - (area.left + area.right)) <= 2 &&
+                     std::abs((r.top + r.bottom) - (area.top + area.bottom)) <= 2;
+    switch (Driver.action) {
+    case BrowserDriver::Cancel:
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return;
+    case BrowserDriver::Navigate:
+        // What the dialog does when the user opens a folder in its list.
+        SetCurrentDirectoryA(Driver.folder.c_str());
+        SendMessageA(dialog, RegisterWindowMessageA("commdlg_LBSelChangedNotify"), 0, 0);
+        Driver.shownFolder = text(IDC_BROWSE_FOLDER);
+        break;
+    case BrowserDriver::Ok:
+        SetDlgItemTextA(dialog, IDC_BROWSE_FOLDER, Driver.folder.c_str());
+        break;
+    }
+    PostMessageA(dialog, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+}
+
+class DirectoryPageTest : public PagesTest {
+protected:
+    void SetUp() override
+    {
+        PagesTest::SetUp();
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        temp_ = temp;
+        base_ = temp_ + "zevrin-dirpage" + std::to_string(GetCurrentProcessId()) + "\\";
+        CreateDirectoryA(base_.c_str(), nullptr);
+        SetCurrentDirectoryA(base_.c_str());
+        // 1000 clusters of 4 KB free.
+        FakeSectors = 8;
+        FakeBytesPerSector = 512;
+        FakeFreeClusters = 1000;
+        FakeNoAnswer = false;
+        GetDiskFreeSpaceHook = FakeDiskFreeSpace;
+        ExtendedFreeSpaceName = "NoSuchFunctionA";
+        SetText(2, 5, "Required:");
+        SetText(2, 6, "Available:");
+        SetText(2, 7, "%d MB");
+        SetText(6, 1, "Choose a folder");
+        SetText(6, 2, "Folder name:");
+        SetText(6, 3, "Drives here:");
+        SetText(6, 4, "Checking...");
+        SetText(6, 5, "Cannot create the folder.");
+        SetText(6, 6, "Create the folder?");
+        SetText(6, 8, "The check failed.");
+        SetText(6, 11, "Not enough space. Go on?");
+        CurrentPage = 2;
+        OpenWindows(false);
+    }
+
+    void TearDown() override
+    {
+        GetDiskFreeSpaceHook = GetDiskFreeSpaceA;
+        ExtendedFreeSpaceName = "GetDiskFreeSpaceExA";
+        SetMessageHook(nullptr);
+        SetCurrentDirectoryA(temp_.c_str());
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+            DeleteFileA((base_ + *it).c_str());
+            RemoveDirectoryA((base_ + *it).c_str());
+        }
+        RemoveDirectoryA(base_.c_str());
+        EntryCount = 0;
+        FirstEntry = nullptr;
+        FreeAndClear(&TemplateBlob);
+        TemplateBlobSize = 0;
+        PagesTest::TearDown();
+    }
+
+    // Names under base_, removed at the end, deepest last in the list.
+    void Track(const std::vector<std::string>& names) { made_.insert(made_.end(), names.begin(), names.end()); }
+
+    void UseTable(const std::vector<uint32_t>& sizes)
+    {
+        std::vector<TableEntry> entries;
+        for (size_t i = 0; i < sizes.size(); ++i)
+            entries.push_back({"file" + std::to_string(i) + ".bin", sizes[i], LocationInstall, UninstallLeave});
+        table_ = FileTableOf(entries);
+        EntryCount = static_cast<uint32_t>(sizes.size());
+        FirstEntry = table_.data() + 4;
+    }
+
+    // A template blob whose every template is the folder browser.
+    static void UseBrowserTemplate()
+    {
+        HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(TEMPLATE_RESOURCE_BASE + TEMPLATE_FOLDER_BROWSER), RT_DIALOG);
+        ASSERT_NE(resource, nullptr);
+        const uint8_t* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(nullptr, resource)));
+        std::vector<uint8_t> blob(4 * TEMPLATE_COUNT, 0);
+        for (int i = 0; i < TEMPLATE_COUNT; ++i)
+            Put32(blob, 4 * size_t(i), static_cast<uint32_t>(blob.size()));
+        blob.insert(blob.end(), bytes, bytes + SizeofResource(nullptr, resource));
+        TemplateBlob = Owned(blob);
+        TemplateBlobSize = static_cast<uint32_t>(blob.size());
+    }
+
+    static std::string CurrentFolder()
+    {
+        char current[MAX_PATH] = "";
+        GetCurrentDirectoryA(sizeof current, current);
+        return current;
+    }
+
+    static bool IsFolder(const std::string& path)
+    {
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    std::string temp_, base_;
+    std::vector<std::string> made_;
+    std::vector<uint8_t> table_;
+};
+
+} // namespace
+
+TEST_F(DirectoryPageTest, ShowsTheFolderWithoutItsBackslashAndHandsItOnWithOne)
+{
+    CreateDirectoryA((base_ + "there").c_str(), nullptr);
+    Track({"there"});
+    struct Case {
+        std::string installDir;
+        std::string shown;
+        std::string after; // InstallDir after Next; "" = Next is not pressed
+    } cases[] = {
+        {base_ + "there\\", base_ + "there", base_ + "there\\"},
+        {base_ + "there", base_ + "there", base_ + "there\\"},
+        {"C:\\", "C:\\", "C:\\"},
+        {"C:\\Apps\\", "C:\\Apps", ""},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.installDir);
+        std::strcpy(InstallDir, c.installDir.c_str());
+        PageResult = PageRunning;
+        ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+        EXPECT_EQ(ItemText(page_, IDC_FOLDER_EDIT), c.shown);
+        EXPECT_EQ(ItemText(page_, IDC_SPACE_REQUIRED_LABEL), "Required:");
+        EXPECT_EQ(ItemText(page_, IDC_SPACE_FREE_LABEL), "Available:");
+        if (!c.after.empty()) {
+            Click(IDC_NEXT);
+            EXPECT_EQ(PageResult, PageNext);
+            EXPECT_EQ(InstallDir, c.after);
+            EXPECT_TRUE(ShownMessages().empty());
+        }
+        ClosePage();
+    }
+}
+
+TEST_F(DirectoryPageTest, FolderCanBeChangedOnlyWhenThePackageSaysSo)
+{
+    for (uint32_t flags : {0u, uint32_t(FlagFolderEditable), uint32_t(FlagFolderEditable | FlagFullScreen)}) {
+        SCOPED_TRACE(flags);
+        HeaderFlags = flags;
+        bool editable = (flags & FlagFolderEditable) != 0;
+        ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+        HWND edit = GetDlgItem(page_, IDC_FOLDER_EDIT);
+        EXPECT_EQ((GetWindowLongA(edit, GWL_STYLE) & ES_READONLY) == 0, editable);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(page_, IDC_BROWSE)) != FALSE, editable);
+        if (editable) {
+            EXPECT_EQ(GetFocus(), edit);
+        }
+        ClosePage();
+    }
+}
+
+TEST_F(DirectoryPageTest, SpaceTextsInMegabytesRoundedUp)
+{
+    struct Case {
+        const char* why;
+        DWORD sectors, bytesPerSector, freeClusters;
+        bool noAnswer;
+        std::vector<uint32_t> sizes;
+        std::string free, required;
+    } cases[] = {
+        {"no files, free space unknown", 8, 512, 1000, true, {}, "0 MB", "0 MB"},
+        {"4000 KB free; 1 and 4097 bytes take 3 clusters", 8, 512, 1000, false, {1, 4097}, "4 MB", "1 MB"},
+        {"exactly 1 MB free and required", 8, 512, 256, false, {1048576}, "1 MB", "1 MB"},
+        {"one cluster more is 2 MB", 8, 512, 257, false, {1048577}, "2 MB", "2 MB"},
+        {"64 KB clusters: 20 one-byte files", 128, 512, 16, false, std::vector<uint32_t>(20, 1), "1 MB", "2 MB"},
+        {"more than 4 GB required", 8, 512, 1000, false, {0xFFFFFFFF, 0xFFFFFFFF, 1}, "4 MB", "8193 MB"},
+        {"too much free space to count: at least 4 TiB", 8, 512, 0xFFFFFFFF, false, {}, "4194304 MB", "0 MB"},
+        {"more megabytes than %d holds", 0xFFFFFFFF, 0xFFFFFFFF, 1, false, std::vector<uint32_t>(600, 1),
+         "4194304 MB", "2147483647 MB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        FakeSectors = c.sectors;
+        FakeBytesPerSector = c.bytesPerSector;
+        FakeFreeClusters = c.freeClusters;
+        FakeNoAnswer = c.noAnswer;
+        UseTable(c.sizes);
+        ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+        EXPECT_EQ(ItemText(page_, IDC_SPACE_FREE), c.free);
+        EXPECT_EQ(ItemText(page_, IDC_SPACE_REQUIRED), c.required);
+        ClosePage();
+    }
+}
+
+TEST_F(DirectoryPageTest, TypingUpdatesTheFolderAndBothSizes)
+{
+    HeaderFlags = FlagFolderEditable;
+    UseTable({4096});
+    ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+    EXPECT_EQ(ItemText(page_, IDC_SPACE_FREE), "4 MB");
+    // 64 KB clusters, 3000 of them.
+    FakeSectors = 128;
+    FakeFreeClusters = 3000;
+    UseTable({4096, 70000});
+    SetDlgItemTextA(page_, IDC_FOLDER_EDIT, "D:\\Other\\");
+    EXPECT_STREQ(InstallDir, "D:\\Other\\");
+    EXPECT_EQ(ItemText(page_, IDC_SPACE_FREE), "188 MB");
+    EXPECT_EQ(ItemText(page_, IDC_SPACE_REQUIRED), "1 MB");
+    EXPECT_EQ(PageResult, PageRunning);
+}
+
+TEST_F(DirectoryPageTest, NextMakesAndChecksTheFolder)
+{
+    CreateDirectoryA((base_ + "there").c_str(), nullptr);
+    HANDLE file = CreateFileA((base_ + "file.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(file);
+    Track({"there", "file.txt", "new", "new\\deep", "quiet"});
+    const std::string none = "(none)";
+    struct Case {
+        const char* why;
+        std::string typed;
+        std::string createQuestion;    // text 6, 6
+        std::vector<uint32_t> sizes;   // 4000 KB are free
+        uint16_t startPage;
+        std::vector<int> answers;
+        int result;
+        std::string installDir;        // after; relative to base_ unless it starts with "C:"
+        std::vector<std::string> shown;
+        std::vector<std::string> statusAtBoxes; // control 1001 while each box was up
+        std::string statusAfter;
+    } cases[] = {
+        {"an existing folder", base_ + "there\\", "Create the folder?", {}, WizardMode, {}, PageNext, "there\\", {}, {},
+         "Checking..."},
+        {"a relative folder becomes absolute", "there", "Create the folder?", {}, WizardMode, {}, PageNext, "there\\",
+         {}, {}, "Checking..."},
+        {"missing, Yes: made", base_ + "new\\deep", "Create the folder?", {}, WizardMode, {AnswerYes}, PageNext,
+         "new\\deep\\", {"Create the folder?"}, {"d2"}, "Checking..."},
+        {"missing, No: stay with the full path", "declined\\", "Create the folder?", {}, WizardMode, {AnswerNo},
+         PageRunning, "declined", {"Create the folder?"}, {"d2"}, "d2"},
+        {"missing, no question in the package: made", base_ + "quiet", "", {}, WizardMode, {}, PageNext, "quiet\\", {},
+         {}, "Checking..."},
+        {"cannot be made: stay", base_ + "file.txt\\sub", "Create the folder?", {}, WizardMode, {AnswerYes},
+         PageRunning, "file.txt\\sub", {"Create the folder?", "Cannot create the folder."}, {"d2", "d2"}, "d2"},
+        {"an empty field cannot be made", "", "Create the folder?", {}, WizardMode, {AnswerYes}, PageRunning, none,
+         {"Create the folder?", "Cannot create the folder."}, {"d2", "d2"}, "d2"},
+        {"not enough space, Yes: go on", "there", "Create the folder?", {8 << 20}, WizardMode, {AnswerYes}, PageNext,
+         "there\\", {"Not enough space. Go on?"}, {"Checking..."}, "Checking..."},
+        {"not enough space, No: stay with the texts back", "there", "Create the folder?", {8 << 20}, WizardMode,
+         {AnswerNo}, PageRunning, "there\\", {"Not enough space. Go on?"}, {"Checking..."}, "d2"},
+        {"a page running alone leaves Next to the frame", "missing", "Create the folder?", {}, 2, {}, PageNext, none,
+         {}, {}, "d2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        zevrin::StartPage = c.startPage;
+        SetText(6, 6, c.createQuestion);
+        UseTable(c.sizes);
+        std::strcpy(InstallDir, "C:\\Program Files\\Demo\\");
+        ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+        SetDlgItemTextA(page_, IDC_FOLDER_EDIT, c.typed.c_str());
+        SetCurrentDirectoryA(base_.c_str());
+        PageResult = PageRunning;
+        ScriptMessageAnswers(c.answers);
+        std::vector<std::string> status;
+        SetMessageHook([&](const ShownMessage&) {
+            status.push_back(ItemText(page_, IDC_TEXT2));
+            return 0;
+        });
+        Click(IDC_NEXT);
+        EXPECT_EQ(PageResult, c.result);
+        EXPECT_EQ(ShownTexts(), c.shown);
+        EXPECT_EQ(status, c.statusAtBoxes);
+        EXPECT_EQ(ItemText(page_, IDC_TEXT2), c.statusAfter);
+        if (c.installDir != none) {
+            std::string expected = base_ + c.installDir;
+            EXPECT_EQ(InstallDir, expected);
+            if (c.result == PageNext) {
+                EXPECT_TRUE(IsFolder(expected));
+                EXPECT_EQ(CurrentFolder() + "\\", expected) << "the install folder is the current one";
+            }
+        }
+        ClosePage();
+    }
+    EXPECT_FALSE(IsFolder(base_ + "declined"));
+    EXPECT_FALSE(IsFolder(base_ + "missing")) << "the lone page made it";
+}
+
+TEST_F(DirectoryPageTest, BackSkipsAnEmptyInformationPage)
+{
+    struct Case {
+        std::string information;
+        int result, currentPage;
+    } cases[] = {
+        {"Notes", PageBack, 2},
+        {"", PageNext, -1}, // GoToPage(0)
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.information);
+        SetText(1, 1, c.information);
+        CurrentPage = 2;
+        PageResult = PageRunning;
+        ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+        Click(IDC_BACK);
+        EXPECT_EQ(PageResult, c.result);
+        EXPECT_EQ(CurrentPage, c.currentPage);
+        ClosePage();
+    }
+}
+
+TEST_F(DirectoryPageTest, FolderBrowserReturnsTheChosenFolder)
+{
+    CreateDirectoryA((base_ + "there").c_str(), nullptr);
+    Track({"there"});
+    char none[PathSize] = "C:\\Unchanged";
+    EXPECT_FALSE(BrowseForFolder(FrameDialog, none)) << "no template 7";
+    EXPECT_STREQ(none, "C:\\Unchanged");
+
+    UseBrowserTemplate();
+    struct Case {
+        const char* why;
+        BrowserDriver::Action action;
+        std::string folder;
+        bool result;
+        std::string path; // after
+    } cases[] = {
+        {"OK with a folder typed", BrowserDriver::Ok, base_ + "there", true, base_ + "there"},
+        {"the folder the user moved to", BrowserDriver::Navigate, base_ + "there", true, base_ + "there"},
+        {"Cancel keeps the path", BrowserDriver::Cancel, "", false, base_},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Driver = BrowserDriver();
+        Driver.action = c.action;
+        Driver.folder = c.folder;
+        DriverTicks = 0;
+        char path[PathSize];
+        lstrcpynA(path, base_.c_str(), PathSize);
+        UINT_PTR timer = SetTimer(nullptr, 0, 50, DriveBrowser);
+        bool result = BrowseForFolder(FrameDialog, path);
+        KillTimer(nullptr, timer);
+        ASSERT_TRUE(Driver.found) << "no dialog, error " << CommDlgExtendedError();
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(path, c.path);
+        EXPECT_EQ(Driver.folderLabel, "Folder name:");
+        EXPECT_EQ(Driver.drivesLabel, "Drives here:");
+        EXPECT_EQ(Driver.ok, "OK");
+        EXPECT_EQ(Driver.cancel, "&Cancel");
+        EXPECT_EQ(Driver.shownFolder, c.action == BrowserDriver::Navigate ? c.folder : base_);
+        EXPECT_TRUE(Driver.centred);
+    }
+}
+
+TEST_F(DirectoryPageTest, BrowseButtonPutsTheFolderIntoTheField)
+{
+    CreateDirectoryA((base_ + "there").c_str(), nullptr);
+    Track({"there"});
+    UseBrowserTemplate();
+    HeaderFlags = FlagFolderEditable;
+    ASSERT_NE(OpenPage(TEMPLATE_DIRECTORY, DirectoryPageProc), nullptr);
+    SetDlgItemTextA(page_, IDC_FOLDER_EDIT, (base_ + "typed").c_str());
+    Driver = BrowserDriver();
+    Driver.folder = base_ + "there\\";
+    DriverTicks = 0;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, DriveBrowser);
+    SendMessageA(page_, WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(page_, IDC_BROWSE)));
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(Driver.found);
+    EXPECT_EQ(Driver.shownFolder, base_ + "typed") << "the browser starts at the field's folder";
+    EXPECT_EQ(ItemText(page_, IDC_FOLDER_EDIT), base_ + "there");
+    EXPECT_EQ(InstallDir, base_ + "there");
 }
 
 // --- stored bitmaps ----------------------------------------------------------

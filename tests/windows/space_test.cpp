@@ -14,6 +14,7 @@
 #include "../../stub/engine/win32/space.h"
 #include "../../stub/shared/platform.h"
 #include "../../stub/shared/state.h"
+#include "file_table_fixture.h"
 
 using namespace zevrin;
 
@@ -338,33 +339,6 @@ TEST_F(ReadRegistryDefaultTest, ReadsBackAndReportsAMissingKey)
 } // namespace
 
 // --- the check before installing ---------------------------------------------------------------
-
-// A file table of entries in the install folder: (file name, FileSize,
-// Location, UninstallMode).
-struct TableEntry {
-    std::string name;
-    uint32_t size;
-    uint8_t location;
-    uint8_t uninstallMode;
-};
-
-std::vector<uint8_t> FileTableOf(const std::vector<TableEntry>& entries)
-{
-    std::vector<uint8_t> table(4, 0);
-    table[0] = static_cast<uint8_t>(entries.size());
-    for (const TableEntry& e : entries) {
-        std::vector<uint8_t> entry(EntryFixedSize, 0);
-        for (int i = 0; i < 4; ++i)
-            entry[EntryFileSize + i] = static_cast<uint8_t>(e.size >> (8 * i));
-        entry[EntryLocation] = e.location;
-        entry[EntryUninstallMode] = e.uninstallMode;
-        entry.insert(entry.end(), e.name.begin(), e.name.end());
-        entry.insert(entry.end(), 6, 0);
-        WriteU16(entry.data(), static_cast<uint16_t>(entry.size()));
-        table.insert(table.end(), entry.begin(), entry.end());
-    }
-    return table;
-}
 
 class CheckDiskSpaceTest : public FreeDiskSpaceTest {
 protected:

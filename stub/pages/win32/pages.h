@@ -20,6 +20,13 @@ enum : int {
     IdFramePanel = 1012,
 };
 
+// --- dialog templates ---
+// A fresh 16 KB moveable block holding template `number` and whatever
+// follows it in the blob; null when it cannot be had or the blob does not
+// hold that template.
+void* LoadTemplate(unsigned number);
+void FreeTemplate(void* address);
+
 // --- chrome shared by every page ---
 void ApplyPageChrome(HWND page, unsigned state);
 void SetPageButtons(unsigned state);
@@ -44,6 +51,13 @@ INT_PTR CALLBACK EndPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPar
 // Percent text and block bar of the progress page, in `dc` or (null) the
 // page's own device context.
 void PaintProgressBar(HWND page, HDC dc);
+// --- directory page ---
+// Free space of InstallDir's drive into control 1019, the size of every
+// packaged file in whole clusters into 1016, both in megabytes.
+void UpdateSpaceTexts(HWND page);
+// The folder browser (template 7), starting at `path`; true when the user
+// confirmed a folder, which is then in `path` (PathSize bytes).
+bool BrowseForFolder(HWND owner, char* path);
 
 // --- frame dialog and drawing helpers shared with the background ---
 INT_PTR CALLBACK FrameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,5 +1,4 @@
-// The welcome, information and ready pages, the end marker, and stand-ins
-// for the pages whose work belongs to the installation engine.
+// The welcome, information and ready pages, and the end marker.
 #include <windows.h>
 
 #include "../../engine/paths.h"
@@ -105,28 +104,6 @@ INT_PTR CALLBACK ReadyPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 INT_PTR CALLBACK EndPageProc(HWND, UINT, WPARAM, LPARAM)
 {
     return FALSE;
-}
-
-// INTERIM: the directory, progress and finish pages only show their chrome
-// until the installation engine they drive is in place. The directory page
-// does not check or create the folder, the progress page installs nothing
-// (only Cancel is enabled), and the finish page shows no result, view
-// button or launch box; its Cancel (the only button enabled) ends the wizard
-// without a question.
-
-INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        ApplyPageChrome(page, ButtonBack | ButtonNext | ButtonCancel);
-        return TRUE;
-    }
-    // Back skips an information page without text, as Next on the welcome
-    // page does.
-    if (message == WM_COMMAND && LOWORD(wParam) == IdBack && !InfoPageHasText()) {
-        GoToPage(0);
-        return ConsumeCommand(page);
-    }
-    return DefaultPageHandler(message, wParam);
 }
 
 } // namespace zevrin

@@ -1,9 +1,6 @@
-// Dialog templates from the package and the page sequencer: seven pages in
-// a fixed row, each a modeless dialog with its own message loop that ends
-// when PageResult is set.
+// The page sequencer: seven pages in a fixed row, each a modeless dialog
+// with its own message loop that ends when PageResult is set.
 #include <windows.h>
-
-#include <cstring>
 
 #include "../../pages/win32/pages.h"
 #include "../../shared/state.h"
@@ -20,38 +17,6 @@ const DLGPROC PageProcedures[PageCount] = {
 };
 
 } // namespace
-
-void* LoadTemplate(unsigned number)
-{
-    // The header reader has checked every template the run loads; a
-    // template it had no reason to check loads nothing rather than
-    // copying from elsewhere.
-    uint32_t offset = 0, length = 0;
-    if (!TemplateBlob || !TemplateSpan(TemplateBlob, TemplateBlobSize, number, &offset, &length))
-        return nullptr;
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, TemplateBlockBytes);
-    if (!block)
-        return nullptr;
-    void* address = GlobalLock(block);
-    if (!address) {
-        GlobalFree(block);
-        return nullptr;
-    }
-    // The template and what follows it in the blob, as much as fits.
-    std::memcpy(address, TemplateBlob + offset, length);
-    return address;
-}
-
-void FreeTemplate(void* address)
-{
-    if (!address)
-        return;
-    HGLOBAL block = GlobalHandle(address);
-    if (block) {
-        GlobalUnlock(block);
-        GlobalFree(block);
-    }
-}
 
 int RunPage(unsigned templateNumber, DLGPROC procedure, LPARAM parameter)
 {
