@@ -14,7 +14,7 @@
 #
 # The corpus, in sorted path order, each file that still fits its share
 # (files over 4 MB left out): 40 MB of Wine's own DLLs and programs
-# (its x86_64-windows or i386-windows folder), 15 MB of C headers
+# (its x86_64-windows folder, else its i386-windows one), 15 MB of C headers
 # (/usr/include) and 5 MB of package documentation (/usr/share/doc), the
 # sub-folders kept, names made Windows-safe (ASCII; <>:"|?* and device
 # names replaced; names equal but for letter case, or longer than 120
@@ -64,15 +64,14 @@ bench="$root/build/$preset/bench/install_bench.exe"
 mkdir -p "$work"
 work="$(cd "$work" && pwd)"
 python3 - "$work" <<'EOF'
-import glob, os, re, shutil, stat, sys
+import os, re, shutil, stat, sys
 
 work = sys.argv[1]
 MB = 1000000
 MAX_FILE = 4 * MB
-wine = sorted(glob.glob("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows") +
-              glob.glob("/usr/lib/wine/x86_64-windows") +
-              glob.glob("/usr/lib/i386-linux-gnu/wine/i386-windows") +
-              glob.glob("/usr/lib/wine/i386-windows"))
+# The first of these that exists: the 64-bit DLLs where Wine has them.
+wine = [d for d in ("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows",
+                    "/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/wine/i386-windows") if os.path.isdir(d)]
 if not wine:
     sys.exit("install_bench: no Wine DLL folder (x86_64-windows or i386-windows) found")
 sources = [("wine", wine[0], 40 * MB), ("include", "/usr/include", 15 * MB), ("doc", "/usr/share/doc", 5 * MB)]
