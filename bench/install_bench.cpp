@@ -8,11 +8,14 @@
 // round's installs are made, one new folder each, the previous one
 // deleted first (untimed).
 //
-// Each round runs, in turn, the engine on every PACKAGE and the floor once:
+// Each round runs, in turn, the engine on every PACKAGE, a plain read of
+// every PACKAGE and the floor once:
 //   engine  the package's header is read (timed apart), then
 //           StartInstallation, InstallNextFile until it returns 0,
 //           FinishInstallation, as the progress page runs them without a
 //           timer; no window, no boxes (the scripted ones are linked).
+//   read    the package file, start to end, in the decoder source's
+//           request size: what reading alone costs.
 //   floor   the same files, same relative names and bytes, written from
 //           memory with CreateDirectoryA once per folder and
 //           CreateFileA / WriteFile / CloseHandle per file: the least any
@@ -30,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "stub/decode/decoder.h"
 #include "stub/engine/file_table.h"
 #include "stub/engine/win32/install.h"
 #include "stub/shared/message_script.h"
@@ -136,7 +140,7 @@ struct Package {
     std::string path;
     uint8_t stamp[StampRecordSize];
     uint64_t length = 0;
-    std::vector<double> headerMs, installMs;
+    std::vector<double> headerMs, installMs, readMs;
 };
 
 // Puts the package's stamp in place of ours and reads its header, as the
@@ -191,6 +195,25 @@ double RunEngine(Package& package, const std::string& folder)
         Die("the engine stopped after " + std::to_string(done) + " of " + std::to_string(EntryCount) +
             " files of " + package.path + ": error " + std::to_string(error) + " on '" + ErrorSubject + "'");
     package.installMs.push_back(ms);
+    return ms;
+}
+
+// The package file read from start to end in the requests the decoder's
+// source makes, nothing decoded or written: the reading part of an
+// install.
+double RunRead(Package& package)
+{
+    double t0 = Now();
+    HANDLE h = CreateFileA(package.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        Die("cannot open " + package.path);
+    uint8_t buffer[SourceBufferSize];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    }
+    CloseHandle(h);
+    double ms = Now() - t0;
+    package.readMs.push_back(ms);
     return ms;
 }
 
@@ -260,12 +283,17 @@ std::string BaseName(const std::string& path)
 }
 
 void Row(const char* mode, const std::string& what, const std::vector<double>& ms, size_t fileCount, double mb,
-         double floorMedian, double floorBest)
+         const std::vector<double>& floorMs)
 {
     double best = Best(ms), median = Median(ms);
-    std::printf("%-7s %-22s %9.1f %9.1f %8.3f %8.1f %8.2f %8.2f\n", mode, what.c_str(), best, median,
-                median / static_cast<double>(fileCount), mb / (median / 1000.0), best / floorBest,
-                median / floorMedian);
+    // Each round against the floor of the same round: less moved by load
+    // that comes and goes between rounds.
+    std::vector<double> ratios;
+    for (size_t i = 0; i < ms.size(); ++i)
+        ratios.push_back(ms[i] / floorMs[i]);
+    std::printf("%-7s %-22s %9.1f %9.1f %8.3f %8.1f %8.2f %8.2f %8.2f\n", mode, what.c_str(), best, median,
+                median / static_cast<double>(fileCount), mb / (median / 1000.0), best / Best(floorMs),
+                median / Median(floorMs), Median(ratios));
 }
 
 } // namespace
@@ -329,7 +357,7 @@ int main(int argc, char** argv)
     std::printf("corpus: %zu files, %.2f MB, from %s\n", files.size(), mb, source.c_str());
     for (const Package& package : packages)
         std::printf("package: %s, %.2f MB\n", package.path.c_str(), static_cast<double>(package.length) / 1e6);
-    std::printf("rounds: %d, each: the engine on every package, then the floor; into %s\n", repeat, target.c_str());
+    std::printf("rounds: %d, each: the engine on every package, a read of every package, then the floor; into %s\n", repeat, target.c_str());
     std::fflush(stdout);
 
     CreateDirectoryA(target.c_str(), nullptr);
@@ -351,6 +379,9 @@ int main(int argc, char** argv)
             if (round == 0)
                 Verify(package, files, folder);
         }
+        for (Package& package : packages)
+            std::printf("round %d: read   %-22s %9.1f ms\n", round + 1, BaseName(package.path).c_str(),
+                        RunRead(package));
         std::string folder = fresh();
         floorMs.push_back(RunFloor(files, folder));
         std::printf("round %d: floor  %-22s %9.1f ms\n", round + 1, "(create/write/close)", floorMs.back());
@@ -360,14 +391,16 @@ int main(int argc, char** argv)
         DeleteTree(previous);
     ForgetPackageHeader();
 
-    double floorMedian = Median(floorMs), floorBest = Best(floorMs);
-    std::printf("\n%zu files, %.2f MB; %d rounds; ratios are engine / floor of the same run\n", files.size(), mb,
-                repeat);
-    std::printf("%-7s %-22s %9s %9s %8s %8s %8s %8s\n", "mode", "package", "best ms", "median", "ms/file",
-                "MB/s", "x best", "x median");
+    std::printf("\n%zu files, %.2f MB; %d rounds; ratios: / floor, best to best, median to median, and the median\n"
+                "of each round's own ratio; read: the package file alone in %u-byte requests (MB/s of installed MB)\n",
+                files.size(), mb, repeat, static_cast<unsigned>(SourceBufferSize));
+    std::printf("%-7s %-22s %9s %9s %8s %8s %8s %8s %8s\n", "mode", "package", "best ms", "median", "ms/file",
+                "MB/s", "x best", "x median", "x round");
     for (const Package& package : packages)
-        Row("engine", BaseName(package.path), package.installMs, files.size(), mb, floorMedian, floorBest);
-    Row("floor", "(create/write/close)", floorMs, files.size(), mb, floorMedian, floorBest);
+        Row("engine", BaseName(package.path), package.installMs, files.size(), mb, floorMs);
+    for (const Package& package : packages)
+        Row("read", BaseName(package.path), package.readMs, files.size(), mb, floorMs);
+    Row("floor", "(create/write/close)", floorMs, files.size(), mb, floorMs);
     std::printf("(MB/s and ms/file from the median; header reads, not included above, median:");
     for (const Package& package : packages)
         std::printf(" %s %.1f ms", BaseName(package.path).c_str(), Median(package.headerMs));
