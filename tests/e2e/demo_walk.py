@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Walks the demo installer through the pages it has, in a virtual display,
-and saves a screenshot of each: what `scripts/demo.sh` shows when there is
-no display to open the installer on.
+"""Walks the demo installer through the wizard to its last page in a
+virtual display, saves a screenshot of each page (the progress page held
+mid-way by its Cancel question, answered No), and lists what was
+installed: what `scripts/demo.sh` shows when there is no display to open
+the installer on.
 
     demo_walk.py SETUP.EXE OUT_DIR
 """
@@ -16,13 +18,30 @@ from e2elib import Page, Stage, exit_codes  # noqa: E402
 
 import re
 
-# Next is pressed at most this often: the pages up to the installation.
-MAX_PAGES = 5
+# Next is pressed at most this often on the way to the installation.
+MAX_PAGES = 6
+PROGRESS_PERCENT = 1010
 
 
 def shot_name(index, caption):
     heading = caption.split(" - ")[-1]
     return "%d-%s" % (index, re.sub(r"[^a-z0-9]+", "-", heading.lower()).strip("-") or "page")
+
+
+def installed_files(stage):
+    """The install folder and the desktop shortcuts, as a listing."""
+    drive = os.path.join(stage.prefix, "drive_c")
+    lines = []
+    for root in ("Program Files/Zevrin Demo", "users"):
+        top = os.path.join(drive, root)
+        for folder, _, names in sorted(os.walk(top, followlinks=True)):
+            for n in sorted(names):
+                path = os.path.join(folder, n)
+                if root == "users" and not n.endswith(".lnk"):
+                    continue
+                lines.append("%10d  C:\\%s" % (os.path.getsize(path),
+                                                 os.path.relpath(path, drive).replace("/", "\\")))
+    return lines
 
 
 def main():
@@ -42,7 +61,19 @@ def main():
             pages += 1
             if not view.control(1, "frame")["enabled"] or pages >= MAX_PAGES:
                 break
+            starting = "ready" in view.caption.lower()
             driver.press(1)
+            if starting:
+                # The installation runs now: hold it part of the way through
+                # with its Cancel question, answer No and let it finish.
+                held = driver.one("hold-progress 60", "held")
+                driver.wait_box()
+                saved.append(stage.shot("%d-installing-%d-percent" % (len(saved), held["percent"])))
+                driver.answer("no")
+                view = driver.wait_page(120)
+                if view.has(PROGRESS_PERCENT, "page"):
+                    view = driver.wait_page(120)
+                continue
             shown = driver.wait_next()
             if not isinstance(shown, Page):
                 # The folder page may ask to create the folder.
@@ -50,12 +81,14 @@ def main():
                 driver.answer("yes")
                 shown = driver.wait_page()
             view = shown
-        # Leave as a person would: Cancel, Yes, OK.
+        # The last page ends the wizard with its default button.
         driver.press(2)
-        driver.answer("yes")
-        driver.answer("ok")
         codes = exit_codes(driver.wait_exit())
+        listing = installed_files(stage)
     print("exit code: %s" % codes)
+    print("installed in the Wine prefix:")
+    for line in listing:
+        print("  " + line)
     print("screenshots:")
     for path in saved:
         final = os.path.join(out, os.path.basename(path))

@@ -21,6 +21,9 @@
 //   press ID              clicks a visible, enabled button of the frame or
 //                         the page (WM_COMMAND to its dialog)
 //   key enter|escape|tab  a key press at the installer's keyboard focus
+//   hold-progress [SEC]   as soon as the progress page's percentage (1010)
+//                         is above 0 and below 100, presses Cancel, so the
+//                         installation stops there behind its question
 //   wait-box [SEC]        a message box is up; prints it
 //   expect-box TEXT [SEC] as wait-box, and fails unless its text is TEXT
 //   answer yes|no|ok|cancel [SEC]
@@ -834,6 +837,30 @@ void Press(const Words& words)
     Emit(Json().Add("event", "pressed").Add("id", id).Add("text", TextOf(button)).Text());
 }
 
+void HoldProgress(const Words& words)
+{
+    Deadline deadline(SecondsArg(words, 1));
+    for (;;) {
+        HWND background = VisibleBackground();
+        HWND frame = background ? FrameOf(background) : nullptr;
+        HWND page = frame ? PageOf(frame) : nullptr;
+        HWND percent = page ? GetDlgItem(page, 1010) : nullptr;
+        if (percent) {
+            int value = _wtoi(TextOf(percent).c_str());
+            if (value > 0 && value < 100) {
+                HWND cancel = GetDlgItem(frame, IDCANCEL);
+                PostMessageW(frame, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+                Emit(Json().Add("event", "held").Add("percent", value).Text());
+                return;
+            }
+        }
+        if (deadline.Passed())
+            Fail("no progress between 0 and 100 percent within " + SecondsText(deadline.Seconds()));
+        // Ticks come every 50 ms: look much more often.
+        Sleep(2);
+    }
+}
+
 void Key(const Words& words)
 {
     if (words.size() < 2)
@@ -1176,6 +1203,8 @@ void Run(const Words& words)
         ListWindows();
     } else if (name == "press") {
         Press(words);
+    } else if (name == "hold-progress") {
+        HoldProgress(words);
     } else if (name == "key") {
         Key(words);
     } else if (name == "wait-box") {
