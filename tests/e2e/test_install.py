@@ -8,6 +8,7 @@ import os
 import random
 import subprocess
 import sys
+import tempfile
 import tomllib
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -211,26 +212,35 @@ def case_second_disk_given_up():
         installed(stage, FOLDER, files)
 
 
-SMALL_DRIVE = "/tmp/zevrin-e2e-small-drive"
+def small_drive():
+    """A 1 MB file system of its own (tmpfs) on a fresh mount point; Skip
+    where mounting is not allowed."""
+    if os.geteuid() != 0:
+        raise Skip("mounting a small drive needs root")
+    point = tempfile.mkdtemp(prefix="zevrin-e2e-drive-")
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", point],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        os.rmdir(point)
+        raise Skip("cannot mount a small drive here: " + mounted.stderr.strip())
+    return point
+
+
+def remove_drive(point):
+    subprocess.run(["umount", point], stderr=subprocess.DEVNULL)
+    os.rmdir(point)
 
 
 def case_disk_full():
     # A 1 MB file system of its own (tmpfs), mapped as drive T:; the package
     # holds a 3 MB file that does not compress.
-    if os.geteuid() != 0:
-        raise Skip("mounting a small drive needs root")
-    os.makedirs(SMALL_DRIVE, exist_ok=True)
-    subprocess.run(["umount", SMALL_DRIVE], stderr=subprocess.DEVNULL)
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", SMALL_DRIVE],
-                             capture_output=True, text=True)
-    if mounted.returncode != 0:
-        raise Skip("cannot mount a small drive here: " + mounted.stderr.strip())
+    drive = small_drive()
     try:
         with Stage("install-disk-full") as stage:
             files = {"small.txt": b"fits\n", "big.bin": random.Random(4).randbytes(3 * 1024 * 1024),
                      "after.txt": b"never reached\n"}
             package = InstallPackage(stage, files, default="T:\\App")
-            os.symlink(SMALL_DRIVE, os.path.join(stage.prefix, "dosdevices", "t:"))
+            os.symlink(drive, os.path.join(stage.prefix, "dosdevices", "t:"))
             run = stage.start(package.exe)
             driver = stage.driver()
             driver.wait_page()
@@ -256,10 +266,53 @@ def case_disk_full():
             expected = package.text("finish", "error_format").replace(
                 "%s", package.message("cannot_create").replace("%s", "T:\\App\\big.bin"))
             check_equal(view.text(1000, "page"), expected, "error on the finish page")
-            check_equal(sorted(os.listdir(os.path.join(SMALL_DRIVE, "App"))), ["small.txt"],
+            check_equal(sorted(os.listdir(os.path.join(drive, "App"))), ["small.txt"],
                         "only the file that fitted")
     finally:
-        subprocess.run(["umount", SMALL_DRIVE], stderr=subprocess.DEVNULL)
+        remove_drive(drive)
+
+
+def case_write_protected_medium():
+    # A read-only file system holding a read-only copy of a packaged file:
+    # its attribute cannot be cleared, so the folder page's check refuses
+    # it (error 9) and the wizard stays on that page.
+    drive = small_drive()
+    try:
+        os.makedirs(os.path.join(drive, "App"))
+        locked = os.path.join(drive, "App", "locked.txt")
+        with open(locked, "w") as f:
+            f.write("old\n")
+        os.chmod(locked, 0o444)
+        remounted = subprocess.run(["mount", "-o", "remount,ro", drive], capture_output=True, text=True)
+        if remounted.returncode != 0:
+            raise Skip("cannot make the drive read-only: " + remounted.stderr.strip())
+        with Stage("install-write-protected") as stage:
+            package = InstallPackage(stage, {"locked.txt": b"new\n"}, default="T:\\App")
+            os.symlink(drive, os.path.join(stage.prefix, "dosdevices", "t:"))
+            run = stage.start(package.exe)
+            driver = stage.driver()
+            driver.wait_page()
+            driver.press(1)
+            view = driver.wait_page()
+            check_equal(view.text(1004, "page"), "T:\\App", "folder field")
+            driver.press(1)
+            box = driver.wait_box()
+            stage.shot("2-refused")
+            expected = "%s\n\n%s" % (package.message("cannot_install"),
+                                      package.message("access_check_failed").replace("%s", "T:\\App\\locked.txt"))
+            check_equal(box["text"], expected, "refusal")
+            driver.answer("ok")
+            view = driver.dump()
+            check_equal(view.caption, package.title + " - " + package.page_text(DIRECTORY, 0), "still the folder page")
+            driver.press(2)
+            driver.answer("yes")
+            driver.answer("ok")
+            check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
+            check_equal(run.wait(), 0, "exit status")
+        with open(locked) as f:
+            check_equal(f.read(), "old\n", "the protected file")
+    finally:
+        remove_drive(drive)
 
 
 CASES = [
@@ -268,6 +321,7 @@ CASES = [
     ("second disk missing, put back at the prompt", case_second_disk_put_back),
     ("second disk missing, given up: error 15", case_second_disk_given_up),
     ("a disk that fills up", case_disk_full),
+    ("a write-protected file on a read-only drive", case_write_protected_medium),
 ]
 
 if __name__ == "__main__":
