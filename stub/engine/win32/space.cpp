@@ -98,7 +98,18 @@ int MakeDirectories(const char* path)
         return -1;
     }
     int failed = 0;
-    if (pos) {
+    // Most files go to a folder that is already there: entering it leaves
+    // the same current folder as the walk, at one call instead of one per
+    // component. Only a drive path: a relative walk nests.
+    bool entered = false;
+    if (pos && start == 3) {
+        std::strcpy(acc, buf);
+        acc[std::strlen(acc) - 1] = 0;
+        entered = SetCurrentDirectoryA(acc) != 0;
+    }
+    if (entered) {
+        // done
+    } else if (pos) {
         const char* seg = buf;
         size_t accLength = 0;
         do {
