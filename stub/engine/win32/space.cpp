@@ -100,12 +100,16 @@ int MakeDirectories(const char* path)
     int failed = 0;
     // Most files go to a folder that is already there: entering it leaves
     // the same current folder as the walk, at one call instead of one per
-    // component. Only a drive path: a relative walk nests.
+    // component; when it is the current folder already (the previous
+    // file's), no call at all: reading it needs no system call, and a current
+    // folder cannot be deleted. Only a drive path: a relative walk nests.
     bool entered = false;
     if (pos && start == 3) {
         std::strcpy(acc, buf);
         acc[std::strlen(acc) - 1] = 0;
-        entered = SetCurrentDirectoryA(acc) != 0;
+        char current[PathSize];
+        DWORD got = GetCurrentDirectoryA(PathSize, current);
+        entered = (got && got < PathSize && std::strcmp(current, acc) == 0) || SetCurrentDirectoryA(acc);
     }
     if (entered) {
         // done
