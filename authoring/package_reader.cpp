@@ -232,37 +232,6 @@ std::string HeaderFaultText(const HeaderFault& fault, uint64_t fileLength, const
     return "header damaged: the installer cannot read it";
 }
 
-// Folds bytes that arrive in pieces of any length into RotateAddSum, which
-// works on 4-byte words.
-class RunningSum {
-public:
-    void Add(const uint8_t* data, size_t size)
-    {
-        while (size && held_) {
-            carry_[held_++] = *data++;
-            --size;
-            if (held_ == 4) {
-                sum_ = RotateAddSum(carry_, 4, sum_);
-                held_ = 0;
-            }
-        }
-        size_t whole = size & ~static_cast<size_t>(3);
-        for (size_t done = 0; done < whole;) {
-            uint32_t piece = whole - done > (1u << 30) ? (1u << 30) : static_cast<uint32_t>(whole - done);
-            sum_ = RotateAddSum(data + done, piece, sum_);
-            done += piece;
-        }
-        for (size_t i = whole; i < size; ++i)
-            carry_[held_++] = data[i];
-    }
-    uint32_t Value() const { return RotateAddSum(carry_, held_, sum_); }
-
-private:
-    uint32_t sum_ = 0;
-    uint8_t carry_[4] = {};
-    uint32_t held_ = 0;
-};
-
 // Takes the decoder's input away, so that the decode ends at once (as a
 // truncated stream) without an exception crossing the stub's code.
 void Starve(StreamDecoder& decoder)
@@ -293,7 +262,7 @@ public:
         uint64_t room = expected_ - produced;
         bool over = length > room;
         size_t take = over ? static_cast<size_t>(room) : length;
-        sum.Add(data, take);
+        sum.Add(data, static_cast<uint32_t>(take));
         if (output_ && take) {
             try {
                 output_->Write(data, take);

@@ -143,8 +143,10 @@ bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit);
 bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit);
 // DecodeToFile with the reason of a failure, as DecodeToMemoryResult, and
 // DecodeWriteFailed when a write to the output failed (the stream was
-// still read to its end).
-int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit);
+// still read to its end). `written`, when given, sums every byte the
+// output took.
+int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit,
+                       RunningSum* written = nullptr);
 // DecodeToMemory with the reason of a failure: DecodeOk, DecodeBadData
 // (also for output that did not fit), DecodeBadBlock, DecodeOutOfMemory
 // (also when the decode could not start), -1 for a volume set the user

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "../engine/file_table.h"
 #include "../shared/platform.h"
 
 namespace zevrin {
@@ -45,6 +46,8 @@ public:
 
     FileHandle handle;
     int failed = 0; // the first failing Write's result
+    // When given, the bytes the file took, summed as they go (no re-read).
+    RunningSum* written = nullptr;
 };
 
 } // namespace zevrin

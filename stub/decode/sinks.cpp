@@ -25,6 +25,8 @@ int FileSink::Write(const uint8_t* data, uint16_t length)
     if (failed)
         return failed;
     failed = WriteExact(handle, data, length);
+    if (!failed && written)
+        written->Add(data, length);
     return failed;
 }
 

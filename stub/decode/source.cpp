@@ -269,12 +269,14 @@ bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit)
     return DecodeToMemory(destination, BlockSize(destination), handle, limit);
 }
 
-int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit)
+int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit, RunningSum* written)
 {
     StreamDecoder decoder;
     if (!decoder.OpenSource(packageHandle, limit))
         return DecodeOutOfMemory;
     FileSink* sink = new (std::nothrow) FileSink(outputHandle);
+    if (sink)
+        sink->written = written;
     int failed = 0;
     int result = RunDecode(decoder, sink, nullptr, &failed);
     return failed && result != -1 ? DecodeWriteFailed : result;

@@ -88,6 +88,23 @@ uint32_t RotateAddSum(const uint8_t* bytes, uint32_t length, uint32_t sum)
     return sum;
 }
 
+void RunningSum::Add(const uint8_t* data, uint32_t size)
+{
+    length_ += size;
+    while (size && held_) {
+        carry_[held_++] = *data++;
+        --size;
+        if (held_ == 4) {
+            sum_ = RotateAddSum(carry_, 4, sum_);
+            held_ = 0;
+        }
+    }
+    uint32_t whole = size & ~3u;
+    sum_ = RotateAddSum(data, whole, sum_);
+    for (uint32_t i = whole; i < size; ++i)
+        carry_[held_++] = data[i];
+}
+
 uint32_t FileChecksum(FileHandle file)
 {
     uint8_t* chunk = nullptr;

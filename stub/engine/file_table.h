@@ -89,4 +89,19 @@ uint32_t RotateAddSum(const uint8_t* bytes, uint32_t length, uint32_t sum);
 const uint32_t ChecksumChunk = 16384; // a multiple of 4: chunks fold like one pass
 uint32_t FileChecksum(FileHandle file);
 
+// RotateAddSum of bytes that arrive in pieces of any length: a piece that
+// ends inside a word leaves its bytes pending for the next one.
+class RunningSum {
+public:
+    void Add(const uint8_t* data, uint32_t size);
+    uint32_t Value() const { return RotateAddSum(carry_, held_, sum_); }
+    uint32_t Length() const { return length_; }
+
+private:
+    uint32_t sum_ = 0;
+    uint32_t length_ = 0;
+    uint8_t carry_[4] = {};
+    uint32_t held_ = 0;
+};
+
 } // namespace zevrin

@@ -780,6 +780,41 @@ TEST(FileTableTest, RotateAddSum)
     EXPECT_EQ(chunked, RotateAddSum(d, static_cast<uint32_t>(data.size()), 0));
 }
 
+// Pieces that split words anywhere fold like one pass; the length counts
+// every byte, the pending ones too.
+TEST(FileTableTest, RunningSum)
+{
+    std::vector<uint8_t> data(70001);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 13 + 5);
+    struct Case {
+        const char* why;
+        std::vector<uint32_t> pieces; // the rest of data comes last
+    } cases[] = {
+        {"one piece", {}},
+        {"empty pieces between", {0, 8, 0, 0, 4}},
+        {"single bytes across a word", {1, 1, 1, 1, 1}},
+        {"odd pieces, carries of 1, 2 and 3", {3, 5, 2, 7, 1, 6}},
+        {"decoder-sized, then uneven", {32768, 32767, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        RunningSum sum;
+        uint32_t at = 0;
+        for (uint32_t piece : c.pieces) {
+            sum.Add(data.data() + at, piece);
+            at += piece;
+        }
+        sum.Add(data.data() + at, static_cast<uint32_t>(data.size()) - at);
+        EXPECT_EQ(sum.Value(), RotateAddSum(data.data(), static_cast<uint32_t>(data.size()), 0));
+        EXPECT_EQ(sum.Length(), data.size());
+    }
+    RunningSum partial;
+    partial.Add(data.data(), 6);
+    EXPECT_EQ(partial.Value(), RotateAddSum(data.data(), 6, 0)) << "a value with bytes still pending";
+    EXPECT_EQ(RunningSum().Value(), 0u);
+}
+
 // FileChecksum reads through the file wrappers in 16384-byte chunks from
 // the file's position.
 TEST(FileTableTest, FileChecksum)

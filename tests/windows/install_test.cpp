@@ -297,6 +297,32 @@ TEST_F(InstallTest, ChecksumErrorStopsAndLeavesNothingHalfWritten)
     EXPECT_EQ(CurrentPage, 4) << "the finish page shows the error";
 }
 
+// The bytes written are checked against both the table's size and sum:
+// either one off is a damaged package.
+TEST_F(InstallTest, TableSizeOrSumOffIsChecksumError)
+{
+    struct Case {
+        const char* why;
+        uint32_t field;
+        uint8_t flip;
+    } cases[] = {
+        {"size one more, sum right", EntryFileSize, 0x01},
+        {"size right, sum off", EntryChecksum, 0x80},
+    };
+    for (const Case& c : cases) {
+        SetupBuilder setup;
+        setup.Add("data.bin", Pattern(5001, 6));
+        setup.tamperEntry = [&c](size_t, Bytes& entry) { entry[c.field] ^= c.flip; };
+        Load(setup);
+
+        EXPECT_EQ(Install(), 0) << c.why;
+        EXPECT_EQ(ErrorCode, ErrorChecksum) << c.why;
+        EXPECT_EQ(std::string(ErrorSubject), Target("data.bin")) << c.why;
+        EXPECT_TRUE(Listing(target_).empty()) << c.why << ": no temporary file left";
+        PageResult = PageRunning;
+    }
+}
+
 TEST_F(InstallTest, UninstallerIsWrittenUnverifiedAndNotCounted)
 {
     SetupBuilder setup;
@@ -349,6 +375,29 @@ TEST_F(InstallTest, TemporaryNameSearchEndsAfterTheLastLetter)
             DeleteFileA((folder + "\\" + name).c_str());
         PageResult = PageRunning;
     }
+}
+
+// A folder, or a file no one may open, holds its name as much as a file.
+TEST_F(InstallTest, TemporaryNameTakenByAFolderOrALockedFile)
+{
+    SetupBuilder setup;
+    setup.Add("readme.txt", Text("new"));
+    Load(setup);
+    CreateDirectoryA(target_.c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryA(Target("readme.$$A").c_str(), nullptr));
+    ::WriteBytes(Target("readme.$$B"), Text("someone's"));
+    Hold(Target("readme.$$B"));
+
+    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(ReadBytes(Target("readme.txt")), Text("new"));
+    EXPECT_NE(GetFileAttributesA(Target("readme.$$A").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    for (HANDLE h : held_)
+        CloseHandle(h);
+    held_.clear();
+    EXPECT_EQ(ReadBytes(Target("readme.$$B")), Text("someone's"));
+    EXPECT_EQ(Listing(target_).size(), 3u) << "only the file is added";
+    DeleteFileA(Target("readme.$$B").c_str());
+    RemoveDirectoryA(Target("readme.$$A").c_str());
 }
 
 TEST_F(InstallTest, PathTooLongNamesTheFileAndWritesNothing)

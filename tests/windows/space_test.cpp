@@ -229,6 +229,7 @@ TEST_F(MakeDirectoriesTest, CreatesEachFolderAndEntersTheDeepest)
         {"a file name at the end is not made", base_ + "f\\g\\setup.txt", {"f", "f\\g"}, base_ + "f\\g"},
         {"without a final '\\' the last name is a file", base_ + "h\\i", {"h"}, base_ + "h"},
         {"a name without '\\' is a folder of the current one", "rel", {"h\\rel"}, base_ + "h\\rel"},
+        {"an existing folder, entered from another", base_ + "a\\b\\x.txt", {"a\\b"}, base_ + "a\\b"},
         {"a drive root", "C:\\", {}, "C:\\"},
     };
     Track({"h\\rel"});

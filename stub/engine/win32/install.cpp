@@ -40,9 +40,11 @@ void Fail(int error, const char* subject)
     SetErrorSubject(subject);
 }
 
-// TempPath = DestPath with the temporary ending, on a name that is free.
-// False when no such name fits or is free (ErrorCode 17 then).
-bool ChooseTempName()
+// Creates TempPath = DestPath with the temporary ending, on a name that is
+// free; the create itself tells a taken name, with no look before it.
+// The invalid handle when no such name fits, is free or can be created
+// (ErrorCode 17 then).
+FileHandle CreateTempFile()
 {
     const char* slash = std::strrchr(DestPath, '\\');
     const char* dot = std::strrchr(DestPath, '.');
@@ -50,21 +52,27 @@ bool ChooseTempName()
     // A cut name would be another file, perhaps someone else's.
     if (stem + sizeof TempEnding > PathSize) {
         Fail(ErrorCannotCreate, DestPath);
-        return false;
+        return INVALID_FILE_HANDLE;
     }
     std::memcpy(TempPath, DestPath, stem);
     std::memcpy(TempPath + stem, TempEnding, sizeof TempEnding);
     char* last = TempPath + stem + sizeof TempEnding - 2;
-    // Any existing name is taken: a file, a folder, or one we may not open.
-    while (GetFileAttributesA(TempPath) != INVALID_FILE_ATTRIBUTES) {
-        if (*last == LastTempLetter) {
+    for (;;) {
+        HANDLE file = CreateFileA(TempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        // Any existing name is taken: a file, a folder, or one we may not
+        // open. A denied create of a name that is not there is the folder's.
+        DWORD error = GetLastError();
+        bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                     GetFileAttributesA(TempPath) != INVALID_FILE_ATTRIBUTES;
+        if (!taken || *last == LastTempLetter) {
             Fail(ErrorCannotCreate, TempPath);
             TempPath[0] = 0; // not ours to delete
-            return false;
+            return INVALID_FILE_HANDLE;
         }
         ++*last;
     }
-    return true;
 }
 
 // Reads the usage count of a shared file as a number: a REG_DWORD or
@@ -180,14 +188,13 @@ void ApplyFileTimes(const uint8_t* entry, FileHandle file)
 bool UnpackEntry(uint8_t* entry, int inUse)
 {
     MakeDirectories(DestPath);
-    if (!ChooseTempName())
+    FileHandle file = CreateTempFile();
+    if (file == INVALID_FILE_HANDLE)
         return false;
-    FileHandle file = CreateAlways(TempPath);
-    if (file == INVALID_FILE_HANDLE) {
-        Fail(ErrorCannotCreate, TempPath);
-        return false;
-    }
-    int decoded = DecodeToFileResult(file, PackageHandle, EntryU32(entry, EntryPackedSize));
+    // Summed as written: the file is new and took every byte (a failed
+    // write is reported below), so it holds exactly these bytes.
+    RunningSum written;
+    int decoded = DecodeToFileResult(file, PackageHandle, EntryU32(entry, EntryPackedSize), &written);
     if (PageResult == PageCancel) {
         CloseFile(file);
         return false;
@@ -205,19 +212,10 @@ bool UnpackEntry(uint8_t* entry, int inUse)
 
     // The uninstaller gets its log appended after installation; it is
     // never compared.
-    if (!(flags & FlagUninstallerFile)) {
-        FileHandle check = OpenExisting(TempPath, 0);
-        if (check == INVALID_FILE_HANDLE) {
-            Fail(ErrorCannotOpen, TempPath);
-            return false;
-        }
-        bool sizeRight = FileLength(check) == EntryU32(entry, EntryFileSize);
-        uint32_t sum = FileChecksum(check);
-        CloseFile(check);
-        if (!sizeRight || sum != EntryU32(entry, EntryChecksum)) {
-            Fail(ErrorChecksum, DestPath);
-            return false;
-        }
+    if (!(flags & FlagUninstallerFile) &&
+        (written.Length() != EntryU32(entry, EntryFileSize) || written.Value() != EntryU32(entry, EntryChecksum))) {
+        Fail(ErrorChecksum, DestPath);
+        return false;
     }
 
     if (inUse) {

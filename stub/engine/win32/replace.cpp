@@ -144,28 +144,36 @@ void CompareOrSchedule(uint8_t* entry, const char* temp)
 void ReplaceFile(uint8_t* entry, const char* temp)
 {
     SetStatus(entry, StatusFailed);
-    DWORD attributes = GetFileAttributesA(DestPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        SetFileAttributesA(DestPath, attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileA(DestPath)) {
-            CompareOrSchedule(entry, temp);
-            return;
-        }
-        // A failed rename stays 27: the caller reports it and deletes temp.
-        if (MoveFileA(temp, DestPath)) {
-            SetFileAttributesA(DestPath, GetFileAttributesA(DestPath) | FILE_ATTRIBUTE_READONLY);
-            SetStatus(entry, StatusReplaced);
-        }
+    // Most destinations are new: the rename alone puts them in place.
+    if (MoveFileA(temp, DestPath)) {
+        SetStatus(entry, StatusCreated);
         return;
     }
+    // Then the delete: a writable destination needs no attribute calls;
+    // only a denied one is looked at further.
     uint16_t status = StatusReplaced;
     if (!DeleteFileA(DestPath)) {
-        if (DeleteDeniedAccess()) {
-            CompareOrSchedule(entry, temp);
+        if (!DeleteDeniedAccess()) {
+            status = StatusCreated;
+        } else {
+            DWORD attributes = GetFileAttributesA(DestPath);
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
+                CompareOrSchedule(entry, temp);
+                return;
+            }
+            attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+            SetFileAttributesA(DestPath, attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileA(DestPath)) {
+                CompareOrSchedule(entry, temp);
+                return;
+            }
+            // A failed rename stays 27: the caller reports it and deletes temp.
+            if (MoveFileA(temp, DestPath)) {
+                SetFileAttributesA(DestPath, GetFileAttributesA(DestPath) | FILE_ATTRIBUTE_READONLY);
+                SetStatus(entry, StatusReplaced);
+            }
             return;
         }
-        status = StatusCreated;
     }
     if (MoveFileA(temp, DestPath))
         SetStatus(entry, status);

@@ -98,7 +98,22 @@ int MakeDirectories(const char* path)
         return -1;
     }
     int failed = 0;
-    if (pos) {
+    // Most files go to a folder that is already there: entering it leaves
+    // the same current folder as the walk, at one call instead of one per
+    // component; when it is the current folder already (the previous
+    // file's), no call at all: reading it needs no system call, and a current
+    // folder cannot be deleted. Only a drive path: a relative walk nests.
+    bool entered = false;
+    if (pos && start == 3) {
+        std::strcpy(acc, buf);
+        acc[std::strlen(acc) - 1] = 0;
+        char current[PathSize];
+        DWORD got = GetCurrentDirectoryA(PathSize, current);
+        entered = (got && got < PathSize && std::strcmp(current, acc) == 0) || SetCurrentDirectoryA(acc);
+    }
+    if (entered) {
+        // done
+    } else if (pos) {
         const char* seg = buf;
         size_t accLength = 0;
         do {
