@@ -231,6 +231,21 @@ def remove_drive(point):
     os.rmdir(point)
 
 
+def next_on_drive_t(stage, drive, package):
+    """Starts the package with drive T: mapped to `drive`, goes to the folder
+    page (T:\\App) and presses Next there; returns the run, the driver and
+    the box that comes up."""
+    os.symlink(drive, os.path.join(stage.prefix, "dosdevices", "t:"))
+    run = stage.start(package.exe)
+    driver = stage.driver()
+    driver.wait_page()
+    driver.press(1)
+    view = driver.wait_page()
+    check_equal(view.text(1004, "page"), "T:\\App", "folder field")
+    driver.press(1)
+    return run, driver, driver.wait_box()
+
+
 def case_disk_full():
     # A 1 MB file system of its own (tmpfs), mapped as drive T:; the package
     # holds a 3 MB file that does not compress.
@@ -240,15 +255,7 @@ def case_disk_full():
             files = {"small.txt": b"fits\n", "big.bin": random.Random(4).randbytes(3 * 1024 * 1024),
                      "after.txt": b"never reached\n"}
             package = InstallPackage(stage, files, default="T:\\App")
-            os.symlink(drive, os.path.join(stage.prefix, "dosdevices", "t:"))
-            run = stage.start(package.exe)
-            driver = stage.driver()
-            driver.wait_page()
-            driver.press(1)
-            view = driver.wait_page()
-            check_equal(view.text(1004, "page"), "T:\\App", "folder field")
-            driver.press(1)
-            box = driver.wait_box()
+            run, driver, box = next_on_drive_t(stage, drive, package)
             if box["text"] == package.message("create_folder"):
                 driver.answer("yes")
                 box = driver.wait_box()
@@ -288,15 +295,7 @@ def case_write_protected_medium():
             raise Skip("cannot make the drive read-only: " + remounted.stderr.strip())
         with Stage("install-write-protected") as stage:
             package = InstallPackage(stage, {"locked.txt": b"new\n"}, default="T:\\App")
-            os.symlink(drive, os.path.join(stage.prefix, "dosdevices", "t:"))
-            run = stage.start(package.exe)
-            driver = stage.driver()
-            driver.wait_page()
-            driver.press(1)
-            view = driver.wait_page()
-            check_equal(view.text(1004, "page"), "T:\\App", "folder field")
-            driver.press(1)
-            box = driver.wait_box()
+            run, driver, box = next_on_drive_t(stage, drive, package)
             stage.shot("2-refused")
             expected = "%s\n\n%s" % (package.message("cannot_install"),
                                       package.message("access_check_failed").replace("%s", "T:\\App\\locked.txt"))
