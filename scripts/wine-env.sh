@@ -77,7 +77,9 @@ _zevrin_wine_env() {
     export WINEPREFIX="$ZEVRIN_WINEPREFIX"
     # Keep wineboot from offering to download Mono and Gecko: there is no
     # one to answer, and the installer needs neither.
-    export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+    # winemenubuilder would copy every shortcut a test makes into the Unix
+    # desktop and menus.
+    export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
     if [ "$ZEVRIN_WINE_ARCH" = win32 ] && [ "$ZEVRIN_RUNS_32BIT" = 0 ]; then
         echo "wine-env: this machine cannot run 32-bit programs, so neither can 32-bit Wine;" \
@@ -140,6 +142,16 @@ _zevrin_wine_env() {
             echo "wine-env: could not configure $WINEPREFIX, see $WINEPREFIX.boot.log" >&2
             rc=1
         fi
+    fi
+
+    # Wine links the user's Desktop, Documents, ... to the Unix home
+    # folder; what programs under test put there stays in the prefix.
+    if [ "$rc" = 0 ]; then
+        for link in "$WINEPREFIX"/drive_c/users/*/*; do
+            if [ -L "$link" ]; then
+                rm -f "$link" && mkdir -p "$link"
+            fi
+        done
     fi
 
     # The first Wine process of a session starts the system processes

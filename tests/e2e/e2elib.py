@@ -473,7 +473,7 @@ class Stage:
         # ZEVRIN_WINE_ARCH too: run-setup.sh then makes the same choice.
         arch = wine_choice()["arch"]
         self.env.update(DISPLAY=display, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH=arch,
-                        ZEVRIN_WINE_ARCH=arch, WINEDLLOVERRIDES="mscoree,mshtml=")
+                        ZEVRIN_WINE_ARCH=arch, WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         command = [RUN_SETUP, "--prefix", self.prefix, "--prepare"] + self.options
         with open(os.path.join(self.artifacts, "prepare.log"), "w") as log:
             result = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
