@@ -21,7 +21,9 @@
 #include "../../stub/shared/win32/window_state.h"
 #include "../../stub/startup/header.h"
 #include "../host/package_builder.h"
+#include "message_groups.h"
 #include "pending_renames.h"
+#include "test_folder.h"
 
 using namespace zevrin;
 
@@ -85,28 +87,14 @@ void UseQuestionTexts()
     texts[MsgExistingOtherLanguage] = "Language: %s";
     texts[MsgInsertDisk] = "Disk %d";
     texts[MsgCancelInstalling] = "Cancel?";
-    Bytes bytes{static_cast<uint8_t>(texts.size()), 0};
-    for (const std::string& text : texts) {
-        bytes.insert(bytes.end(), text.begin(), text.end());
-        bytes.push_back(0);
-    }
-    FreeAndClear(&MessageGroups[GroupMessages]);
-    AllocWithRetry(static_cast<uint32_t>(bytes.size()), &MessageGroups[GroupMessages]);
-    std::memcpy(MessageGroups[GroupMessages], bytes.data(), bytes.size());
+    SetGroup(GroupMessages, texts);
 }
 
 class InstallTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        root_ = std::string(temp) + "zevrin-install-" + std::to_string(GetCurrentProcessId()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : root_)
-            if (c == '/')
-                c = '-';
-        CreateDirectoryA(root_.c_str(), nullptr);
+        root_ = MakeTestFolder("zevrin-install-");
         source_ = root_ + "\\source";
         target_ = root_ + "\\target";
         CreateDirectoryA(source_.c_str(), nullptr);

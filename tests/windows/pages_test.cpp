@@ -25,24 +25,13 @@
 #include "../../stub/shared/win32/window_state.h"
 #include "../../stub/shared/messages.h"
 #include "file_table_fixture.h"
+#include "page_fixture.h"
 
 using namespace zevrin;
 
 namespace {
 
 // --- package stand-ins ---------------------------------------------------
-
-void SetGroup(int slot, const std::vector<std::string>& texts)
-{
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(texts.size()), static_cast<uint8_t>(texts.size() >> 8)};
-    for (const std::string& text : texts) {
-        bytes.insert(bytes.end(), text.begin(), text.end());
-        bytes.push_back(0);
-    }
-    FreeAndClear(&MessageGroups[slot]);
-    AllocWithRetry(static_cast<uint32_t>(bytes.size()), &MessageGroups[slot]);
-    std::memcpy(MessageGroups[slot], bytes.data(), bytes.size());
-}
 
 // Replaces one text of a group, keeping the others.
 void SetText(int group, unsigned index, const std::string& text)
@@ -136,74 +125,6 @@ uint32_t Stripes(int, int y)
     return y == 1 ? RGB(255, 0, 0) : y == 4 ? RGB(0, 255, 0) : RGB(0, 0, 255);
 }
 
-// What surfaces start out as: a colour no drawing here produces.
-const COLORREF Paper = RGB(10, 20, 30);
-
-// --- a 32-bit drawing surface ------------------------------------------
-
-class Surface {
-public:
-    Surface(int width, int height) : width_(width), height_(height)
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height; // top-down: row y at pixels_ + y*width
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        pixels_ = static_cast<uint32_t*>(bits);
-        dc_ = CreateCompatibleDC(nullptr);
-        old_ = SelectObject(dc_, bitmap_);
-        Fill(Paper);
-    }
-    ~Surface()
-    {
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-        DeleteObject(bitmap_);
-    }
-    HDC Dc() const { return dc_; }
-    void Fill(COLORREF colour)
-    {
-        GdiFlush();
-        for (int i = 0; i < width_ * height_; ++i)
-            pixels_[i] = Pixel(colour);
-    }
-    // As a COLORREF.
-    COLORREF At(int x, int y) const
-    {
-        GdiFlush();
-        uint32_t p = pixels_[y * width_ + x];
-        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-    }
-    int CountOf(COLORREF colour) const
-    {
-        int n = 0;
-        for (int y = 0; y < height_; ++y)
-            for (int x = 0; x < width_; ++x)
-                n += At(x, y) == colour;
-        return n;
-    }
-
-private:
-    static uint32_t Pixel(COLORREF c) { return uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 | GetBValue(c); }
-    int width_, height_;
-    HBITMAP bitmap_ = nullptr;
-    uint32_t* pixels_ = nullptr;
-    HDC dc_ = nullptr;
-    HGDIOBJ old_ = nullptr;
-};
-
-// --- the windows ---------------------------------------------------------
-
-const DLGTEMPLATE* Template(int number)
-{
-    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(TEMPLATE_RESOURCE_BASE + number), RT_DIALOG);
-    return resource ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(nullptr, resource))) : nullptr;
-}
-
 // Stands in for a page that takes every command.
 INT_PTR CALLBACK ConsumingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
@@ -214,122 +135,31 @@ INT_PTR CALLBACK ConsumingPageProc(HWND page, UINT message, WPARAM wParam, LPARA
     return DefaultPageHandler(message, wParam);
 }
 
-class PagesTest : public ::testing::Test {
+class PagesTest : public PageFixture {
 protected:
-    static void SetUpTestSuite()
-    {
-        ModuleInstance = GetModuleHandleA(nullptr);
-        if (!FaceBrush)
-            CreateFaceBrush();
-        WNDCLASSA windowClass = {};
-        windowClass.style = CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = BackgroundWndProc;
-        windowClass.hInstance = ModuleInstance;
-        windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
-        windowClass.lpszClassName = BackgroundClassName;
-        RegisterClassA(&windowClass);
-    }
-
     void SetUp() override
     {
+        PageFixture::SetUp();
         LoadSampleTexts();
-        ScriptMessageAnswers({});
-        HeaderFlags = 0;
-        zevrin::StartPage = WizardMode;
         CurrentPage = 0;
-        PageResult = PageRunning;
         ButtonState = 0;
         ReadOnlyFilesFound = false;
         std::strcpy(InstallDir, "C:\\Program Files\\Demo\\");
-        ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
-        ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
-        ScreenCentreX = ScreenWidth / 2;
-        ScreenCentreY = ScreenHeight / 2;
     }
 
     void TearDown() override
     {
-        if (page_)
-            DestroyWindow(page_);
-        if (FrameDialog)
-            DestroyWindow(FrameDialog);
-        if (BackgroundWindow)
-            DestroyWindow(BackgroundWindow);
-        page_ = FrameDialog = BackgroundWindow = CurrentPageWindow = nullptr;
-        // The background's WM_DESTROY posts a quit message: take it back.
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            if (message.message != WM_QUIT)
-                DispatchMessageA(&message);
+        PageFixture::TearDown();
         FreeAndClear(&FrameBitmap);
         FreeAndClear(&BackgroundBitmap);
-        for (int i = 0; i < MessageGroupCount; ++i)
-            FreeAndClear(&MessageGroups[i]);
-        PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = nullptr;
     }
-
-    // As start-up makes them: background first, then the frame from
-    // template 0 or 1, which places itself.
-    void OpenWindows(bool fullScreen, int width = 0, int height = 0)
-    {
-        HeaderFlags = fullScreen ? uint32_t(FlagFullScreen) : 0u;
-        DWORD style = fullScreen ? WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN : WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-        BackgroundWindow = CreateWindowExA(0, BackgroundClassName, "", style, 0, 0, width ? width : ScreenWidth,
-                                           height ? height : ScreenHeight, nullptr, nullptr, ModuleInstance, nullptr);
-        ASSERT_NE(BackgroundWindow, nullptr);
-        FrameDialog = CreateDialogIndirectParamA(ModuleInstance, Template(fullScreen ? TEMPLATE_FRAME_FULL : TEMPLATE_FRAME_WINDOWED),
-                                                 BackgroundWindow, FrameDialogProc, 0);
-        ASSERT_NE(FrameDialog, nullptr);
-    }
-
-    HWND OpenPage(int templateNumber, DLGPROC procedure)
-    {
-        page_ = CreateDialogIndirectParamA(ModuleInstance, Template(templateNumber), FrameDialog, procedure, 0);
-        return page_;
-    }
-
-    void ClosePage()
-    {
-        DestroyWindow(page_);
-        page_ = CurrentPageWindow = nullptr;
-    }
-
-    static void Click(int id)
-    {
-        SendMessageA(FrameDialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(FrameDialog, id)));
-    }
-
-    static std::string TextOf(HWND window)
-    {
-        char text[2048] = "";
-        GetWindowTextA(window, text, sizeof text);
-        return text;
-    }
-
-    static std::string ItemText(HWND dialog, int id) { return TextOf(GetDlgItem(dialog, id)); }
-
-    static bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(FrameDialog, id)) != FALSE; }
 
     // Top-left of a control in its dialog's client coordinates.
     static POINT Corner(HWND dialog, int id)
     {
-        RECT r;
-        GetWindowRect(GetDlgItem(dialog, id), &r);
-        POINT corner = {r.left, r.top};
-        ScreenToClient(dialog, &corner);
-        return corner;
+        RECT r = Place(dialog, id);
+        return {r.left, r.top};
     }
-
-    static std::vector<std::string> ShownTexts()
-    {
-        std::vector<std::string> texts;
-        for (const ShownMessage& shown : ShownMessages())
-            texts.push_back(shown.text);
-        return texts;
-    }
-
-    HWND page_ = nullptr;
 };
 
 } // namespace

@@ -23,22 +23,11 @@
 #include "../../stub/shared/state.h"
 #include "../../stub/shared/win32/window_state.h"
 #include "fake_install.h"
+#include "page_fixture.h"
 
 using namespace zevrin;
 
 namespace {
-
-void SetGroup(int slot, const std::vector<std::string>& texts)
-{
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(texts.size()), static_cast<uint8_t>(texts.size() >> 8)};
-    for (const std::string& text : texts) {
-        bytes.insert(bytes.end(), text.begin(), text.end());
-        bytes.push_back(0);
-    }
-    FreeAndClear(&MessageGroups[slot]);
-    AllocWithRetry(static_cast<uint32_t>(bytes.size()), &MessageGroups[slot]);
-    std::memcpy(MessageGroups[slot], bytes.data(), bytes.size());
-}
 
 void LoadSampleTexts()
 {
@@ -55,195 +44,38 @@ void LoadSampleTexts()
     SetGroup(7, {"< &Back", "&Next >", "E&xit", "&Start", "OK", "&Cancel", "&Restart"});
 }
 
-const DLGTEMPLATE* Template(int number)
-{
-    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(TEMPLATE_RESOURCE_BASE + number), RT_DIALOG);
-    return resource ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(nullptr, resource))) : nullptr;
-}
-
-// Runs the message loop until `done` holds or `ms` milliseconds passed.
-bool PumpUntil(const std::function<bool()>& done, DWORD ms)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT)
-                continue;
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (done())
-            return true;
-        if (GetTickCount() - start >= ms)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-void Pump(DWORD ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
-
 const DWORD Patience = 5000; // for what should take well under a second
 
-// A 32-bit top-down bitmap in a memory device context.
-class Surface {
-public:
-    Surface(int width, int height) : width_(width), height_(height)
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        pixels_ = static_cast<uint32_t*>(bits);
-        dc_ = CreateCompatibleDC(nullptr);
-        old_ = SelectObject(dc_, bitmap_);
-        for (int i = 0; i < width * height; ++i)
-            pixels_[i] = Blank;
-    }
-    ~Surface()
-    {
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-        DeleteObject(bitmap_);
-    }
-    HDC Dc() const { return dc_; }
-    COLORREF At(int x, int y) const
-    {
-        GdiFlush();
-        uint32_t p = pixels_[y * width_ + x];
-        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-    }
-    int Touched() const
-    {
-        GdiFlush();
-        int n = 0;
-        for (int i = 0; i < width_ * height_; ++i)
-            n += pixels_[i] != Blank;
-        return n;
-    }
-
-private:
-    static const uint32_t Blank = 0x0A141E; // no drawing here makes it
-    int width_, height_;
-    HBITMAP bitmap_ = nullptr;
-    uint32_t* pixels_ = nullptr;
-    HDC dc_ = nullptr;
-    HGDIOBJ old_ = nullptr;
-};
-
-class InstallPagesTest : public ::testing::Test {
+class InstallPagesTest : public PageFixture {
 protected:
-    static void SetUpTestSuite()
-    {
-        ModuleInstance = GetModuleHandleA(nullptr);
-        if (!FaceBrush)
-            CreateFaceBrush();
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = BackgroundWndProc;
-        windowClass.hInstance = ModuleInstance;
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
-        windowClass.lpszClassName = BackgroundClassName;
-        RegisterClassA(&windowClass);
-    }
-
     void SetUp() override
     {
+        PageFixture::SetUp();
         LoadSampleTexts();
-        ScriptMessageAnswers({});
         SetMessageHook(nullptr);
         ResetFakeEngine();
-        HeaderFlags = 0;
-        zevrin::StartPage = WizardMode;
         CurrentPage = 4;
-        PageResult = PageRunning;
         ErrorCode = 0;
         ErrorSubject[0] = 0;
         RebootNeeded = false;
         LaunchChecked = 1;
         ProgressPercent = 0;
         PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = Entry;
-        ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
-        ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
-        ScreenCentreX = ScreenWidth / 2;
-        ScreenCentreY = ScreenHeight / 2;
-        BackgroundWindow = CreateWindowExA(0, BackgroundClassName, "", WS_CAPTION | WS_SYSMENU, 0, 0, ScreenWidth,
-                                           ScreenHeight, nullptr, nullptr, ModuleInstance, nullptr);
-        ASSERT_NE(BackgroundWindow, nullptr);
-        FrameDialog = CreateDialogIndirectParamA(ModuleInstance, Template(TEMPLATE_FRAME_WINDOWED), BackgroundWindow,
-                                                 FrameDialogProc, 0);
-        ASSERT_NE(FrameDialog, nullptr);
+        OpenWindows(false);
     }
 
     void TearDown() override
     {
         SetMessageHook(nullptr);
-        if (page_)
-            DestroyWindow(page_);
-        DestroyWindow(FrameDialog);
-        DestroyWindow(BackgroundWindow);
-        page_ = FrameDialog = BackgroundWindow = CurrentPageWindow = nullptr;
-        Pump(0); // the background's quit message, and anything left
-        for (int i = 0; i < MessageGroupCount; ++i)
-            FreeAndClear(&MessageGroups[i]);
-        PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = nullptr;
+        PageFixture::TearDown();
         FirstEntry = nullptr;
         EntryCount = 0;
         InstallRunning = false;
     }
 
-    HWND OpenPage(int templateNumber, DLGPROC procedure)
-    {
-        page_ = CreateDialogIndirectParamA(ModuleInstance, Template(templateNumber), FrameDialog, procedure, 0);
-        return page_;
-    }
-
-    void ClosePage()
-    {
-        DestroyWindow(page_);
-        page_ = CurrentPageWindow = nullptr;
-    }
-
-    static void Click(int id)
-    {
-        SendMessageA(FrameDialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(FrameDialog, id)));
-    }
-
-    static std::string ItemText(HWND dialog, int id)
-    {
-        char text[2048] = "";
-        GetDlgItemTextA(dialog, id, text, sizeof text);
-        return text;
-    }
-
-    static bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(FrameDialog, id)) != FALSE; }
     static bool Shown(HWND dialog, int id) { return (GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0; }
 
-    static std::vector<std::string> ShownTexts()
-    {
-        std::vector<std::string> texts;
-        for (const ShownMessage& shown : ShownMessages())
-            texts.push_back(shown.text);
-        return texts;
-    }
-
-    // Rectangle of a control in its dialog's client coordinates.
-    static RECT Place(HWND dialog, int id)
-    {
-        RECT r;
-        GetWindowRect(GetDlgItem(dialog, id), &r);
-        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
-        return r;
-    }
-
     static const uint8_t Entry[4];
-    HWND page_ = nullptr;
 };
 
 const uint8_t InstallPagesTest::Entry[4] = {};

@@ -16,7 +16,9 @@
 #include "../../stub/shared/message_script.h"
 #include "../../stub/shared/messages.h"
 #include "../../stub/shared/state.h"
+#include "message_groups.h"
 #include "pending_renames.h"
+#include "test_folder.h"
 
 using namespace zevrin;
 
@@ -30,14 +32,7 @@ void SetMessages(const std::string& newer, const std::string& language)
     std::vector<std::string> texts(MsgExistingOtherLanguage + 1, "");
     texts[MsgExistingNewer] = newer;
     texts[MsgExistingOtherLanguage] = language;
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(texts.size()), 0};
-    for (const std::string& text : texts) {
-        bytes.insert(bytes.end(), text.begin(), text.end());
-        bytes.push_back(0);
-    }
-    FreeAndClear(&MessageGroups[GroupMessages]);
-    AllocWithRetry(static_cast<uint32_t>(bytes.size()), &MessageGroups[GroupMessages]);
-    std::memcpy(MessageGroups[GroupMessages], bytes.data(), bytes.size());
+    SetGroup(GroupMessages, texts);
 }
 
 void PutU32(std::vector<uint8_t>& bytes, size_t at, uint32_t v)
@@ -102,14 +97,7 @@ class ReplaceTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        folder_ = std::string(temp) + "zevrin-replace-" + std::to_string(GetCurrentProcessId()) + "-" +
-                  testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : folder_)
-            if (c == '/')
-                c = '-';
-        CreateDirectoryA(folder_.c_str(), nullptr);
+        folder_ = MakeTestFolder("zevrin-replace-");
         UseNames("dest");
         SetMessages(NewerText, LanguageText);
         ScriptMessageAnswers({});
