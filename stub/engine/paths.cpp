@@ -57,6 +57,73 @@ const char* PathFileName(const char* path)
     return last ? last + 1 : path;
 }
 
+namespace {
+
+char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool StartsWithFolded(const char* text, const char* prefix)
+{
+    for (; *prefix; ++text, ++prefix)
+        if (FoldCase(*text) != FoldCase(*prefix))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool SplitLogPath(const char* path, const char* installDir, char* folder, const char** name)
+{
+    folder[0] = 0;
+    *name = path;
+    size_t length = std::strlen(path);
+    if (length >= PathSize)
+        return false;
+    size_t inside = std::strlen(installDir);
+    if (inside && StartsWithFolded(path, installDir)) {
+        const char* rest = path + inside;
+        const char* last = std::strrchr(rest, '\\');
+        folder[0] = '.';
+        folder[1] = 0;
+        *name = rest;
+        if (last) {
+            // ".\" is two bytes longer than the installDir it stands for
+            // when that is a bare '\'.
+            size_t sub = static_cast<size_t>(last - rest);
+            if (sub + 2 >= PathSize) {
+                folder[0] = 0;
+                return false;
+            }
+            folder[1] = '\\';
+            std::memcpy(folder + 2, rest, sub);
+            folder[2 + sub] = 0;
+            *name = last + 1;
+        }
+        return true;
+    }
+    const char* last = std::strrchr(path, '\\');
+    if (!last)
+        return false;
+    std::memcpy(folder, path, static_cast<size_t>(last - path));
+    folder[last - path] = 0;
+    *name = last + 1;
+    return true;
+}
+
+bool StaysInside(const char* subFolder)
+{
+    // The platform takes '/' for '\' too.
+    if (*subFolder == '\\' || *subFolder == '/' || std::strchr(subFolder, ':'))
+        return false;
+    for (const char* part = subFolder; part;) {
+        const char* end = std::strpbrk(part, "\\/");
+        size_t length = end ? static_cast<size_t>(end - part) : std::strlen(part);
+        if (length == 2 && part[0] == '.' && part[1] == '.')
+            return false;
+        part = end ? end + 1 : nullptr;
+    }
+    return true;
+}
+
 void AbbreviatePath(char* text, unsigned maximum)
 {
     size_t length = std::strlen(text);

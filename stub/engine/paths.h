@@ -21,6 +21,19 @@ bool ReplaceFileName(char* out, const char* path, const char* name);
 // The part of a path after its last '\' (all of it without one).
 const char* PathFileName(const char* path);
 
+// Splits a path into the folder and name of an uninstall-log item. Inside
+// installDir (which ends in '\'; compared without regard to ASCII case)
+// the folder is "." or ".\sub"; elsewhere it is the path up to its last
+// '\'. folder holds PathSize bytes. False, folder empty, when the path is
+// not shorter than PathSize or has no '\' outside installDir; an empty
+// installDir contains nothing.
+bool SplitLogPath(const char* path, const char* installDir, char* folder, const char** name);
+
+// Whether a folder named relative to another stays inside it: no drive
+// (no ':'), no leading '\' or '/', no ".." part between either. Empty
+// stays inside.
+bool StaysInside(const char* subFolder);
+
 // Shortens a path for one line of text: when it is longer than maximum,
 // the folders after the first '\' are replaced by "..." as far as needed
 // (C:\Program Files\...\file.exe). Never makes the text longer.

@@ -62,6 +62,55 @@ TEST(PathTest, FileName)
     EXPECT_STREQ(PathFileName("C:\\dir\\"), "");
 }
 
+TEST(PathTest, SplitLogPath)
+{
+    const std::string deep = "C:\\App\\" + std::string(240, 'd') + "\\" + std::string(10, 'n'); // 258
+    struct Case {
+        const char* why;
+        std::string path;
+        const char* installDir;
+        bool splits;
+        std::string folder;
+        std::string name;
+    } cases[] = {
+        {"in the install folder", "C:\\App\\a.exe", "C:\\App\\", true, ".", "a.exe"},
+        {"in a sub-folder", "C:\\App\\sub\\b.dat", "C:\\App\\", true, ".\\sub", "b.dat"},
+        {"two levels down", "C:\\App\\sub\\x\\c.dat", "C:\\App\\", true, ".\\sub\\x", "c.dat"},
+        {"elsewhere", "C:\\WINDOWS\\SYSTEM\\lib.dll", "C:\\App\\", true, "C:\\WINDOWS\\SYSTEM", "lib.dll"},
+        {"case does not matter", "c:\\app\\Sub\\b.dat", "C:\\APP\\", true, ".\\Sub", "b.dat"},
+        {"a longer folder of the same start", "C:\\Apple\\a.exe", "C:\\App\\", true, "C:\\Apple", "a.exe"},
+        {"drive root", "C:\\boot.ini", "C:\\App\\", true, "C:", "boot.ini"},
+        {"empty install folder holds nothing", "C:\\App\\a.exe", "", true, "C:\\App", "a.exe"},
+        {"longest path", deep, "C:\\App\\", true, ".\\" + std::string(240, 'd'), std::string(10, 'n')},
+        {"no folder outside", "a.exe", "C:\\App\\", false, "", ""},
+        {"not a path: too long", "C:\\App\\" + std::string(260, 'x'), "C:\\App\\", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        char folder[PathSize];
+        const char* name = nullptr;
+        EXPECT_EQ(SplitLogPath(c.path.c_str(), c.installDir, folder, &name), c.splits);
+        EXPECT_EQ(folder, c.folder);
+        if (c.splits) {
+            EXPECT_EQ(name, c.name);
+        }
+    }
+}
+
+TEST(PathTest, StaysInside)
+{
+    struct Case {
+        const char* folder;
+        bool inside;
+    } cases[] = {
+        {"", true},           {"Tools", true},        {"Vendor\\Tools", true}, {"a..b\\..c", true},
+        {"..", false},        {"Tools\\..\\..", false}, {"..\\Tools", false},    {"Tools/../..", false},
+        {"\\Windows", false}, {"/Windows", false},     {"C:\\Windows", false},  {"C:Tools", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StaysInside(c.folder), c.inside) << c.folder;
+}
+
 TEST(PathTest, Abbreviate)
 {
     struct Case {

@@ -603,6 +603,427 @@ TEST_F(InstallTest, MarksAndDesktopShortcut)
     DeleteFileA(link.c_str());
 }
 
+
+// --- after the files: log, shortcuts, registry, self-registration ------------
+
+const Bytes LogTerminator = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
+const char UninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char RunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+std::string Unique(const std::string& name) { return name + std::to_string(GetCurrentProcessId()); }
+
+// The stock uninstaller: program bytes, then the terminator head.
+Bytes UninstallerBytes()
+{
+    Bytes program = Text("MZ uninstaller program");
+    program.insert(program.end(), LogTerminator.begin(), LogTerminator.end());
+    return program;
+}
+
+struct LogRecord {
+    uint16_t tag;
+    Bytes body;
+};
+
+// Reads back the records behind `skip` bytes; a record running past the
+// end fails the test.
+std::vector<LogRecord> ReadLog(const Bytes& file, size_t skip)
+{
+    std::vector<LogRecord> records;
+    size_t at = skip;
+    while (at + 8 <= file.size()) {
+        uint16_t tag = ReadU16(&file[at]);
+        uint32_t length = ReadU32(&file[at + 4]);
+        EXPECT_EQ(file[at + 2], 0) << "not compressed";
+        EXPECT_LE(at + 8 + length, file.size()) << "record " << tag << " runs past the end";
+        if (at + 8 + length > file.size())
+            break;
+        records.push_back({tag, Bytes(file.begin() + at + 8, file.begin() + at + 8 + length)});
+        at += 8 + length;
+    }
+    EXPECT_EQ(at, file.size()) << "bytes after the last record";
+    return records;
+}
+
+// A record body as u32 count and items of counted strings (and a flag
+// byte when flagged), each item written "folder|name|flags".
+std::vector<std::string> ReadItems(const Bytes& body, bool flagged)
+{
+    std::vector<std::string> items;
+    size_t at = 4;
+    auto counted = [&](std::string& out) {
+        if (at + 2 > body.size())
+            return false;
+        uint16_t length = ReadU16(&body[at]);
+        at += 2;
+        if (at + length > body.size())
+            return false;
+        out.assign(body.begin() + at, body.begin() + at + length);
+        at += length;
+        return true;
+    };
+    uint32_t count = body.size() >= 4 ? ReadU32(&body[0]) : 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        std::string folder, name;
+        if (!counted(folder) || !counted(name) || (flagged && at >= body.size())) {
+            ADD_FAILURE() << "item " << i << " is cut short";
+            break;
+        }
+        std::string item = folder + "|" + name;
+        if (flagged)
+            item += "|" + std::to_string(body[at++]);
+        items.push_back(item);
+    }
+    EXPECT_EQ(at, body.size()) << "bytes after the items";
+    return items;
+}
+
+std::string ReadRegistryText(HKEY root, const std::string& key, const char* name)
+{
+    char text[1024] = "";
+    DWORD size = sizeof text - 1;
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return "<no key>";
+    DWORD type = 0;
+    LONG found = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(handle);
+    if (found != ERROR_SUCCESS)
+        return "<no value>";
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ)) << name;
+    return std::string(text, strnlen(text, size));
+}
+
+PackageFile& AddUninstaller(SetupBuilder& setup)
+{
+    PackageFile& file = setup.Add("uninst.exe", UninstallerBytes());
+    file.flags = FlagUninstallerFile;
+    return file;
+}
+
+TEST_F(InstallTest, UninstallLogAndKey)
+{
+    std::string name = Unique("Zevrin Follow-up ");
+    SetupBuilder setup;
+    AddUninstaller(setup);
+    setup.Add("a.exe", Text("program"));
+    setup.Add("sub\\b.dat", Text("data"));
+    setup.Add("kept.txt", Text("left at uninstall")).uninstallMode = UninstallLeave;
+    setup.records = [&name](PackageBuilder& header) { header.Record(TagUninstallName, Text(name)); };
+    Load(setup);
+
+    EXPECT_EQ(Install(), 4);
+    EXPECT_EQ(ErrorCode, 0);
+    EXPECT_EQ(std::string(InstallDir), target_ + "\\");
+    Bytes file = ReadBytes(Target("uninst.exe"));
+    const Bytes stock = UninstallerBytes();
+    const Bytes program(stock.begin(), stock.end() - 8);
+    ASSERT_GE(file.size(), program.size());
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + program.size()), program) << "the program itself untouched";
+
+    std::vector<LogRecord> log = ReadLog(file, program.size());
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].tag, 4661);
+    EXPECT_EQ(ReadItems(log[0].body, true), (std::vector<std::string>{".|a.exe|0", ".\\sub|b.dat|0"}));
+    EXPECT_EQ(log[1].tag, 4664);
+    std::string key = UninstallKeyPrefix + name;
+    Bytes body = {0x02, 0, 0, 0x80, static_cast<uint8_t>(key.size()), static_cast<uint8_t>(key.size() >> 8)};
+    body.insert(body.end(), key.begin(), key.end());
+    EXPECT_EQ(log[1].body, body);
+    EXPECT_EQ(log[2].tag, 0x7F7F);
+    EXPECT_TRUE(log[2].body.empty());
+
+    EXPECT_EQ(ReadRegistryText(HKEY_LOCAL_MACHINE, key, "DisplayName"), name);
+    EXPECT_STRCASEEQ(ReadRegistryText(HKEY_LOCAL_MACHINE, key, "UninstallString").c_str(),
+                     Target("uninst.exe").c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+// An uninstaller that does not end with the stock terminator head is not
+// written into: what its last bytes mean is unknown.
+TEST_F(InstallTest, UninstallerOfUnknownEndingGetsNoLog)
+{
+    SetupBuilder setup;
+    Bytes odd = Text("MZ no terminator at all");
+    AddUninstaller(setup).data = odd;
+    setup.Add("a.exe", Text("program"));
+    Load(setup);
+
+    EXPECT_EQ(Install(), 2);
+    EXPECT_EQ(ReadBytes(Target("uninst.exe")), odd);
+}
+
+// Reads a shortcut back: "target|folder|arguments|icon file,icon".
+std::string ReadShortcut(const std::string& link)
+{
+    IShellLinkA* shellLink = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&shellLink))))
+        return "<no shell link>";
+    IPersistFile* persist = nullptr;
+    std::string result = "<not loaded>";
+    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
+        std::wstring wide(link.begin(), link.end());
+        if (SUCCEEDED(persist->Load(wide.c_str(), STGM_READ))) {
+            char target[MAX_PATH] = "", folder[MAX_PATH] = "", arguments[MAX_PATH] = "", icon[MAX_PATH] = "";
+            int index = 0;
+            shellLink->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+            shellLink->GetWorkingDirectory(folder, MAX_PATH);
+            shellLink->GetArguments(arguments, MAX_PATH);
+            shellLink->GetIconLocation(icon, MAX_PATH, &index);
+            result = std::string(target) + "|" + folder + "|" + arguments + "|" + icon + "," + std::to_string(index);
+        }
+        persist->Release();
+    }
+    shellLink->Release();
+    return result;
+}
+
+std::string ShellFolder(int csidl)
+{
+    char path[MAX_PATH] = "";
+    EXPECT_TRUE(SpecialFolderPath(csidl, path));
+    return path;
+}
+
+TEST_F(InstallTest, StartMenuShortcuts)
+{
+    const std::string tools = Unique("ZevrinTools");
+    const std::string name = Unique("Zevrin Editor ");
+    struct Where {
+        int csidl;
+        std::string sub;
+    };
+    struct Case {
+        const char* why;
+        std::string folders;
+        std::vector<Where> made;
+    } cases[] = {
+        {"a Programs sub-folder and the startup folder", tools + ";#Startup#",
+         {{CSIDL_PROGRAMS, tools}, {CSIDL_STARTUP, ""}}},
+        {"a final ';' adds nothing", tools + ";", {{CSIDL_PROGRAMS, tools}}},
+        {"an empty first part is Programs itself", ";" + tools + "\\deeper", {{CSIDL_PROGRAMS, ""}, {CSIDL_PROGRAMS, tools + "\\deeper"}}},
+        {"empty: Programs itself", "", {{CSIDL_PROGRAMS, ""}}},
+        {"the start menu in any case", "#start MENU#", {{CSIDL_STARTMENU, ""}}},
+        {"nothing outside the start menu", "..\\..\\" + tools + ";C:\\" + tools, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SetupBuilder setup;
+        AddUninstaller(setup);
+        PackageFile& program = setup.Add("bin\\editor.exe", Text("editor"));
+        program.strings[0] = c.folders; // MenuFolders
+        program.strings[1] = name;      // MenuLinkName
+        program.strings[2] = "/edit";   // MenuLinkArgs
+        setup.Add("plain.txt", Text("no shortcut"));
+        setup.tamperEntry = [](size_t index, Bytes& entry) {
+            if (index == 1)
+                WriteU16(&entry[EntryIconIndex], 3);
+        };
+        Load(setup);
+
+        EXPECT_EQ(Install(), 3);
+        std::vector<std::string> expected;
+        for (const Where& w : c.made) {
+            std::string folder = ShellFolder(w.csidl) + (w.sub.empty() ? "" : "\\" + w.sub);
+            std::string link = folder + "\\" + name + ".lnk";
+            std::string editor = Target("bin\\editor.exe");
+            EXPECT_EQ(ReadShortcut(link), editor + "|" + target_ + "\\bin|/edit|" + editor + ",3") << link;
+            expected.push_back(folder + "|" + name + ".lnk");
+            DeleteFileA(link.c_str());
+        }
+        std::vector<LogRecord> log = ReadLog(ReadBytes(Target("uninst.exe")), UninstallerBytes().size() - 8);
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[1].tag, 4662);
+        EXPECT_EQ(ReadItems(log[1].body, false), expected);
+
+        SetCurrentDirectoryA(root_.c_str());
+        std::string programs = ShellFolder(CSIDL_PROGRAMS);
+        RemoveDirectoryA((programs + "\\" + tools + "\\deeper").c_str());
+        RemoveDirectoryA((programs + "\\" + tools).c_str());
+        std::string escaped = programs + "\\..\\..\\" + tools;
+        EXPECT_FALSE(Exists(escaped)) << escaped;
+        RemoveDirectoryA(escaped.c_str());
+        PageResult = PageRunning;
+    }
+}
+
+TEST_F(InstallTest, InstallFolderRecord)
+{
+    const std::string key = Unique("Software\\Zevrin Follow-up ");
+    struct Case {
+        const char* why;
+        uint32_t flags;
+        uint32_t rootIndex;
+        HKEY root;
+        bool inRegistry, inProfile;
+    } cases[] = {
+        {"registry, unknown root index: the user's", FlagRecordInRegistry, 7, HKEY_CURRENT_USER, true, false},
+        {"registry, machine root", FlagRecordInRegistry, 2, HKEY_LOCAL_MACHINE, true, false},
+        {"profile file", FlagRecordInProfile, 1, HKEY_CURRENT_USER, false, true},
+        {"neither", 0, 1, HKEY_CURRENT_USER, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::string profile = root_ + "\\setup.ini";
+        SetupBuilder setup;
+        setup.Add("a.exe", Text("program"));
+        setup.records = [&](PackageBuilder& header) {
+            Bytes index;
+            AppendU32(index, c.rootIndex);
+            header.Record(TagPrevDirRoot, index)
+                .Record(TagPrevDirKey, Text(key))
+                .Record(TagPrevDirValue, Text("Folder"))
+                .Record(TagPrevDirIniFile, Text(profile))
+                .Record(TagPrevDirIniSection, Text("Setup"))
+                .Record(TagPrevDirIniKey, Text("Dir"));
+        };
+        Load(setup);
+        HeaderFlags = c.flags;
+
+        EXPECT_EQ(Install(), 1);
+        EXPECT_EQ(ReadRegistryText(c.root, key, "Folder"), c.inRegistry ? target_ : "<no key>");
+        char text[MAX_PATH] = "";
+        GetPrivateProfileStringA("Setup", "Dir", "<none>", text, MAX_PATH, profile.c_str());
+        EXPECT_EQ(std::string(text), c.inProfile ? target_ : "<none>");
+        RegDeleteKeyA(c.root, key.c_str());
+        DeleteFileA(profile.c_str());
+        PageResult = PageRunning;
+    }
+    HeaderFlags = 0;
+}
+
+std::string FixtureLibrary() { return ProgramFolder() + "selfreg.dll"; }
+
+TEST_F(InstallTest, SelfRegisteringLibraryIsRegisteredAtOnce)
+{
+    SetupBuilder setup;
+    setup.Add("selfreg.dll", ReadBytes(FixtureLibrary())).specialKind = SpecialSelfRegister;
+    setup.Add("plain.dll", ReadBytes(FixtureLibrary()));
+    setup.Add("broken.dll", Text("not a library")).specialKind = SpecialSelfRegister;
+    Load(setup);
+
+    EXPECT_EQ(Install(), 3);
+    EXPECT_TRUE(Exists(Target("selfreg.dll.registered")));
+    EXPECT_FALSE(Exists(Target("plain.dll.registered"))) << "not marked self-registering";
+}
+
+// Libraries whose new copy waits for the restart: a RunOnce value each,
+// on the first free number, never past RegCtrl099.
+TEST_F(InstallTest, SelfRegisteringAtNextStart)
+{
+    struct Case {
+        const char* why;
+        int counter;
+        std::vector<std::string> present;
+        std::vector<std::string> given; // for first.dll, second.dll; "" none
+        int after;
+    } cases[] = {
+        {"after the values present", 0, {"RegCtrl000", "RegCtrl001"}, {"RegCtrl002", "RegCtrl003"}, 4},
+        {"the last number", 99, {}, {"RegCtrl099", ""}, 100},
+    };
+    HKEY runOnce;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, RunOnceKey, &runOnce), ERROR_SUCCESS);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        for (const std::string& value : c.present)
+            RegSetValueExA(runOnce, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+        RegCtrlCounter = c.counter;
+        SetupBuilder setup;
+        setup.Add("first.dll", Text("new first")).specialKind = SpecialSelfRegister;
+        setup.Add("second.dll", Text("new second")).specialKind = SpecialSelfRegister;
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        for (const char* name : {"first.dll", "second.dll"}) {
+            ::WriteBytes(Target(name), Text("old"));
+            Hold(Target(name));
+        }
+
+        EXPECT_EQ(Install(), 2);
+        ASSERT_EQ(StatusOf(0), StatusAtRestart);
+        ASSERT_EQ(StatusOf(1), StatusAtRestart);
+        const char* names[] = {"first.dll", "second.dll"};
+        for (size_t i = 0; i < 2; ++i) {
+            if (c.given[i].empty())
+                continue;
+            char shortPath[MAX_PATH];
+            GetShortPathNameA(Target(names[i]).c_str(), shortPath, MAX_PATH);
+            EXPECT_EQ(ReadRegistryText(HKEY_LOCAL_MACHINE, RunOnceKey, c.given[i].c_str()),
+                      std::string("regsvr32 /s ") + shortPath);
+            RegDeleteValueA(runOnce, c.given[i].c_str());
+        }
+        EXPECT_EQ(ReadRegistryText(HKEY_LOCAL_MACHINE, RunOnceKey, "RegCtrl100"), "<no value>");
+        EXPECT_EQ(RegCtrlCounter, c.after);
+        for (const std::string& value : c.present)
+            RegDeleteValueA(runOnce, value.c_str());
+        for (HANDLE h : held_)
+            CloseHandle(h);
+        held_.clear();
+        PageResult = PageRunning;
+    }
+    RegCloseKey(runOnce);
+}
+
+// After an error, or without an uninstaller: what is left out, and the
+// wizard still moves on.
+TEST_F(InstallTest, FollowUpAfterAnErrorOrWithoutUninstaller)
+{
+    const std::string name = Unique("Zevrin Skipped ");
+    const std::string folderKey = Unique("Software\\Zevrin Skipped ");
+    struct Case {
+        const char* why;
+        int error;
+        bool uninstaller;
+        bool followUp; // shortcut and folder record
+    } cases[] = {
+        {"an error: nothing at all", ErrorCannotOpen, true, false},
+        {"no uninstaller: no log and no uninstall key", 0, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SetupBuilder setup;
+        if (c.uninstaller)
+            AddUninstaller(setup);
+        PackageFile& program = setup.Add("app.exe", Text("program"));
+        program.strings[1] = name; // MenuLinkName, directly in Programs
+        setup.Add("lib.dll", ReadBytes(FixtureLibrary())).specialKind = SpecialSelfRegister;
+        setup.records = [&](PackageBuilder& header) {
+            header.Record(TagUninstallName, Text(name))
+                .Record(TagPrevDirRoot, {1, 0, 0, 0})
+                .Record(TagPrevDirKey, Text(folderKey));
+        };
+        Load(setup);
+        HeaderFlags = FlagRecordInRegistry;
+
+        ASSERT_TRUE(StartInstallation());
+        while (InstallNextFile(nullptr))
+            ;
+        ASSERT_EQ(ErrorCode, 0);
+        ErrorCode = c.error;
+        PageResult = PageRunning;
+        InstallRunning = true;
+        FinishInstallation();
+
+        EXPECT_EQ(PageResult, PageNext);
+        EXPECT_EQ(CurrentPage, 4) << "the finish page comes next";
+        EXPECT_FALSE(InstallRunning);
+        if (c.uninstaller) {
+            EXPECT_EQ(ReadBytes(Target("uninst.exe")), UninstallerBytes());
+        }
+        EXPECT_EQ(ReadRegistryText(HKEY_LOCAL_MACHINE, UninstallKeyPrefix + name, "DisplayName"), "<no key>");
+        std::string link = ShellFolder(CSIDL_PROGRAMS) + "\\" + name + ".lnk";
+        EXPECT_EQ(Exists(link), c.followUp);
+        EXPECT_EQ(ReadRegistryText(HKEY_CURRENT_USER, folderKey, nullptr), c.followUp ? target_ : "<no key>");
+        EXPECT_EQ(Exists(Target("lib.dll.registered")), c.followUp);
+        DeleteFileA(link.c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, folderKey.c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (UninstallKeyPrefix + name).c_str());
+        ErrorCode = 0;
+        PageResult = PageRunning;
+    }
+    HeaderFlags = 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)

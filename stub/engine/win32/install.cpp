@@ -327,6 +327,9 @@ bool StartInstallation()
 {
     EntryCursor = FirstEntry;
     ErrorCode = 0;
+    // Set again when the table's uninstaller is installed: the log must
+    // never go into one from an earlier run.
+    UninstallerPath[0] = 0;
     EntryIndex = 0xFFFFFFFF;
     VolumeNumber = 0;
     std::memcpy(PackagePath, PackageSourcePath, PathSize);
@@ -362,17 +365,6 @@ int InstallNextFile(HWND)
         DeleteFileA(TempPath);
     TempPath[0] = 0;
     return result;
-}
-
-void FinishInstallation()
-{
-    CloseFile(PackageHandle);
-    PackageHandle = INVALID_FILE_HANDLE;
-    // Not yet: the uninstall log, start-menu shortcuts, the uninstall key,
-    // the install-folder record and self-registration.
-    if (StartPage == WizardMode)
-        GoToPage(5);
-    InstallRunning = false;
 }
 
 } // namespace zevrin

@@ -19,9 +19,17 @@ bool StartInstallation();
 // is not used: progress goes to ProgressPageWindow.
 int InstallNextFile(HWND page);
 
-// After InstallNextFile returned 0: closes the package, moves the wizard
-// to the finish page and clears InstallRunning.
+// After InstallNextFile returned 0: closes the package; when no error is
+// set, appends the uninstall log to the installed uninstaller, makes the
+// start-menu shortcuts, writes the uninstall key and the install-folder
+// record, and registers self-registering libraries (follow_up.cpp); then
+// moves the wizard to the finish page and clears InstallRunning. InstallDir
+// ends in '\' after a run without error.
 void FinishInstallation();
+
+// Numbers the RunOnce values of libraries registered at the next start;
+// never reset, so one run never gives two libraries the same value.
+extern int RegCtrlCounter;
 
 // The entry being handled (0xFFFFFFFF before the first) and the next one.
 extern uint32_t EntryIndex;

@@ -6,6 +6,11 @@
 #include <cstring>
 
 #include "../../shared/state.h"
+#include "../file_table.h"
+#include "../paths.h"
+#include "../uninstall_log.h"
+#include "destination.h"
+#include "space.h"
 
 namespace zevrin {
 
@@ -55,6 +60,104 @@ bool SpecialFolderPath(int folder, char* path)
     bool found = SHGetPathFromIDListA(list, path) && path[0];
     CoTaskMemFree(list);
     return found;
+}
+
+} // namespace zevrin
+
+namespace zevrin {
+
+namespace {
+
+bool EnterFolder(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+
+} // namespace
+
+bool CreateMenuShortcut(const char* target, const char* spec, const char* name, const char* arguments, int icon,
+                        FileHandle log)
+{
+    int folder = CSIDL_PROGRAMS;
+    const char* sub = spec;
+    if (lstrcmpiA(spec, "#Start Menu#") == 0) {
+        folder = CSIDL_STARTMENU;
+        sub = "";
+    } else if (lstrcmpiA(spec, "#Startup#") == 0) {
+        folder = CSIDL_STARTUP;
+        sub = "";
+    }
+    // The package names a folder of the start menu, never one elsewhere.
+    if (!StaysInside(sub))
+        return false;
+    char path[PathSize];
+    if (!SpecialFolderPath(folder, path))
+        return false;
+    if (*sub && !JoinPath(path, path, sub))
+        return false;
+    StripBackslash(path);
+    if (!EnterFolder(path)) {
+        AppendBackslash(path);
+        MakeDirectories(path);
+        if (!EnterFolder(path))
+            return false;
+    }
+    AppendBackslash(path);
+    size_t at = std::strlen(path);
+    size_t nameLength = std::strlen(name);
+    // A cut name would be another shortcut.
+    if (at + nameLength + sizeof ".lnk" > PathSize)
+        return false;
+    std::memcpy(path + at, name, nameLength);
+    std::memcpy(path + at + nameLength, ".lnk", sizeof ".lnk");
+    CreateShellLink(target, path, arguments, icon);
+    if (log == INVALID_FILE_HANDLE)
+        return false;
+    char fileName[PathSize];
+    std::memcpy(fileName, path + at, nameLength + sizeof ".lnk");
+    path[at - 1] = 0;
+    WriteCountedString(log, path);
+    WriteCountedString(log, fileName);
+    return true;
+}
+
+void CreateMenuShortcuts(FileHandle log)
+{
+    bool started = false;
+    uint32_t head = 0;
+    uint32_t count = 0;
+    const uint8_t* entry = FirstEntry;
+    for (uint32_t i = 0; i < EntryCount && entry; ++i, entry = NextEntry(entry)) {
+        const char* name = EntryString(entry, MenuLinkNameString);
+        if (!*name)
+            continue;
+        // A destination that does not fit leaves DestPath empty: no target.
+        if (ResolveDestination(entry) == DestinationTooLong)
+            continue;
+        if (log != INVALID_FILE_HANDLE && !started) {
+            head = BeginLogRecord(log, LogTagShortcuts);
+            started = true;
+        }
+        // The parts are copied out: the entry's own bytes stay as they are.
+        const char* folders = EntryString(entry, MenuFoldersString);
+        const char* arguments = EntryString(entry, MenuLinkArgsString);
+        int icon = ReadU16(entry + EntryIconIndex);
+        const char* part = folders;
+        for (;;) {
+            const char* end = std::strchr(part, ';');
+            size_t length = end ? static_cast<size_t>(end - part) : std::strlen(part);
+            char spec[PathSize];
+            // A folder name that does not fit a path never makes one.
+            if (length < PathSize) {
+                std::memcpy(spec, part, length);
+                spec[length] = 0;
+                if (CreateMenuShortcut(DestPath, spec, name, arguments, icon, log))
+                    ++count;
+            }
+            if (!end || !end[1])
+                break;
+            part = end + 1;
+        }
+    }
+    if (started)
+        EndLogRecord(log, head, LogTagShortcuts, count);
 }
 
 } // namespace zevrin

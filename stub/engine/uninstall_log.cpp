@@ -1,0 +1,91 @@
+#include "uninstall_log.h"
+
+#include <cstring>
+
+#include "../shared/state.h"
+#include "paths.h"
+
+namespace zevrin {
+
+namespace {
+
+void PutU32(uint8_t* at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+} // namespace
+
+FileHandle OpenUninstallLog(const char* path)
+{
+    FileHandle log = OpenExisting(path, 2);
+    if (log == INVALID_FILE_HANDLE)
+        return log;
+    static const uint8_t terminator[LogHeadSize] = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
+    uint8_t last[LogHeadSize];
+    uint32_t length = FileLength(log);
+    if (length >= LogHeadSize && length != 0xFFFFFFFFu && SeekTo(log, length - LogHeadSize) == length - LogHeadSize &&
+        ReadExact(log, last, LogHeadSize) == 0 && std::memcmp(last, terminator, LogHeadSize) == 0 &&
+        SeekTo(log, length - LogHeadSize) == length - LogHeadSize)
+        return log;
+    CloseFile(log);
+    return INVALID_FILE_HANDLE;
+}
+
+int WriteLogU32(FileHandle log, uint32_t value)
+{
+    uint8_t bytes[4];
+    PutU32(bytes, value);
+    return WriteExact(log, bytes, 4);
+}
+
+int WriteLogHead(FileHandle log, uint16_t tag, uint32_t length)
+{
+    uint8_t head[LogHeadSize] = {static_cast<uint8_t>(tag), static_cast<uint8_t>(tag >> 8), 0, 0};
+    PutU32(head + 4, length);
+    return WriteExact(log, head, LogHeadSize);
+}
+
+int WriteCountedString(FileHandle log, const char* text)
+{
+    size_t length = std::strlen(text);
+    if (length > CountedStringMaximum)
+        return 4;
+    uint8_t count[2] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
+    int result = WriteExact(log, count, 2);
+    if (result == 0 && length)
+        result = WriteExact(log, text, static_cast<uint32_t>(length));
+    return result;
+}
+
+bool WriteLogFile(FileHandle log, const char* path, const char* installDir, uint8_t flags)
+{
+    char folder[PathSize];
+    const char* name;
+    if (!SplitLogPath(path, installDir, folder, &name))
+        return false;
+    WriteCountedString(log, folder);
+    WriteCountedString(log, name);
+    WriteExact(log, &flags, 1);
+    return true;
+}
+
+uint32_t BeginLogRecord(FileHandle log, uint16_t tag)
+{
+    uint32_t head = Tell(log);
+    WriteLogHead(log, tag, 0);
+    WriteLogU32(log, 0);
+    return head;
+}
+
+void EndLogRecord(FileHandle log, uint32_t head, uint16_t tag, uint32_t count)
+{
+    uint32_t end = Tell(log);
+    SeekTo(log, head);
+    WriteLogHead(log, tag, end - head - LogHeadSize);
+    WriteLogU32(log, count);
+    SeekTo(log, end);
+}
+
+} // namespace zevrin

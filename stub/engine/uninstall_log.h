@@ -1,0 +1,47 @@
+// The uninstall log appended to the installed uninstaller: records in the
+// package header's framing, read back by the separate uninstaller. Portable:
+// written through the file wrappers only.
+#pragma once
+
+#include <cstdint>
+
+#include "../shared/platform.h"
+
+namespace zevrin {
+
+enum : uint16_t {
+    LogTagFiles = 4661,
+    LogTagShortcuts = 4662,
+    LogTagUninstallKey = 4664,
+    LogTagEnd = 0x7F7F,
+};
+const uint32_t LogHeadSize = 8;
+const uint32_t CountedStringMaximum = 0xFFFF;
+
+// Item flags of a 4661 record.
+enum : uint8_t { LogItemShared = 1, LogItemFont = 2, LogItemSelfRegister = 4 };
+
+// Opens the uninstaller at path for its log, positioned on its last 8
+// bytes, which must be the terminator head the stock uninstaller ends with;
+// the log replaces it. The invalid handle when the file does not open or
+// does not end so: a file we do not know the end of is left as it is.
+FileHandle OpenUninstallLog(const char* path);
+
+int WriteLogU32(FileHandle log, uint32_t value);
+int WriteLogHead(FileHandle log, uint16_t tag, uint32_t length);
+// u16 length, then the bytes without terminator. A text longer than
+// CountedStringMaximum is not written at all (result 4): a wrapped length
+// with the whole text behind it would leave the rest of the log unreadable.
+int WriteCountedString(FileHandle log, const char* text);
+
+// The item for path: folder and name as SplitLogPath gives them, then the
+// flags byte. False, nothing written, for a path that does not split.
+bool WriteLogFile(FileHandle log, const char* path, const char* installDir, uint8_t flags);
+
+// A record whose length and u32 count are known only at its end: the head
+// and count are written as zeros and patched by EndLogRecord, which
+// leaves the file at its end. BeginLogRecord gives the head's position.
+uint32_t BeginLogRecord(FileHandle log, uint16_t tag);
+void EndLogRecord(FileHandle log, uint32_t head, uint16_t tag, uint32_t count);
+
+} // namespace zevrin

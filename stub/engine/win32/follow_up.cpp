@@ -1,0 +1,225 @@
+// What the installation does after the files: the uninstall log appended
+// to the installed uninstaller, start-menu shortcuts, the uninstall key,
+// the install folder written back for the next installation, and
+// self-registering libraries.
+#include <windows.h>
+
+#include <cstring>
+
+#include "../../shared/state.h"
+#include "../file_table.h"
+#include "../paths.h"
+#include "../uninstall_log.h"
+#include "destination.h"
+#include "install.h"
+#include "registry.h"
+#include "shortcuts.h"
+
+namespace zevrin {
+
+int RegCtrlCounter = 0;
+
+namespace {
+
+const char UninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char RunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const int RegCtrlLimit = 100;
+const uint32_t LocalMachineRoot = 0x80000002;
+
+uint16_t Status(const uint8_t* entry) { return ReadU16(entry + EntryStatus); }
+
+uint8_t LogItemFlags(const uint8_t* entry)
+{
+    uint8_t location = EntryByte(entry, EntryLocation);
+    uint8_t flags = 0;
+    if (location != LocationInstall && EntryByte(entry, EntrySharedCount) == 1)
+        flags |= LogItemShared;
+    if (location == LocationFont)
+        flags |= LogItemFont;
+    if (EntryByte(entry, EntrySpecialKind) == SpecialSelfRegister)
+        flags |= LogItemSelfRegister;
+    return flags;
+}
+
+// Record 4661: every installed file to remove at uninstall, and every
+// desktop shortcut.
+void LogInstalledFiles(FileHandle log)
+{
+    uint32_t head = BeginLogRecord(log, LogTagFiles);
+    uint32_t count = 0;
+    char desktop[PathSize];
+    bool haveDesktop = SpecialFolderPath(CSIDL_DESKTOP, desktop);
+    const uint8_t* entry = FirstEntry;
+    for (uint32_t i = 0; i < EntryCount && entry; ++i, entry = NextEntry(entry)) {
+        if (ResolveDestination(entry) != DestinationTooLong) {
+            uint16_t status = Status(entry);
+            bool installed = status == StatusReplaced || status == StatusCreated || status == StatusAtRestart;
+            if (installed && EntryByte(entry, EntryUninstallMode) == UninstallRemove &&
+                WriteLogFile(log, DestPath, InstallDir, LogItemFlags(entry)))
+                ++count;
+        }
+        const char* link = EntryString(entry, DesktopLinkNameString);
+        if (!*link || !haveDesktop)
+            continue;
+        // The same name MakeDesktopShortcut saved it under; none if it
+        // would not fit.
+        char name[PathSize];
+        size_t length = std::strlen(link);
+        if (length + sizeof ".lnk" > PathSize)
+            continue;
+        std::memcpy(name, link, length);
+        std::memcpy(name + length, ".lnk", sizeof ".lnk");
+        if (JoinPath(DestPath, desktop, name) && WriteLogFile(log, DestPath, InstallDir, 0))
+            ++count;
+    }
+    EndLogRecord(log, head, LogTagFiles, count);
+}
+
+void SetText(HKEY key, const char* name, const char* text, DWORD length)
+{
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length);
+}
+
+// The uninstall key, and record 4664 naming it so the uninstaller removes it.
+void RegisterUninstaller(FileHandle log)
+{
+    size_t nameLength = std::strlen(UninstallName);
+    size_t keyLength = sizeof UninstallKeyPrefix - 1 + nameLength;
+    // A key too long for a counted string could only be written cut, and
+    // the uninstaller would then remove another key.
+    if (keyLength > CountedStringMaximum)
+        return;
+    char* key = nullptr;
+    if (!AllocWithRetry(static_cast<uint32_t>(keyLength + 1), reinterpret_cast<void**>(&key)))
+        return;
+    std::memcpy(key, UninstallKeyPrefix, sizeof UninstallKeyPrefix - 1);
+    std::memcpy(key + sizeof UninstallKeyPrefix - 1, UninstallName, nameLength + 1);
+    HKEY handle;
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &handle) == ERROR_SUCCESS) {
+        SetText(handle, "DisplayName", UninstallName, static_cast<DWORD>(nameLength));
+        SetText(handle, "UninstallString", UninstallerPath, static_cast<DWORD>(std::strlen(UninstallerPath)));
+        RegCloseKey(handle);
+    }
+    if (log != INVALID_FILE_HANDLE) {
+        WriteLogHead(log, LogTagUninstallKey, static_cast<uint32_t>(keyLength + 6));
+        WriteLogU32(log, LocalMachineRoot);
+        WriteCountedString(log, key);
+    }
+    FreeAndClear(&key);
+}
+
+void WriteUninstallLog()
+{
+    FileHandle log = OpenUninstallLog(UninstallerPath);
+    AppendBackslash(InstallDir);
+    if (log != INVALID_FILE_HANDLE)
+        LogInstalledFiles(log);
+    CreateMenuShortcuts(log);
+    if (UninstallName && *UninstallName)
+        RegisterUninstaller(log);
+    if (log != INVALID_FILE_HANDLE) {
+        WriteLogHead(log, LogTagEnd, 0);
+        CloseFile(log);
+    }
+}
+
+// The install folder, for the next installation's proposal.
+void RecordInstallDir()
+{
+    if ((HeaderFlags & FlagRecordInRegistry) && PrevDirKey) {
+        HKEY key;
+        if (RegCreateKeyA(RootKey(PrevDirRootIndex), PrevDirKey, &key) == ERROR_SUCCESS) {
+            SetText(key, PrevDirValue, InstallDir, static_cast<DWORD>(std::strlen(InstallDir) + 1));
+            RegCloseKey(key);
+        }
+    }
+    if ((HeaderFlags & FlagRecordInProfile) && PrevDirIniFile && PrevDirIniSection && PrevDirIniKey) {
+        WritePrivateProfileStringA(PrevDirIniSection, PrevDirIniKey, InstallDir, PrevDirIniFile);
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, PrevDirIniFile);
+    }
+}
+
+// A library whose new copy waits for the restart registers itself at the
+// next start, through a RunOnce value of its own.
+void RegisterAtNextStart()
+{
+    HKEY key;
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, RunOnceKey, &key) != ERROR_SUCCESS)
+        return;
+    while (RegCtrlCounter < RegCtrlLimit) {
+        char name[16];
+        wsprintfA(name, "%s%3.3d", "RegCtrl", RegCtrlCounter);
+        ++RegCtrlCounter;
+        char existing[360];
+        DWORD size = sizeof existing;
+        LONG found = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(existing), &size);
+        // A value too long for the buffer is there all the same.
+        if (found == ERROR_SUCCESS || found == ERROR_MORE_DATA)
+            continue;
+        char shortPath[PathSize];
+        DWORD length = GetShortPathNameA(DestPath, shortPath, PathSize);
+        // Without a short form (or one that does not fit) the long one is
+        // the path the command would run on.
+        if (length == 0 || length >= PathSize)
+            std::memcpy(shortPath, DestPath, PathSize);
+        char command[PathSize + 16];
+        wsprintfA(command, "regsvr32 /s %s", shortPath);
+        SetText(key, name, command, static_cast<DWORD>(std::strlen(command)));
+        break;
+    }
+    RegCloseKey(key);
+}
+
+void RegisterNow()
+{
+    HMODULE library = LoadLibraryA(DestPath);
+    if (!library)
+        return;
+    typedef HRESULT(WINAPI * Register)();
+    Register registerServer = reinterpret_cast<Register>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
+    if (registerServer)
+        registerServer();
+    FreeLibrary(library);
+}
+
+void RegisterLibraries()
+{
+    const uint8_t* entry = FirstEntry;
+    for (uint32_t i = 0; i < EntryCount && entry; ++i, entry = NextEntry(entry)) {
+        if (EntryByte(entry, EntrySpecialKind) != SpecialSelfRegister)
+            continue;
+        if (ResolveDestination(entry) == DestinationTooLong)
+            continue;
+        if (Status(entry) == StatusAtRestart)
+            RegisterAtNextStart();
+        else
+            RegisterNow();
+    }
+}
+
+} // namespace
+
+void FinishInstallation()
+{
+    if (PackageHandle != INVALID_FILE_HANDLE)
+        CloseFile(PackageHandle);
+    PackageHandle = INVALID_FILE_HANDLE;
+    if (ErrorCode == 0) {
+        if (UninstallerPath[0]) {
+            WriteUninstallLog();
+        } else {
+            AppendBackslash(InstallDir);
+            CreateMenuShortcuts(INVALID_FILE_HANDLE);
+        }
+        StripBackslash(InstallDir);
+        RecordInstallDir();
+        AppendBackslash(InstallDir);
+        RegisterLibraries();
+    }
+    if (StartPage == WizardMode)
+        GoToPage(5);
+    InstallRunning = false;
+}
+
+} // namespace zevrin

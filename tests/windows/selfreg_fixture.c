@@ -1,0 +1,27 @@
+/* A self-registering library whose DllRegisterServer leaves a marker
+   file beside itself: "<its path>.registered". */
+#include <windows.h>
+
+static HINSTANCE Self;
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH)
+        Self = instance;
+    return TRUE;
+}
+
+__declspec(dllexport) HRESULT WINAPI DllRegisterServer(void)
+{
+    char path[MAX_PATH + 16];
+    DWORD length = GetModuleFileNameA(Self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return E_FAIL;
+    lstrcpyA(path + length, ".registered");
+    HANDLE marker = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (marker == INVALID_HANDLE_VALUE)
+        return E_FAIL;
+    CloseHandle(marker);
+    return S_OK;
+}
