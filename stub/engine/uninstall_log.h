@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "../shared/platform.h"
+#include "../startup/header.h"
 
 namespace zevrin {
 
@@ -13,9 +14,9 @@ enum : uint16_t {
     LogTagFiles = 4661,
     LogTagShortcuts = 4662,
     LogTagUninstallKey = 4664,
-    LogTagEnd = 0x7F7F,
+    LogTagEnd = TagTerminator,
 };
-const uint32_t LogHeadSize = 8;
+const uint32_t LogHeadSize = RecordHeadSize; // the package header's framing
 const uint32_t CountedStringMaximum = 0xFFFF;
 
 // Item flags of a 4661 record.

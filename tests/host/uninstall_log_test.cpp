@@ -2,6 +2,7 @@
 // uninstaller, counted strings, items and the back-patched record head.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,10 @@ Bytes Join(Bytes a, const Bytes& b)
 
 Bytes Counted(const std::string& s)
 {
-    Bytes b{static_cast<uint8_t>(s.size()), static_cast<uint8_t>(s.size() >> 8)};
-    b.insert(b.end(), s.begin(), s.end());
+    Bytes b(2 + s.size());
+    b[0] = static_cast<uint8_t>(s.size());
+    b[1] = static_cast<uint8_t>(s.size() >> 8);
+    std::copy(s.begin(), s.end(), b.begin() + 2);
     return b;
 }
 

@@ -694,6 +694,13 @@ std::string ReadRegistryText(HKEY root, const std::string& key, const char* name
     return std::string(text, strnlen(text, size));
 }
 
+std::string ShellFolder(int csidl)
+{
+    char path[MAX_PATH] = "";
+    EXPECT_TRUE(SpecialFolderPath(csidl, path));
+    return path;
+}
+
 PackageFile& AddUninstaller(SetupBuilder& setup)
 {
     PackageFile& file = setup.Add("uninst.exe", UninstallerBytes());
@@ -708,7 +715,9 @@ TEST_F(InstallTest, UninstallLogAndKey)
     AddUninstaller(setup);
     setup.Add("a.exe", Text("program"));
     setup.Add("sub\\b.dat", Text("data"));
-    setup.Add("kept.txt", Text("left at uninstall")).uninstallMode = UninstallLeave;
+    PackageFile& kept = setup.Add("kept.txt", Text("left at uninstall"));
+    kept.uninstallMode = UninstallLeave;
+    kept.strings[3] = name; // DesktopLinkName: listed though its file is not
     setup.records = [&name](PackageBuilder& header) { header.Record(TagUninstallName, Text(name)); };
     Load(setup);
 
@@ -724,7 +733,10 @@ TEST_F(InstallTest, UninstallLogAndKey)
     std::vector<LogRecord> log = ReadLog(file, program.size());
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].tag, 4661);
-    EXPECT_EQ(ReadItems(log[0].body, true), (std::vector<std::string>{".|a.exe|0", ".\\sub|b.dat|0"}));
+    std::string desktop = ShellFolder(CSIDL_DESKTOP);
+    EXPECT_EQ(ReadItems(log[0].body, true),
+              (std::vector<std::string>{".|a.exe|0", ".\\sub|b.dat|0", desktop + "|" + name + ".lnk|0"}));
+    DeleteFileA((desktop + "\\" + name + ".lnk").c_str());
     EXPECT_EQ(log[1].tag, 4664);
     std::string key = UninstallKeyPrefix + name;
     Bytes body = {0x02, 0, 0, 0x80, static_cast<uint8_t>(key.size()), static_cast<uint8_t>(key.size() >> 8)};
@@ -777,13 +789,6 @@ std::string ReadShortcut(const std::string& link)
     }
     shellLink->Release();
     return result;
-}
-
-std::string ShellFolder(int csidl)
-{
-    char path[MAX_PATH] = "";
-    EXPECT_TRUE(SpecialFolderPath(csidl, path));
-    return path;
 }
 
 TEST_F(InstallTest, StartMenuShortcuts)

@@ -47,8 +47,6 @@ void LogInstalledFiles(FileHandle log)
 {
     uint32_t head = BeginLogRecord(log, LogTagFiles);
     uint32_t count = 0;
-    char desktop[PathSize];
-    bool haveDesktop = SpecialFolderPath(CSIDL_DESKTOP, desktop);
     const uint8_t* entry = FirstEntry;
     for (uint32_t i = 0; i < EntryCount && entry; ++i, entry = NextEntry(entry)) {
         if (ResolveDestination(entry) != DestinationTooLong) {
@@ -58,18 +56,10 @@ void LogInstalledFiles(FileHandle log)
                 WriteLogFile(log, DestPath, InstallDir, LogItemFlags(entry)))
                 ++count;
         }
+        // Listed whatever the entry's status, under the name
+        // MakeDesktopShortcut saved it as.
         const char* link = EntryString(entry, DesktopLinkNameString);
-        if (!*link || !haveDesktop)
-            continue;
-        // The same name MakeDesktopShortcut saved it under; none if it
-        // would not fit.
-        char name[PathSize];
-        size_t length = std::strlen(link);
-        if (length + sizeof ".lnk" > PathSize)
-            continue;
-        std::memcpy(name, link, length);
-        std::memcpy(name + length, ".lnk", sizeof ".lnk");
-        if (JoinPath(DestPath, desktop, name) && WriteLogFile(log, DestPath, InstallDir, 0))
+        if (*link && DesktopLinkPath(link, DestPath) && WriteLogFile(log, DestPath, InstallDir, 0))
             ++count;
     }
     EndLogRecord(log, head, LogTagFiles, count);

@@ -130,16 +130,8 @@ void MakeDesktopShortcut(const uint8_t* entry)
 {
     const char* name = EntryString(entry, DesktopLinkNameString);
     char link[PathSize];
-    if (!*name || !SpecialFolderPath(CSIDL_DESKTOP, link))
+    if (!*name || !DesktopLinkPath(name, link))
         return;
-    size_t length = std::strlen(link);
-    if (length && link[length - 1] != '\\')
-        link[length++] = '\\';
-    size_t nameLength = std::strlen(name);
-    if (length + nameLength + 5 > PathSize)
-        return;
-    std::memcpy(link + length, name, nameLength);
-    std::memcpy(link + length + nameLength, ".lnk", 5);
     CreateShellLink(DestPath, link, EntryString(entry, DesktopLinkArgsString), 0);
 }
 

@@ -72,6 +72,18 @@ bool EnterFolder(const char* path) { return SetCurrentDirectoryA(path) != 0; }
 
 } // namespace
 
+bool DesktopLinkPath(const char* name, char* link)
+{
+    char desktop[PathSize];
+    size_t length = std::strlen(name);
+    if (!SpecialFolderPath(CSIDL_DESKTOP, desktop) || length + sizeof ".lnk" > PathSize)
+        return false;
+    char file[PathSize];
+    std::memcpy(file, name, length);
+    std::memcpy(file + length, ".lnk", sizeof ".lnk");
+    return JoinPath(link, desktop, file);
+}
+
 bool CreateMenuShortcut(const char* target, const char* spec, const char* name, const char* arguments, int icon,
                         FileHandle log)
 {

@@ -18,6 +18,10 @@ HRESULT CreateShellLink(const char* target, const char* link, const char* argume
 // PathSize buffer; false when the platform has none.
 bool SpecialFolderPath(int folder, char* path);
 
+// link = the desktop folder's path, '\\', name, ".lnk"; false when the
+// platform has no desktop folder or the path would not fit PathSize.
+bool DesktopLinkPath(const char* name, char* link);
+
 // A start-menu shortcut `name`.lnk to `target`. spec picks the folder,
 // compared without regard to case: "#Start Menu#" the start menu itself,
 // "#Startup#" the startup folder, anything else that sub-folder of the
