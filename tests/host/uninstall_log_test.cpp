@@ -110,11 +110,15 @@ TEST(UninstallLogTest, FilesRecordReplacesTheTerminator)
     WriteLogHead(log, LogTagEnd, 0);
     CloseFile(log);
 
-    Bytes items = Join(Join(Join(Counted("."), Counted("a.exe")), {0}), Join(Join(Counted(".\\sub"), Counted("b.dat")), {0}));
-    items = Join(items, Join(Join(Counted("C:\\WINDOWS\\SYSTEM"), Counted("lib.dll")), {5}));
+    auto item = [](const char* folder, const char* name, uint8_t flags) {
+        return Join(Join(Counted(folder), Counted(name)), {flags});
+    };
+    Bytes items = Join(item(".", "a.exe", 0), item(".\\sub", "b.dat", 0));
+    items = Join(items, item("C:\\WINDOWS\\SYSTEM", "lib.dll", 5));
     Bytes body = Join({3, 0, 0, 0}, items);
     uint32_t length = static_cast<uint32_t>(body.size());
-    Bytes expected = Join(program, {0x35, 0x12, 0, 0, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0, 0});
+    Bytes expected =
+        Join(program, {0x35, 0x12, 0, 0, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), 0, 0});
     expected = Join(Join(expected, body), Terminator);
     EXPECT_EQ(ReadBytes(path), expected);
 }

@@ -715,15 +715,30 @@ TEST_F(InstallTest, UninstallLogAndKey)
     AddUninstaller(setup);
     setup.Add("a.exe", Text("program"));
     setup.Add("sub\\b.dat", Text("data"));
+    setup.Add("reg.dll", Text("no library")).specialKind = SpecialSelfRegister;
+    std::string shared = Unique("zevrin-shared-") + ".dll";
+    PackageFile& counted = setup.Add(shared, Text("shared"));
+    counted.location = LocationWindows;
+    counted.sharedCount = 1;
     PackageFile& kept = setup.Add("kept.txt", Text("left at uninstall"));
     kept.uninstallMode = UninstallLeave;
     kept.strings[3] = name; // DesktopLinkName: listed though its file is not
     setup.records = [&name](PackageBuilder& header) { header.Record(TagUninstallName, Text(name)); };
     Load(setup);
 
-    EXPECT_EQ(Install(), 4);
+    EXPECT_EQ(Install(), 6);
     EXPECT_EQ(ErrorCode, 0);
     EXPECT_EQ(std::string(InstallDir), target_ + "\\");
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    std::string sharedPath = std::string(windows) + "\\" + shared;
+    DeleteFileA(sharedPath.c_str());
+    HKEY counts;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", 0, KEY_ALL_ACCESS,
+                      &counts) == ERROR_SUCCESS) {
+        RegDeleteValueA(counts, sharedPath.c_str());
+        RegCloseKey(counts);
+    }
     Bytes file = ReadBytes(Target("uninst.exe"));
     const Bytes stock = UninstallerBytes();
     const Bytes program(stock.begin(), stock.end() - 8);
@@ -735,7 +750,8 @@ TEST_F(InstallTest, UninstallLogAndKey)
     EXPECT_EQ(log[0].tag, 4661);
     std::string desktop = ShellFolder(CSIDL_DESKTOP);
     EXPECT_EQ(ReadItems(log[0].body, true),
-              (std::vector<std::string>{".|a.exe|0", ".\\sub|b.dat|0", desktop + "|" + name + ".lnk|0"}));
+              (std::vector<std::string>{".|a.exe|0", ".\\sub|b.dat|0", ".|reg.dll|4",
+                                        std::string(windows) + "|" + shared + "|1", desktop + "|" + name + ".lnk|0"}));
     DeleteFileA((desktop + "\\" + name + ".lnk").c_str());
     EXPECT_EQ(log[1].tag, 4664);
     std::string key = UninstallKeyPrefix + name;
@@ -807,7 +823,8 @@ TEST_F(InstallTest, StartMenuShortcuts)
         {"a Programs sub-folder and the startup folder", tools + ";#Startup#",
          {{CSIDL_PROGRAMS, tools}, {CSIDL_STARTUP, ""}}},
         {"a final ';' adds nothing", tools + ";", {{CSIDL_PROGRAMS, tools}}},
-        {"an empty first part is Programs itself", ";" + tools + "\\deeper", {{CSIDL_PROGRAMS, ""}, {CSIDL_PROGRAMS, tools + "\\deeper"}}},
+        {"an empty first part is Programs itself", ";" + tools + "\\deeper",
+         {{CSIDL_PROGRAMS, ""}, {CSIDL_PROGRAMS, tools + "\\deeper"}}},
         {"empty: Programs itself", "", {{CSIDL_PROGRAMS, ""}}},
         {"the start menu in any case", "#start MENU#", {{CSIDL_STARTMENU, ""}}},
         {"nothing outside the start menu", "..\\..\\" + tools + ";C:\\" + tools, {}},
