@@ -8,6 +8,7 @@ the installer on.
     demo_walk.py SETUP.EXE OUT_DIR
 """
 
+import glob
 import os
 import shutil
 import sys
@@ -29,19 +30,17 @@ def shot_name(index, caption):
 
 
 def installed_files(stage):
-    """The install folder and the desktop shortcuts, as a listing."""
+    """The install folder and the desktop shortcuts, as a listing. Links
+    are not followed: Wine may link a user folder to the Unix home."""
     drive = os.path.join(stage.prefix, "drive_c")
-    lines = []
-    for root in ("Program Files/Zevrin Demo", "users"):
-        top = os.path.join(drive, root)
-        for folder, _, names in sorted(os.walk(top, followlinks=True)):
-            for n in sorted(names):
-                path = os.path.join(folder, n)
-                if root == "users" and not n.endswith(".lnk"):
-                    continue
-                lines.append("%10d  C:\\%s" % (os.path.getsize(path),
-                                                 os.path.relpath(path, drive).replace("/", "\\")))
-    return lines
+    paths = []
+    for folder, _, names in os.walk(os.path.join(drive, "Program Files", "Zevrin Demo")):
+        paths += [os.path.join(folder, n) for n in names]
+    for desktop in glob.glob(os.path.join(drive, "users", "*", "Desktop")):
+        if not os.path.islink(desktop):
+            paths += glob.glob(os.path.join(desktop, "*.lnk"))
+    return ["%10d  C:\\%s" % (os.path.getsize(p), os.path.relpath(p, drive).replace("/", "\\"))
+            for p in sorted(paths)]
 
 
 def main():
