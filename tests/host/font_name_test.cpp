@@ -1,0 +1,199 @@
+// Full font names read from crafted and real TrueType files: which record
+// wins, the bounds on tables and records, and damaged files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../../stub/engine/font_name.h"
+#include "test_support.h"
+
+namespace {
+
+struct NameRecord {
+    uint16_t platform;
+    uint16_t nameId;
+    std::string text;
+    int length = -1; // -1: the text's own
+    int offset = -1; // -1: where the text is stored
+};
+
+NameRecord Full(const std::string& text) { return {1, 4, text}; }
+
+void Big16(std::vector<uint8_t>& out, uint32_t value)
+{
+    out.push_back(static_cast<uint8_t>(value >> 8));
+    out.push_back(static_cast<uint8_t>(value));
+}
+void Big32(std::vector<uint8_t>& out, uint32_t value)
+{
+    Big16(out, value >> 16);
+    Big16(out, value & 0xFFFF);
+}
+
+struct FontShape {
+    unsigned tablesBefore = 0; // table records ahead of "name"
+    int tableCount = -1;       // -1: all of them
+    int nameCount = -1;        // -1: the records given
+    uint32_t stringsShift = 0; // added to the string storage offset
+    uint32_t tableShift = 0;   // added to the name table's offset
+};
+
+// Offset table, table records (the "name" record last), the name table.
+std::vector<uint8_t> Font(const std::vector<NameRecord>& records, const FontShape& shape = {})
+{
+    uint32_t tables = shape.tablesBefore + 1;
+    std::vector<uint8_t> out;
+    Big32(out, 0x00010000);
+    Big16(out, shape.tableCount < 0 ? tables : static_cast<uint32_t>(shape.tableCount));
+    Big16(out, 0);
+    Big16(out, 0);
+    Big16(out, 0);
+    uint32_t nameTable = 12 + 16 * tables;
+    for (unsigned i = 0; i < shape.tablesBefore; ++i) {
+        out.insert(out.end(), {'c', 'm', 'a', 'p'});
+        Big32(out, 0);
+        Big32(out, 0);
+        Big32(out, 0);
+    }
+    out.insert(out.end(), {'n', 'a', 'm', 'e'});
+    Big32(out, 0);
+    Big32(out, nameTable + shape.tableShift);
+    Big32(out, 0);
+
+    Big16(out, 0);
+    Big16(out, shape.nameCount < 0 ? static_cast<uint32_t>(records.size()) : static_cast<uint32_t>(shape.nameCount));
+    Big16(out, static_cast<uint32_t>(6 + 12 * records.size()) + shape.stringsShift);
+    std::string strings;
+    for (const NameRecord& r : records) {
+        Big16(out, r.platform);
+        Big16(out, 0);
+        Big16(out, 0);
+        Big16(out, r.nameId);
+        Big16(out, r.length < 0 ? static_cast<uint32_t>(r.text.size()) : static_cast<uint32_t>(r.length));
+        Big16(out, r.offset < 0 ? static_cast<uint32_t>(strings.size()) : static_cast<uint32_t>(r.offset));
+        strings += r.text;
+    }
+    out.insert(out.end(), strings.begin(), strings.end());
+    return out;
+}
+
+std::string ValueName(const std::vector<uint8_t>& bytes)
+{
+    TempDir dir;
+    std::string path = dir.File("font.ttf");
+    WriteBytes(path, bytes);
+    char name[FontNameSize];
+    std::memset(name, 'x', sizeof name);
+    bool found = ReadFontValueName(path.c_str(), name);
+    EXPECT_EQ(found, name[0] != '\0');
+    return name;
+}
+
+std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t size)
+{
+    bytes.resize(size);
+    return bytes;
+}
+
+TEST(FontNameTest, WhichNameIsRead)
+{
+    FontShape fortyBefore;
+    fortyBefore.tablesBefore = 40;
+    FontShape thirtyNineBefore;
+    thirtyNineBefore.tablesBefore = 39;
+    FontShape fewerCounted;
+    fewerCounted.tablesBefore = 2;
+    fewerCounted.tableCount = 2;
+    FontShape noNames;
+    noNames.nameCount = 0;
+    struct Case {
+        const char* why;
+        std::vector<uint8_t> font;
+        std::string expected;
+    } cases[] = {
+        {"one full name", Font({Full("Alpha")}), "Alpha (TrueType)"},
+        {"a later full name replaces an earlier one", Font({Full("First"), Full("Second")}), "Second (TrueType)"},
+        {"other platforms and names are not looked at",
+         Font({{3, 4, "Windows"}, {1, 1, "Family"}, Full("Mac"), {1, 6, "PostScript"}}), "Mac (TrueType)"},
+        {"no full name of platform 1", Font({{3, 4, "Windows"}, {1, 1, "Family"}}), ""},
+        {"an empty later name empties it", Font({Full("First"), Full("")}), ""},
+        {"\"name\" as the 40th table record", Font({Full("Forty")}, thirtyNineBefore), "Forty (TrueType)"},
+        {"\"name\" after the 40th table record", Font({Full("Late")}, fortyBefore), ""},
+        {"\"name\" beyond the counted tables", Font({Full("Uncounted")}, fewerCounted), ""},
+        {"a name table with no records", Font({Full("Hidden")}, noNames), ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ValueName(c.font), c.expected) << c.why;
+}
+
+// A damaged file gives a name only from records that lie wholly inside it.
+TEST(FontNameTest, DamagedFiles)
+{
+    std::vector<uint8_t> good = Font({Full("Good")});
+    FontShape tableOutside;
+    tableOutside.tableShift = 100000;
+    FontShape tableWraps;
+    tableWraps.tableShift = 0xFFFFFF00u;
+    FontShape stringsOutside;
+    stringsOutside.stringsShift = 60000;
+    FontShape moreCounted;
+    moreCounted.nameCount = 5;
+    struct Case {
+        const char* why;
+        std::vector<uint8_t> font;
+        std::string expected;
+    } cases[] = {
+        {"empty file", {}, ""},
+        {"offset table cut short", Cut(good, 8), ""},
+        {"table directory cut inside the record", Cut(good, 12 + 10), ""},
+        {"name table cut inside its header", Cut(good, 12 + 16 + 3), ""},
+        {"name record cut short", Cut(good, 12 + 16 + 6 + 5), ""},
+        {"text cut short", Cut(good, good.size() - 1), ""},
+        {"name table past the end", Font({Full("Far")}, tableOutside), ""},
+        {"name table offset near 4 GB", Font({Full("Wrap")}, tableWraps), ""},
+        {"string storage past the end", Font({Full("Far")}, stringsOutside), ""},
+        {"record offset past the end keeps the earlier name",
+         Font({Full("Kept"), {1, 4, "Lost", -1, 0xFFFF}}), "Kept (TrueType)"},
+        {"record length past the end keeps the earlier name",
+         Font({Full("Kept"), {1, 4, "Lost", 0xFFFF}}), "Kept (TrueType)"},
+        {"more records counted than the file holds", Font({Full("Only")}, moreCounted), "Only (TrueType)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ValueName(c.font), c.expected) << c.why;
+}
+
+// The name is cut, byte-wise, so that the suffix fits the 260-byte buffer.
+TEST(FontNameTest, LongNamesAreCutToLeaveRoomForTheSuffix)
+{
+    for (size_t length : {size_t(247), size_t(248), size_t(249), size_t(259), size_t(300), size_t(0xFFFF)}) {
+        std::string text(length, 'N');
+        std::string name = ValueName(Font({Full(text)}));
+        size_t kept = length < FontNameMaxLength ? length : FontNameMaxLength;
+        EXPECT_EQ(name, std::string(kept, 'N') + " (TrueType)") << length;
+        EXPECT_LT(name.size(), FontNameSize) << length;
+    }
+}
+
+TEST(FontNameTest, MissingFileHasNoName)
+{
+    TempDir dir;
+    char name[FontNameSize] = "stale";
+    EXPECT_FALSE(ReadFontValueName(dir.File("absent.ttf").c_str(), name));
+    EXPECT_STREQ(name, "");
+}
+
+#ifdef ZEVRIN_TEST_HOST
+// Debian's fonts-dejavu-core (scripts/deps.sh).
+TEST(FontNameTest, RealFont)
+{
+    const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    if (ReadBytes(path).empty())
+        GTEST_SKIP() << path << " missing (fonts-dejavu-core)";
+    char name[FontNameSize];
+    EXPECT_TRUE(ReadFontValueName(path, name));
+    EXPECT_STREQ(name, "DejaVu Sans (TrueType)");
+}
+#endif
+
+} // namespace
