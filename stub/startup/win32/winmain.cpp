@@ -211,9 +211,7 @@ void InstallScreenSaver()
 }
 
 // The installed program, started from the install folder by its short
-// path. A short path that cannot be had, or does not fit, names no file:
-// nothing is started. Where the volume keeps no short names the long one
-// comes back and is quoted for its blanks.
+// path; without a whole one nothing is started (LaunchCommand).
 void LaunchInstalledProgram()
 {
     if (!LaunchChecked || !PendingLaunchEntry || ResolveDestination(PendingLaunchEntry) == DestinationTooLong)
@@ -221,11 +219,9 @@ void LaunchInstalledProgram()
     StripBackslash(InstallDir);
     SetCurrentDirectoryA(InstallDir);
     DWORD length = GetShortPathNameA(DestPath, TempPath, PathSize);
-    if (length == 0 || length >= PathSize)
-        return;
     char command[PathSize + 2];
-    wsprintfA(command, std::strchr(TempPath, ' ') ? "\"%s\"" : "%s", TempPath);
-    WinExec(command, SW_SHOWNORMAL);
+    if (LaunchCommand(command, TempPath, length))
+        WinExec(command, SW_SHOWNORMAL);
 }
 
 void DrainMessages()
