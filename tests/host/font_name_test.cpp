@@ -23,6 +23,18 @@ std::string ValueName(const std::vector<uint8_t>& bytes)
     return name;
 }
 
+struct NameCase {
+    const char* why;
+    std::vector<uint8_t> font;
+    std::string expected; // the registry value name, or empty
+};
+
+void ExpectNames(const std::vector<NameCase>& cases)
+{
+    for (const NameCase& c : cases)
+        EXPECT_EQ(ValueName(c.font), c.expected) << c.why;
+}
+
 std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t size)
 {
     bytes.resize(size);
@@ -40,11 +52,7 @@ TEST(FontNameTest, WhichNameIsRead)
     fewerCounted.tableCount = 2;
     FontShape noNames;
     noNames.nameCount = 0;
-    struct Case {
-        const char* why;
-        std::vector<uint8_t> font;
-        std::string expected;
-    } cases[] = {
+    ExpectNames({
         {"one full name", Font({Full("Alpha")}), "Alpha (TrueType)"},
         {"a later full name replaces an earlier one", Font({Full("First"), Full("Second")}), "Second (TrueType)"},
         {"other platforms and names are not looked at",
@@ -55,9 +63,7 @@ TEST(FontNameTest, WhichNameIsRead)
         {"\"name\" after the 40th table record", Font({Full("Late")}, fortyBefore), ""},
         {"\"name\" beyond the counted tables", Font({Full("Uncounted")}, fewerCounted), ""},
         {"a name table with no records", Font({Full("Hidden")}, noNames), ""},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ValueName(c.font), c.expected) << c.why;
+    });
 }
 
 // A damaged file gives a name only from records that lie wholly inside it.
@@ -72,11 +78,7 @@ TEST(FontNameTest, DamagedFiles)
     stringsOutside.stringsShift = 60000;
     FontShape moreCounted;
     moreCounted.nameCount = 5;
-    struct Case {
-        const char* why;
-        std::vector<uint8_t> font;
-        std::string expected;
-    } cases[] = {
+    ExpectNames({
         {"empty file", {}, ""},
         {"offset table cut short", Cut(good, 8), ""},
         {"table directory cut inside the record", Cut(good, 12 + 10), ""},
@@ -91,9 +93,7 @@ TEST(FontNameTest, DamagedFiles)
         {"record length past the end keeps the earlier name",
          Font({Full("Kept"), {1, 4, "Lost", 0xFFFF}}), "Kept (TrueType)"},
         {"more records counted than the file holds", Font({Full("Only")}, moreCounted), "Only (TrueType)"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ValueName(c.font), c.expected) << c.why;
+    });
 }
 
 // The name is cut, byte-wise, so that the suffix fits the 260-byte buffer.
