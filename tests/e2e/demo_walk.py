@@ -10,12 +10,13 @@ the installer on.
 
 import glob
 import os
+import time
 import shutil
 import sys
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import Page, Stage, exit_codes  # noqa: E402
+from e2elib import Failure, Page, Stage, exit_codes  # noqa: E402
 
 import re
 
@@ -83,6 +84,15 @@ def main():
         # The last page ends the wizard with its default button.
         driver.press(2)
         codes = exit_codes(driver.wait_exit())
+        # The launch box was left checked: the program starts after the
+        # wizard has gone.
+        try:
+            driver.run("wait-process hello.exe 30")
+            time.sleep(2)
+            saved.append(stage.shot("%d-launched" % len(saved)))
+            print("launched: hello.exe")
+        except Failure as e:
+            print("launched: no (%s)" % e)
         listing = installed_files(stage)
     print("exit code: %s" % codes)
     print("installed in the Wine prefix:")
