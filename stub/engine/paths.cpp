@@ -51,6 +51,22 @@ bool ReplaceFileName(char* out, const char* path, const char* name)
     return Join(out, path, static_cast<size_t>(PathFileName(path) - path), name);
 }
 
+bool LaunchCommand(char* command, const char* shortPath, uint32_t length)
+{
+    if (length == 0 || length >= PathSize || std::strlen(shortPath) != length)
+        return false;
+    bool quoted = std::strchr(shortPath, ' ') != nullptr;
+    char* at = command;
+    if (quoted)
+        *at++ = '"';
+    std::memcpy(at, shortPath, length);
+    at += length;
+    if (quoted)
+        *at++ = '"';
+    *at = '\0';
+    return true;
+}
+
 const char* PathFileName(const char* path)
 {
     const char* last = std::strrchr(path, '\\');

@@ -2,6 +2,8 @@
 // buffer; InstallDir is shown without and handed on with its final '\'.
 #pragma once
 
+#include <cstdint>
+
 namespace zevrin {
 
 // Adds '\' to a non-empty path that lacks one (never past 259 characters).
@@ -33,6 +35,14 @@ bool SplitLogPath(const char* path, const char* installDir, char* folder, const 
 // (no ':'), no leading '\' or '/', no ".." part between either. Empty
 // stays inside.
 bool StaysInside(const char* subFolder);
+
+// The command line that starts the program at `shortPath`, as
+// GetShortPathNameA gave it with its result `length`, into command
+// (PathSize + 2 bytes). False when there is no whole path to start (0, or
+// a length that did not fit PathSize): a cut path would start another
+// file or none. A path with blanks (a volume without short names) is
+// quoted, or WinExec would split it.
+bool LaunchCommand(char* command, const char* shortPath, uint32_t length);
 
 // Shortens a path for one line of text: when it is longer than maximum,
 // the folders after the first '\' are replaced by "..." as far as needed

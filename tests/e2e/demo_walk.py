@@ -8,13 +8,15 @@ the installer on.
     demo_walk.py SETUP.EXE OUT_DIR
 """
 
+import glob
 import os
+import time
 import shutil
 import sys
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import Page, Stage, exit_codes  # noqa: E402
+from e2elib import Failure, Page, Stage, exit_codes  # noqa: E402
 
 import re
 
@@ -29,19 +31,17 @@ def shot_name(index, caption):
 
 
 def installed_files(stage):
-    """The install folder and the desktop shortcuts, as a listing."""
+    """The install folder and the desktop shortcuts, as a listing. Links
+    are not followed: Wine may link a user folder to the Unix home."""
     drive = os.path.join(stage.prefix, "drive_c")
-    lines = []
-    for root in ("Program Files/Zevrin Demo", "users"):
-        top = os.path.join(drive, root)
-        for folder, _, names in sorted(os.walk(top, followlinks=True)):
-            for n in sorted(names):
-                path = os.path.join(folder, n)
-                if root == "users" and not n.endswith(".lnk"):
-                    continue
-                lines.append("%10d  C:\\%s" % (os.path.getsize(path),
-                                                 os.path.relpath(path, drive).replace("/", "\\")))
-    return lines
+    paths = []
+    for folder, _, names in os.walk(os.path.join(drive, "Program Files", "Zevrin Demo")):
+        paths += [os.path.join(folder, n) for n in names]
+    for desktop in glob.glob(os.path.join(drive, "users", "*", "Desktop")):
+        if not os.path.islink(desktop):
+            paths += glob.glob(os.path.join(desktop, "*.lnk"))
+    return ["%10d  C:\\%s" % (os.path.getsize(p), os.path.relpath(p, drive).replace("/", "\\"))
+            for p in sorted(paths)]
 
 
 def main():
@@ -84,6 +84,15 @@ def main():
         # The last page ends the wizard with its default button.
         driver.press(2)
         codes = exit_codes(driver.wait_exit())
+        # The launch box was left checked: the program starts after the
+        # wizard has gone.
+        try:
+            driver.run("wait-process hello.exe 30")
+            time.sleep(2)
+            saved.append(stage.shot("%d-launched" % len(saved)))
+            print("launched: hello.exe")
+        except Failure as e:
+            print("launched: no (%s)" % e)
         listing = installed_files(stage)
     print("exit code: %s" % codes)
     print("installed in the Wine prefix:")

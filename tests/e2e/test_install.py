@@ -36,9 +36,10 @@ def payload(count, seed, big=0):
 
 class InstallPackage(Package):
     """packages/install.toml with `files` added: written with the payload
-    into the case's work folder and built there."""
+    into the case's work folder and built there. `file_lines` adds TOML
+    lines to the [[files]] entry of a file, by name."""
 
-    def __init__(self, stage, files, default=FOLDER, options=()):
+    def __init__(self, stage, files, default=FOLDER, options=(), file_lines=None):
         self.manifest_path = os.path.join(PACKAGES, "install.toml")
         with open(self.manifest_path, "rb") as f:
             self.manifest = tomllib.load(f)
@@ -54,6 +55,7 @@ class InstallPackage(Package):
                 f.write(data)
             text += '\n[[files]]\nsource = "payload/%s"\nname = "%s"\n' % (name.replace("\\", "/"),
                                                                          name.replace("\\", "\\\\"))
+            text += "".join(line + "\n" for line in (file_lines or {}).get(name, ()))
         manifest = os.path.join(work, "install.toml")
         with open(manifest, "w") as f:
             f.write(text)

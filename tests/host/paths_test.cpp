@@ -55,6 +55,37 @@ TEST(PathTest, JoinIntoItsOwnFolder)
     EXPECT_STREQ(path, "C:\\App\\sub\\y.dll") << "left as it was";
 }
 
+// GetShortPathNameA's answers: a whole path, or none to start.
+TEST(PathTest, LaunchCommand)
+{
+    const std::string longest(PathSize - 1, 'p');
+    struct Case {
+        const char* why;
+        std::string path;
+        uint32_t length;
+        bool starts;
+        std::string command;
+    } cases[] = {
+        {"a short path as it is", "C:\\ZEVRIN~1\\HELLO.EXE", 21, true, "C:\\ZEVRIN~1\\HELLO.EXE"},
+        {"blanks (no short names): quoted", "C:\\Zevrin Install\\hello.exe", 27, true,
+         "\"C:\\Zevrin Install\\hello.exe\""},
+        {"259 characters fit", longest, PathSize - 1, true, longest},
+        {"259 characters with a blank, quoted", " " + longest.substr(1), PathSize - 1, true,
+         "\" " + longest.substr(1) + "\""},
+        {"failed: 0", "", 0, false, ""},
+        {"too long: the size it would need", longest, PathSize + 40, false, ""},
+        {"too long by one", longest, PathSize, false, ""},
+        {"a length that is not the text's", "C:\\A.EXE", 3, false, ""},
+    };
+    for (const Case& c : cases) {
+        char command[PathSize + 2] = "stale";
+        EXPECT_EQ(LaunchCommand(command, c.path.c_str(), c.length), c.starts) << c.why;
+        if (c.starts) {
+            EXPECT_EQ(std::string(command), c.command) << c.why;
+        }
+    }
+}
+
 TEST(PathTest, FileName)
 {
     EXPECT_STREQ(PathFileName("win\\lib.dll"), "lib.dll");

@@ -20,6 +20,7 @@
 #include "../../stub/shared/state.h"
 #include "../../stub/shared/win32/window_state.h"
 #include "../../stub/startup/header.h"
+#include "../host/font_builder.h"
 #include "../host/package_builder.h"
 #include "message_groups.h"
 #include "pending_renames.h"
@@ -559,6 +560,52 @@ TEST_F(InstallTest, SharedFileCounter)
         EXPECT_EQ(type, c.afterType) << c.why;
         EXPECT_EQ(value, c.after) << c.why;
         RegDeleteValueA(key, path.c_str());
+        DeleteFileA(path.c_str());
+        PageResult = PageRunning;
+    }
+    RegCloseKey(key);
+}
+
+// A font entry goes into the fonts folder and under the Fonts key by its
+// full name; the same file elsewhere is only copied.
+TEST_F(InstallTest, FontsAreRegisteredByTheirFullName)
+{
+    const char* fontsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+    std::string pid = std::to_string(GetCurrentProcessId());
+    struct Case {
+        const char* why;
+        uint8_t location;
+        bool registered;
+    } cases[] = {
+        {"a font entry", LocationFont, true},
+        {"a font file in the install folder", LocationInstall, false},
+    };
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, fontsKey, &key), ERROR_SUCCESS);
+    char fonts[MAX_PATH];
+    ASSERT_TRUE(SpecialFolderPath(CSIDL_FONTS, fonts));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::string file = "zevrin-" + pid + ".ttf";
+        std::string value = "Zevrin Test " + pid + " (TrueType)";
+        SetupBuilder setup;
+        setup.Add(file, Font({{1, 1, "Family"}, Full("Zevrin Test " + pid)})).location = c.location;
+        Load(setup);
+        RegDeleteValueA(key, value.c_str());
+
+        EXPECT_EQ(Install(), 1);
+        std::string path = (c.location == LocationFont ? std::string(fonts) : target_) + "\\" + file;
+        EXPECT_TRUE(Exists(path)) << path;
+        char data[MAX_PATH] = "";
+        DWORD type = 0, size = sizeof data;
+        LONG read = RegQueryValueExA(key, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+        EXPECT_EQ(read == ERROR_SUCCESS, c.registered);
+        if (c.registered) {
+            EXPECT_EQ(type, DWORD(REG_SZ));
+            EXPECT_EQ(std::string(data, strnlen(data, size)), file) << "the file name alone";
+        }
+        RegDeleteValueA(key, value.c_str());
+        RemoveFontResourceA(path.c_str());
         DeleteFileA(path.c_str());
         PageResult = PageRunning;
     }

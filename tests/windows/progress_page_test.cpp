@@ -2,7 +2,8 @@
 // engine replaced by the fake of fake_install.h: the pacing of the files
 // on the page's timer, Cancel during the installation, the percentage and
 // the block bar (drawn into a 32-bit bitmap and read back), and the finish
-// page's error layout. Message boxes are scripted.
+// page: its error and success layouts, the view button, launch box and
+// restart. Message boxes, the restart and the viewing are stand-ins.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../../authoring/templates/controls.h"
@@ -46,6 +48,17 @@ void LoadSampleTexts()
 
 const DWORD Patience = 5000; // for what should take well under a second
 
+// Stand-ins for the restart and for opening the file to view.
+std::vector<std::pair<UINT, DWORD>> Restarts;
+BOOL RestartAnswer;
+BOOL WINAPI FakeExitWindows(UINT flags, DWORD reason)
+{
+    Restarts.emplace_back(flags, reason);
+    return RestartAnswer;
+}
+int ViewCalls;
+void FakeView() { ++ViewCalls; }
+
 class InstallPagesTest : public PageFixture {
 protected:
     void SetUp() override
@@ -61,6 +74,11 @@ protected:
         LaunchChecked = 1;
         ProgressPercent = 0;
         PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = Entry;
+        Restarts.clear();
+        RestartAnswer = FALSE;
+        ViewCalls = 0;
+        ExitWindowsHook = FakeExitWindows;
+        ViewInstalledFileHook = FakeView;
         OpenWindows(false);
     }
 
@@ -406,4 +424,151 @@ TEST_F(InstallPagesTest, FinishPageRestartButtonNeverGoesBack)
     ASSERT_TRUE(Enabled(IDC_BACK));
     Click(IDC_BACK);
     EXPECT_EQ(PageResult, PageRunning) << "back to the progress page would install again";
+}
+
+TEST_F(InstallPagesTest, FinishPageSuccessLayouts)
+{
+    const char* view = "&View";
+    const char* launch = "&Launch";
+    struct Case {
+        const char* name;
+        bool singlePage, pending, reboot;
+        const char *viewCaption, *launchCaption, *second, *third;
+        bool viewShown;
+        int viewCalls;
+        bool launchShown, moved;
+        const char *text2, *text3, *text4;
+    } cases[] = {
+        {"nothing pending: neither offered", false, false, false, view, launch, "f2", "f3",
+         false, 0, false, false, "f2", "f3", ""},
+        {"view and launch pending", false, true, false, view, launch, "f2", "f3",
+         true, 0, true, false, "f2", "f3", ""},
+        {"no view caption: opened at once", false, true, false, "", launch, "f2", "f3",
+         false, 1, true, false, "f2", "f3", ""},
+        {"no launch caption: the box stays hidden", false, true, false, view, "", "f2", "f3",
+         true, 0, false, false, "f2", "f3", ""},
+        {"no view button, 5,2 empty: the box moves up, 1001 takes 5,3", false, true, false, "", launch, "", "f3",
+         false, 1, true, true, "f3", "", ""},
+        {"view button shown: the box stays", false, true, false, view, launch, "", "f3",
+         true, 0, true, false, "", "f3", ""},
+        {"single page, nothing pending: offered by their captions", true, false, false, view, launch, "f2", "f3",
+         true, 0, true, false, "f2", "f3", ""},
+        {"single page, no view caption: viewing asked at once", true, false, false, "", "", "f2", "f3",
+         false, 1, false, false, "f2", "f3", ""},
+        {"restart, box shown: notice in 1003", false, true, true, view, launch, "f2", "f3",
+         true, 0, true, false, "f2", "f3", "Restart!"},
+        {"restart, box moved: notice in 1002", false, true, true, "", launch, "", "f3",
+         false, 1, true, true, "f3", "Restart!", ""},
+        {"restart, nothing shown, 5,2 empty: notice in 1001", false, false, true, view, launch, "", "f3",
+         false, 0, false, false, "Restart!", "f3", ""},
+        {"restart, view only, 5,3 set: notice in 1003", false, true, true, view, "", "f2", "f3",
+         true, 0, false, false, "f2", "f3", "Restart!"},
+        {"restart, view only, 5,3 empty: notice in 1002", false, true, true, view, "", "f2", "",
+         true, 0, false, false, "f2", "Restart!", ""},
+    };
+    CurrentPage = 5;
+    ASSERT_NE(OpenPage(TEMPLATE_FINISH, FinishPageProc), nullptr);
+    RECT box = Place(page_, IDC_LAUNCH_CHECK), button = Place(page_, IDC_VIEW_BUTTON);
+    ASSERT_NE(box.top, button.top);
+    ClosePage();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetGroup(5, {"Done", "f1", c.second, c.third, "Failed: %s", c.viewCaption, c.launchCaption, "Restart!"});
+        zevrin::StartPage = c.singlePage ? 5 : WizardMode;
+        const uint8_t* pending = c.pending ? Entry : nullptr;
+        PendingViewEntry = PendingLaunchEntry = pending;
+        RebootNeeded = c.reboot;
+        ViewCalls = 0;
+        ASSERT_NE(OpenPage(TEMPLATE_FINISH, FinishPageProc), nullptr);
+        EXPECT_EQ(Shown(page_, IDC_VIEW_BUTTON), c.viewShown);
+        if (c.viewShown) {
+            EXPECT_EQ(ItemText(page_, IDC_VIEW_BUTTON), view);
+        }
+        EXPECT_EQ(ViewCalls, c.viewCalls);
+        EXPECT_EQ(Shown(page_, IDC_LAUNCH_CHECK), c.launchShown);
+        if (c.launchShown) {
+            EXPECT_EQ(ItemText(page_, IDC_LAUNCH_CHECK), launch);
+        }
+        RECT at = Place(page_, IDC_LAUNCH_CHECK);
+        EXPECT_EQ(at.left, box.left);
+        EXPECT_EQ(at.top, c.moved ? button.top : box.top);
+        EXPECT_EQ(at.bottom - at.top, box.bottom - box.top);
+        EXPECT_EQ(ItemText(page_, IDC_TEXT1), "f1");
+        EXPECT_EQ(ItemText(page_, IDC_TEXT2), c.text2);
+        EXPECT_EQ(ItemText(page_, IDC_TEXT3), c.text3);
+        EXPECT_EQ(ItemText(page_, IDC_TEXT4), c.text4);
+        EXPECT_EQ(PendingViewEntry, pending) << "a success keeps the follow-ups";
+        EXPECT_EQ(PendingLaunchEntry, pending);
+        EXPECT_TRUE(Restarts.empty());
+        ClosePage();
+    }
+}
+
+TEST_F(InstallPagesTest, FinishPageViewButtonAndLaunchBox)
+{
+    SetGroup(5, {"Done", "f1", "f2", "f3", "Failed: %s", "&View", "&Launch"});
+    CurrentPage = 5;
+    ASSERT_NE(OpenPage(TEMPLATE_FINISH, FinishPageProc), nullptr);
+    ASSERT_TRUE(Shown(page_, IDC_VIEW_BUTTON));
+    ASSERT_TRUE(Shown(page_, IDC_LAUNCH_CHECK));
+    EXPECT_EQ(IsDlgButtonChecked(page_, IDC_LAUNCH_CHECK), unsigned(BST_CHECKED));
+    SendDlgItemMessageA(page_, IDC_VIEW_BUTTON, BM_CLICK, 0, 0);
+    SendDlgItemMessageA(page_, IDC_VIEW_BUTTON, BM_CLICK, 0, 0);
+    EXPECT_EQ(ViewCalls, 2) << "each press opens the file";
+    SendDlgItemMessageA(page_, IDC_LAUNCH_CHECK, BM_CLICK, 0, 0);
+    EXPECT_EQ(LaunchChecked, 0);
+    SendDlgItemMessageA(page_, IDC_LAUNCH_CHECK, BM_CLICK, 0, 0);
+    EXPECT_EQ(LaunchChecked, 1);
+    SendDlgItemMessageA(page_, IDC_LAUNCH_CHECK, BM_CLICK, 0, 0);
+    EXPECT_EQ(PageResult, PageRunning);
+    ClosePage();
+
+    // The box shows the state it is given.
+    EXPECT_EQ(LaunchChecked, 0);
+    ASSERT_NE(OpenPage(TEMPLATE_FINISH, FinishPageProc), nullptr);
+    EXPECT_EQ(IsDlgButtonChecked(page_, IDC_LAUNCH_CHECK), unsigned(BST_UNCHECKED));
+}
+
+TEST_F(InstallPagesTest, FinishPageRestartButton)
+{
+    struct Case {
+        const char* name;
+        bool reboot;
+        int error;
+        bool nt;
+        BOOL answer;
+        bool restarts;
+    } cases[] = {
+        {"restart needed, older family", true, 0, false, TRUE, true},
+        {"restart needed, NT family: privilege first", true, 0, true, TRUE, true},
+        {"restart refused: the page stays", true, 0, true, FALSE, true},
+        {"no restart needed: nothing", false, 0, true, TRUE, false},
+        {"an error drops the restart", true, ErrorCannotOpen, true, TRUE, false},
+    };
+    bool nt = IsWindowsNT;
+    CurrentPage = 5;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RebootNeeded = c.reboot;
+        ErrorCode = c.error;
+        IsWindowsNT = c.nt;
+        RestartAnswer = c.answer;
+        Restarts.clear();
+        PageResult = PageRunning;
+        ASSERT_NE(OpenPage(TEMPLATE_FINISH, FinishPageProc), nullptr);
+        EXPECT_EQ(Enabled(IDC_BACK), c.restarts);
+        std::string caption = ItemText(FrameDialog, IDC_BACK);
+        Click(IDC_BACK);
+        if (c.restarts) {
+            ASSERT_EQ(Restarts.size(), 1u);
+            EXPECT_EQ(Restarts[0].first, UINT(EWX_REBOOT));
+            EXPECT_EQ(Restarts[0].second, 0u);
+        } else {
+            EXPECT_TRUE(Restarts.empty());
+        }
+        EXPECT_EQ(PageResult, PageRunning);
+        EXPECT_EQ(ItemText(FrameDialog, IDC_BACK), caption);
+        ClosePage();
+    }
+    IsWindowsNT = nt;
 }

@@ -13,6 +13,7 @@
 #include "../file_table.h"
 #include "../paths.h"
 #include "destination.h"
+#include "fonts.h"
 #include "replace.h"
 #include "shortcuts.h"
 #include "space.h"
@@ -228,8 +229,8 @@ void FollowUpPackagedEntry(const uint8_t* entry)
     uint8_t location = EntryByte(entry, EntryLocation);
     if (location != LocationInstall && EntryByte(entry, EntrySharedCount) == 1)
         CountSharedFile();
-    // Not yet: fonts are added to the system and entered under the Fonts
-    // key by the follow-up work still to come; they are copied only.
+    if (location == LocationFont)
+        RegisterFont(DestPath);
     if (EntryByte(entry, EntrySpecialKind) == SpecialScreenSaver)
         PendingScreenSaverEntry = entry;
 }

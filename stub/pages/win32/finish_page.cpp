@@ -1,11 +1,12 @@
-// The finish page (page 5): the installation's outcome. After an error it
-// shows the error text and drops every follow-up; Cancel, the default
-// button, ends the wizard without a question.
-// Not yet: the view button, launch box, restart notice and restart button;
-// after a success the page keeps its package texts.
+// The finish page (page 5): the installation's outcome. After a success it
+// offers the file to view, the launch box and, when files wait for the
+// next start, the restart in place of Back; after an error it shows the
+// error text and drops every follow-up. Cancel, the default button, ends
+// the wizard without a question.
 #include <windows.h>
 
 #include "../../engine/file_table.h"
+#include "../../engine/win32/association.h"
 #include "../../shared/messages.h"
 #include "../../shared/state.h"
 #include "../../shared/win32/shown_text.h"
@@ -13,6 +14,9 @@
 #include "pages.h"
 
 namespace zevrin {
+
+ExitWindowsCall ExitWindowsHook = ExitWindowsEx;
+ViewFileCall ViewInstalledFileHook = ViewInstalledFile;
 
 namespace {
 
@@ -79,6 +83,87 @@ void ShowError(HWND page)
     PendingScreenSaverEntry = nullptr;
 }
 
+const char* FinishText(unsigned index) { return GetMessageText(5, index); }
+
+void ShowItemWithText(HWND page, int id, const char* text)
+{
+    SetShownItemText(page, id, text);
+    if (HWND control = GetDlgItem(page, id))
+        ShowWindow(control, SW_SHOW);
+}
+
+// The launch box moves up to where the view button would be.
+void MoveLaunchUp(HWND page)
+{
+    HWND view = GetDlgItem(page, IdViewButton);
+    HWND check = GetDlgItem(page, IdLaunchCheck);
+    if (!view || !check)
+        return;
+    RECT viewRect, checkRect;
+    GetWindowRect(view, &viewRect);
+    GetWindowRect(check, &checkRect);
+    MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&viewRect), 2);
+    MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&checkRect), 2);
+    SetWindowPos(check, nullptr, checkRect.left, viewRect.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// In single-page mode the button and the box are offered whenever they
+// have captions.
+void ShowSuccess(HWND page)
+{
+    bool singlePage = zevrin::StartPage != WizardMode;
+    bool secondEmpty = !FinishText(2)[0];
+    bool viewShown = false;
+    if (PendingViewEntry || singlePage) {
+        if (FinishText(TextFinishViewCaption)[0]) {
+            ShowItemWithText(page, IdViewButton, FinishText(TextFinishViewCaption));
+            viewShown = true;
+        } else {
+            ViewInstalledFileHook();
+        }
+    }
+    bool launchShown = false, moved = false;
+    if ((PendingLaunchEntry || singlePage) && FinishText(TextFinishLaunchCaption)[0]) {
+        ShowItemWithText(page, IdLaunchCheck, FinishText(TextFinishLaunchCaption));
+        launchShown = true;
+        if (!viewShown && secondEmpty) {
+            MoveLaunchUp(page);
+            SetShownItemText(page, IdPageText0 + 1, FinishText(3));
+            SetDlgItemTextA(page, IdPageText0 + 2, "");
+            moved = true;
+        }
+    }
+    SetDlgItemTextA(page, IdPageText0 + 3, "");
+    if (!RebootNeeded)
+        return;
+    int notice;
+    if (launchShown)
+        notice = moved ? IdPageText0 + 2 : IdPageText0 + 3;
+    else if (!viewShown && secondEmpty)
+        notice = IdPageText0 + 1;
+    else
+        notice = FinishText(3)[0] ? IdPageText0 + 3 : IdPageText0 + 2;
+    SetShownItemText(page, notice, FinishText(TextFinishRestartNotice));
+}
+
+// A restart the system refuses changes nothing. On the NT family the
+// process needs the shutdown privilege first.
+void Restart()
+{
+    if (IsWindowsNT) {
+        HANDLE token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+            return;
+        TOKEN_PRIVILEGES privileges = {};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        CloseHandle(token);
+    }
+    ExitWindowsHook(EWX_REBOOT, 0);
+}
+
 // Enter ends the wizard: Cancel takes the default style from Next.
 void MakeCancelDefault()
 {
@@ -109,6 +194,8 @@ INT_PTR FinishOnInitDialog(HWND page)
         FindFailedEntry();
     if (ErrorCode)
         ShowError(page);
+    else
+        ShowSuccess(page);
     MakeCancelDefault();
     return FALSE; // the focus is set
 }
@@ -124,10 +211,19 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
             PageResult = PageCancel;
             return ConsumeCommand(page);
         }
-        // Not yet: the restart. Meanwhile the enabled button must not act
-        // as Back, which would run the installation again.
-        if (LOWORD(wParam) == IdBack)
+        switch (LOWORD(wParam)) {
+        case IdBack:
+            // Never Back: that would run the installation again.
+            if (RebootNeeded)
+                Restart();
             return ConsumeCommand(page);
+        case IdViewButton:
+            ViewInstalledFileHook();
+            return ConsumeCommand(page);
+        case IdLaunchCheck:
+            LaunchChecked = IsDlgButtonChecked(page, IdLaunchCheck) == BST_CHECKED;
+            return ConsumeCommand(page);
+        }
         return DefaultPageHandler(message, wParam);
     default: return DefaultPageHandler(message, wParam);
     }

@@ -48,6 +48,14 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK EndPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
+// --- finish page ---
+// Test hooks: the restart (ExitWindowsEx), and opening the file to view
+// (ViewInstalledFile of association.h).
+typedef BOOL(WINAPI* ExitWindowsCall)(UINT, DWORD);
+extern ExitWindowsCall ExitWindowsHook;
+typedef void (*ViewFileCall)();
+extern ViewFileCall ViewInstalledFileHook;
+
 // Percent text and block bar of the progress page, in `dc` or (null) the
 // page's own device context.
 void PaintProgressBar(HWND page, HDC dc);

@@ -13,6 +13,7 @@
 
 #include "../../background/win32/background.h"
 #include "../../engine/paths.h"
+#include "../../engine/win32/destination.h"
 #include "../../engine/win32/restart.h"
 #include "../../pages/win32/pages.h"
 #include "../../shared/state.h"
@@ -199,6 +200,30 @@ bool RunFrameAndWizard()
     return !refused;
 }
 
+// Handed to the control panel while the background window still stands.
+void InstallScreenSaver()
+{
+    if (!PendingScreenSaverEntry || ResolveDestination(PendingScreenSaverEntry) == DestinationTooLong)
+        return;
+    char command[520];
+    wsprintfA(command, "rundll32 desk.cpl,InstallScreenSaver %s", DestPath);
+    WinExec(command, SW_SHOWNORMAL);
+}
+
+// The installed program, started from the install folder by its short
+// path; without a whole one nothing is started (LaunchCommand).
+void LaunchInstalledProgram()
+{
+    if (!LaunchChecked || !PendingLaunchEntry || ResolveDestination(PendingLaunchEntry) == DestinationTooLong)
+        return;
+    StripBackslash(InstallDir);
+    SetCurrentDirectoryA(InstallDir);
+    DWORD length = GetShortPathNameA(DestPath, TempPath, PathSize);
+    char command[PathSize + 2];
+    if (LaunchCommand(command, TempPath, length))
+        WinExec(command, SW_SHOWNORMAL);
+}
+
 void DrainMessages()
 {
     DestroyWindow(BackgroundWindow);
@@ -242,9 +267,9 @@ int Run(HINSTANCE instance, const char* commandLine, int showCommand)
     if (!CreateBackgroundWindow())
         return -1;
     bool ran = RunFrameAndWizard();
-    // Screen-saver installation and the launch of the installed program
-    // come with the installation engine, which marks the entries for them.
+    InstallScreenSaver();
     DrainMessages();
+    LaunchInstalledProgram();
     FreeHeaderData();
     ProgramTeardown();
     return ran ? 0 : -1;

@@ -19,7 +19,8 @@
 //   dump                  prints the current page (or the windows)
 //   windows               every visible top-level window, top first
 //   press ID              clicks a visible, enabled button of the frame or
-//                         the page (WM_COMMAND to its dialog)
+//                         the page (WM_COMMAND to its dialog; a check box
+//                         gets BM_CLICK and toggles)
 //   key enter|escape|tab  a key press at the installer's keyboard focus
 //   hold-progress [SEC]   as soon as the progress page's percentage (1010)
 //                         is above 0 and below 100, presses Cancel, so the
@@ -832,7 +833,11 @@ void Press(const Words& words)
     if (!IsWindowEnabled(button))
         Fail("control " + words[1] + " is disabled");
     // What a click sends; posted, so a modal box it opens cannot block us.
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    // A check box is clicked itself, so that its state changes as well.
+    if ((GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX)
+        PostMessageW(button, BM_CLICK, 0, 0);
+    else
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     Sync(view.background);
     Emit(Json().Add("event", "pressed").Add("id", id).Add("text", TextOf(button)).Text());
 }

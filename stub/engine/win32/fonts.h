@@ -1,0 +1,12 @@
+// Adding an installed TrueType font to the system.
+#pragma once
+
+namespace zevrin {
+
+// Adds the font at path to the running system, tells every window, and
+// enters it under HKLM "Software\Microsoft\Windows\CurrentVersion\Fonts"
+// as "<full name> (TrueType)" = its file name. A font whose name cannot
+// be read is still added, without a registry value.
+void RegisterFont(const char* path);
+
+} // namespace zevrin
