@@ -148,12 +148,13 @@ void RegisterAtNextStart()
             continue;
         char shortPath[PathSize];
         DWORD length = GetShortPathNameA(DestPath, shortPath, PathSize);
-        // Without a short form (or one that does not fit) the long one is
-        // the path the command would run on.
-        if (length == 0 || length >= PathSize)
-            std::memcpy(shortPath, DestPath, PathSize);
-        char command[PathSize + 16];
-        wsprintfA(command, "regsvr32 /s %s", shortPath);
+        char path[PathSize + 2];
+        // Without a whole short form the long path stands in; either is
+        // quoted when it has blanks, or regsvr32 would get pieces of it.
+        if (!LaunchCommand(path, shortPath, length))
+            LaunchCommand(path, DestPath, static_cast<uint32_t>(std::strlen(DestPath)));
+        char command[sizeof path + 16];
+        wsprintfA(command, "regsvr32 /s %s", path);
         SetText(key, name, command, static_cast<DWORD>(std::strlen(command)));
         break;
     }
