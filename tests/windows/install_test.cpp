@@ -866,6 +866,7 @@ TEST_F(InstallTest, StartMenuShortcuts)
         const char* why;
         std::string folders;
         std::vector<Where> made;
+        bool blocked = false; // a file named `tools` stands in Programs
     } cases[] = {
         {"a Programs sub-folder and the startup folder", tools + ";#Startup#",
          {{CSIDL_PROGRAMS, tools}, {CSIDL_STARTUP, ""}}},
@@ -875,9 +876,14 @@ TEST_F(InstallTest, StartMenuShortcuts)
         {"empty: Programs itself", "", {{CSIDL_PROGRAMS, ""}}},
         {"the start menu in any case", "#start MENU#", {{CSIDL_STARTMENU, ""}}},
         {"nothing outside the start menu", "..\\..\\" + tools + ";C:\\" + tools, {}},
+        {"a folder that cannot be made: no shortcut, no item", tools + "\\inner;#Startup#", {{CSIDL_STARTUP, ""}},
+         true},
     };
+    const std::string blocker = ShellFolder(CSIDL_PROGRAMS) + "\\" + tools;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
+        if (c.blocked)
+            ::WriteBytes(blocker, Text("a file, not a folder"));
         SetupBuilder setup;
         AddUninstaller(setup);
         PackageFile& program = setup.Add("bin\\editor.exe", Text("editor"));
@@ -910,6 +916,10 @@ TEST_F(InstallTest, StartMenuShortcuts)
         std::string programs = ShellFolder(CSIDL_PROGRAMS);
         RemoveDirectoryA((programs + "\\" + tools + "\\deeper").c_str());
         RemoveDirectoryA((programs + "\\" + tools).c_str());
+        if (c.blocked) {
+            EXPECT_FALSE(Exists(blocker + "\\inner"));
+            DeleteFileA(blocker.c_str());
+        }
         std::string escaped = programs + "\\..\\..\\" + tools;
         EXPECT_FALSE(Exists(escaped)) << escaped;
         RemoveDirectoryA(escaped.c_str());
