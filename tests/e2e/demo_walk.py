@@ -40,6 +40,10 @@ def installed_files(stage):
     for desktop in glob.glob(os.path.join(drive, "users", "*", "Desktop")):
         if not os.path.islink(desktop):
             paths += glob.glob(os.path.join(desktop, "*.lnk"))
+    menus = os.path.join(drive, "users", "*", "AppData", "Roaming", "Microsoft", "Windows", "Start Menu")
+    for menu in glob.glob(menus):
+        for folder, _, names in os.walk(menu):
+            paths += [os.path.join(folder, n) for n in names if n.endswith(".lnk")]
     return ["%10d  C:\\%s" % (os.path.getsize(p), os.path.relpath(p, drive).replace("/", "\\"))
             for p in sorted(paths)]
 
