@@ -37,9 +37,10 @@ def payload(count, seed, big=0):
 class InstallPackage(Package):
     """packages/install.toml with `files` added: written with the payload
     into the case's work folder and built there. `file_lines` adds TOML
-    lines to the [[files]] entry of a file, by name."""
+    lines to the [[files]] entry of a file, by name; `extra` adds TOML
+    lines before the files (further tables such as [folder.registry])."""
 
-    def __init__(self, stage, files, default=FOLDER, options=(), file_lines=None):
+    def __init__(self, stage, files, default=FOLDER, options=(), file_lines=None, extra=()):
         self.manifest_path = os.path.join(PACKAGES, "install.toml")
         with open(self.manifest_path, "rb") as f:
             self.manifest = tomllib.load(f)
@@ -48,6 +49,7 @@ class InstallPackage(Package):
         os.makedirs(work, exist_ok=True)
         with open(self.manifest_path) as f:
             text = f.read().replace('default = "C:\\\\Zevrin Install"', 'default = "%s"' % default.replace("\\", "\\\\"))
+        text += "".join("\n" + line for line in extra) + ("\n" if extra else "")
         for name, data in files.items():
             source = os.path.join(work, "payload", *name.split("\\"))
             os.makedirs(os.path.dirname(source), exist_ok=True)
