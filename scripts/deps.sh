@@ -10,7 +10,7 @@ PACKAGES=(
     g++-mingw-w64-i686 mingw-w64-i686-dev
     g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
     wine wine32:i386 wine64 xvfb x11-utils
-    libdeflate-dev googletest libgtest-dev libgmock-dev fonts-dejavu-core
+    libdeflate-dev googletest libgtest-dev libgmock-dev fonts-dejavu-core fonts-wine
     zlib1g-dev libtomlplusplus-dev libzopfli-dev imagemagick
     clang libclang-rt-14-dev libfuzzer-14-dev
 )

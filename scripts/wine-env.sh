@@ -154,6 +154,24 @@ _zevrin_wine_env() {
         done
     fi
 
+    # Wine draws the caption buttons (minimise, maximise, close) with the
+    # Marlett font. Debian's Wine never reads the fonts of fonts-wine in
+    # /usr/share/wine/fonts (it looks only at C:\windows\Fonts and at
+    # fontconfig's folders), so without a copy in the prefix the buttons
+    # come out as the letters "0 1 r". Done on every call, so prefixes made
+    # before this step get the font too; Wine reads the folder when a
+    # session starts.
+    if [ "$rc" = 0 ]; then
+        local font
+        for font in /usr/share/wine/fonts/marlett.ttf; do
+            if [ -f "$font" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/${font##*/}" ]; then
+                mkdir -p "$WINEPREFIX/drive_c/windows/Fonts" &&
+                    cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/" ||
+                    echo "wine-env: could not copy $font into $WINEPREFIX" >&2
+            fi
+        done
+    fi
+
     # The first Wine process of a session starts the system processes
     # (services.exe, explorer.exe, ...), and they inherit its standard
     # output and error: started by a test, they would hold CTest's pipes
