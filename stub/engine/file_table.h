@@ -69,6 +69,15 @@ const uint8_t* NextEntry(const uint8_t* entry);
 uint8_t EntryByte(const uint8_t* entry, uint32_t field);
 uint32_t EntryU32(const uint8_t* entry, uint32_t field);
 inline uint8_t* NextEntry(uint8_t* entry) { return const_cast<uint8_t*>(NextEntry(static_cast<const uint8_t*>(entry))); }
+// The Status the run has written into an entry (a StatusNone .. value).
+inline uint16_t EntryStatusOf(const uint8_t* entry) { return ReadU16(entry + EntryStatus); }
+inline void SetEntryStatus(uint8_t* entry, uint16_t status) { WriteU16(entry + EntryStatus, status); }
+// Whether the entry's file is counted in the shared-file usage counters:
+// only files outside the install folder are.
+inline bool CountsAsShared(const uint8_t* entry)
+{
+    return EntryByte(entry, EntryLocation) != LocationInstall && EntryByte(entry, EntrySharedCount) == 1;
+}
 
 // True when `size` bytes hold a u32 count and that many well-formed
 // entries: each at least as long as its parts, inside the table, with its

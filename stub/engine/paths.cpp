@@ -73,8 +73,6 @@ const char* PathFileName(const char* path)
     return last ? last + 1 : path;
 }
 
-namespace {
-
 char FoldCase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool StartsWithFolded(const char* text, const char* prefix)
@@ -84,8 +82,6 @@ bool StartsWithFolded(const char* text, const char* prefix)
             return false;
     return true;
 }
-
-} // namespace
 
 bool SplitLogPath(const char* path, const char* installDir, char* folder, const char** name)
 {

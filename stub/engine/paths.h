@@ -23,6 +23,12 @@ bool ReplaceFileName(char* out, const char* path, const char* name);
 // The part of a path after its last '\' (all of it without one).
 const char* PathFileName(const char* path);
 
+// ASCII letters in upper case, every other byte as it is: the letter case
+// the platform ignores in names and options.
+char FoldCase(char c);
+// Whether text begins with prefix, without regard to ASCII letter case.
+bool StartsWithFolded(const char* text, const char* prefix);
+
 // Splits a path into the folder and name of an uninstall-log item. Inside
 // installDir (which ends in '\'; compared without regard to ASCII case)
 // the folder is "." or ".\sub"; elsewhere it is the path up to its last

@@ -2,13 +2,12 @@
 // longer than its buffer is cut, the rest of it skipped.
 #include "command_line.h"
 
+#include "../engine/paths.h"
 #include "../shared/state.h"
 
 namespace zevrin {
 
 namespace {
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 const char* SkipBlanks(const char* p)
 {
@@ -46,10 +45,10 @@ void ParseCommandLine(const char* text)
     while (*p == '-' || *p == '/') {
         if (!p[1])
             break;
-        char option = Upper(p[1]);
+        char option = FoldCase(p[1]);
         p += 2;
         if (option == 'D') {
-            if (Upper(p[0]) == 'E' && Upper(p[1]) == 'L')
+            if (FoldCase(p[0]) == 'E' && FoldCase(p[1]) == 'L')
                 DeleteSelfMode = true;
         } else if (option == 'S') {
             p = ReadOptionArgument(p, PackageSourcePath, PathSize);

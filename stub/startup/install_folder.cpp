@@ -9,17 +9,10 @@ namespace zevrin {
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The macro text, '#' to '#', against a name, in any letter case.
 bool SameMacro(const char* text, size_t length, const char* name)
 {
-    if (std::strlen(name) != length)
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        if (Lower(text[i]) != Lower(name[i]))
-            return false;
-    return true;
+    return std::strlen(name) == length && StartsWithFolded(text, name);
 }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }

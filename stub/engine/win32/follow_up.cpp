@@ -26,15 +26,12 @@ const char RunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce
 const int RegCtrlLimit = 100;
 const uint32_t LocalMachineRoot = 0x80000002;
 
-uint16_t Status(const uint8_t* entry) { return ReadU16(entry + EntryStatus); }
-
 uint8_t LogItemFlags(const uint8_t* entry)
 {
-    uint8_t location = EntryByte(entry, EntryLocation);
     uint8_t flags = 0;
-    if (location != LocationInstall && EntryByte(entry, EntrySharedCount) == 1)
+    if (CountsAsShared(entry))
         flags |= LogItemShared;
-    if (location == LocationFont)
+    if (EntryByte(entry, EntryLocation) == LocationFont)
         flags |= LogItemFont;
     if (EntryByte(entry, EntrySpecialKind) == SpecialSelfRegister)
         flags |= LogItemSelfRegister;
@@ -50,7 +47,7 @@ void LogInstalledFiles(FileHandle log)
     const uint8_t* entry = FirstEntry;
     for (uint32_t i = 0; i < EntryCount && entry; ++i, entry = NextEntry(entry)) {
         if (ResolveDestination(entry) != DestinationTooLong) {
-            uint16_t status = Status(entry);
+            uint16_t status = EntryStatusOf(entry);
             bool installed = status == StatusReplaced || status == StatusCreated || status == StatusAtRestart;
             if (installed && EntryByte(entry, EntryUninstallMode) == UninstallRemove &&
                 WriteLogFile(log, DestPath, InstallDir, LogItemFlags(entry)))
@@ -182,7 +179,7 @@ void RegisterLibraries()
             continue;
         if (ResolveDestination(entry) == DestinationTooLong)
             continue;
-        if (Status(entry) == StatusAtRestart)
+        if (EntryStatusOf(entry) == StatusAtRestart)
             RegisterAtNextStart();
         else
             RegisterNow();
@@ -193,8 +190,7 @@ void RegisterLibraries()
 
 void FinishInstallation()
 {
-    if (PackageHandle != INVALID_FILE_HANDLE)
-        CloseFile(PackageHandle);
+    CloseFile(PackageHandle);
     PackageHandle = INVALID_FILE_HANDLE;
     if (ErrorCode == 0) {
         if (UninstallerPath[0]) {

@@ -32,9 +32,6 @@ const char TempEnding[] = ".$$A";
 const char LastTempLetter = 'Z';
 const unsigned ProgressPathLength = 30;
 
-void SetStatus(uint8_t* entry, uint16_t status) { WriteU16(entry + EntryStatus, status); }
-uint16_t Status(const uint8_t* entry) { return ReadU16(entry + EntryStatus); }
-
 void Fail(int error, const char* subject)
 {
     ErrorCode = error;
@@ -142,16 +139,14 @@ void MakeDesktopShortcut(const uint8_t* entry)
 bool ShouldWrite(uint8_t* entry, int inUse)
 {
     if (inUse) {
-        uint32_t found = 0;
         FileHandle existing = OpenExisting(DestPath, 0);
         if (existing != INVALID_FILE_HANDLE) {
             // An empty file's sum is 0: only a file of the right size is
             // compared at all.
-            bool sameSize = FileLength(existing) == EntryU32(entry, EntryFileSize);
-            if (sameSize)
-                found = FileChecksum(existing);
+            bool same = FileLength(existing) == EntryU32(entry, EntryFileSize) &&
+                        FileChecksum(existing) == EntryU32(entry, EntryChecksum);
             CloseFile(existing);
-            if (sameSize && found == EntryU32(entry, EntryChecksum))
+            if (same)
                 return false;
         }
     }
@@ -216,7 +211,7 @@ bool UnpackEntry(uint8_t* entry, int inUse)
     } else {
         ReplaceFile(entry, TempPath);
     }
-    if (Status(entry) == StatusFailed) {
+    if (EntryStatusOf(entry) == StatusFailed) {
         Fail(ErrorNotReplaced, DestPath);
         return false;
     }
@@ -226,10 +221,9 @@ bool UnpackEntry(uint8_t* entry, int inUse)
 // The per-file follow-ups of a packaged entry, written or kept.
 void FollowUpPackagedEntry(const uint8_t* entry)
 {
-    uint8_t location = EntryByte(entry, EntryLocation);
-    if (location != LocationInstall && EntryByte(entry, EntrySharedCount) == 1)
+    if (CountsAsShared(entry))
         CountSharedFile();
-    if (location == LocationFont)
+    if (EntryByte(entry, EntryLocation) == LocationFont)
         RegisterFont(DestPath);
     if (EntryByte(entry, EntrySpecialKind) == SpecialScreenSaver)
         PendingScreenSaverEntry = entry;
@@ -275,7 +269,7 @@ bool InstallEntry(uint8_t* entry)
         }
         TempPath[0] = 0;
         if (flags & FlagUninstallerFile)
-            SetStatus(entry, StatusNone);
+            SetEntryStatus(entry, StatusNone);
         FollowUpPackagedEntry(entry);
     }
     MarkEntry(entry);
@@ -347,7 +341,7 @@ int InstallNextFile(HWND)
     if (EntryIndex < EntryCount && EntryCursor) {
         uint8_t* entry = EntryCursor;
         EntryCursor = NextEntry(entry);
-        SetStatus(entry, StatusNone);
+        SetEntryStatus(entry, StatusNone);
         uint32_t percent = static_cast<uint32_t>((static_cast<uint64_t>(EntryIndex) + 1) * 100 / EntryCount);
         if (InstallEntry(entry)) {
             SetProgressPercent(percent);

@@ -21,8 +21,6 @@ namespace {
 const uint32_t QuestionSize = 2048;
 const uint32_t CompareHalf = 8192;
 
-void SetStatus(uint8_t* entry, uint16_t status) { WriteU16(entry + EntryStatus, status); }
-
 // Yes/no question from group 6 with DestPath for its "%s".
 bool AskAboutExisting(char* question, unsigned index, unsigned type)
 {
@@ -133,20 +131,20 @@ void CompareOrSchedule(uint8_t* entry, const char* temp)
     }
     if (same) {
         DeleteFileA(temp);
-        SetStatus(entry, StatusReplaced);
+        SetEntryStatus(entry, StatusReplaced);
         return;
     }
     ScheduleAtRestart(DestPath, temp);
     RebootNeeded = true;
-    SetStatus(entry, StatusAtRestart);
+    SetEntryStatus(entry, StatusAtRestart);
 }
 
 void ReplaceFile(uint8_t* entry, const char* temp)
 {
-    SetStatus(entry, StatusFailed);
+    SetEntryStatus(entry, StatusFailed);
     // Most destinations are new: the rename alone puts them in place.
     if (MoveFileA(temp, DestPath)) {
-        SetStatus(entry, StatusCreated);
+        SetEntryStatus(entry, StatusCreated);
         return;
     }
     // Then the delete: a writable destination needs no attribute calls;
@@ -170,13 +168,13 @@ void ReplaceFile(uint8_t* entry, const char* temp)
             // A failed rename stays 27: the caller reports it and deletes temp.
             if (MoveFileA(temp, DestPath)) {
                 SetFileAttributesA(DestPath, GetFileAttributesA(DestPath) | FILE_ATTRIBUTE_READONLY);
-                SetStatus(entry, StatusReplaced);
+                SetEntryStatus(entry, StatusReplaced);
             }
             return;
         }
     }
     if (MoveFileA(temp, DestPath))
-        SetStatus(entry, status);
+        SetEntryStatus(entry, status);
 }
 
 } // namespace zevrin

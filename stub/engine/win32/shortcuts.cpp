@@ -62,10 +62,6 @@ bool SpecialFolderPath(int folder, char* path)
     return found;
 }
 
-} // namespace zevrin
-
-namespace zevrin {
-
 namespace {
 
 bool EnterFolder(const char* path) { return SetCurrentDirectoryA(path) != 0; }
@@ -84,15 +80,15 @@ bool DesktopLinkPath(const char* name, char* link)
     return JoinPath(link, desktop, file);
 }
 
-bool CreateMenuShortcut(const char* target, const char* spec, const char* name, const char* arguments, int icon,
+bool CreateMenuShortcut(const char* target, const char* folderSpec, const char* name, const char* arguments, int icon,
                         FileHandle log)
 {
     int folder = CSIDL_PROGRAMS;
-    const char* sub = spec;
-    if (lstrcmpiA(spec, "#Start Menu#") == 0) {
+    const char* sub = folderSpec;
+    if (lstrcmpiA(folderSpec, "#Start Menu#") == 0) {
         folder = CSIDL_STARTMENU;
         sub = "";
-    } else if (lstrcmpiA(spec, "#Startup#") == 0) {
+    } else if (lstrcmpiA(folderSpec, "#Startup#") == 0) {
         folder = CSIDL_STARTUP;
         sub = "";
     }
@@ -155,12 +151,12 @@ void CreateMenuShortcuts(FileHandle log)
         for (;;) {
             const char* end = std::strchr(part, ';');
             size_t length = end ? static_cast<size_t>(end - part) : std::strlen(part);
-            char spec[PathSize];
+            char folderSpec[PathSize];
             // A folder name that does not fit a path never makes one.
             if (length < PathSize) {
-                std::memcpy(spec, part, length);
-                spec[length] = 0;
-                if (CreateMenuShortcut(DestPath, spec, name, arguments, icon, log))
+                std::memcpy(folderSpec, part, length);
+                folderSpec[length] = 0;
+                if (CreateMenuShortcut(DestPath, folderSpec, name, arguments, icon, log))
                     ++count;
             }
             if (!end || !end[1])

@@ -22,7 +22,7 @@ bool SpecialFolderPath(int folder, char* path);
 // platform has no desktop folder or the path would not fit PathSize.
 bool DesktopLinkPath(const char* name, char* link);
 
-// A start-menu shortcut `name`.lnk to `target`. spec picks the folder,
+// A start-menu shortcut `name`.lnk to `target`. folderSpec picks the folder,
 // compared without regard to case: "#Start Menu#" the start menu itself,
 // "#Startup#" the startup folder, anything else that sub-folder of the
 // Programs folder (empty: Programs itself); a missing folder is created.
@@ -31,7 +31,7 @@ bool DesktopLinkPath(const char* name, char* link);
 // shortcut and no item when the folder cannot be had or entered, or the
 // path would not fit PathSize. The current folder is left in the
 // shortcut's folder.
-bool CreateMenuShortcut(const char* target, const char* spec, const char* name, const char* arguments, int icon,
+bool CreateMenuShortcut(const char* target, const char* folderSpec, const char* name, const char* arguments, int icon,
                         FileHandle log);
 
 // The start-menu shortcuts of every entry with a MenuLinkName, one per

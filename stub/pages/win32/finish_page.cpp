@@ -39,7 +39,7 @@ void FindFailedEntry()
 {
     const uint8_t* entry = FirstEntry;
     for (uint32_t i = 0; entry && i < EntryCount; ++i, entry = NextEntry(entry)) {
-        if (ReadU16(entry + EntryStatus) == StatusFailed) {
+        if (EntryStatusOf(entry) == StatusFailed) {
             ErrorCode = ErrorNotReplaced;
             return;
         }
