@@ -176,6 +176,11 @@ int Run(const std::vector<std::string>& args)
         throw BuildUsageError{"build needs a MANIFEST"};
     if (options.output.empty())
         options.output = "SETUP.EXE";
+    if (options.output == "-" && ::isatty(1)) {
+        std::fprintf(stderr, "zevrin: build: -o - writes the package to standard output, which is a terminal; "
+                             "redirect it to a file or a pipe\n");
+        return 1;
+    }
     options.stubPath = stub.empty() ? FindStub() : stub;
     if (options.stubPath.empty()) {
         std::fprintf(stderr, "zevrin: build: no installer stub: give --stub, set ZEVRIN_STUB, or put "
@@ -206,17 +211,21 @@ int Run(const std::vector<std::string>& args)
     for (const std::string& warning : summary.warnings)
         std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
 
-    std::printf("%s: %llu bytes: installer %u, header %u, file data %llu\n", summary.written[0].c_str(),
-                static_cast<unsigned long long>(summary.sizes[0]), summary.stubLength, summary.headerLength,
-                static_cast<unsigned long long>(summary.dataLength));
+    // With -o - the package is standard output; the report goes beside
+    // the warnings.
+    FILE* report = options.output == "-" ? stderr : stdout;
+    std::fprintf(report, "%s: %llu bytes: installer %u, header %u, file data %llu\n",
+                 options.output == "-" ? "standard output" : summary.written[0].c_str(),
+                 static_cast<unsigned long long>(summary.sizes[0]), summary.stubLength, summary.headerLength,
+                 static_cast<unsigned long long>(summary.dataLength));
     for (size_t i = 1; i < summary.written.size(); ++i)
-        std::printf("%s: %llu bytes\n", summary.written[i].c_str(),
-                    static_cast<unsigned long long>(summary.sizes[i]));
-    std::printf("%zu files packed (%llu bytes before compression)", summary.packedFiles,
-                static_cast<unsigned long long>(summary.sourceBytes));
+        std::fprintf(report, "%s: %llu bytes\n", summary.written[i].c_str(),
+                     static_cast<unsigned long long>(summary.sizes[i]));
+    std::fprintf(report, "%zu files packed (%llu bytes before compression)", summary.packedFiles,
+                 static_cast<unsigned long long>(summary.sourceBytes));
     if (summary.externalFiles)
-        std::printf(", %zu external", summary.externalFiles);
-    std::printf("\n");
+        std::fprintf(report, ", %zu external", summary.externalFiles);
+    std::fprintf(report, "\n");
     return 0;
 }
 

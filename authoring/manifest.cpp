@@ -683,6 +683,7 @@ private:
     std::vector<std::string> searchDirs_;
     std::map<std::pair<int, int>, Slot> texts_;
     std::string startPageRaw_;
+    unsigned uninstallNameLine_ = 1;
 };
 
 void Parser::Run(const toml::table& root)
@@ -718,6 +719,7 @@ void Parser::ReadProduct(Reader& root)
         SetText(6, 0, title, Ref(LineOf(*node), "product.title"));
     }
     if (r.Ansi("uninstall_name", &m_.uninstallName, PathLimit - UninstallKeyPrefixLength, &node)) {
+        uninstallNameLine_ = LineOf(*node);
         if (m_.uninstallName.empty() || m_.uninstallName.find('\\') != std::string::npos)
             r.Fail(node, "uninstall_name", "must be a non-empty registry key name without '\\'");
     }
@@ -961,6 +963,7 @@ std::string Parser::TextValue(Reader& reader, const std::string& key, const toml
     int encoding = r.Choice("encoding", {"utf-8", "windows-1252"}, 0);
     r.Finish();
     std::string resolved = Resolve(*file);
+    m_.readFiles.push_back({resolved, Ref(LineOf(*fileNode), reader.KeyPath(key))});
     std::ifstream in(resolved, std::ios::binary);
     if (!in)
         r.Fail(fileNode, "file", "cannot read '" + resolved + "': " + std::strerror(errno));
@@ -1325,7 +1328,7 @@ void Parser::CheckFiles()
         }
     }
     if (!m_.uninstallName.empty() && !uninstaller)
-        m_.warnings.push_back(Ref(1, "product.uninstall_name").Prefix() +
+        m_.warnings.push_back(Ref(uninstallNameLine_, "product.uninstall_name").Prefix() +
                               "no file is the uninstaller, so the installer registers no uninstall entry");
 
     // Texts that name files of the table.

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../stub/engine/file_table.h" // the values of an entry's fields
@@ -90,6 +91,8 @@ struct Manifest {
 
     std::vector<ManifestFile> files;
     std::vector<std::string> warnings;
+    // Other files the manifest read (texts), which no output may replace.
+    std::vector<std::pair<std::string, SourceRef>> readFiles;
 };
 
 // Parses `text` as the manifest `path` (used in messages and to resolve

@@ -6,6 +6,8 @@
 #include "package_writer.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -143,11 +145,85 @@ void AddText(Bytes& header, uint16_t tag, const std::string& text, int level)
 
 // ------------------------------------------------------------------ output
 
-// One output file under a temporary name until Commit.
+// The work files being written, removed when SIGINT or SIGTERM ends the
+// build (destructors do not run then). Changed only with those signals
+// blocked, so the handler never sees a list being changed.
+std::vector<std::string> WorkFiles;
+const int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemoveWorkFiles(int signal)
+{
+    for (const std::string& name : WorkFiles)
+        ::unlink(name.c_str());
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+class SignalsHeld {
+public:
+    SignalsHeld()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : CleanupSignals)
+            sigaddset(&set, signal);
+        ::sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+private:
+    sigset_t old_;
+};
+
+// Removes the work files on those signals for as long as it lives; a
+// signal the caller ignores stays ignored.
+class WorkFileCleanup {
+public:
+    WorkFileCleanup()
+    {
+        WorkFiles.reserve(MaxVolumes + 2);
+        for (size_t i = 0; i < sizeof CleanupSignals / sizeof *CleanupSignals; ++i) {
+            struct sigaction action = {};
+            action.sa_handler = RemoveWorkFiles;
+            sigemptyset(&action.sa_mask);
+            for (int signal : CleanupSignals)
+                sigaddset(&action.sa_mask, signal);
+            ::sigaction(CleanupSignals[i], nullptr, &old_[i]);
+            if (old_[i].sa_handler != SIG_IGN)
+                ::sigaction(CleanupSignals[i], &action, nullptr);
+        }
+    }
+    ~WorkFileCleanup()
+    {
+        for (size_t i = 0; i < sizeof CleanupSignals / sizeof *CleanupSignals; ++i)
+            ::sigaction(CleanupSignals[i], &old_[i], nullptr);
+    }
+
+private:
+    struct sigaction old_[sizeof CleanupSignals / sizeof *CleanupSignals];
+};
+
+void Forget(const std::string& name)
+{
+    SignalsHeld held;
+    for (size_t i = 0; i < WorkFiles.size(); ++i)
+        if (WorkFiles[i] == name) {
+            WorkFiles.erase(WorkFiles.begin() + static_cast<long>(i));
+            break;
+        }
+}
+
+// One output file under a temporary name until Commit; "-" is standard
+// output, written as it comes.
 class OutputFile {
 public:
     explicit OutputFile(const std::string& path) : path_(path)
     {
+        if (path == "-") {
+            file_ = stdout;
+            committed_ = true;
+            return;
+        }
         struct stat info;
         if (::lstat(path.c_str(), &info) == 0) {
             if (!S_ISREG(info.st_mode))
@@ -159,22 +235,31 @@ public:
             mode_ = 0666 & ~mask;
         }
         temporary_ = path + ".XXXXXX";
-        int fd = ::mkstemp(&temporary_[0]);
+        int fd;
+        {
+            SignalsHeld held;
+            fd = ::mkstemp(&temporary_[0]);
+            if (fd >= 0)
+                WorkFiles.push_back(temporary_);
+        }
         if (fd < 0)
             Fail("cannot create a file beside '" + path + "': " + SystemError());
         file_ = ::fdopen(fd, "wb");
         if (!file_) {
             ::close(fd);
             ::unlink(temporary_.c_str());
+            Forget(temporary_);
             Fail("cannot write '" + path + "': " + SystemError());
         }
     }
     ~OutputFile()
     {
-        if (file_)
+        if (file_ && file_ != stdout)
             std::fclose(file_);
-        if (!committed_)
+        if (!committed_) {
             ::unlink(temporary_.c_str());
+            Forget(temporary_);
+        }
     }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -190,6 +275,12 @@ public:
     // Flushes and closes; a full disk shows here at the latest.
     void Close()
     {
+        if (file_ == stdout) {
+            if (std::fflush(stdout) != 0)
+                Fail("cannot write to standard output: " + SystemError());
+            file_ = nullptr;
+            return;
+        }
         bool ok = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0;
         int saved = errno;
         ok = std::fclose(file_) == 0 && ok;
@@ -200,9 +291,12 @@ public:
     }
     void Commit()
     {
+        if (committed_)
+            return;
         if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
             Fail("cannot rename the finished file to '" + path_ + "': " + SystemError());
         committed_ = true;
+        Forget(temporary_);
     }
     uint64_t Written() const { return written_; }
 
@@ -222,6 +316,10 @@ public:
     {
         size_t slash = besidePath.find_last_of('/');
         std::string dir = slash == std::string::npos ? "." : besidePath.substr(0, slash ? slash : 1);
+        if (besidePath == "-") {
+            const char* tmp = std::getenv("TMPDIR");
+            dir = tmp && *tmp ? tmp : "/tmp";
+        }
         std::string name = dir + "/.zevrin-spool-XXXXXX";
         fd_ = ::mkstemp(&name[0]);
         if (fd_ < 0)
@@ -436,6 +534,8 @@ void CheckOptions(const BuildOptions& options)
              std::to_string(MaxEncodeLevel));
     if (options.volumeSize > UINT32_MAX)
         Fail("a volume of " + std::to_string(options.volumeSize) + " bytes is over the 4 GiB a volume can have");
+    if (options.output == "-" && options.volumeSize)
+        Fail("volumes are named after OUT: give a file name, not '-', with --volume-size");
 }
 
 void PutU32At(Bytes& out, size_t at, uint32_t v)
@@ -523,14 +623,15 @@ void RefuseOverwritingInputs(const Manifest& m, const BuildOptions& options)
     for (const ManifestFile& f : m.files)
         if (!f.source.empty())
             inputs.push_back({f.source, f.ref.key});
+    for (const auto& read : m.readFiles)
+        inputs.push_back({read.first, read.second.key});
+    // Any volume name the build may write, whether or not the ones before
+    // it exist now.
+    if (options.output == "-")
+        return;
     std::vector<std::string> outputNames = {options.output};
-    for (unsigned k = 1; k <= MaxVolumes && options.volumeSize; ++k) {
-        std::string name = VolumeName(options.output, k);
-        struct stat info;
-        if (::stat(name.c_str(), &info) != 0)
-            break;
-        outputNames.push_back(name);
-    }
+    for (unsigned k = 1; k <= MaxVolumes && options.volumeSize; ++k)
+        outputNames.push_back(VolumeName(options.output, k));
     for (const std::string& name : outputNames) {
         struct stat out;
         if (::stat(name.c_str(), &out) != 0)
@@ -711,6 +812,7 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
     Resources resources = ReadResources(m);
     RefuseOverwritingInputs(m, options);
 
+    WorkFileCleanup cleanup;
     Spool spool(options.output);
     Bytes table = PackFiles(m, options, spool, summary);
     Bytes header = HeaderRecords(m, resources, table, options.level);
@@ -723,7 +825,7 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
     summary->dataLength = spool.Size();
     struct stat info;
     std::string stale = VolumeName(options.output, static_cast<unsigned>(layout.volumes.size() + 1));
-    if (::stat(stale.c_str(), &info) == 0)
+    if (options.output != "-" && ::stat(stale.c_str(), &info) == 0)
         summary->warnings.push_back("'" + stale + "' is left over from an earlier build; the new package does "
                                     "not use it");
 }
@@ -789,8 +891,14 @@ bool StoredBitmapFromBmp(const Bytes& file, Bytes* stored, std::string* error)
         return fail("damaged BMP header (planes is not 1)");
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         return fail(std::to_string(bits) + " bits per pixel; use 1, 4, 8, 16, 24 or 32");
+    // ImageMagick writes 8-bit palette pictures as RLE8 unless told not to.
+    if (compression == 1 || compression == 2)
+        return fail(std::string("an RLE") + (compression == 1 ? "8" : "4") +
+                    "-compressed bitmap; save it uncompressed (BI_RGB), with ImageMagick: "
+                    "convert in.png -type Palette -compress none BMP3:out.bmp");
     if (compression != 0)
-        return fail("a compressed or bit-field bitmap; save it uncompressed (BI_RGB)");
+        return fail("a compressed or bit-field bitmap; save it uncompressed (BI_RGB), with ImageMagick: "
+                    "convert in.png -compress none BMP3:out.bmp");
     uint32_t tableEntries = bits <= 8 ? 1u << bits : 0;
     if (bits <= 8 && colours > tableEntries)
         return fail("the colour table has more entries than " + std::to_string(bits) + " bits can use");

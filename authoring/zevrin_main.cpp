@@ -256,12 +256,14 @@ const Command Commands[] = {
      "      no file is larger than BYTES and the data continues in OUT's .D01, .D02, ...;\n"
      "      files the manifest names are looked for beside it, then in each DIR",
      RunBuild},
-    {"list", "SETUP.EXE", "show the header and the file table of a setup program", RunList},
+    {"list", "SETUP.EXE",
+     "show the header and the file table of a setup program (file data cut short is reported)", RunList},
     {"verify", "SETUP.EXE",
      "unpack every file (across SETUP.D01, ...) and check its size and checksum", RunVerify},
     {"extract", "SETUP.EXE -d DIR",
      "unpack every file below DIR without installing; Windows-folder, system and font\n"
-     "      files go to DIR/@windows, DIR/@system, DIR/@fonts; external files are skipped",
+     "      files go to DIR/@windows, DIR/@system, DIR/@fonts; external files are skipped;\n"
+     "      a damaged file is reported and not written, the others are (exit status 1)",
      RunExtract},
 };
 

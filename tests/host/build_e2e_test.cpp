@@ -179,6 +179,58 @@ TEST_F(BuildCommandTest, FullDiskKeepsTheOldPackage)
     EXPECT_TRUE(ReadBack(dir.File("SETUP.EXE")));
 }
 
+// -o - writes the package to standard output, the report to standard
+// error; volumes need a name to be named after.
+TEST_F(BuildCommandTest, OutputToStandardOutput)
+{
+    Put("data.bin", Random(50000, 4));
+    Put("m.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
+    Outcome named = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe -o SETUP.EXE");
+    ASSERT_EQ(named.status, 0) << named.err;
+    Outcome piped = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe -o - | cat > piped.exe");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(ReadBytes(dir.File("piped.exe")), ReadBytes(dir.File("SETUP.EXE")));
+    EXPECT_NE(piped.err.find("standard output: "), std::string::npos) << piped.err;
+    EXPECT_NE(piped.err.find("1 files packed"), std::string::npos) << piped.err;
+
+    Outcome volumes = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe -o - --volume-size 20000 > none.exe");
+    EXPECT_EQ(volumes.status, 1);
+    EXPECT_NE(volumes.err.find("give a file name, not '-', with --volume-size"), std::string::npos) << volumes.err;
+    EXPECT_EQ(ReadBytes(dir.File("none.exe")).size(), 0u);
+}
+
+// SIGINT or SIGTERM while the package is written removes the work files
+// and leaves the old package as it was. The signal is sent once the
+// first work file shows; a build that finishes first is run again.
+TEST_F(BuildCommandTest, InterruptedBuildLeavesNoWorkFile)
+{
+    Put("data.bin", Random(24 << 20, 5));
+    Put("m.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
+    for (const char* signal : {"INT", "TERM"}) {
+        SCOPED_TRACE(signal);
+        Put("SETUP.EXE", "the old package");
+        std::vector<std::string> before = Listing(dir.Path());
+        bool interrupted = false;
+        for (int attempt = 0; attempt < 5 && !interrupted; ++attempt) {
+            // A background job starts with SIGINT ignored; env gives it back.
+            Outcome o = RunShell(dir, std::string("(exec env --default-signal=INT ZEVRIN build m.toml --stub stub.exe --level 0 "
+                                                  "--volume-size 1M) & pid=$!; "
+                                                  "while :; do set -- SETUP.EXE.??????; [ -e \"$1\" ] && break; "
+                                                  "kill -0 $pid 2>/dev/null || break; done; "
+                                                  "kill -") + signal + " $pid; wait $pid; echo $?");
+            if (o.out == "0\n") { // finished before the signal
+                ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && rm -f SETUP.D*").c_str()), 0);
+                continue;
+            }
+            interrupted = true;
+            EXPECT_EQ(o.out, std::string(signal) == "INT" ? "130\n" : "143\n") << o.err;
+        }
+        ASSERT_TRUE(interrupted) << "the build always finished before the signal";
+        EXPECT_EQ(Text(ReadBytes(dir.File("SETUP.EXE"))), "the old package");
+        EXPECT_EQ(Listing(dir.Path()), before);
+    }
+}
+
 TEST_F(BuildCommandTest, ProgressOnlyOnATerminal)
 {
     if (std::system("script --version > /dev/null 2>&1") != 0)

@@ -370,9 +370,11 @@ TEST_F(ManifestTest, WarnsAboutSettingsWithoutEffect)
 {
     Manifest m = Good(std::string(Minimal) + "uninstall_name = \"Z\"\n[background]\ntitle = \"Big\"\n");
     ASSERT_EQ(m.warnings.size(), 2u);
-    EXPECT_NE(m.warnings[0].find("background: the title and picture are only shown with full_screen"),
-              std::string::npos);
-    EXPECT_NE(m.warnings[1].find("no file is the uninstaller"), std::string::npos);
+    // Each names the line of its key.
+    EXPECT_EQ(m.warnings[0].rfind(dir.File("m.toml") + ":4: background: the title and picture are only shown "
+                                  "with full_screen", 0), 0u) << m.warnings[0];
+    EXPECT_EQ(m.warnings[1].rfind(dir.File("m.toml") + ":3: product.uninstall_name: no file is the uninstaller", 0),
+              0u) << m.warnings[1];
 }
 
 TEST_F(ManifestTest, LoadNamesAFileThatCannotBeRead)

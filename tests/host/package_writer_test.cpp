@@ -516,9 +516,13 @@ TEST_F(PackageWriterTest, RefusesAVolumeSizeThatNeedsTooManyVolumes)
 TEST_F(PackageWriterTest, NeverWritesOverAnInput)
 {
     Put("a.bin", Random(5000, 13));
-    Manifest m = Load(Head() + "[[files]]\nsource = \"a.bin\"\n");
-    // SETUP.D01, where a volume of SETUP.EXE would go, is another name of a.bin.
+    Put("license.txt", "the licence");
+    Manifest m = Load(Head() + "[texts.information]\ntext1 = { file = \"license.txt\" }\n"
+                               "[[files]]\nsource = \"a.bin\"\n");
+    // SETUP.D01, where a volume of SETUP.EXE would go, is another name of
+    // a.bin; so is OUT.D02, though no OUT.D01 exists.
     ASSERT_EQ(::link(dir.File("a.bin").c_str(), dir.File("SETUP.D01").c_str()), 0);
+    ASSERT_EQ(::link(dir.File("a.bin").c_str(), dir.File("OUT.D02").c_str()), 0);
     struct Case {
         std::string output;
         uint64_t volumeSize;
@@ -528,6 +532,8 @@ TEST_F(PackageWriterTest, NeverWritesOverAnInput)
         {dir.File("a.bin"), 0, "a.bin' is files[0]"},
         {dir.File("test.toml"), 0, "test.toml' is the manifest"},
         {dir.File("SETUP.EXE"), 4200, "SETUP.D01' is files[0]"},
+        {dir.File("OUT.EXE"), 4200, "OUT.D02' is files[0]"},
+        {dir.File("license.txt"), 0, "license.txt' is texts.information.text1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
@@ -541,6 +547,8 @@ TEST_F(PackageWriterTest, NeverWritesOverAnInput)
     }
     EXPECT_EQ(ReadBytes(dir.File("a.bin")), Random(5000, 13));
     EXPECT_EQ(ReadBytes(dir.File("stub.exe")), FakeStub());
+    Bytes licence = ReadBytes(dir.File("license.txt"));
+    EXPECT_EQ(std::string(licence.begin(), licence.end()), "the licence");
 }
 
 TEST_F(PackageWriterTest, LeftoverVolumeOfAnEarlierBuildIsReported)
@@ -628,7 +636,10 @@ TEST(StoredBitmapFromBmp, RefusesWhatItCannotStore)
         {"not a BMP", Bytes(100, 'x'), "not a BMP"},
         {"too short", Bytes{'B', 'M', 0}, "not a BMP"},
         {"OS/2 header", os2, "OS/2"},
-        {"RLE", MakeBmp(4, 4, 8, 256, 40, 1), "compressed"},
+        // The refusal says how to make one that works.
+        {"RLE8", MakeBmp(4, 4, 8, 256, 40, 1), "RLE8-compressed bitmap; save it uncompressed (BI_RGB), with "
+                                                "ImageMagick: convert in.png -type Palette -compress none"},
+        {"RLE4", MakeBmp(4, 4, 4, 16, 40, 2), "RLE4-compressed"},
         {"bit fields", MakeBmp(4, 4, 32, 0, 40, 3), "compressed"},
         {"2 bits", MakeBmp(4, 4, 2, 4), "2 bits per pixel"},
         {"zero width", MakeBmp(0, 4, 24, 0), "width and height"},
@@ -645,6 +656,25 @@ TEST(StoredBitmapFromBmp, RefusesWhatItCannotStore)
         EXPECT_FALSE(StoredBitmapFromBmp(c.bmp, &stored, &error));
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
+}
+
+// The command docs/manifest.md gives for making a picture makes one the
+// tool takes (ImageMagick writes 8-bit palettes as RLE8 by default).
+TEST(StoredBitmapFromBmp, TheDocumentedCommandMakesABitmapThatIsTaken)
+{
+    if (std::system("command -v convert > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ImageMagick's convert is not installed";
+    Bytes doc = ReadBytes(SourceDir() + "/docs/manifest.md");
+    std::string text(doc.begin(), doc.end());
+    size_t start = text.find("`convert in.png");
+    ASSERT_NE(start, std::string::npos);
+    std::string command = text.substr(start + 1, text.find('`', start + 1) - start - 1);
+    TempDir dir;
+    std::string run = "cd '" + dir.Path() + "' && convert -size 64x64 gradient:red-blue in.png && " + command;
+    ASSERT_EQ(std::system(run.c_str()), 0) << run;
+    Bytes stored;
+    std::string error;
+    EXPECT_TRUE(StoredBitmapFromBmp(ReadBytes(dir.File("out.bmp")), &stored, &error)) << error;
 }
 
 TEST(VolumeName, ReplacesTheExtensionOfTheLastComponent)
