@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -321,31 +322,56 @@ public:
             dir = tmp && *tmp ? tmp : "/tmp";
         }
         std::string name = dir + "/.zevrin-spool-XXXXXX";
-        fd_ = ::mkstemp(&name[0]);
-        if (fd_ < 0)
+        {
+            SignalsHeld held;
+            fd_ = ::mkstemp(&name[0]);
+            if (fd_ >= 0) {
+                // A reader of its own, with its own position, for the
+                // decoder that checks each stream.
+                reader_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+                ::unlink(name.c_str());
+            }
+        }
+        if (fd_ < 0 || reader_ < 0)
             Fail("cannot create a work file in '" + dir + "': " + SystemError());
-        ::unlink(name.c_str());
     }
     ~Spool()
     {
         if (fd_ >= 0)
             ::close(fd_);
+        if (reader_ >= 0)
+            ::close(reader_);
     }
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
 
-    void Append(const Bytes& data)
+    void Append(const Bytes& data) { Append(data.data(), data.size()); }
+    void Append(const uint8_t* data, size_t size)
     {
         size_t at = 0;
-        while (at < data.size()) {
-            ssize_t n = ::pwrite(fd_, data.data() + at, data.size() - at, static_cast<off_t>(size_ + at));
+        while (at < size) {
+            ssize_t n = ::pwrite(fd_, data + at, size - at, static_cast<off_t>(size_ + at));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 Fail(std::string("cannot write the work file beside the output: ") + SystemError());
             at += static_cast<size_t>(n);
         }
-        size_ += data.size();
+        size_ += size;
+    }
+    // Drops everything from `size` on.
+    void Truncate(uint64_t size)
+    {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+            Fail(std::string("cannot write the work file beside the output: ") + SystemError());
+        size_ = size;
+    }
+    // The reader, placed at `offset`: it reads to the end of the work file.
+    int ReaderAt(uint64_t offset) const
+    {
+        if (::lseek(reader_, static_cast<off_t>(offset), SEEK_SET) < 0)
+            Fail("cannot read back the work file");
+        return reader_;
     }
     void Read(uint64_t offset, uint8_t* out, size_t size) const
     {
@@ -363,6 +389,7 @@ public:
 
 private:
     int fd_ = -1;
+    int reader_ = -1;
     uint64_t size_ = 0;
 };
 
@@ -426,6 +453,165 @@ Bytes FileEntryBytes(const ManifestFile& f, uint32_t packed, uint32_t size, uint
     return e;
 }
 
+// A packaged file, read in pieces.
+class SourceFile {
+public:
+    SourceFile(const std::string& path, const std::string& prefix) : path_(path), prefix_(prefix)
+    {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            Fail(prefix + "cannot open '" + path + "': " + SystemError());
+        if (::fstat(fd_, &info_) != 0)
+            Fail(prefix + "cannot read '" + path + "': " + SystemError());
+        if (!S_ISREG(info_.st_mode))
+            Fail(prefix + "'" + path + "' is not a regular file");
+        if (static_cast<uint64_t>(info_.st_size) > UINT32_MAX)
+            Fail(prefix + "'" + path + "' is 4 GiB or larger; a packaged file must be smaller");
+    }
+    ~SourceFile() { ::close(fd_); }
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    uint32_t Size() const { return static_cast<uint32_t>(info_.st_size); }
+    const struct stat& Info() const { return info_; }
+    // Exactly `size` bytes from `offset`; a file that shrank while being
+    // read is an error, not a short package.
+    void Read(uint64_t offset, uint8_t* out, size_t size) const
+    {
+        size_t at = 0;
+        while (at < size) {
+            ssize_t n = ::pread(fd_, out + at, size - at, static_cast<off_t>(offset + at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                Fail(prefix_ + "cannot read '" + path_ + "': " + SystemError());
+            if (n == 0)
+                Fail(prefix_ + "'" + path_ + "' changed while it was being packed");
+            at += static_cast<size_t>(n);
+        }
+    }
+    // The version resource; the file is mapped, so only the pages the
+    // reader looks at are read.
+    bool Version(PeVersion* version, std::string* problem) const
+    {
+        if (Size() == 0)
+            return ReadPeVersion(nullptr, 0, version, problem);
+        void* map = ::mmap(nullptr, Size(), PROT_READ, MAP_PRIVATE, fd_, 0);
+        if (map == MAP_FAILED)
+            Fail(prefix_ + "cannot read '" + path_ + "': " + SystemError());
+        bool ok = ReadPeVersion(static_cast<const uint8_t*>(map), Size(), version, problem);
+        ::munmap(map, Size());
+        return ok;
+    }
+
+private:
+    std::string path_;
+    std::string prefix_;
+    int fd_ = -1;
+    struct stat info_;
+};
+
+// Takes the decoded bytes of one stream and compares them with the source.
+class CompareSink : public OutputSink {
+public:
+    explicit CompareSink(const SourceFile& source) : source_(source) {}
+    bool IsReady() const override { return true; }
+    int Write(const uint8_t* data, uint16_t length) override
+    {
+        if (differs || length > source_.Size() - produced) {
+            differs = true;
+            return 1;
+        }
+        source_.Read(produced, expected_, length);
+        if (std::memcmp(data, expected_, length) != 0)
+            differs = true;
+        produced += length;
+        return differs ? 1 : 0;
+    }
+
+    uint64_t produced = 0;
+    bool differs = false;
+
+private:
+    const SourceFile& source_;
+    uint8_t expected_[65536];
+};
+
+// Decodes the stream at the end of the spool, from `start`, as the
+// installer would, and compares it with the source. On a match,
+// *consumed is how far the decoder read, which may pass the stream's end
+// by a few zero bytes.
+bool DecodesToSource(Spool& spool, uint64_t start, const SourceFile& source, uint64_t* consumed)
+{
+    uint64_t end = spool.Size();
+    static const uint8_t Zeros[StreamReadAhead] = {};
+    spool.Append(Zeros, sizeof Zeros);
+    int fd = spool.ReaderAt(start);
+    std::unique_ptr<CompareSink> sink(new CompareSink(source));
+    int result;
+    {
+        // Released, the decoder gives back what it read and did not use.
+        StreamDecoder decoder;
+        // The host file layer carries the descriptor in the handle.
+        if (!decoder.OpenSource(reinterpret_cast<FileHandle>(static_cast<intptr_t>(fd)), 0))
+            throw std::bad_alloc();
+        decoder.sink = sink.get();
+        result = decoder.Decode();
+        decoder.sink = nullptr;
+    }
+    off_t position = ::lseek(fd, 0, SEEK_CUR);
+    spool.Truncate(end);
+    if (position < 0)
+        Fail("cannot read back the work file");
+    *consumed = static_cast<uint64_t>(position) - start;
+    return result == DecodeOk && !sink->differs && sink->produced == source.Size() &&
+           *consumed < end - start + StreamReadAhead;
+}
+
+// Compresses the source into the spool piece by piece, then decodes it
+// back. Returns false when that decode does not give the source (the
+// spool is then as it was).
+bool SpoolStream(const SourceFile& source, int level, Spool& spool, uint32_t* checksum)
+{
+    uint64_t start = spool.Size();
+    PieceEncoder encoder(level);
+    RunningSum sum;
+    Bytes piece, out;
+    uint64_t size = source.Size();
+    for (uint64_t at = 0; at < size || at == 0;) {
+        size_t n = size - at < PieceEncoder::MaxPiece ? static_cast<size_t>(size - at) : PieceEncoder::MaxPiece;
+        piece.resize(n);
+        source.Read(at, piece.data(), n);
+        sum.Add(piece.data(), static_cast<uint32_t>(n));
+        at += n;
+        encoder.Add(piece.data(), n, at == size, out);
+        spool.Append(out);
+        out.clear();
+        if (size == 0)
+            break;
+    }
+    piece = Bytes();
+    *checksum = sum.Value();
+
+    uint64_t consumed;
+    if (!DecodesToSource(spool, start, source, &consumed)) {
+        spool.Truncate(start);
+        return false;
+    }
+    if (consumed > spool.Size() - start) {
+        // The decoder's look-ahead ran past the end: those zero bytes are
+        // part of the stream, or the installer would read them from the
+        // next one.
+        Bytes zeros(static_cast<size_t>(consumed - (spool.Size() - start)), 0);
+        spool.Append(zeros);
+        if (!DecodesToSource(spool, start, source, &consumed) || consumed != spool.Size() - start) {
+            spool.Truncate(start);
+            return false;
+        }
+    }
+    return true;
+}
+
 PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
 {
     PackedFile result;
@@ -447,20 +633,23 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
         return result;
     }
 
-    Bytes data = ReadWhole(f.source, prefix);
-    struct stat info;
-    if (::stat(f.source.c_str(), &info) != 0)
-        Fail(prefix + "cannot read '" + f.source + "': " + SystemError());
-    if (f.uninstaller && (data.size() < 8 || std::memcmp(&data[data.size() - 8], UninstallerTail, 8) != 0))
-        Fail(prefix + "'" + BaseName(f.source) + "' cannot be the uninstaller: it must end with an empty "
-                      "log record (bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites");
+    SourceFile source(f.source, prefix);
+    uint32_t size = source.Size();
+    if (f.uninstaller) {
+        uint8_t tail[8];
+        if (size >= 8)
+            source.Read(size - 8, tail, 8);
+        if (size < 8 || std::memcmp(tail, UninstallerTail, 8) != 0)
+            Fail(prefix + "'" + BaseName(f.source) + "' cannot be the uninstaller: it must end with an empty "
+                          "log record (bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites");
+    }
 
     uint32_t versionMS = f.versionMS, versionLS = f.versionLS;
     uint16_t language = f.language;
     if ((f.checkVersion && !f.hasVersion) || (f.checkLanguage && !f.hasLanguage)) {
         PeVersion version;
         std::string problem;
-        if (!ReadPeVersion(data.data(), data.size(), &version, &problem))
+        if (!source.Version(&version, &problem))
             Fail(prefix + "'" + BaseName(f.source) + "' has no version to compare (" + problem + "); give " +
                  (f.checkVersion && !f.hasVersion ? "version = \"a.b.c.d\"" : "language = 0x0409") +
                  " or drop the check");
@@ -476,22 +665,25 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
         }
     }
 
-    uint32_t size = static_cast<uint32_t>(data.size());
-    uint32_t checksum = RotateAddSum(data.data(), size, 0);
-    Bytes stream;
-    try {
-        stream = EncodeStream(data.data(), data.size(), level);
-    } catch (const std::length_error& e) {
-        Fail(prefix + e.what());
+    // A compressed stream that is not shorter than the stored one, or that
+    // does not decode back, gives way to the stored one; one of those that
+    // does not decode back is a decoder defect.
+    uint64_t start = spool.Size();
+    uint32_t checksum = 0;
+    bool ok = level > 0 && SpoolStream(source, level, spool, &checksum);
+    if (ok && spool.Size() - start >= StoredStreamSize(size)) {
+        spool.Truncate(start);
+        ok = false;
     }
-    data = Bytes();
-    if (stream.size() > UINT32_MAX)
+    if (!ok && !SpoolStream(source, 0, spool, &checksum))
+        throw std::logic_error("stored stream does not decode back to its input");
+    uint64_t packed = spool.Size() - start;
+    if (packed > UINT32_MAX)
         Fail(prefix + "the compressed stream is 4 GiB or larger");
-    spool.Append(stream);
     result.sourceSize = size;
-    result.entry = FileEntryBytes(f, static_cast<uint32_t>(stream.size()), size, checksum, versionMS, versionLS,
-                                  language, f.keepTimes,
-                                  FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec));
+    const struct stat& info = source.Info();
+    result.entry = FileEntryBytes(f, static_cast<uint32_t>(packed), size, checksum, versionMS, versionLS, language,
+                                  f.keepTimes, FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec));
     return result;
 }
 

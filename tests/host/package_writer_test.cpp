@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "../../stub/pages/stored_bitmap.h"
+#include "authoring/encoder.h"
 #include "authoring/manifest.h"
 #include "authoring/package_writer.h"
 #include "cli_support.h"
@@ -574,6 +575,51 @@ TEST_F(PackageWriterTest, EveryLevelUnpacksToTheSameFiles)
         ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
         EXPECT_EQ(UnpackAll(dir)[0], data);
     }
+}
+
+// Files are read and compressed in pieces, so memory does not grow with
+// them: a file of one piece gets the stream EncodeStream makes of it
+// (the bytes packages had before), a larger one a stream that unpacks
+// to it, the same on every build.
+TEST_F(PackageWriterTest, FilesAreCompressedInPiecesWithTheSameBytes)
+{
+    std::vector<Bytes> contents = {Bytes(), Random(1, 20), Words(300000, 21), Random(70000, 22)};
+    std::string manifest = Head();
+    for (size_t i = 0; i < contents.size(); ++i) {
+        Put("f" + std::to_string(i), contents[i]);
+        manifest += "[[files]]\nsource = \"f" + std::to_string(i) + "\"\n";
+    }
+    Manifest m = Load(manifest);
+    for (int level : {0, 9}) {
+        SCOPED_TRACE(level);
+        ASSERT_TRUE(Build(m, 0, nullptr, nullptr, level));
+        FreeHeaderData();
+        ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
+        Bytes package = ReadBytes(dir.File("SETUP.EXE"));
+        size_t at = DataLengthOffset + 4;
+        const uint8_t* entry = FirstEntry;
+        for (size_t i = 0; i < contents.size(); ++i, entry = NextEntry(entry)) {
+            Bytes expected = EncodeStream(contents[i].data(), contents[i].size(), level);
+            uint32_t packed = GetU32(entry + EntryPackedSize);
+            ASSERT_LE(at + packed, package.size());
+            EXPECT_TRUE(Bytes(package.begin() + at, package.begin() + at + packed) == expected) << "file " << i;
+            at += packed;
+        }
+    }
+
+    Bytes large = Words(2 * PieceEncoder::MaxPiece + 5000, 23);
+    Bytes noise = Random(100000, 24);
+    std::copy(noise.begin(), noise.end(), large.begin() + PieceEncoder::MaxPiece - 50000);
+    Put("large.bin", large);
+    Manifest big = Load(Head() + "[[files]]\nsource = \"large.bin\"\n");
+    ASSERT_TRUE(Build(big, 0, nullptr, nullptr, 1));
+    Bytes first = ReadBytes(dir.File("SETUP.EXE"));
+    FreeHeaderData();
+    ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
+    EXPECT_TRUE(UnpackAll(dir)[0] == large);
+    EXPECT_LT(first.size(), large.size() / 2);
+    ASSERT_TRUE(Build(big, 0, nullptr, nullptr, 1));
+    EXPECT_TRUE(ReadBytes(dir.File("SETUP.EXE")) == first);
 }
 
 TEST(StoredBitmapFromBmp, WritesWhatTheInstallerDraws)
