@@ -25,7 +25,23 @@ namespace zevrin {
 
 namespace {
 
-const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]...";
+const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]... "
+                          "[-q | -v] [--warnings-as-errors]";
+const char* const Help =
+    "Makes a setup program from a manifest (docs/manifest.md).\n"
+    "\n"
+    "  -o OUT               the setup program to write (default SETUP.EXE; '-': standard output);\n"
+    "                       missing folders are made\n"
+    "  --stub STUB          the installer program (default: $ZEVRIN_STUB, zevrin-stub.exe beside zevrin)\n"
+    "  --level N            compression, 0 (store) to 12 (smallest); default 9\n"
+    "  --volume-size SIZE   no file larger than SIZE bytes (K and M suffixes); the data goes on in\n"
+    "                       OUT's .D01, .D02, ...\n"
+    "  -I DIR               look for files the manifest names here when they are not beside it\n"
+    "  -q                   print only errors and warnings\n"
+    "  -v                   also list every packed file with its sizes\n"
+    "  --warnings-as-errors a warning fails the build, before anything is written (also -WX)\n"
+    "\n"
+    "Exit status: 0 built, 1 failed (nothing written), 2 usage error.\n";
 const int DefaultBuildLevel = 9;
 
 struct BuildUsageError {
@@ -94,7 +110,7 @@ int ParseLevel(const std::string& text)
 // Progress on a terminal only: one line, rewritten at most ten times a second.
 class ProgressLine {
 public:
-    ProgressLine() : active_(::isatty(2) != 0) {}
+    explicit ProgressLine(bool wanted) : active_(wanted && ::isatty(2) != 0) {}
     ~ProgressLine() { Clear(); }
 
     void Show(const std::string& what, uint64_t done, uint64_t total)
@@ -128,6 +144,11 @@ private:
     std::chrono::steady_clock::time_point shown_;
 };
 
+std::string Count(size_t n, const char* what)
+{
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 int Run(const std::vector<std::string>& args)
 {
     BuildOptions options;
@@ -135,6 +156,7 @@ int Run(const std::vector<std::string>& args)
     std::string manifestPath;
     std::string stub;
     std::vector<std::string> searchDirs;
+    int verbosity = 1; // 0 -q, 1 the summary, 2 -v: every file too
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -152,7 +174,16 @@ int Run(const std::vector<std::string>& args)
                 throw BuildUsageError{std::string(name) + " needs a value"};
             return args[i];
         };
-        if (arg == "-o" || arg == "--output") {
+        if (arg == "-h" || arg == "--help") {
+            std::printf("usage: zevrin build %s\n\n%s", Usage, Help);
+            return 0;
+        } else if (arg == "-q" || arg == "--quiet") {
+            verbosity = 0;
+        } else if (arg == "-v" || arg == "--verbose") {
+            verbosity = 2;
+        } else if (arg == "--warnings-as-errors" || arg == "-WX") {
+            options.warningsAreErrors = true;
+        } else if (arg == "-o" || arg == "--output") {
             options.output = take("-o");
         } else if (arg == "--stub") {
             stub = take("--stub");
@@ -196,8 +227,13 @@ int Run(const std::vector<std::string>& args)
     }
     for (const std::string& warning : manifest.warnings)
         std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
+    if (options.warningsAreErrors && !manifest.warnings.empty()) {
+        std::fprintf(stderr, "zevrin: build: %s, and warnings are errors: nothing written\n",
+                     Count(manifest.warnings.size(), "warning").c_str());
+        return 1;
+    }
 
-    ProgressLine progress;
+    ProgressLine progress(verbosity > 0);
     options.progress = [&progress](const std::string& what, uint64_t done, uint64_t total) {
         progress.Show(what, done, total);
     };
@@ -210,10 +246,20 @@ int Run(const std::vector<std::string>& args)
     }
     for (const std::string& warning : summary.warnings)
         std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
+    size_t warnings = manifest.warnings.size() + summary.warnings.size();
+    if (warnings)
+        std::fprintf(stderr, "zevrin: build: %s\n", Count(warnings, "warning").c_str());
+    if (verbosity == 0)
+        return 0;
 
     // With -o - the package is standard output; the report goes beside
     // the warnings.
     FILE* report = options.output == "-" ? stderr : stdout;
+    if (verbosity == 2) {
+        for (const PackedReport& file : summary.files)
+            std::fprintf(report, "  %s: %llu -> %llu bytes\n", file.name.c_str(),
+                         static_cast<unsigned long long>(file.size), static_cast<unsigned long long>(file.packed));
+    }
     std::fprintf(report, "%s: %llu bytes: installer %u, header %u, file data %llu\n",
                  options.output == "-" ? "standard output" : summary.written[0].c_str(),
                  static_cast<unsigned long long>(summary.sizes[0]), summary.stubLength, summary.headerLength,

@@ -783,6 +783,14 @@ void Parser::ReadFolder(Reader& root)
         std::string problem = FolderProblem(m_.defaultFolder);
         if (!problem.empty())
             r.Fail(node, "default", problem);
+        const std::string& folder = m_.defaultFolder;
+        bool rooted = folder[0] == '#' || folder[0] == '\\' ||
+                      (folder.size() >= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) && folder[1] == ':' &&
+                       folder[2] == '\\');
+        if (!rooted)
+            m_.warnings.push_back(Ref(LineOf(*node), "folder.default").Prefix() + "'" + folder +
+                                  "' is relative: the installer would take it from whatever folder it was started "
+                                  "in; start it with #Program Files# or a drive (C:\\)");
     } else {
         std::string problem = FolderProblem(m_.defaultFolder);
         if (!problem.empty())
@@ -1327,6 +1335,8 @@ void Parser::CheckFiles()
             destinations[key] = &f;
         }
     }
+    if (m_.files.empty())
+        m_.warnings.push_back(Ref(1, "files").Prefix() + "no [[files]]: the package installs nothing");
     if (!m_.uninstallName.empty() && !uninstaller)
         m_.warnings.push_back(Ref(uninstallNameLine_, "product.uninstall_name").Prefix() +
                               "no file is the uninstaller, so the installer registers no uninstall entry");

@@ -850,8 +850,11 @@ Bytes PackFiles(const Manifest& m, const BuildOptions& options, Spool& spool, Bu
     uint64_t done = 0;
     for (const ManifestFile& f : m.files) {
         Report(options, "compressing " + (f.source.empty() ? f.name : BaseName(f.source)), done, total);
+        uint64_t before = spool.Size();
         PackedFile packed = PackFile(f, options.level, spool);
         table.insert(table.end(), packed.entry.begin(), packed.entry.end());
+        if (f.uninstallMode != UninstallExternal)
+            summary->files.push_back(PackedReport{f.name, packed.sourceSize, spool.Size() - before});
         done += packed.sourceSize;
         summary->sourceBytes += packed.sourceSize;
         if (f.uninstallMode == UninstallExternal)
@@ -997,6 +1000,52 @@ void WriteOutputs(const Bytes& stub, const Bytes& header, const Spool& spool, co
         outputs[k]->Commit();
 }
 
+// Makes the output's missing folders; the ones it made go again unless
+// Keep is called (a failed build leaves nothing).
+class OutputFolders {
+public:
+    explicit OutputFolders(const std::string& output)
+    {
+        if (output == "-")
+            return;
+        std::vector<std::string> missing;
+        for (std::string dir = Parent(output); !dir.empty(); dir = Parent(dir)) {
+            struct stat info;
+            if (::stat(dir.c_str(), &info) == 0)
+                break;
+            missing.push_back(dir);
+        }
+        for (size_t i = missing.size(); i-- > 0;) {
+            if (::mkdir(missing[i].c_str(), 0777) != 0 && errno != EEXIST)
+                Fail("cannot create the folder '" + missing[i] + "': " + SystemError());
+            made_.push_back(missing[i]);
+        }
+    }
+    ~OutputFolders()
+    {
+        for (size_t i = made_.size(); i-- > 0;)
+            ::rmdir(made_[i].c_str());
+    }
+    OutputFolders(const OutputFolders&) = delete;
+    OutputFolders& operator=(const OutputFolders&) = delete;
+    void Keep() { made_.clear(); }
+
+private:
+    // "a/b/c" -> "a/b"; "c" and "/c" -> "".
+    static std::string Parent(const std::string& path)
+    {
+        size_t slash = path.find_last_of('/');
+        if (slash == std::string::npos || slash == 0)
+            return std::string();
+        std::string parent = path.substr(0, slash);
+        while (!parent.empty() && parent.back() == '/')
+            parent.pop_back();
+        return parent;
+    }
+
+    std::vector<std::string> made_;
+};
+
 void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary)
 {
     CheckOptions(options);
@@ -1004,23 +1053,29 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
     Resources resources = ReadResources(m);
     RefuseOverwritingInputs(m, options);
 
+    OutputFolders folders(options.output);
     WorkFileCleanup cleanup;
     Spool spool(options.output);
     Bytes table = PackFiles(m, options, spool, summary);
     Bytes header = HeaderRecords(m, resources, table, options.level);
     uint64_t fixed = static_cast<uint64_t>(stub.size()) + header.size() + TerminatorSize;
     DataLayout layout = PlanVolumes(options, fixed, spool.Size());
+    struct stat info;
+    std::string stale = VolumeName(options.output, static_cast<unsigned>(layout.volumes.size() + 1));
+    if (options.output != "-" && ::stat(stale.c_str(), &info) == 0) {
+        std::string warning = "'" + stale + "' is left over from an earlier build; the new package does not use it";
+        if (options.warningsAreErrors)
+            Fail(warning + " (warnings are errors: nothing written)");
+        summary->warnings.push_back(warning);
+    }
     WriteOutputs(stub, header, spool, layout, options, summary);
 
     summary->stubLength = static_cast<uint32_t>(stub.size());
     summary->headerLength = static_cast<uint32_t>(header.size() + TerminatorSize);
     summary->dataLength = spool.Size();
-    struct stat info;
-    std::string stale = VolumeName(options.output, static_cast<unsigned>(layout.volumes.size() + 1));
-    if (options.output != "-" && ::stat(stale.c_str(), &info) == 0)
-        summary->warnings.push_back("'" + stale + "' is left over from an earlier build; the new package does "
-                                    "not use it");
+    folders.Keep();
 }
+
 
 } // namespace
 

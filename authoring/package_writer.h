@@ -24,6 +24,16 @@ struct BuildOptions {
     // Called now and then during a long build: what is being done, and
     // how far (done of total, in bytes of input).
     std::function<void(const std::string& what, uint64_t done, uint64_t total)> progress;
+    // A warning of the build itself (a volume left from an earlier build)
+    // fails it before anything is written.
+    bool warningsAreErrors = false;
+};
+
+// One packed file, for a verbose report.
+struct PackedReport {
+    std::string name; // destination name
+    uint64_t size = 0;
+    uint64_t packed = 0;
 };
 
 struct BuildSummary {
@@ -36,6 +46,7 @@ struct BuildSummary {
     size_t packedFiles = 0;
     size_t externalFiles = 0;
     std::vector<std::string> warnings;
+    std::vector<PackedReport> files; // in table order, external ones left out
 };
 
 // Builds the package. On failure nothing is left behind: an existing

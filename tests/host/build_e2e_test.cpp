@@ -132,7 +132,7 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
         {"bad.toml", 1, "bad.toml:3: product.titel: unknown key"},
         {"missing.toml", 1, "cannot open 'missing.toml': No such file or directory"},
         {"m.toml --stub nostub.exe", 1, "stub: cannot open 'nostub.exe'"},
-        {"m.toml -o nodir/SETUP.EXE", 1, "cannot create a work file in 'nodir'"},
+        {"m.toml -o m.toml/SETUP.EXE", 1, "cannot create a work file in 'm.toml'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -143,6 +143,60 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
             EXPECT_NE(o.err.find("usage: zevrin build MANIFEST"), std::string::npos) << o.err;
         }
         EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"bad.toml", "dialogs.res", "m.toml", "stub.exe"}));
+    }
+}
+
+// What makensis and Inno Setup users reach for: the version, build's own
+// help, quiet and verbose runs, a count of warnings and a switch that
+// makes them errors, an output folder that is made when missing.
+TEST_F(BuildCommandTest, PublisherConveniences)
+{
+    Put("data.bin", Random(30000, 6));
+    Put("m.toml", Head() + "[folder]\ndefault = \"Apps\\\\X\"\n[[files]]\nsource = \"data.bin\"\n");
+    Put("clean.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
+    Put("gone.toml", Head() + "[[files]]\nsource = \"gone.bin\"\n");
+    struct Case {
+        const char* args;
+        int status;
+        const char* out; // a part of standard output; "" when it must be empty
+        const char* err; // a part of standard error; "" when it must be empty
+        const char* written;
+    } cases[] = {
+        {"--version", 0, "zevrin 1.0 (Zevrin Setup authoring tool; libdeflate ", "", nullptr},
+        {"build --help", 0, "--warnings-as-errors a warning fails the build", "", nullptr},
+        {"build clean.toml --stub stub.exe -q", 0, "", "", "SETUP.EXE"},
+        {"build clean.toml --stub stub.exe -v", 0, "  data.bin: 30000 -> ", "", "SETUP.EXE"},
+        {"build m.toml --stub stub.exe", 0, "1 files packed",
+         "m.toml:6: folder.default: 'Apps\\X' is relative", "SETUP.EXE"},
+        {"build m.toml --stub stub.exe -q", 0, "", "zevrin: build: 1 warning\n", "SETUP.EXE"},
+        {"build m.toml --stub stub.exe -WX", 1, "", "1 warning, and warnings are errors: nothing written", nullptr},
+        {"build clean.toml --stub stub.exe -o new/deeper/SETUP.EXE", 0, "new/deeper/SETUP.EXE: ", "",
+         "new/deeper/SETUP.EXE"},
+        // A failed build takes back the folders it made.
+        {"build gone.toml --stub stub.exe -o other/SETUP.EXE", 1, "", "cannot find", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && rm -rf SETUP.EXE new other").c_str()), 0);
+        Outcome o = RunShell(dir, std::string("ZEVRIN ") + c.args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        if (*c.out) {
+            EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
+        } else {
+            EXPECT_EQ(o.out, "");
+        }
+        if (*c.err) {
+            EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+        } else {
+            EXPECT_EQ(o.err, "");
+        }
+        std::vector<std::string> expected = {"clean.toml", "data.bin", "dialogs.res", "gone.toml", "m.toml", "stub.exe"};
+        if (c.written) {
+            EXPECT_TRUE(ReadBack(dir.File(c.written)));
+            expected.push_back(std::string(c.written).substr(0, std::string(c.written).find('/')));
+            std::sort(expected.begin(), expected.end());
+        }
+        EXPECT_EQ(Listing(dir.Path()), expected);
     }
 }
 

@@ -52,7 +52,8 @@ TEST_F(ManifestTest, MinimalManifestGetsEveryDefault)
     EXPECT_FALSE(m.hasProfile);
     EXPECT_FALSE(m.hasBackgroundTitle); // windowed: nothing is drawn
     EXPECT_TRUE(m.files.empty());
-    EXPECT_TRUE(m.warnings.empty());
+    EXPECT_EQ(m.warnings, std::vector<std::string>{dir.File("m.toml") + ":1: files: no [[files]]: the package installs "
+                                                                          "nothing"});
     ASSERT_EQ(m.groups.size(), 8u); // no group 8 unless asked for
     ASSERT_EQ(m.groups[6].size(), 32u);
     EXPECT_EQ(m.groups[6][0], "Zevrin Demo Setup");
@@ -368,13 +369,39 @@ TEST_F(ManifestTest, TextsLongerThanShownAreRefusedWithTheirLine)
 
 TEST_F(ManifestTest, WarnsAboutSettingsWithoutEffect)
 {
-    Manifest m = Good(std::string(Minimal) + "uninstall_name = \"Z\"\n[background]\ntitle = \"Big\"\n");
+    Manifest m = Good(std::string(Minimal) + "uninstall_name = \"Z\"\n[background]\ntitle = \"Big\"\n"
+                                             "[[files]]\nsource = \"a.exe\"\n");
     ASSERT_EQ(m.warnings.size(), 2u);
     // Each names the line of its key.
     EXPECT_EQ(m.warnings[0].rfind(dir.File("m.toml") + ":4: background: the title and picture are only shown "
                                   "with full_screen", 0), 0u) << m.warnings[0];
     EXPECT_EQ(m.warnings[1].rfind(dir.File("m.toml") + ":3: product.uninstall_name: no file is the uninstaller", 0),
               0u) << m.warnings[1];
+}
+
+// A default folder that is not rooted is taken from wherever the
+// installer was started.
+TEST_F(ManifestTest, WarnsAboutARelativeDefaultFolder)
+{
+    struct Case {
+        const char* folder;
+        bool warns;
+    } cases[] = {
+        {"Apps\\\\Zevrin", true},  {"..\\\\Zevrin", true},     {"Zevrin", true},
+        {"C:\\\\Zevrin", false},   {"#Program Files#\\\\Zevrin", false}, {"\\\\Zevrin", false},
+        {"\\\\\\\\server\\\\share", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        Manifest m = Good(std::string(Minimal) + "[folder]\ndefault = \"" + c.folder + "\"\n[[files]]\nsource = \"a\"\n");
+        if (c.warns) {
+            ASSERT_EQ(m.warnings.size(), 1u);
+            EXPECT_EQ(m.warnings[0].rfind(dir.File("m.toml") + ":4: folder.default: '", 0), 0u) << m.warnings[0];
+            EXPECT_NE(m.warnings[0].find("is relative"), std::string::npos) << m.warnings[0];
+        } else {
+            EXPECT_TRUE(m.warnings.empty()) << m.warnings[0];
+        }
+    }
 }
 
 TEST_F(ManifestTest, LoadNamesAFileThatCannotBeRead)

@@ -561,6 +561,19 @@ TEST_F(PackageWriterTest, LeftoverVolumeOfAnEarlierBuildIsReported)
     ASSERT_TRUE(Build(m, 0, nullptr, &summary));
     ASSERT_EQ(summary.warnings.size(), 1u);
     EXPECT_NE(summary.warnings[0].find("SETUP.D01' is left over"), std::string::npos);
+
+    // With warnings as errors the build fails before it writes.
+    Bytes package = ReadBytes(dir.File("SETUP.EXE"));
+    Put("a.bin", Random(3000, 10));
+    BuildOptions options;
+    options.output = dir.File("SETUP.EXE");
+    options.stubPath = dir.File("stub.exe");
+    options.warningsAreErrors = true;
+    std::string error;
+    EXPECT_FALSE(BuildPackage(m, options, nullptr, &error));
+    EXPECT_NE(error.find("SETUP.D01' is left over from an earlier build; the new package does not use it (warnings "
+                         "are errors: nothing written)"), std::string::npos) << error;
+    EXPECT_EQ(ReadBytes(dir.File("SETUP.EXE")), package);
 }
 
 TEST_F(PackageWriterTest, EveryLevelUnpacksToTheSameFiles)
