@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +26,7 @@ namespace zevrin {
 
 namespace {
 
-const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]... "
+const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]... [-D NAME=VALUE]... "
                           "[-q | -v] [--warnings-as-errors]";
 const char* const Help =
     "Makes a setup program from a manifest (docs/manifest.md).\n"
@@ -37,6 +38,7 @@ const char* const Help =
     "  --volume-size SIZE   no file larger than SIZE bytes (K and M suffixes); the data goes on in\n"
     "                       OUT's .D01, .D02, ...\n"
     "  -I DIR               look for files the manifest names here when they are not beside it\n"
+    "  -D NAME=VALUE        set ${NAME} for the manifest's strings (over its [define])\n"
     "  -q                   print only errors and warnings\n"
     "  -v                   also list every packed file with its sizes\n"
     "  --warnings-as-errors a warning fails the build, before anything is written (also -WX)\n"
@@ -157,6 +159,7 @@ int Run(const std::vector<std::string>& args)
     std::string stub;
     std::vector<std::string> searchDirs;
     int verbosity = 1; // 0 -q, 1 the summary, 2 -v: every file too
+    std::map<std::string, std::string> defines;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -189,6 +192,13 @@ int Run(const std::vector<std::string>& args)
             stub = take("--stub");
         } else if (arg == "--level" || arg == "-l") {
             options.level = ParseLevel(take("--level"));
+        } else if (arg == "-D" || (arg.compare(0, 2, "-D") == 0 && arg.size() > 2)) {
+            std::string definition = arg.size() > 2 ? arg.substr(2) : take("-D");
+            size_t equals = definition.find('=');
+            std::string name = definition.substr(0, equals);
+            if (equals == std::string::npos || name.empty())
+                throw BuildUsageError{"-D takes NAME=VALUE, found '" + definition + "'"};
+            defines[name] = definition.substr(equals + 1);
         } else if (arg == "-I" || arg == "--search") {
             searchDirs.push_back(take("-I"));
         } else if (arg.compare(0, 2, "-I") == 0 && arg.size() > 2) {
@@ -221,7 +231,7 @@ int Run(const std::vector<std::string>& args)
 
     Manifest manifest;
     std::string error;
-    if (!LoadManifest(manifestPath, &manifest, &error, searchDirs)) {
+    if (!LoadManifest(manifestPath, &manifest, &error, searchDirs, defines)) {
         std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
         return 1;
     }

@@ -126,6 +126,7 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
         {"m.toml --level ultra", 2, "level 'ultra' is not a number from 0 to 12"},
         {"m.toml --level=13", 2, "level '13' is not a number from 0 to 12"},
         {"m.toml --level", 2, "--level needs a value"},
+        {"m.toml -D X", 2, "-D takes NAME=VALUE, found 'X'"},
         {"m.toml --volume-size 0", 2, "volume size '0' is not a number"},
         {"m.toml --volume-size 1.44M", 2, "volume size '1.44M' is not a number"},
         {"m.toml --volume-size 5000M", 2, "volume size '5000M' is not a number"},
@@ -155,6 +156,7 @@ TEST_F(BuildCommandTest, PublisherConveniences)
     Put("m.toml", Head() + "[folder]\ndefault = \"Apps\\\\X\"\n[[files]]\nsource = \"data.bin\"\n");
     Put("clean.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
     Put("gone.toml", Head() + "[[files]]\nsource = \"gone.bin\"\n");
+    Put("v.toml", Head() + "[[files]]\nsource = \"${SRC}\"\n");
     struct Case {
         const char* args;
         int status;
@@ -165,6 +167,8 @@ TEST_F(BuildCommandTest, PublisherConveniences)
         {"--version", 0, "zevrin 1.0 (Zevrin Setup authoring tool; libdeflate ", "", nullptr},
         {"build --help", 0, "--warnings-as-errors a warning fails the build", "", nullptr},
         {"build clean.toml --stub stub.exe -q", 0, "", "", "SETUP.EXE"},
+        {"build v.toml --stub stub.exe -q -D SRC=data.bin", 0, "", "", "SETUP.EXE"},
+        {"build v.toml --stub stub.exe", 1, "", "v.toml:6: files[0].source: unknown variable ${SRC}", nullptr},
         {"build clean.toml --stub stub.exe -v", 0, "  data.bin: 30000 -> ", "", "SETUP.EXE"},
         {"build m.toml --stub stub.exe", 0, "1 files packed",
          "m.toml:6: folder.default: 'Apps\\X' is relative", "SETUP.EXE"},
@@ -190,7 +194,8 @@ TEST_F(BuildCommandTest, PublisherConveniences)
         } else {
             EXPECT_EQ(o.err, "");
         }
-        std::vector<std::string> expected = {"clean.toml", "data.bin", "dialogs.res", "gone.toml", "m.toml", "stub.exe"};
+        std::vector<std::string> expected = {"clean.toml", "data.bin", "dialogs.res", "gone.toml",
+                                             "m.toml",     "stub.exe", "v.toml"};
         if (c.written) {
             EXPECT_TRUE(ReadBack(dir.File(c.written)));
             expected.push_back(std::string(c.written).substr(0, std::string(c.written).find('/')));

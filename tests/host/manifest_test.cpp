@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -401,6 +404,114 @@ TEST_F(ManifestTest, WarnsAboutARelativeDefaultFolder)
         } else {
             EXPECT_TRUE(m.warnings.empty()) << m.warnings[0];
         }
+    }
+}
+
+// ${NAME} in any string, from [define] or -D (which wins); $${ is a
+// literal ${.
+TEST_F(ManifestTest, VariablesFromDefineAndTheCommandLine)
+{
+    const std::string text = "[define]\nVERSION = \"2.1\"\nNAME = \"Demo ${VERSION}\"\n"
+                             "[product]\nname = \"${NAME}\"\ntitle = \"${NAME} Setup ($${NOT})\"\n"
+                             "[folder]\ndefault = \"#Program Files#\\\\Demo ${VERSION}\"\n"
+                             "[texts.welcome]\nheading = \"Welcome to ${NAME}\"\n"
+                             "[[files]]\nsource = \"a-${VERSION}.exe\"\n";
+    struct Case {
+        std::map<std::string, std::string> defines;
+        const char* version;
+    } cases[] = {{{}, "2.1"}, {{{"VERSION", "3.0"}}, "3.0"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        Manifest m;
+        std::string error;
+        ASSERT_TRUE(ParseManifest(text, dir.File("m.toml"), &m, &error, {}, c.defines)) << error;
+        std::string v = c.version;
+        EXPECT_EQ(m.productName, "Demo " + v);
+        EXPECT_EQ(m.groups[6][0], "Demo " + v + " Setup (${NOT})");
+        EXPECT_EQ(m.defaultFolder, "#Program Files#\\Demo " + v);
+        EXPECT_EQ(m.groups[0][0], "Welcome to Demo " + v);
+        ASSERT_EQ(m.files.size(), 1u);
+        EXPECT_EQ(m.files[0].name, "a-" + v + ".exe");
+    }
+    const BadCase bad[] = {
+        {"unknown name", "[define]\nA = \"1\"\n[product]\nname = \"x ${B}\"\n",
+         "4: product.name: unknown variable ${B} (defined: A; define it in [define] or with -D B=VALUE)"},
+        {"unknown in a file entry", std::string(Minimal) + "[[files]]\nsource = \"${DIR}/a\"\n",
+         "4: files[0].source: unknown variable ${DIR} (none is defined"},
+        {"not closed", std::string(Minimal) + "title = \"${A\"\n", "3: product.title: '${' without a closing '}'"},
+        {"a loop", "[define]\nA = \"${B}\"\nB = \"${A}\"\n[product]\nname = \"${A}\"\n",
+         "5: product.name: ${"},
+        {"bad name", "[define]\n1A = \"x\"\n" + std::string(Minimal), "2: define.1A: is not a variable name"},
+        {"not a string", "[define]\nA = 5\n" + std::string(Minimal), "2: define.A: expected a string"},
+    };
+    for (const BadCase& c : bad) {
+        SCOPED_TRACE(c.name);
+        Manifest m;
+        std::string error;
+        EXPECT_FALSE(Parse(c.text, &m, &error));
+        std::string expected = dir.File("m.toml") + ":" + c.expected;
+        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
+    }
+}
+
+// A source that is a folder or a pattern names every file below it,
+// sub-folders kept, sorted, less the excluded ones; `name` is then the
+// destination folder.
+TEST_F(ManifestTest, FoldersAndPatternsInFiles)
+{
+    // Made out of order: the entries come out sorted whatever the disk says.
+    for (const char* file : {"app/tests/t.txt", "app/sub/d.pdb", "app/sub/c.txt", "app/b.dll", "app/a.exe"}) {
+        std::string path = dir.File(file);
+        ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str()), 0);
+        Put(file, file);
+    }
+    struct Case {
+        const char* entry;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"source = \"app\"", {"a.exe", "b.dll", "sub\\c.txt", "sub\\d.pdb", "tests\\t.txt"}},
+        {"source = \"app/\"\nname = \"bin\"", {"bin\\a.exe", "bin\\b.dll", "bin\\sub\\c.txt", "bin\\sub\\d.pdb",
+                                                "bin\\tests\\t.txt"}},
+        {"source = \"app/*.dll\"", {"b.dll"}},
+        {"source = \"app/**/*.txt\"", {"sub\\c.txt", "tests\\t.txt"}},
+        {"source = \"app/**\"\nexclude = [\"*.pdb\", \"tests/**\"]\nname = \"bin\\\\\"",
+         {"bin\\a.exe", "bin\\b.dll", "bin\\sub\\c.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        Manifest m = Good(std::string(Minimal) + "[[files]]\n" + c.entry + "\nlocation = \"install\"\n"
+                                                 "uninstall = \"leave\"\n");
+        std::vector<std::string> names;
+        for (const ManifestFile& f : m.files) {
+            names.push_back(f.name);
+            EXPECT_EQ(f.uninstallMode, UninstallLeave) << "the entry's keys reach every file";
+            // Each file holds its own path: the name must be that file's.
+            std::vector<uint8_t> content = ReadBytes(f.source);
+            std::string relative(content.begin() + 4, content.end());
+            std::replace(relative.begin(), relative.end(), '/', '\\');
+            EXPECT_EQ(f.name.substr(f.name.size() - std::min(f.name.size(), relative.size())), relative);
+        }
+        EXPECT_EQ(names, c.names);
+    }
+    const BadCase bad[] = {
+        {"names nothing", std::string(Minimal) + "[[files]]\nsource = \"app/*.zip\"\n",
+         "4: files[0].source: 'app/*.zip' names no file"},
+        {"everything excluded", std::string(Minimal) + "[[files]]\nsource = \"app\"\nexclude = [\"**\"]\n",
+         "4: files[0].source: 'app' names no file (after exclude)"},
+        {"a key for one file", std::string(Minimal) + "[[files]]\nsource = \"app\"\nafter = \"view\"\n",
+         "5: files[0].after: is for one file; the source names a folder or a pattern"},
+        {"exclude for one file", std::string(Minimal) + "[[files]]\nsource = \"app/a.exe\"\nexclude = [\"x\"]\n",
+         "5: files[0].exclude: only for a source that is a folder or a pattern"},
+        {"clash with another entry", std::string(Minimal) + "[[files]]\nsource = \"app/b.dll\"\n[[files]]\nsource = \"app/*.dll\"\n",
+         "5: files[1].name: 'b.dll' is already the destination of files[0]"},
+    };
+    for (const BadCase& c : bad) {
+        SCOPED_TRACE(c.name);
+        Manifest m;
+        std::string error;
+        EXPECT_FALSE(Parse(c.text, &m, &error));
+        std::string expected = dir.File("m.toml") + ":" + c.expected;
+        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
     }
 }
 

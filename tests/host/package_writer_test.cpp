@@ -635,6 +635,31 @@ TEST_F(PackageWriterTest, FilesAreCompressedInPiecesWithTheSameBytes)
     EXPECT_TRUE(ReadBytes(dir.File("SETUP.EXE")) == first);
 }
 
+// A folder in [[files]] gives the same package whatever order its files
+// were made in (the disk lists them in that order, the entries are sorted).
+TEST_F(PackageWriterTest, AFolderOfFilesBuildsReproducibly)
+{
+    std::vector<std::string> names = {"app/b.dll", "app/sub/c.txt", "app/a.exe", "app/sub/deeper/e.dat"};
+    Bytes packages[2];
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(std::system(("rm -rf '" + dir.File("app") + "' && mkdir -p '" + dir.File("app/sub/deeper") + "'")
+                                  .c_str()),
+                  0);
+        for (size_t k = 0; k < names.size(); ++k) {
+            const std::string& name = round ? names[names.size() - 1 - k] : names[k];
+            Put(name, Words(3000 + name.size() * 100, static_cast<unsigned>(name.size())));
+            struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, dir.File(name).c_str(), times, 0), 0);
+        }
+        Manifest m = Load(Head() + "[[files]]\nsource = \"app\"\n");
+        ASSERT_EQ(m.files.size(), names.size());
+        EXPECT_EQ(m.files[3].name, "sub\\deeper\\e.dat");
+        ASSERT_TRUE(Build(m));
+        packages[round] = ReadBytes(dir.File("SETUP.EXE"));
+    }
+    EXPECT_TRUE(packages[0] == packages[1]);
+}
+
 TEST(StoredBitmapFromBmp, WritesWhatTheInstallerDraws)
 {
     Bytes v5 = MakeBmp(4, 3, 4, 16, 124);
