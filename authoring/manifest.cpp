@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -50,6 +52,7 @@ struct ManifestError {
     unsigned line;
     std::string key;
     std::string message;
+    std::string file = std::string(); // an included file; empty: the manifest
 };
 
 const char* TypeName(const toml::node& node)
@@ -66,6 +69,8 @@ const char* TypeName(const toml::node& node)
 }
 
 unsigned LineOf(const toml::node& node) { return node.source().begin.line; }
+// The file a node was read from (an included one, say); empty when unknown.
+std::string FileOf(const toml::node& node) { return node.source().path ? *node.source().path : std::string(); }
 
 std::string Lower(std::string text)
 {
@@ -161,6 +166,14 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::string* problem
 
 namespace {
 
+std::string DirectoryOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // ------------------------------------------------------------- variables
 
 // The variables of the manifest being read: [define] and -D NAME=VALUE.
@@ -245,7 +258,8 @@ public:
 
     [[noreturn]] void Fail(const toml::node* node, const std::string& key, const std::string& message) const
     {
-        throw ManifestError{node ? LineOf(*node) : Line(), key.empty() ? path_ : KeyPath(key), message};
+        throw ManifestError{node ? LineOf(*node) : Line(), key.empty() ? path_ : KeyPath(key), message,
+                            FileOf(node ? *node : table_)};
     }
 
     const toml::node& Expect(const toml::node* node, const std::string& key, toml::node_type type,
@@ -724,11 +738,20 @@ public:
 private:
     struct Expansion; // the files a folder or pattern names
     SourceRef Ref(unsigned line, const std::string& key) const { return SourceRef{path_, line, key}; }
-    std::string Resolve(const std::string& relative) const
+    // Where a value was written: its file (the manifest or an included one).
+    SourceRef RefAt(const toml::node& node, const std::string& key) const
+    {
+        std::string file = FileOf(node);
+        return SourceRef{file.empty() ? path_ : file, LineOf(node), key};
+    }
+    // A relative path names a file beside the manifest that wrote it
+    // (`node`'s file), then in the search folders.
+    std::string Resolve(const std::string& relative, const toml::node* node) const
     {
         if (relative.empty() || relative[0] == '/')
             return relative;
-        std::string beside = m_.baseDir + "/" + relative;
+        std::string file = node ? FileOf(*node) : std::string();
+        std::string beside = (file.empty() ? m_.baseDir : DirectoryOf(file)) + "/" + relative;
         if (Exists(beside))
             return beside;
         for (const std::string& dir : searchDirs_)
@@ -822,7 +845,7 @@ void Parser::ReadProduct(Reader& root)
     if (r.Ansi("title", &title, PathLimit, &node)) {
         if (title.empty())
             r.Fail(node, "title", "is empty (it captions every window and message box)");
-        SetText(6, 0, title, Ref(LineOf(*node), "product.title"));
+        SetText(6, 0, title, RefAt(*node, "product.title"));
     }
     if (r.Ansi("uninstall_name", &m_.uninstallName, PathLimit - UninstallKeyPrefixLength, &node)) {
         uninstallNameLine_ = LineOf(*node);
@@ -852,8 +875,8 @@ void Parser::ReadWizard(Reader& root)
         if (lower.size() < 4 || (lower.compare(lower.size() - 3, 3, ".rc") != 0 &&
                                  lower.compare(lower.size() - 4, 4, ".res") != 0))
             r.Fail(node, "templates", "expected a resource script (.rc) or a compiled one (.res)");
-        m_.templates = Resolve(templates);
-        m_.templatesRef = Ref(LineOf(*node), "wizard.templates");
+        m_.templates = Resolve(templates, node);
+        m_.templatesRef = RefAt(*node, "wizard.templates");
     }
     r.Finish();
 }
@@ -894,7 +917,7 @@ void Parser::ReadFolder(Reader& root)
                       (folder.size() >= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) && folder[1] == ':' &&
                        folder[2] == '\\');
         if (!rooted)
-            m_.warnings.push_back(Ref(LineOf(*node), "folder.default").Prefix() + "'" + folder +
+            m_.warnings.push_back(RefAt(*node, "folder.default").Prefix() + "'" + folder +
                                   "' is relative: the installer would take it from whatever folder it was started "
                                   "in; start it with #Program Files# or a drive (C:\\)");
     } else {
@@ -984,8 +1007,8 @@ void Parser::ReadBackground(Reader& root)
         titleGiven = r.Ansi("title", &m_.backgroundTitle, MaxShownText, &node);
         std::string picture;
         if (r.RawString("picture", &picture, &node)) {
-            m_.backgroundPicture = Resolve(picture);
-            m_.backgroundPictureRef = Ref(LineOf(*node), "background.picture");
+            m_.backgroundPicture = Resolve(picture, node);
+            m_.backgroundPictureRef = RefAt(*node, "background.picture");
         }
         text = Colour(r, "text_color", text);
         shadow = Colour(r, "shadow_color", shadow);
@@ -1033,8 +1056,8 @@ void Parser::ReadFrame(Reader& root)
     const toml::node* node;
     std::string picture;
     if (r.RawString("picture", &picture, &node)) {
-        m_.framePicture = Resolve(picture);
-        m_.framePictureRef = Ref(LineOf(*node), "frame.picture");
+        m_.framePicture = Resolve(picture, node);
+        m_.framePictureRef = RefAt(*node, "frame.picture");
     }
     r.Finish();
 }
@@ -1076,8 +1099,8 @@ std::string Parser::TextValue(Reader& reader, const std::string& key, const toml
         r.Fail(nullptr, "", "expected { file = \"...\" }");
     int encoding = r.Choice("encoding", {"utf-8", "windows-1252"}, 0);
     r.Finish();
-    std::string resolved = Resolve(*file);
-    m_.readFiles.push_back({resolved, Ref(LineOf(*fileNode), reader.KeyPath(key))});
+    std::string resolved = Resolve(*file, fileNode);
+    m_.readFiles.push_back({resolved, RefAt(*fileNode, reader.KeyPath(key))});
     std::ifstream in(resolved, std::ios::binary);
     if (!in)
         r.Fail(fileNode, "file", "cannot read '" + resolved + "': " + std::strerror(errno));
@@ -1113,7 +1136,7 @@ void Parser::ReadTextTable(Reader& reader, const PageTexts& page)
             continue;
         std::string file;
         std::string text = TextValue(reader, named.name, *node, &file);
-        SetText(page.group, named.index, text, Ref(LineOf(*node), reader.KeyPath(named.name)), file);
+        SetText(page.group, named.index, text, RefAt(*node, reader.KeyPath(named.name)), file);
     }
     reader.Finish();
 }
@@ -1273,8 +1296,8 @@ void Parser::ReadFileSource(Reader& r, ManifestFile& f, Expansion* many)
     if (r.RawString("source", &source, &sourceNode)) {
         if (source.empty())
             r.Fail(sourceNode, "source", "is empty");
-        f.source = Resolve(source);
-        f.sourceRef = Ref(LineOf(*sourceNode), r.KeyPath("source"));
+        f.source = Resolve(source, sourceNode);
+        f.sourceRef = RefAt(*sourceNode, r.KeyPath("source"));
         if (!external && ReadFilePattern(r, f, source, sourceNode, many))
             return;
     } else if (!external) {
@@ -1489,7 +1512,7 @@ bool Parser::ReadFilePattern(Reader& r, ManifestFile& f, const std::string& sour
     }
     many->many = true;
     many->sourceNode = sourceNode;
-    many->root = Resolve(fixed);
+    many->root = Resolve(fixed, sourceNode);
     if (::stat(many->root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         r.Fail(sourceNode, "source", "'" + fixed + "' is not a folder");
     std::vector<std::string> excludes;
@@ -1547,7 +1570,7 @@ void Parser::ReadFile(const toml::table& table, size_t i)
 {
     Reader r(table, "files[" + std::to_string(i) + "]");
     ManifestFile f;
-    f.ref = Ref(r.Line(), r.Path());
+    f.ref = RefAt(table, r.Path());
     f.uninstallMode = r.Bool("external", false) ? UninstallExternal : UninstallRemove;
     Expansion many;
     ReadFileSource(r, f, &many);
@@ -1650,12 +1673,93 @@ void Parser::BuildGroups()
     }
 }
 
-std::string DirectoryOf(const std::string& path)
+
+// ------------------------------------------------------------- includes
+
+const size_t MaxIncludeDepth = 16;
+
+std::string Place(const toml::node& node, const std::string& fallback)
 {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    std::string file = FileOf(node);
+    return (file.empty() ? fallback : file) + ":" + std::to_string(LineOf(node));
+}
+
+// Adds `from`'s keys to `into`: tables are merged, [[files]] and other
+// arrays of tables appended; a value set in both is an error naming both
+// places.
+void MergeTables(toml::table& into, toml::table& from, const std::string& prefix, const std::string& path)
+{
+    for (auto&& [key, value] : from) {
+        std::string name(key.str());
+        std::string shown = prefix.empty() ? name : prefix + "." + name;
+        toml::node* existing = into.get(name);
+        if (!existing) {
+            value.visit([&into, &name](auto&& concrete) { into.insert(name, std::move(concrete)); });
+        } else if (existing->is_table() && value.is_table()) {
+            MergeTables(*existing->as_table(), *value.as_table(), shown, path);
+        } else if (existing->is_array_of_tables() && value.is_array_of_tables()) {
+            toml::array* list = existing->as_array();
+            for (toml::node& item : *value.as_array())
+                list->push_back(std::move(*item.as_table()));
+        } else {
+            throw ManifestError{LineOf(value), shown, "is already set at " + Place(*existing, path), FileOf(value)};
+        }
+    }
+}
+
+// include = "common.toml" or a list of them, relative to the including
+// file: their tables come first, this file's after (so their [[files]]
+// entries are installed before its own). Included files may include
+// others, never themselves.
+void ResolveIncludes(toml::table& table, const std::string& path, std::vector<std::string>& chain, Manifest* m)
+{
+    toml::node* node = table.get("include");
+    if (!node)
+        return;
+    std::vector<const toml::node*> names;
+    if (node->is_string()) {
+        names.push_back(node);
+    } else if (toml::array* list = node->as_array()) {
+        for (const toml::node& item : *list)
+            names.push_back(&item);
+    }
+    toml::table merged;
+    for (const toml::node* name : names) {
+        if (!name->is_string())
+            throw ManifestError{LineOf(*name), "include",
+                                std::string("expected a manifest file name or a list of them, found ") +
+                                    TypeName(*name),
+                                FileOf(*name)};
+        std::string file(name->as_string()->get());
+        std::string resolved = file.empty() || file[0] == '/' ? file : DirectoryOf(path) + "/" + file;
+        auto fail = [&](const std::string& message) {
+            throw ManifestError{LineOf(*name), "include", message, FileOf(*name)};
+        };
+        char real[PATH_MAX];
+        std::string canonical = ::realpath(resolved.c_str(), real) ? real : resolved;
+        if (std::find(chain.begin(), chain.end(), canonical) != chain.end())
+            fail("'" + file + "' includes itself (through the files that include it)");
+        if (chain.size() > MaxIncludeDepth)
+            fail("includes nest deeper than " + std::to_string(MaxIncludeDepth));
+        std::ifstream in(resolved, std::ios::binary);
+        if (!in)
+            fail("cannot read '" + resolved + "': " + std::strerror(errno));
+        std::ostringstream text;
+        text << in.rdbuf();
+        m->readFiles.push_back({resolved, SourceRef{FileOf(*name), LineOf(*name), "include"}});
+        toml::table included = toml::parse(text.str(), resolved);
+        chain.push_back(canonical);
+        ResolveIncludes(included, resolved, chain, m);
+        chain.pop_back();
+        MergeTables(merged, included, "", path);
+    }
+    if (!node->is_string() && !node->is_array())
+        throw ManifestError{LineOf(*node), "include",
+                            std::string("expected a manifest file name or a list of them, found ") + TypeName(*node),
+                            FileOf(*node)};
+    table.erase("include");
+    MergeTables(merged, table, "", path);
+    table = std::move(merged);
 }
 
 } // namespace
@@ -1668,12 +1772,17 @@ bool ParseManifest(const std::string& text, const std::string& path, Manifest* m
     manifest->baseDir = DirectoryOf(path);
     try {
         toml::table root = toml::parse(text, path);
+        char real[PATH_MAX];
+        std::vector<std::string> chain = {::realpath(path.c_str(), real) ? real : path};
+        ResolveIncludes(root, path, chain, manifest);
         Parser(path, manifest, searchDirs, defines).Run(root);
         return true;
     } catch (const toml::parse_error& e) {
-        *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+        // In an included file, that file.
+        std::string file = e.source().path ? *e.source().path : path;
+        *error = file + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
     } catch (const ManifestError& e) {
-        *error = SourceRef{path, e.line, e.key}.Prefix() + e.message;
+        *error = SourceRef{e.file.empty() ? path : e.file, e.line, e.key}.Prefix() + e.message;
     }
     return false;
 }

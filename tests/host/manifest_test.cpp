@@ -515,6 +515,52 @@ TEST_F(ManifestTest, FoldersAndPatternsInFiles)
     }
 }
 
+// A manifest may include others (shared texts, shared file lists): their
+// tables are merged in, their [[files]] come first, their paths are
+// relative to themselves, and their errors name them and their lines.
+TEST_F(ManifestTest, IncludedManifests)
+{
+    ASSERT_EQ(std::system(("mkdir -p '" + dir.File("shared/lib") + "'").c_str()), 0);
+    Put("shared/common.toml", "include = \"texts.toml\"\n[[files]]\nsource = \"lib/a.dll\"\n");
+    Put("shared/texts.toml", "[texts.welcome]\nheading = \"Welcome to ${V}\"\n");
+    Manifest m = Good("include = [\"shared/common.toml\"]\n[define]\nV = \"Demo 2\"\n" + std::string(Minimal) +
+                      "[[files]]\nsource = \"b.exe\"\n");
+    ASSERT_EQ(m.files.size(), 2u);
+    EXPECT_EQ(m.files[0].name, "a.dll");
+    EXPECT_EQ(m.files[0].source, dir.File("shared/lib/a.dll"));
+    EXPECT_EQ(m.files[0].ref.file, dir.File("shared/common.toml"));
+    EXPECT_EQ(m.files[1].name, "b.exe");
+    EXPECT_EQ(m.groups[0][0], "Welcome to Demo 2");
+    std::vector<std::string> read;
+    for (const auto& file : m.readFiles)
+        read.push_back(file.first);
+    EXPECT_EQ(read, (std::vector<std::string>{dir.File("shared/common.toml"), dir.File("shared/texts.toml")}))
+        << "no output may replace them";
+
+    Put("shared/bad.toml", "[product]\ntitel = \"x\"\n");
+    Put("shared/syntax.toml", "[texts\n");
+    Put("shared/name.toml", "\n[product]\nname = \"Other\"\n");
+    Put("shared/loop.toml", "include = \"loop2.toml\"\n");
+    Put("shared/loop2.toml", "include = [\"loop.toml\"]\n");
+    struct Case {
+        std::string include;
+        std::string expected; // the whole message
+    } cases[] = {
+        {"shared/bad.toml", dir.File("shared/bad.toml") + ":2: product.titel: unknown key"},
+        {"shared/syntax.toml", dir.File("shared/syntax.toml") + ":1: "},
+        {"shared/name.toml", dir.File("m.toml") + ":3: product.name: is already set at " +
+                                 dir.File("shared/name.toml") + ":3"},
+        {"shared/loop.toml", dir.File("shared/loop2.toml") + ":1: include: 'loop.toml' includes itself"},
+        {"shared/none.toml", dir.File("m.toml") + ":1: include: cannot read '" + dir.File("shared/none.toml") + "'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.include);
+        std::string error;
+        EXPECT_FALSE(Parse("include = \"" + c.include + "\"\n" + std::string(Minimal), &m, &error));
+        EXPECT_EQ(error.compare(0, c.expected.size(), c.expected), 0) << error << "\nexpected: " << c.expected;
+    }
+}
+
 TEST_F(ManifestTest, LoadNamesAFileThatCannotBeRead)
 {
     Manifest m;
