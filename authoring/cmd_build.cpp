@@ -35,7 +35,8 @@ const char* const Help =
     "                       missing folders are made\n"
     "  --stub STUB          the installer program (default: $ZEVRIN_STUB, zevrin-stub.exe beside zevrin)\n"
     "  --level N            compression, 0 (store) to 12 (smallest); default 9\n"
-    "  --volume-size SIZE   no file larger than SIZE bytes (K and M suffixes); the data goes on in\n"
+    "  --volume-size SIZE   no file larger than SIZE bytes (K and M suffixes, or a medium: 720K,\n"
+    "                       1.44M or floppy, 2.88M, zip100, cd650, cd700); the data goes on in\n"
     "                       OUT's .D01, .D02, ...\n"
     "  -I DIR               look for files the manifest names here when they are not beside it\n"
     "  -D NAME=VALUE        set ${NAME} for the manifest's strings (over its [define])\n"
@@ -82,9 +83,26 @@ std::string FindStub()
 #endif
 }
 
-// Digits with an optional K or M (powers of 1024).
+// The usual media, by name (1.44M is the 1440 KB floppy, as it is sold).
+struct Medium {
+    const char* name;
+    uint64_t bytes;
+};
+const Medium Media[] = {
+    {"720k", 720 * 1024},         {"1200k", 1200 * 1024},       {"1.44m", 1440 * 1024},
+    {"floppy", 1440 * 1024},      {"2.88m", 2880 * 1024},       {"zip100", 96 * 1024 * 1024},
+    {"cd650", 650ull << 20},      {"cd700", 700ull << 20},      {"cd", 700ull << 20},
+};
+
+// Digits with an optional K or M (powers of 1024), or a medium's name.
 uint64_t ParseSize(const std::string& text)
 {
+    std::string lower;
+    for (char c : text)
+        lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    for (const Medium& medium : Media)
+        if (lower == medium.name)
+            return medium.bytes;
     char* end = nullptr;
     errno = 0;
     unsigned long long value = std::strtoull(text.c_str(), &end, 10);
@@ -96,7 +114,8 @@ uint64_t ParseSize(const std::string& text)
     if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || errno || !end || *end ||
         value == 0 || value > UINT32_MAX / scale)
         throw BuildUsageError{"volume size '" + text + "' is not a number of bytes from 1 to 4294967295 "
-                              "(a K or M suffix counts 1024 or 1048576)"};
+                              "(a K or M suffix counts 1024 or 1048576) nor a medium (720K, 1.44M or floppy, "
+                              "2.88M, zip100, cd650, cd700)"};
     return value * scale;
 }
 
@@ -248,7 +267,9 @@ int Run(const std::vector<std::string>& args)
         progress.Show(what, done, total);
     };
     BuildSummary summary;
+    auto started = std::chrono::steady_clock::now();
     bool ok = BuildPackage(manifest, options, &summary, &error);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     progress.Clear();
     if (!ok) {
         std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
@@ -282,6 +303,19 @@ int Run(const std::vector<std::string>& args)
     if (summary.externalFiles)
         std::fprintf(report, ", %zu external", summary.externalFiles);
     std::fprintf(report, "\n");
+    // The line to read: what went in, what came out, how long it took.
+    uint64_t written = 0;
+    for (uint64_t size : summary.sizes)
+        written += size;
+    std::fprintf(report, "built %s in %.1f s: %llu bytes of files packed into %llu (%.1f%%)",
+                 options.output == "-" ? "standard output" : options.output.c_str(), seconds,
+                 static_cast<unsigned long long>(summary.sourceBytes),
+                 static_cast<unsigned long long>(summary.dataLength),
+                 summary.sourceBytes ? 100.0 * summary.dataLength / summary.sourceBytes : 100.0);
+    if (summary.written.size() > 1)
+        std::fprintf(report, "; %zu volumes of at most %llu bytes", summary.written.size(),
+                     static_cast<unsigned long long>(options.volumeSize));
+    std::fprintf(report, "; %llu bytes written\n", static_cast<unsigned long long>(written));
     return 0;
 }
 

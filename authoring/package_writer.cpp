@@ -5,6 +5,7 @@
 // beside its final one and renamed only when all of them are complete.
 #include "package_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -571,7 +573,10 @@ bool DecodesToSource(Spool& spool, uint64_t start, const SourceFile& source, uin
 // Compresses the source into the spool piece by piece, then decodes it
 // back. Returns false when that decode does not give the source (the
 // spool is then as it was).
-bool SpoolStream(const SourceFile& source, int level, Spool& spool, uint32_t* checksum)
+typedef std::function<void(uint64_t done)> PieceProgress;
+
+bool SpoolStream(const SourceFile& source, int level, Spool& spool, uint32_t* checksum,
+                 const PieceProgress& progress = nullptr)
 {
     uint64_t start = spool.Size();
     PieceEncoder encoder(level);
@@ -587,6 +592,8 @@ bool SpoolStream(const SourceFile& source, int level, Spool& spool, uint32_t* ch
         encoder.Add(piece.data(), n, at == size, out);
         spool.Append(out);
         out.clear();
+        if (progress)
+            progress(at);
         if (size == 0)
             break;
     }
@@ -612,7 +619,7 @@ bool SpoolStream(const SourceFile& source, int level, Spool& spool, uint32_t* ch
     return true;
 }
 
-PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
+PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceProgress& progress)
 {
     PackedFile result;
     std::string prefix = (f.sourceRef.line ? f.sourceRef : f.ref).Prefix();
@@ -670,7 +677,7 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
     // does not decode back is a decoder defect.
     uint64_t start = spool.Size();
     uint32_t checksum = 0;
-    bool ok = level > 0 && SpoolStream(source, level, spool, &checksum);
+    bool ok = level > 0 && SpoolStream(source, level, spool, &checksum, progress);
     if (ok && spool.Size() - start >= StoredStreamSize(size)) {
         spool.Truncate(start);
         ok = false;
@@ -851,7 +858,10 @@ Bytes PackFiles(const Manifest& m, const BuildOptions& options, Spool& spool, Bu
     for (const ManifestFile& f : m.files) {
         Report(options, "compressing " + (f.source.empty() ? f.name : BaseName(f.source)), done, total);
         uint64_t before = spool.Size();
-        PackedFile packed = PackFile(f, options.level, spool);
+        std::string what = "compressing " + (f.source.empty() ? f.name : BaseName(f.source));
+        PackedFile packed = PackFile(f, options.level, spool, [&](uint64_t inFile) {
+            Report(options, what, done + inFile, total);
+        });
         table.insert(table.end(), packed.entry.begin(), packed.entry.end());
         if (f.uninstallMode != UninstallExternal)
             summary->files.push_back(PackedReport{f.name, packed.sourceSize, spool.Size() - before});
@@ -916,14 +926,57 @@ struct DataLayout {
 
 // `fixed`: the stub, the header and the terminator, which all go into the
 // package file.
+// Why `size` cannot be the volume size, or empty.
+std::string VolumeSizeProblem(uint64_t size, uint64_t fixed, uint64_t data)
+{
+    if (size < fixed)
+        return "a volume of " + std::to_string(size) + " bytes cannot hold the installer and the package header (" +
+               std::to_string(fixed) + " bytes)";
+    uint64_t first = std::min(data, size - fixed);
+    uint64_t per = size - 4;
+    uint64_t volumes = (data - first + per - 1) / per;
+    if (volumes > MaxVolumes)
+        return "a volume size of " + std::to_string(size) + " bytes would need more than " +
+               std::to_string(MaxVolumes) + " volumes";
+    // The installer reads SourceBufferSize bytes at a time and changes
+    // volumes at most once per read, so no read may have to pass over a
+    // whole volume: every volume but the last holds at least that.
+    if (volumes > 1 && per < SourceBufferSize)
+        return "a volume of " + std::to_string(size) + " bytes holds " + std::to_string(per) +
+               " data bytes; with more than one continuation volume each must hold at least " +
+               std::to_string(SourceBufferSize) + " (--volume-size " + std::to_string(SourceBufferSize + 4) +
+               " or more), since the installer reads that much at a time";
+    return std::string();
+}
+
+// The smallest volume size without a problem (sizes that work only grow).
+uint64_t SmallestVolumeSize(uint64_t fixed, uint64_t data)
+{
+    uint64_t low = 1, high = UINT32_MAX;
+    if (!VolumeSizeProblem(high, fixed, data).empty())
+        return 0;
+    while (low < high) {
+        uint64_t middle = low + (high - low) / 2;
+        if (VolumeSizeProblem(middle, fixed, data).empty())
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
+}
+
 DataLayout PlanVolumes(const BuildOptions& options, uint64_t fixed, uint64_t data)
 {
     DataLayout layout;
     layout.first = data;
     if (options.volumeSize) {
-        if (options.volumeSize < fixed)
-            Fail("a volume of " + std::to_string(options.volumeSize) +
-                 " bytes cannot hold the installer and the package header (" + std::to_string(fixed) + " bytes)");
+        std::string problem = VolumeSizeProblem(options.volumeSize, fixed, data);
+        if (!problem.empty()) {
+            uint64_t smallest = SmallestVolumeSize(fixed, data);
+            Fail(problem + (smallest ? "; the smallest --volume-size that works is " + std::to_string(smallest) +
+                                           " (" + std::to_string((smallest + 1023) / 1024) + "K)"
+                                     : std::string()));
+        }
         if (layout.first > options.volumeSize - fixed)
             layout.first = options.volumeSize - fixed;
         uint64_t per = options.volumeSize - 4;
@@ -931,18 +984,7 @@ DataLayout PlanVolumes(const BuildOptions& options, uint64_t fixed, uint64_t dat
             uint64_t n = rest < per ? rest : per;
             layout.volumes.push_back(n);
             rest -= n;
-            if (layout.volumes.size() > MaxVolumes)
-                Fail("a volume size of " + std::to_string(options.volumeSize) + " bytes would need more than " +
-                     std::to_string(MaxVolumes) + " volumes");
         }
-        // The installer reads SourceBufferSize bytes at a time and changes
-        // volumes at most once per read, so no read may have to pass over
-        // a whole volume: every volume but the last holds at least that.
-        if (layout.volumes.size() > 1 && per < SourceBufferSize)
-            Fail("a volume of " + std::to_string(options.volumeSize) + " bytes holds " + std::to_string(per) +
-                 " data bytes; with more than one continuation volume each must hold at least " +
-                 std::to_string(SourceBufferSize) + " (--volume-size " + std::to_string(SourceBufferSize + 4) +
-                 " or more), since the installer reads that much at a time");
     }
     if (fixed + layout.first > UINT32_MAX)
         Fail("the package would be " + std::to_string(fixed + layout.first) +

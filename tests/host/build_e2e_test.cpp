@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "authoring/encoder.h"
 #include "authoring/package_writer.h"
 #include "authoring/templates.h"
 #include "cli_support.h"
@@ -100,6 +101,48 @@ TEST_F(BuildCommandTest, VolumesFromTheCommandLine)
     ASSERT_TRUE(ReadBack(dir.File("out.exe")));
     EXPECT_EQ(UnpackAll(dir)[0], Random(30000, 1));
     EXPECT_EQ(VolumeNumber, 2u);
+    EXPECT_NE(o.out.find("; 3 volumes of at most 12288 bytes; "), std::string::npos) << o.out;
+
+    // The usual media by name.
+    Put("big.bin", Random(3 << 20, 2));
+    Put("big.toml", Head() + "[[files]]\nsource = \"big.bin\"\n");
+    Outcome floppy = RunShell(dir, "ZEVRIN build big.toml --stub stub.exe --level 0 -o disk.exe --volume-size 1.44M");
+    ASSERT_EQ(floppy.status, 0) << floppy.err;
+    EXPECT_NE(floppy.out.find("; 3 volumes of at most 1474560 bytes; "), std::string::npos) << floppy.out;
+    EXPECT_EQ(ReadBytes(dir.File("disk.D01")).size(), 1474560u);
+}
+
+// A volume size that does not work says which is the smallest that does.
+TEST_F(BuildCommandTest, TooSmallAVolumeSizeNamesTheSmallestThatWorks)
+{
+    Put("small.bin", Random(100000, 3));
+    Put("large.bin", Random(4200000, 4));
+    Put("small.toml", Head() + "[[files]]\nsource = \"small.bin\"\n");
+    Put("large.toml", Head() + "[[files]]\nsource = \"large.bin\"\n");
+    const std::string mark = "the smallest --volume-size that works is ";
+    struct Case {
+        const char* manifest;
+        const char* size;
+        const char* problem;
+    } cases[] = {
+        {"small.toml", "1000", "cannot hold the installer and the package header"},
+        {"small.toml", "4099", "each must hold at least 4096"},
+        {"large.toml", "4100", "would need more than 999 volumes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::string build = std::string("ZEVRIN build ") + c.manifest + " --stub stub.exe --level 0 --volume-size ";
+        Outcome o = RunShell(dir, build + c.size);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.err.find(c.problem), std::string::npos) << o.err;
+        size_t at = o.err.find(mark);
+        ASSERT_NE(at, std::string::npos) << o.err;
+        unsigned long smallest = std::stoul(o.err.substr(at + mark.size()));
+        EXPECT_EQ(RunShell(dir, build + std::to_string(smallest - 1)).status, 1);
+        Outcome works = RunShell(dir, build + std::to_string(smallest));
+        EXPECT_EQ(works.status, 0) << works.err;
+        ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && rm -f SETUP.*").c_str()), 0);
+    }
 }
 
 TEST_F(BuildCommandTest, StubFromTheEnvironment)
@@ -128,7 +171,8 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
         {"m.toml --level", 2, "--level needs a value"},
         {"m.toml -D X", 2, "-D takes NAME=VALUE, found 'X'"},
         {"m.toml --volume-size 0", 2, "volume size '0' is not a number"},
-        {"m.toml --volume-size 1.44M", 2, "volume size '1.44M' is not a number"},
+        {"m.toml --volume-size 1.5M", 2, "volume size '1.5M' is not a number of bytes from 1 to 4294967295 (a K or "
+                                         "M suffix counts 1024 or 1048576) nor a medium (720K, 1.44M"},
         {"m.toml --volume-size 5000M", 2, "volume size '5000M' is not a number"},
         {"bad.toml", 1, "bad.toml:3: product.titel: unknown key"},
         {"missing.toml", 1, "cannot open 'missing.toml': No such file or directory"},
@@ -305,6 +349,20 @@ TEST_F(BuildCommandTest, ProgressOnlyOnATerminal)
     std::string typescript = Text(ReadBytes(dir.File("typescript")));
     EXPECT_NE(typescript.find("% compressing data.bin"), std::string::npos) << typescript;
     EXPECT_NE(typescript.find("\r\033[K"), std::string::npos);
+
+    // Inside a long file the line moves with its bytes, not only between
+    // files.
+    Put("long.bin", Random(3 * PieceEncoder::MaxPiece, 7));
+    Put("long.toml", Head() + "[[files]]\nsource = \"long.bin\"\n");
+    Outcome slow = RunShell(dir, "script -qec \"ZEVRIN build long.toml --stub stub.exe --level 1\" typescript");
+    ASSERT_EQ(slow.status, 0) << slow.err;
+    typescript = Text(ReadBytes(dir.File("typescript")));
+    bool inside = false;
+    for (size_t at = 0; (at = typescript.find("% compressing long.bin", at)) != std::string::npos; ++at) {
+        unsigned percent = std::stoul(typescript.substr(typescript.rfind('\r', at) + 4, 3));
+        inside = inside || (percent > 0 && percent < 100);
+    }
+    EXPECT_TRUE(inside) << typescript;
 }
 
 } // namespace
