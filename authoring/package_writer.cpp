@@ -312,6 +312,24 @@ private:
     uint64_t written_ = 0;
 };
 
+// Up to `size` bytes from `offset`: fewer only at the end of the file, -1
+// on an error.
+ssize_t ReadAt(int fd, uint64_t offset, uint8_t* out, size_t size)
+{
+    size_t at = 0;
+    while (at < size) {
+        ssize_t n = ::pread(fd, out + at, size - at, static_cast<off_t>(offset + at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        at += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(at);
+}
+
 // Compressed streams, back to back, in a file that no longer has a name.
 class Spool {
 public:
@@ -377,15 +395,8 @@ public:
     }
     void Read(uint64_t offset, uint8_t* out, size_t size) const
     {
-        size_t at = 0;
-        while (at < size) {
-            ssize_t n = ::pread(fd_, out + at, size - at, static_cast<off_t>(offset + at));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                Fail("cannot read back the work file");
-            at += static_cast<size_t>(n);
-        }
+        if (ReadAt(fd_, offset, out, size) != static_cast<ssize_t>(size))
+            Fail("cannot read back the work file");
     }
     uint64_t Size() const { return size_; }
 
@@ -480,17 +491,11 @@ public:
     // read is an error, not a short package.
     void Read(uint64_t offset, uint8_t* out, size_t size) const
     {
-        size_t at = 0;
-        while (at < size) {
-            ssize_t n = ::pread(fd_, out + at, size - at, static_cast<off_t>(offset + at));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                Fail(prefix_ + "cannot read '" + path_ + "': " + SystemError());
-            if (n == 0)
-                Fail(prefix_ + "'" + path_ + "' changed while it was being packed");
-            at += static_cast<size_t>(n);
-        }
+        ssize_t got = ReadAt(fd_, offset, out, size);
+        if (got < 0)
+            Fail(prefix_ + "cannot read '" + path_ + "': " + SystemError());
+        if (got != static_cast<ssize_t>(size))
+            Fail(prefix_ + "'" + path_ + "' changed while it was being packed");
     }
     // The version resource; the file is mapped, so only the pages the
     // reader looks at are read.

@@ -18,8 +18,27 @@ using namespace zevrin;
 
 namespace {
 
+struct BadCase {
+    const char* name;
+    std::string text;
+    const char* expected; // after "<path>:"
+};
+
 class ManifestTest : public ::testing::Test {
 protected:
+    // Each manifest is refused with the message `expected` (its start).
+    void ExpectRefused(const BadCase* cases, size_t count)
+    {
+        for (const BadCase* c = cases; c != cases + count; ++c) {
+            SCOPED_TRACE(c->name);
+            Manifest m;
+            std::string error;
+            EXPECT_FALSE(Parse(c->text, &m, &error));
+            std::string expected = dir.File("m.toml") + ":" + c->expected;
+            EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
+        }
+    }
+
     // Parses `text` as dir/m.toml.
     bool Parse(const std::string& text, Manifest* m, std::string* error,
                const std::vector<std::string>& search = {})
@@ -220,12 +239,6 @@ TEST_F(ManifestTest, PathsUpTo259CharactersFit)
     EXPECT_EQ(m.defaultFolder.size(), 259u);
 }
 
-struct BadCase {
-    const char* name;
-    std::string text;
-    const char* expected; // after "<path>:"
-};
-
 TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
 {
     const std::string p = std::string(Minimal); // lines 1-2
@@ -315,14 +328,7 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
         {"same destination twice", f + "[[files]]\nsource = \"sub/A.TXT\"\n",
          "5: files[1].name: 'A.TXT' is already the destination of files[0]"},
     };
-    for (const BadCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        Manifest m;
-        std::string error;
-        EXPECT_FALSE(Parse(c.text, &m, &error));
-        std::string expected = dir.File("m.toml") + ":" + c.expected;
-        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
-    }
+    ExpectRefused(cases, sizeof cases / sizeof *cases);
 }
 
 // Texts are bounded as stored: the information text after its line
@@ -444,14 +450,7 @@ TEST_F(ManifestTest, VariablesFromDefineAndTheCommandLine)
         {"bad name", "[define]\n1A = \"x\"\n" + std::string(Minimal), "2: define.1A: is not a variable name"},
         {"not a string", "[define]\nA = 5\n" + std::string(Minimal), "2: define.A: expected a string"},
     };
-    for (const BadCase& c : bad) {
-        SCOPED_TRACE(c.name);
-        Manifest m;
-        std::string error;
-        EXPECT_FALSE(Parse(c.text, &m, &error));
-        std::string expected = dir.File("m.toml") + ":" + c.expected;
-        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
-    }
+    ExpectRefused(bad, sizeof bad / sizeof *bad);
 }
 
 // A source that is a folder or a pattern names every file below it,
@@ -505,14 +504,7 @@ TEST_F(ManifestTest, FoldersAndPatternsInFiles)
         {"clash with another entry", std::string(Minimal) + "[[files]]\nsource = \"app/b.dll\"\n[[files]]\nsource = \"app/*.dll\"\n",
          "5: files[1].name: 'b.dll' is already the destination of files[0]"},
     };
-    for (const BadCase& c : bad) {
-        SCOPED_TRACE(c.name);
-        Manifest m;
-        std::string error;
-        EXPECT_FALSE(Parse(c.text, &m, &error));
-        std::string expected = dir.File("m.toml") + ":" + c.expected;
-        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
-    }
+    ExpectRefused(bad, sizeof bad / sizeof *bad);
 }
 
 // A manifest may include others (shared texts, shared file lists): their
