@@ -34,7 +34,7 @@ const char* const Help =
     "  -o OUT               the setup program to write (default SETUP.EXE; '-': standard output);\n"
     "                       missing folders are made\n"
     "  --stub STUB          the installer program (default: $ZEVRIN_STUB, zevrin-stub.exe beside zevrin)\n"
-    "  --level N            compression, 0 (store) to 12 (smallest); default 9\n"
+    "  --level N            compression, 0 (store) to 12 (smallest); default 11\n"
     "  --volume-size SIZE   no file larger than SIZE bytes (K and M suffixes, or a medium: 720K,\n"
     "                       1.44M or floppy, 2.88M, zip100, cd650, cd700); the data goes on in\n"
     "                       OUT's .D01, .D02, ...\n"
@@ -45,7 +45,9 @@ const char* const Help =
     "  --warnings-as-errors a warning fails the build, before anything is written (also -WX)\n"
     "\n"
     "Exit status: 0 built, 1 failed (nothing written), 2 usage error.\n";
-const int DefaultBuildLevel = 9;
+// The smallest packages whose build of 200 MB still beats makensis's
+// (bench/build_memory.sh --makensis; docs/manifest.md has the figures).
+const int DefaultBuildLevel = 11;
 
 struct BuildUsageError {
     std::string message;

@@ -16,7 +16,7 @@ namespace zevrin {
 struct BuildOptions {
     std::string output;   // the package file; volumes are named after it
     std::string stubPath; // the installer program the package is appended to
-    int level = 9;        // EncodeStream level 0..12
+    int level = 11;       // EncodeStream level 0..12; the tool's default
     // 0: everything in one file. Otherwise no file written is larger: the
     // package file holds the stub, the header and as much data as fits,
     // each volume a u32 count and up to volumeSize - 4 data bytes.
