@@ -3,7 +3,7 @@
 # /usr/bin/time -v, at each level asked for; with --makensis, makensis
 # packs the same file in the same run for comparison.
 #
-#   bench/build_memory.sh [--mb N] [--levels "9 1"] [--zevrin PATH]... [--makensis] [--work DIR]
+#   bench/build_memory.sh [--mb N] [--levels "9 1"] [--zevrin PATH]... [--makensis [--nsis "zlib"]] [--work DIR]
 #
 # The input is N MB (default 200) of real files (the shared libraries in
 # /usr/lib, in sorted order, joined), so it compresses like programs do.
@@ -18,6 +18,7 @@ mb=200
 levels="9 1"
 work=/tmp/zevrin-build-bench
 makensis=0
+compressors=("zlib" "/SOLID lzma") # makensis's default, and its best
 tools=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -25,6 +26,7 @@ while [ $# -gt 0 ]; do
     --levels) levels="$2"; shift 2 ;;
     --zevrin) tools+=("$(realpath "$2")"); shift 2 ;;
     --makensis) makensis=1; shift ;;
+    --nsis) IFS=, read -r -a compressors <<<"$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
     esac
@@ -89,8 +91,7 @@ for tool in "${tools[@]}"; do
     done
 done
 if [ "$makensis" = 1 ]; then
-    # makensis's defaults (zlib), and its best (solid LZMA).
-    for compressor in zlib "/SOLID lzma"; do
+    for compressor in "${compressors[@]}"; do
         cat >bench.nsi <<EOF
 SetCompressor $compressor
 OutFile "nsis.exe"
