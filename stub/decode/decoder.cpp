@@ -16,9 +16,69 @@ namespace zevrin {
 
 namespace {
 
+// The window is a ring of twice the history: the 32 KiB behind the newest
+// byte are history, the rest is free, so match copies may run a few bytes
+// past their end (a word at a time). The sink still gets 32 KiB pieces,
+// one per half.
 const uint32_t WindowMask = WindowSize - 1;
+const uint32_t RingSize = 2 * WindowSize;
+const uint32_t RingMask = RingSize - 1;
+const uint32_t WindowSlack = 16; // behind the ring, for copies that run over
+const uint32_t MaxMatch = 258;
+
+// The fast path's bit buffer and copy unit: a machine word.
+typedef uintptr_t Word;
+const unsigned WordBytes = sizeof(Word);
+const unsigned WordBits = 8 * WordBytes;
+// The fast path runs while this many input bytes are at hand: one
+// symbol with its match takes at most 6 bytes, and a refill reads a word.
+const uint32_t FastInputMargin = 16;
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bits are read from words in little-endian order");
 
 inline uint32_t Mask(unsigned n) { return (1u << n) - 1; }
+
+inline Word LoadWord(const uint8_t* p)
+{
+    Word w;
+    std::memcpy(&w, p, WordBytes);
+    return w;
+}
+
+inline void StoreWord(uint8_t* p, Word w) { std::memcpy(p, &w, WordBytes); }
+
+// Copies a match of `length` bytes from `distance` back, writing whole
+// words: up to WordBytes - 1 bytes past the end.
+inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length)
+{
+    const uint8_t* from = to - distance;
+    uint8_t* const end = to + length;
+    if (distance == 1) {
+        Word pattern = *from * (~Word(0) / 255);
+        do {
+            StoreWord(to, pattern);
+            to += WordBytes;
+        } while (to < end);
+        return;
+    }
+    if (distance < WordBytes) {
+        // One period byte by byte, then words from a whole number of
+        // periods back, at least a word away.
+        uint32_t period = distance;
+        while (period < WordBytes)
+            period += distance;
+        uint8_t* periodEnd = to + period;
+        do
+            *to++ = *from++;
+        while (to < periodEnd && to < end);
+        from = to - period;
+    }
+    while (to < end) {
+        StoreWord(to, LoadWord(from));
+        to += WordBytes;
+        from += WordBytes;
+    }
+}
 
 // Frees a table when the block that built it ends, on every way out.
 struct TableHolder {
@@ -87,13 +147,27 @@ inline void StreamDecoder::DropBits(unsigned n)
     bitCount -= n;
 }
 
+// The bytes of the current half so far.
 void StreamDecoder::FlushWindow()
 {
-    sink->Write(window, static_cast<uint16_t>(windowPos));
+    sink->Write(window + (windowPos & ~WindowMask), static_cast<uint16_t>(windowPos & WindowMask));
 }
 
-// The hot loop keeps the bit reader and window position in locals and
-// writes them back only around calls that need the object (refill, flush).
+// After bytes were added up to a half's end: that half goes to the sink.
+inline uint32_t StreamDecoder::FlushHalf(uint32_t pos)
+{
+    sink->Write(window + pos - WindowSize, static_cast<uint16_t>(WindowSize));
+    return pos & RingMask;
+}
+
+// Two loops over one state held in locals (written back only around calls
+// that need the object: refill, flush). The fast loop runs while at least
+// FastInputMargin bytes are in the input buffer and a whole match fits
+// before the end of the current half: a word-sized bit buffer refilled
+// without a branch, one check per symbol, word-wise copies. The careful
+// loop takes one symbol at a time from there: the ends of input buffers
+// (refills, volume changes), flushes, and the stream's end, where it takes
+// no byte the stream does not need.
 int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry* distances,
                                unsigned literalWidth, unsigned distanceWidth)
 {
@@ -151,16 +225,115 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
         }                                                                                          \
         DROP(entry->bits);                                                                         \
     } while (0)
+// Fast loop: at least WordBits - 8 bits after a refill. The word may hold
+// bits of bytes not yet counted above `have`; they are the same bytes the
+// next refill puts there.
+#define REFILL()                                                                                   \
+    do {                                                                                           \
+        word |= LoadWord(in) << have;                                                              \
+        unsigned taken_ = (WordBits - 1 - have) >> 3;                                              \
+        in += taken_;                                                                              \
+        have += taken_ << 3;                                                                       \
+    } while (0)
+#define FAST_LOOKUP(table, width, entry)                                                           \
+    do {                                                                                           \
+        entry = &(table)[word & Mask(width)];                                                      \
+        while (entry->op > OpLiteral) {                                                            \
+            if (entry->op == OpInvalid) {                                                          \
+                result = DecodeBadData;                                                            \
+                goto fastEnd;                                                                      \
+            }                                                                                      \
+            word >>= entry->bits;                                                                  \
+            have -= entry->bits;                                                                   \
+            unsigned sub_ = entry->op - 16u;                                                       \
+            entry = &entry->next[word & Mask(sub_)];                                               \
+        }                                                                                          \
+        word >>= entry->bits;                                                                      \
+        have -= entry->bits;                                                                       \
+    } while (0)
 
     for (;;) {
+        if (left >= FastInputMargin && literals && distances && (pos & WindowMask) <= WindowSize - MaxMatch) {
+            // A code is at most 15 bits, a length's extra bits 5, a
+            // distance's 13: a 64-bit word holds a whole match after one
+            // refill, a 32-bit word needs one before the distance too and
+            // maybe one before its extra bits.
+            Word word = bits;
+            unsigned have = count;
+            const uint8_t* const inEnd = in + left - FastInputMargin;
+            const uint32_t posEnd = (pos | WindowMask) + 1 - MaxMatch;
+            bool blockEnded = false;
+            do {
+                REFILL();
+                const HuffmanEntry* entry;
+                FAST_LOOKUP(literals, literalWidth, entry);
+                if (entry->op == OpLiteral) {
+                    win[pos++] = static_cast<uint8_t>(entry->value);
+                    continue;
+                }
+                if (entry->op == OpEndOfBlock) {
+                    blockEnded = true;
+                    break;
+                }
+                uint32_t length = entry->value + (static_cast<uint32_t>(word) & Mask(entry->op));
+                word >>= entry->op;
+                have -= entry->op;
+                if (WordBits < 64)
+                    REFILL();
+                FAST_LOOKUP(distances, distanceWidth, entry);
+                if (WordBits < 64 && have < entry->op)
+                    REFILL();
+                uint32_t distance = entry->value + (static_cast<uint32_t>(word) & Mask(entry->op));
+                word >>= entry->op;
+                have -= entry->op;
+
+                uint8_t* to = win + pos;
+                uint32_t start = pos;
+                pos += length;
+                if (distance > start) {
+                    // Reaches into the older half (zeros before the first
+                    // byte), which ends at the ring's end; the rest follows
+                    // from its start.
+                    uint32_t from = start - distance + RingSize;
+                    uint32_t piece = RingSize - from < length ? RingSize - from : length;
+                    std::memcpy(to, win + from, piece);
+                    to += piece;
+                    length -= piece;
+                    if (!length)
+                        continue;
+                }
+                CopyMatch(to, distance, length);
+            } while (in <= inEnd && pos <= posEnd);
+        fastEnd:
+            // Whole bytes not used go back to the input buffer (they are
+            // still in it, unless they came from before its last fill).
+            unsigned back = have >> 3;
+            if (back > static_cast<uint32_t>(in - buffer))
+                back = static_cast<uint32_t>(in - buffer);
+            in -= back;
+            have -= back << 3;
+            bits = static_cast<uint32_t>(word & ((Word(1) << have) - 1));
+            count = have;
+            left = static_cast<uint32_t>(inEnd + FastInputMargin - in);
+            if (result != DecodeOk)
+                goto done;
+            if (blockEnded)
+                break;
+            if ((pos & WindowMask) == 0) {
+                SAVE_STATE();
+                windowPos = FlushHalf(pos);
+                LOAD_STATE();
+            }
+            continue;
+        }
+
         const HuffmanEntry* entry;
         LOOKUP(literals, literalWidth, entry);
         if (entry->op == OpLiteral) {
             win[pos++] = static_cast<uint8_t>(entry->value);
-            if (pos == WindowSize) {
+            if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                FlushWindow();
-                windowPos = 0;
+                windowPos = FlushHalf(pos);
                 LOAD_STATE();
             }
             continue;
@@ -179,54 +352,19 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
         uint32_t from = pos - entry->value - (bits & Mask(extra));
         DROP(extra);
 
-        from &= WindowMask;
-        if (pos + length < WindowSize && from + length <= WindowSize) {
-            // The common case: neither end wraps and no flush falls inside.
-            // Copied in chunks when source and destination are at least a
-            // chunk apart, never past the match: the window beyond it is
-            // still history.
-            uint8_t* to = win + pos;
-            const uint8_t* src = win + from;
-            uint32_t gap = from > pos ? from - pos : pos - from;
-            pos += length;
-            if (gap >= 8 && length >= 8) {
-                // Whole chunks, then the last eight bytes again (rewriting
-                // a few with the same values).
-                uint8_t* last = to + length - 8;
-                const uint8_t* lastSource = src + length - 8;
-                do {
-                    uint64_t chunk;
-                    std::memcpy(&chunk, src, 8);
-                    std::memcpy(to, &chunk, 8);
-                    src += 8;
-                    to += 8;
-                    length -= 8;
-                } while (length >= 8);
-                uint64_t chunk;
-                std::memcpy(&chunk, lastSource, 8);
-                std::memcpy(last, &chunk, 8);
-            } else if (gap >= 4 && length >= 4 && length <= 8) {
-                // The tail is read after the head is written: with a gap
-                // under the length it repeats bytes the head just wrote.
-                uint32_t head, tail;
-                std::memcpy(&head, src, 4);
-                std::memcpy(to, &head, 4);
-                std::memcpy(&tail, src + length - 4, 4);
-                std::memcpy(to + length - 4, &tail, 4);
-            } else {
-                for (; length; --length)
-                    *to++ = *src++;
-            }
-            length = 0;
-        }
+        // In pieces that end at the ring's end (source) and at a half's
+        // end (destination, which is flushed there).
         while (length) {
-            from &= WindowMask;
-            uint32_t piece = WindowSize - (from > pos ? from : pos);
+            from &= RingMask;
+            uint32_t piece = (pos | WindowMask) + 1 - pos;
+            if (piece > RingSize - from)
+                piece = RingSize - from;
             if (piece > length)
                 piece = length;
             length -= piece;
             if (pos - from >= piece) {
-                // No overlap, or the source lies above the destination.
+                // No overlap: the source is far enough behind, or in the
+                // older half.
                 std::memmove(win + pos, win + from, piece);
             } else {
                 // Overlapping forward copy: repeats the last bytes written.
@@ -237,10 +375,9 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             }
             pos += piece;
             from += piece;
-            if (pos == WindowSize) {
+            if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                FlushWindow();
-                windowPos = 0;
+                windowPos = FlushHalf(pos);
                 LOAD_STATE();
             }
         }
@@ -261,6 +398,8 @@ done:
 #undef NEED
 #undef DROP
 #undef LOOKUP
+#undef REFILL
+#undef FAST_LOOKUP
 }
 
 int StreamDecoder::DecodeFixedBlock()
@@ -389,10 +528,8 @@ int StreamDecoder::DecodeStoredBlock()
         window[windowPos++] = static_cast<uint8_t>(bitBuffer);
         DropBits(8);
         --length;
-        if (windowPos == WindowSize) {
-            FlushWindow();
-            windowPos = 0;
-        }
+        if ((windowPos & WindowMask) == 0)
+            windowPos = FlushHalf(windowPos);
     }
     while (length) {
         if (!available) {
@@ -407,17 +544,15 @@ int StreamDecoder::DecodeStoredBlock()
         uint32_t piece = length;
         if (piece > available)
             piece = available;
-        if (piece > WindowSize - windowPos)
-            piece = WindowSize - windowPos;
+        if (piece > (windowPos | WindowMask) + 1 - windowPos)
+            piece = (windowPos | WindowMask) + 1 - windowPos;
         std::memcpy(window + windowPos, cursor, piece);
         cursor += piece;
         available -= piece;
         windowPos += piece;
         length -= piece;
-        if (windowPos == WindowSize) {
-            FlushWindow();
-            windowPos = 0;
-        }
+        if ((windowPos & WindowMask) == 0)
+            windowPos = FlushHalf(windowPos);
     }
     return ranDry ? DecodeBadData : DecodeOk;
 }
@@ -431,7 +566,7 @@ int StreamDecoder::Decode()
     bitCount = 0;
     ranDry = false;
     FillTables();
-    if (!AllocZeroedWithRetry(WindowSize + 8, &window))
+    if (!AllocZeroedWithRetry(RingSize + WindowSlack, &window))
         return DecodeOutOfMemory;
 
     // Releases the window and fixed tables on every way out.

@@ -120,6 +120,7 @@ private:
     int DecodeDynamicBlock();
     int DecodeStoredBlock();
     void FlushWindow();
+    uint32_t FlushHalf(uint32_t pos);
     void FillTables();
 };
 
