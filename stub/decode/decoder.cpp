@@ -80,11 +80,18 @@ inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length)
     }
 }
 
-// Frees a table when the block that built it ends, on every way out.
-struct TableHolder {
-    HuffmanEntry* table = nullptr;
-    ~TableHolder() { FreeHuffmanTable(table); }
+// Gives back the tables a block built when it ends, on every way out.
+struct TableMark {
+    TableSpace* space;
+    uint32_t used;
+    explicit TableMark(TableSpace* s) : space(s), used(s->used) {}
+    ~TableMark() { space->used = used; }
 };
+
+inline const HuffmanEntry* TableAt(const TableSpace& space, uint32_t table)
+{
+    return table == NoTable ? nullptr : space.entries + table;
+}
 
 } // namespace
 
@@ -221,7 +228,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             DROP(entry->bits);                                                                     \
             unsigned sub_ = entry->op - 16u;                                                       \
             NEED(sub_);                                                                            \
-            entry = &entry->next[bits & Mask(sub_)];                                               \
+            entry = &(table)[entry->value + (bits & Mask(sub_))];                                               \
         }                                                                                          \
         DROP(entry->bits);                                                                         \
     } while (0)
@@ -246,7 +253,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             word >>= entry->bits;                                                                  \
             have -= entry->bits;                                                                   \
             unsigned sub_ = entry->op - 16u;                                                       \
-            entry = &entry->next[word & Mask(sub_)];                                               \
+            entry = &(table)[entry->value + (word & Mask(sub_))];                                               \
         }                                                                                          \
         word >>= entry->bits;                                                                      \
         have -= entry->bits;                                                                       \
@@ -404,29 +411,32 @@ done:
 
 int StreamDecoder::DecodeFixedBlock()
 {
-    if (!fixedLiteralTable) {
+    if (fixedLiteralTable == NoTable) {
+        // Built once, below every dynamic block's tables, kept to the end.
+        TableMark mark(&tables);
         uint8_t lengths[288];
         std::memset(lengths, 8, 144);
         std::memset(lengths + 144, 9, 112);
         std::memset(lengths + 256, 7, 24);
         std::memset(lengths + 280, 8, 8);
-        int status = BuildHuffmanTable(lengths, 288, 257, lengthBase, lengthExtra, 7, &fixedLiteralTable,
+        uint32_t literals, distances;
+        int status = BuildHuffmanTable(lengths, 288, 257, lengthBase, lengthExtra, 7, &tables, &literals,
                                        &fixedLiteralWidth);
-        if (status != 0) {
-            FreeHuffmanTable(fixedLiteralTable);
-            fixedLiteralTable = nullptr;
+        if (status != 0)
             return status;
-        }
         std::memset(lengths, 5, 30);
-        status = BuildHuffmanTable(lengths, 30, 0, distanceBase, distanceExtra, 5, &fixedDistanceTable,
+        status = BuildHuffmanTable(lengths, 30, 0, distanceBase, distanceExtra, 5, &tables, &distances,
                                    &fixedDistanceWidth);
-        if (status > TableIncomplete) {
-            FreeHuffmanTable(fixedLiteralTable);
-            fixedLiteralTable = nullptr;
+        if (status > TableIncomplete)
             return status;
-        }
+        fixedLiteralTable = literals;
+        fixedDistanceTable = distances;
+        mark.used = tables.used;
     }
-    return DecodeCodes(fixedLiteralTable, fixedDistanceTable, fixedLiteralWidth, fixedDistanceWidth) ? 1 : 0;
+    return DecodeCodes(TableAt(tables, fixedLiteralTable), TableAt(tables, fixedDistanceTable), fixedLiteralWidth,
+                       fixedDistanceWidth)
+               ? 1
+               : 0;
 }
 
 int StreamDecoder::DecodeDynamicBlock()
@@ -454,19 +464,21 @@ int StreamDecoder::DecodeDynamicBlock()
         lengths[codeLengthOrder[i]] = static_cast<uint8_t>(length);
     }
 
-    TableHolder lengthCode;
+    TableMark mark(&tables);
+    uint32_t lengthTable;
     unsigned lengthWidth;
-    int status = BuildHuffmanTable(lengths, 19, 19, nullptr, nullptr, 7, &lengthCode.table, &lengthWidth);
+    int status = BuildHuffmanTable(lengths, 19, 19, nullptr, nullptr, 7, &tables, &lengthTable, &lengthWidth);
     if (status != 0)
         return status;
-    if (!lengthCode.table)
+    if (lengthTable == NoTable)
         return DecodeBadData; // no code to read the lengths with
+    const HuffmanEntry* lengthCode = tables.entries + lengthTable;
 
     unsigned total = literalCount + distanceCount;
     unsigned previous = 0;
     for (unsigned i = 0; i < total;) {
         NeedBits(lengthWidth);
-        const HuffmanEntry& entry = lengthCode.table[bitBuffer & Mask(lengthWidth)];
+        const HuffmanEntry& entry = lengthCode[bitBuffer & Mask(lengthWidth)];
         // A single one-bit code leaves its other pattern unassigned.
         if (entry.op == OpInvalid)
             return DecodeBadData;
@@ -501,19 +513,19 @@ int StreamDecoder::DecodeDynamicBlock()
     }
     if (ranDry)
         return DecodeBadData;
-    FreeHuffmanTable(lengthCode.table);
-    lengthCode.table = nullptr;
+    tables.used = mark.used; // the code-length table is done with
 
-    TableHolder literals, distances;
+    uint32_t literals, distances;
     unsigned literalWidth, distanceWidth;
-    status = BuildHuffmanTable(lengths, literalCount, 257, lengthBase, lengthExtra, 10, &literals.table, &literalWidth);
+    status = BuildHuffmanTable(lengths, literalCount, 257, lengthBase, lengthExtra, 10, &tables, &literals,
+                               &literalWidth);
     if (status != 0)
         return status;
-    status = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, 8,
-                               &distances.table, &distanceWidth, lengths[256]);
+    status = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, 8, &tables,
+                               &distances, &distanceWidth, lengths[256]);
     if (status != 0)
         return status;
-    return DecodeCodes(literals.table, distances.table, literalWidth, distanceWidth) ? 1 : 0;
+    return DecodeCodes(TableAt(tables, literals), TableAt(tables, distances), literalWidth, distanceWidth) ? 1 : 0;
 }
 
 int StreamDecoder::DecodeStoredBlock()
@@ -559,24 +571,26 @@ int StreamDecoder::DecodeStoredBlock()
 
 int StreamDecoder::Decode()
 {
-    fixedLiteralTable = fixedDistanceTable = nullptr;
+    fixedLiteralTable = fixedDistanceTable = NoTable;
     fixedLiteralWidth = fixedDistanceWidth = 0;
     windowPos = 0;
     bitBuffer = 0;
     bitCount = 0;
     ranDry = false;
     FillTables();
-    if (!AllocZeroedWithRetry(RingSize + WindowSlack, &window))
+    tables.used = 0;
+    if (!AllocZeroedWithRetry(RingSize + WindowSlack, &window) || !ReserveTableSpace(&tables)) {
+        FreeAndClear(&window);
         return DecodeOutOfMemory;
+    }
 
     // Releases the window and fixed tables on every way out.
     struct Cleanup {
         StreamDecoder* d;
         ~Cleanup()
         {
-            FreeHuffmanTable(d->fixedLiteralTable);
-            FreeHuffmanTable(d->fixedDistanceTable);
-            d->fixedLiteralTable = d->fixedDistanceTable = nullptr;
+            ReleaseTableSpace(&d->tables);
+            d->fixedLiteralTable = d->fixedDistanceTable = NoTable;
             FreeAndClear(&d->window);
         }
     } cleanup{this};

@@ -39,25 +39,37 @@ const uint32_t SourceBufferSize = 4096;
 
 // One slot of a lookup table. op: 0..13 base with that many extra bits;
 // 15 end of block; 16 literal (or code-length symbol); 17..32 sub-table
-// of op - 16 bits; 100 invalid code.
+// of op - 16 bits, `value` entries after its code's first-level table;
+// 100 invalid code.
 struct HuffmanEntry {
     uint8_t op;
     uint8_t bits;
-    union {
-        uint16_t value;
-        HuffmanEntry* next;
-    };
+    uint16_t value;
 };
 
 enum : uint8_t { OpEndOfBlock = 15, OpLiteral = 16, OpInvalid = 100 };
 
-// Returns 0 complete, 1 incomplete, 2 over-subscribed, 3 out of memory.
-// On 0 and 1 *table (may be null for an all-zero set of lengths) and
-// *actualWidth are set and the table is the caller's to free.
+// The tables of one decode, in one array: each built at `used`, given
+// back by setting `used` back to where it began. The array grows (and
+// moves: tables are known by their offset) only when a code needs more
+// than it has.
+struct TableSpace {
+    HuffmanEntry* entries = nullptr;
+    uint32_t size = 0;
+    uint32_t used = 0;
+};
+const uint32_t NoTable = 0xFFFFFFFF; // an all-zero set of lengths
+
+bool ReserveTableSpace(TableSpace* space);
+void ReleaseTableSpace(TableSpace* space);
+
+// Returns 0 complete, 1 incomplete, 2 over-subscribed, 3 out of memory
+// (also for a code whose tables would take more than 65536 entries). On 0
+// and 1 *table (the offset of its first level in `space`, or NoTable for
+// an all-zero set of lengths) and *actualWidth are set.
 int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                       const uint16_t* bases, const uint16_t* extras, unsigned width,
-                      HuffmanEntry** table, unsigned* actualWidth, unsigned endLength = 0);
-void FreeHuffmanTable(HuffmanEntry* table);
+                      TableSpace* space, uint32_t* table, unsigned* actualWidth, unsigned endLength = 0);
 
 // The object of one decode: byte source, sink, and decoder state. Lives on
 // the caller's stack around one entry-point call.
@@ -95,8 +107,9 @@ struct StreamDecoder {
     uint16_t lengthExtra[32];
     uint16_t distanceExtra[30];
     uint16_t distanceBase[32];
-    HuffmanEntry* fixedLiteralTable = nullptr;
-    HuffmanEntry* fixedDistanceTable = nullptr;
+    TableSpace tables;
+    uint32_t fixedLiteralTable = NoTable;
+    uint32_t fixedDistanceTable = NoTable;
     unsigned fixedLiteralWidth = 0;
     unsigned fixedDistanceWidth = 0;
     uint32_t windowPos = 0;

@@ -315,8 +315,8 @@ TEST(DecoderTest, RepeatAsFirstCodeLengthRepeatsZero)
 TEST(DecoderTest, OutOfMemoryIsResultThree)
 {
     std::vector<uint8_t> fixed = Hex("9D 98 94 0C 00");
-    // Allocation 0 is the window, 1 and later the fixed tables.
-    for (int failing : {0, 1, 2}) {
+    // Allocation 0 is the window, 1 the array of all tables.
+    for (int failing : {0, 1}) {
         SCOPED_TRACE(failing);
         AllocationFailureCountdown = failing;
         RecordingSink sink;
@@ -353,18 +353,42 @@ TEST(HuffmanTableTest, StatusesAndWidths)
         {"incomplete", {2, 2, 2}, 7, TableIncomplete, 2},
         {"over-subscribed", {1, 1, 1}, 7, TableOverSubscribed, 0},
     };
+    TableSpace space;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        HuffmanEntry* table = nullptr;
+        uint32_t table = 12345;
         unsigned width = 99;
+        space.used = 0;
         int status = BuildHuffmanTable(c.lengths.data(), static_cast<unsigned>(c.lengths.size()), 19, nullptr,
-                                       nullptr, c.requested, &table, &width);
+                                       nullptr, c.requested, &space, &table, &width);
         EXPECT_EQ(status, c.status);
         if (status <= TableIncomplete) {
             EXPECT_EQ(width, c.width);
+            EXPECT_EQ(table, c.width ? 0u : NoTable);
+            EXPECT_EQ(space.used, c.width ? 1u << c.width : 0u) << "one level, nothing else";
         }
-        FreeHuffmanTable(table);
     }
+    ReleaseTableSpace(&space);
+}
+
+// A table that does not fit the array's rest moves the array: the tables
+// already in it come along, found at the same offsets.
+TEST(HuffmanTableTest, ArrayGrowsKeepingEarlierTables)
+{
+    TableSpace space;
+    ASSERT_TRUE(ReserveTableSpace(&space));
+    space.entries[0] = HuffmanEntry{OpLiteral, 7, 'x'};
+    space.used = space.size - 2;
+    uint8_t lengths[4] = {2, 2, 2, 2};
+    uint32_t table;
+    unsigned width;
+    ASSERT_EQ(BuildHuffmanTable(lengths, 4, 19, nullptr, nullptr, 7, &space, &table, &width), 0);
+    EXPECT_EQ(table, space.used - 4);
+    EXPECT_GE(space.size, space.used);
+    EXPECT_EQ(space.entries[0].value, 'x');
+    for (unsigned i = 0; i < 4; ++i) // bit-reversed codes 00 10 01 11
+        EXPECT_EQ(space.entries[table + i].value, (i >> 1 | (i & 1) << 1));
+    ReleaseTableSpace(&space);
 }
 
 // Long codes go to sub-tables; every code must still decode to its symbol.
