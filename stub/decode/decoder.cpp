@@ -164,6 +164,8 @@ void StreamDecoder::FlushWindow()
 inline uint32_t StreamDecoder::FlushHalf(uint32_t pos)
 {
     sink->Write(window + pos - WindowSize, static_cast<uint16_t>(WindowSize));
+    if (pos == RingSize)
+        wrapped = true;
     return pos & RingMask;
 }
 
@@ -303,7 +305,10 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
                     // from its start.
                     uint32_t from = start - distance + RingSize;
                     uint32_t piece = RingSize - from < length ? RingSize - from : length;
-                    std::memcpy(to, win + from, piece);
+                    if (wrapped)
+                        std::memcpy(to, win + from, piece);
+                    else
+                        std::memset(to, 0, piece);
                     to += piece;
                     length -= piece;
                     if (!length)
@@ -369,7 +374,10 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             if (piece > length)
                 piece = length;
             length -= piece;
-            if (pos - from >= piece) {
+            if (from > pos && !wrapped) {
+                // Before the first byte: never written, reads as zeros.
+                std::memset(win + pos, 0, piece);
+            } else if (pos - from >= piece) {
                 // No overlap: the source is far enough behind, or in the
                 // older half.
                 std::memmove(win + pos, win + from, piece);
@@ -579,7 +587,10 @@ int StreamDecoder::Decode()
     ranDry = false;
     FillTables();
     tables.used = 0;
-    if (!AllocZeroedWithRetry(RingSize + WindowSlack, &window) || !ReserveTableSpace(&tables)) {
+    wrapped = false;
+    // Not zeroed: until the ring wraps, what lies ahead of the newest byte
+    // is read as zeros without being read.
+    if (!AllocWithRetry(RingSize + WindowSlack, &window) || !ReserveTableSpace(&tables)) {
         FreeAndClear(&window);
         return DecodeOutOfMemory;
     }

@@ -1,5 +1,6 @@
 // The stream decoder on hand-made streams: documented byte sequences,
 // every error result, and the shape of the output it hands its sink.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -166,6 +167,49 @@ TEST(DecoderTest, MatchesCopyAcrossWindowAndBeforeStart)
     Outcome cross = DecodeAll(b.Bytes());
     EXPECT_EQ(cross.result, DecodeOk);
     EXPECT_EQ(cross.output, expected);
+}
+
+// Long streams take the fast path, which copies matches a word at a time
+// into a ring of twice the window: every distance up to the window's size
+// and every short length, overlapping or not, reaching before the first
+// byte (zeros) or across the ring's end, over several laps of the ring.
+TEST(DecoderTest, LongStreamsMatchAPlainReplay)
+{
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    StreamBuilder b;
+    b.Head(5, true);
+    std::string expected;
+    while (expected.size() < 200000) {
+        unsigned kind = next(4);
+        if (kind == 0) {
+            std::string text(1 + next(6), ' ');
+            for (char& c : text)
+                c = static_cast<char>('a' + next(26));
+            b.FixedLiterals(text);
+            expected += text;
+            continue;
+        }
+        unsigned length = kind == 1 ? 3 + next(256) : 3 + next(14);
+        unsigned distance = kind == 3 ? 1 + next(12) : 1 + next(32768);
+        b.FixedMatch(length, distance);
+        for (unsigned i = 0; i < length; ++i) {
+            size_t at = expected.size();
+            expected += at >= distance ? expected[at - distance] : '\0';
+        }
+    }
+    b.FixedEnd();
+    std::vector<uint8_t> stream = b.Bytes();
+    Outcome o = DecodeAll(stream);
+    EXPECT_EQ(o.result, DecodeOk);
+    EXPECT_EQ(o.consumed, stream.size());
+    ASSERT_EQ(o.output.size(), expected.size());
+    EXPECT_TRUE(o.output == expected) << "first difference at "
+                                      << std::mismatch(o.output.begin(), o.output.end(), expected.begin()).first -
+                                             o.output.begin();
 }
 
 TEST(DecoderTest, SinkGetsWholeWindowsThenTheRest)
