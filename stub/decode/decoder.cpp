@@ -16,14 +16,7 @@ namespace zevrin {
 
 namespace {
 
-// The window is a ring of twice the history: the 32 KiB behind the newest
-// byte are history, the rest is free, so match copies may run a few bytes
-// past their end (a word at a time). The sink still gets 32 KiB pieces,
-// one per half.
 const uint32_t WindowMask = WindowSize - 1;
-const uint32_t RingSize = 2 * WindowSize;
-const uint32_t RingMask = RingSize - 1;
-const uint32_t WindowSlack = 16; // behind the ring, for copies that run over
 const uint32_t MaxMatch = 258;
 
 // The fast path's bit buffer and copy unit: a machine word.
@@ -47,18 +40,25 @@ inline Word LoadWord(const uint8_t* p)
 
 inline void StoreWord(uint8_t* p, Word w) { std::memcpy(p, &w, WordBytes); }
 
-// Copies a match of `length` bytes from `distance` back, writing whole
-// words: up to WordBytes - 1 bytes past the end.
+// Copies a match of `length` bytes from `distance` back, a word at a
+// time, never past its end: the window beyond it is still history. With a
+// distance of a word or more the last word is copied again ending at the
+// end (rewriting a few bytes with the values they have).
 inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length)
 {
     const uint8_t* from = to - distance;
     uint8_t* const end = to + length;
+    if (length < WordBytes) {
+        do
+            *to++ = *from++;
+        while (to < end);
+        return;
+    }
     if (distance == 1) {
         Word pattern = *from * (~Word(0) / 255);
-        do {
+        for (; to + WordBytes <= end; to += WordBytes)
             StoreWord(to, pattern);
-            to += WordBytes;
-        } while (to < end);
+        StoreWord(end - WordBytes, pattern);
         return;
     }
     if (distance < WordBytes) {
@@ -72,12 +72,18 @@ inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length)
             *to++ = *from++;
         while (to < periodEnd && to < end);
         from = to - period;
+        for (; to + WordBytes <= end; to += WordBytes, from += WordBytes)
+            StoreWord(to, LoadWord(from));
+        // Bytes: a last word ending at the end would read from before the
+        // first period.
+        while (to < end)
+            *to++ = *from++;
+        return;
     }
-    while (to < end) {
+    for (; to + WordBytes <= end; to += WordBytes, from += WordBytes)
         StoreWord(to, LoadWord(from));
-        to += WordBytes;
-        from += WordBytes;
-    }
+    if (to < end)
+        StoreWord(end - WordBytes, LoadWord(end - WordBytes - distance));
 }
 
 // Gives back the tables a block built when it ends, on every way out.
@@ -154,25 +160,23 @@ inline void StreamDecoder::DropBits(unsigned n)
     bitCount -= n;
 }
 
-// The bytes of the current half so far.
 void StreamDecoder::FlushWindow()
 {
-    sink->Write(window + (windowPos & ~WindowMask), static_cast<uint16_t>(windowPos & WindowMask));
+    sink->Write(window, static_cast<uint16_t>(windowPos));
 }
 
-// After bytes were added up to a half's end: that half goes to the sink.
-inline uint32_t StreamDecoder::FlushHalf(uint32_t pos)
+// The window is full: it goes to the sink, and writing starts over at 0.
+inline uint32_t StreamDecoder::FlushFullWindow()
 {
-    sink->Write(window + pos - WindowSize, static_cast<uint16_t>(WindowSize));
-    if (pos == RingSize)
-        wrapped = true;
-    return pos & RingMask;
+    sink->Write(window, static_cast<uint16_t>(WindowSize));
+    wrapped = true;
+    return 0;
 }
 
 // Two loops over one state held in locals (written back only around calls
 // that need the object: refill, flush). The fast loop runs while at least
 // FastInputMargin bytes are in the input buffer and a whole match fits
-// before the end of the current half: a word-sized bit buffer refilled
+// before the window's end: a word-sized bit buffer refilled
 // without a branch, one check per symbol, word-wise copies. The careful
 // loop takes one symbol at a time from there: the ends of input buffers
 // (refills, volume changes), flushes, and the stream's end, where it takes
@@ -300,13 +304,13 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
                 uint32_t start = pos;
                 pos += length;
                 if (distance > start) {
-                    // Reaches into the older half (zeros before the first
-                    // byte), which ends at the ring's end; the rest follows
-                    // from its start.
-                    uint32_t from = start - distance + RingSize;
-                    uint32_t piece = RingSize - from < length ? RingSize - from : length;
+                    // Reaches behind the window's start, to its end (zeros
+                    // before the first byte); the rest follows from its
+                    // start. The source lies above: a forward copy.
+                    uint32_t from = start - distance + WindowSize;
+                    uint32_t piece = WindowSize - from < length ? WindowSize - from : length;
                     if (wrapped)
-                        std::memcpy(to, win + from, piece);
+                        std::memmove(to, win + from, piece);
                     else
                         std::memset(to, 0, piece);
                     to += piece;
@@ -333,7 +337,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
                 break;
             if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                windowPos = FlushHalf(pos);
+                windowPos = FlushFullWindow();
                 LOAD_STATE();
             }
             continue;
@@ -345,7 +349,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             win[pos++] = static_cast<uint8_t>(entry->value);
             if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                windowPos = FlushHalf(pos);
+                windowPos = FlushFullWindow();
                 LOAD_STATE();
             }
             continue;
@@ -364,13 +368,11 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
         uint32_t from = pos - entry->value - (bits & Mask(extra));
         DROP(extra);
 
-        // In pieces that end at the ring's end (source) and at a half's
-        // end (destination, which is flushed there).
+        // In pieces that end at the window's end, as source and as
+        // destination (which is flushed there).
         while (length) {
-            from &= RingMask;
-            uint32_t piece = (pos | WindowMask) + 1 - pos;
-            if (piece > RingSize - from)
-                piece = RingSize - from;
+            from &= WindowMask;
+            uint32_t piece = WindowSize - (from > pos ? from : pos);
             if (piece > length)
                 piece = length;
             length -= piece;
@@ -378,8 +380,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
                 // Before the first byte: never written, reads as zeros.
                 std::memset(win + pos, 0, piece);
             } else if (pos - from >= piece) {
-                // No overlap: the source is far enough behind, or in the
-                // older half.
+                // No overlap, or the source lies above the destination.
                 std::memmove(win + pos, win + from, piece);
             } else {
                 // Overlapping forward copy: repeats the last bytes written.
@@ -392,7 +393,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             from += piece;
             if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                windowPos = FlushHalf(pos);
+                windowPos = FlushFullWindow();
                 LOAD_STATE();
             }
         }
@@ -549,7 +550,7 @@ int StreamDecoder::DecodeStoredBlock()
         DropBits(8);
         --length;
         if ((windowPos & WindowMask) == 0)
-            windowPos = FlushHalf(windowPos);
+            windowPos = FlushFullWindow();
     }
     while (length) {
         if (!available) {
@@ -564,15 +565,15 @@ int StreamDecoder::DecodeStoredBlock()
         uint32_t piece = length;
         if (piece > available)
             piece = available;
-        if (piece > (windowPos | WindowMask) + 1 - windowPos)
-            piece = (windowPos | WindowMask) + 1 - windowPos;
+        if (piece > WindowSize - windowPos)
+            piece = WindowSize - windowPos;
         std::memcpy(window + windowPos, cursor, piece);
         cursor += piece;
         available -= piece;
         windowPos += piece;
         length -= piece;
         if ((windowPos & WindowMask) == 0)
-            windowPos = FlushHalf(windowPos);
+            windowPos = FlushFullWindow();
     }
     return ranDry ? DecodeBadData : DecodeOk;
 }
@@ -588,9 +589,9 @@ int StreamDecoder::Decode()
     FillTables();
     tables.used = 0;
     wrapped = false;
-    // Not zeroed: until the ring wraps, what lies ahead of the newest byte
-    // is read as zeros without being read.
-    if (!AllocWithRetry(RingSize + WindowSlack, &window) || !ReserveTableSpace(&tables)) {
+    // Not zeroed: until the window is full once, what lies ahead of the
+    // newest byte counts as zeros and is never read.
+    if (!AllocWithRetry(WindowSize, &window) || !ReserveTableSpace(&tables)) {
         FreeAndClear(&window);
         return DecodeOutOfMemory;
     }
