@@ -16,7 +16,14 @@ namespace zevrin {
 
 namespace {
 
+// The window is a ring of twice the history: the 32 KiB behind the newest
+// byte are history, the rest is free, so match copies may run a few bytes
+// past their end (a word at a time). The sink still gets 32 KiB pieces,
+// one per half.
 const uint32_t WindowMask = WindowSize - 1;
+const uint32_t RingSize = 2 * WindowSize;
+const uint32_t RingMask = RingSize - 1;
+const uint32_t WindowSlack = 16; // behind the ring, for copies that run over
 const uint32_t MaxMatch = 258;
 
 // The fast path's bit buffer and copy unit: a machine word.
@@ -40,25 +47,18 @@ inline Word LoadWord(const uint8_t* p)
 
 inline void StoreWord(uint8_t* p, Word w) { std::memcpy(p, &w, WordBytes); }
 
-// Copies a match of `length` bytes from `distance` back, a word at a
-// time, never past its end: the window beyond it is still history. With a
-// distance of a word or more the last word is copied again ending at the
-// end (rewriting a few bytes with the values they have).
+// Copies a match of `length` bytes from `distance` back, writing whole
+// words: up to WordBytes - 1 bytes past the end.
 inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length)
 {
     const uint8_t* from = to - distance;
     uint8_t* const end = to + length;
-    if (length < WordBytes) {
-        do
-            *to++ = *from++;
-        while (to < end);
-        return;
-    }
     if (distance == 1) {
         Word pattern = *from * (~Word(0) / 255);
-        for (; to + WordBytes <= end; to += WordBytes)
+        do {
             StoreWord(to, pattern);
-        StoreWord(end - WordBytes, pattern);
+            to += WordBytes;
+        } while (to < end);
         return;
     }
     if (distance < WordBytes) {
@@ -72,19 +72,18 @@ inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length)
             *to++ = *from++;
         while (to < periodEnd && to < end);
         from = to - period;
-        for (; to + WordBytes <= end; to += WordBytes, from += WordBytes)
-            StoreWord(to, LoadWord(from));
-        // Bytes: a last word ending at the end would read from before the
-        // first period.
-        while (to < end)
-            *to++ = *from++;
-        return;
     }
-    for (; to + WordBytes <= end; to += WordBytes, from += WordBytes)
+    while (to < end) {
         StoreWord(to, LoadWord(from));
-    if (to < end)
-        StoreWord(end - WordBytes, LoadWord(end - WordBytes - distance));
+        to += WordBytes;
+        from += WordBytes;
+    }
 }
+
+// The window of the last decode, kept for the next one: a 64 KiB block
+// taken from the heap and given back for every file costs more than
+// decoding a small file (heaps return such blocks to the system).
+uint8_t* SpareWindow = nullptr;
 
 // Gives back the tables a block built when it ends, on every way out.
 struct TableMark {
@@ -160,23 +159,25 @@ inline void StreamDecoder::DropBits(unsigned n)
     bitCount -= n;
 }
 
+// The bytes of the current half so far.
 void StreamDecoder::FlushWindow()
 {
-    sink->Write(window, static_cast<uint16_t>(windowPos));
+    sink->Write(window + (windowPos & ~WindowMask), static_cast<uint16_t>(windowPos & WindowMask));
 }
 
-// The window is full: it goes to the sink, and writing starts over at 0.
-inline uint32_t StreamDecoder::FlushFullWindow()
+// After bytes were added up to a half's end: that half goes to the sink.
+inline uint32_t StreamDecoder::FlushHalf(uint32_t pos)
 {
-    sink->Write(window, static_cast<uint16_t>(WindowSize));
-    wrapped = true;
-    return 0;
+    sink->Write(window + pos - WindowSize, static_cast<uint16_t>(WindowSize));
+    if (pos == RingSize)
+        wrapped = true;
+    return pos & RingMask;
 }
 
 // Two loops over one state held in locals (written back only around calls
 // that need the object: refill, flush). The fast loop runs while at least
 // FastInputMargin bytes are in the input buffer and a whole match fits
-// before the window's end: a word-sized bit buffer refilled
+// before the end of the current half: a word-sized bit buffer refilled
 // without a branch, one check per symbol, word-wise copies. The careful
 // loop takes one symbol at a time from there: the ends of input buffers
 // (refills, volume changes), flushes, and the stream's end, where it takes
@@ -304,13 +305,13 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
                 uint32_t start = pos;
                 pos += length;
                 if (distance > start) {
-                    // Reaches behind the window's start, to its end (zeros
-                    // before the first byte); the rest follows from its
-                    // start. The source lies above: a forward copy.
-                    uint32_t from = start - distance + WindowSize;
-                    uint32_t piece = WindowSize - from < length ? WindowSize - from : length;
+                    // Reaches into the older half (zeros before the first
+                    // byte), which ends at the ring's end; the rest follows
+                    // from its start.
+                    uint32_t from = start - distance + RingSize;
+                    uint32_t piece = RingSize - from < length ? RingSize - from : length;
                     if (wrapped)
-                        std::memmove(to, win + from, piece);
+                        std::memcpy(to, win + from, piece);
                     else
                         std::memset(to, 0, piece);
                     to += piece;
@@ -337,7 +338,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
                 break;
             if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                windowPos = FlushFullWindow();
+                windowPos = FlushHalf(pos);
                 LOAD_STATE();
             }
             continue;
@@ -349,7 +350,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             win[pos++] = static_cast<uint8_t>(entry->value);
             if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                windowPos = FlushFullWindow();
+                windowPos = FlushHalf(pos);
                 LOAD_STATE();
             }
             continue;
@@ -368,11 +369,13 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
         uint32_t from = pos - entry->value - (bits & Mask(extra));
         DROP(extra);
 
-        // In pieces that end at the window's end, as source and as
-        // destination (which is flushed there).
+        // In pieces that end at the ring's end (source) and at a half's
+        // end (destination, which is flushed there).
         while (length) {
-            from &= WindowMask;
-            uint32_t piece = WindowSize - (from > pos ? from : pos);
+            from &= RingMask;
+            uint32_t piece = (pos | WindowMask) + 1 - pos;
+            if (piece > RingSize - from)
+                piece = RingSize - from;
             if (piece > length)
                 piece = length;
             length -= piece;
@@ -380,7 +383,8 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
                 // Before the first byte: never written, reads as zeros.
                 std::memset(win + pos, 0, piece);
             } else if (pos - from >= piece) {
-                // No overlap, or the source lies above the destination.
+                // No overlap: the source is far enough behind, or in the
+                // older half.
                 std::memmove(win + pos, win + from, piece);
             } else {
                 // Overlapping forward copy: repeats the last bytes written.
@@ -393,7 +397,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             from += piece;
             if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                windowPos = FlushFullWindow();
+                windowPos = FlushHalf(pos);
                 LOAD_STATE();
             }
         }
@@ -550,7 +554,7 @@ int StreamDecoder::DecodeStoredBlock()
         DropBits(8);
         --length;
         if ((windowPos & WindowMask) == 0)
-            windowPos = FlushFullWindow();
+            windowPos = FlushHalf(windowPos);
     }
     while (length) {
         if (!available) {
@@ -565,15 +569,15 @@ int StreamDecoder::DecodeStoredBlock()
         uint32_t piece = length;
         if (piece > available)
             piece = available;
-        if (piece > WindowSize - windowPos)
-            piece = WindowSize - windowPos;
+        if (piece > (windowPos | WindowMask) + 1 - windowPos)
+            piece = (windowPos | WindowMask) + 1 - windowPos;
         std::memcpy(window + windowPos, cursor, piece);
         cursor += piece;
         available -= piece;
         windowPos += piece;
         length -= piece;
         if ((windowPos & WindowMask) == 0)
-            windowPos = FlushFullWindow();
+            windowPos = FlushHalf(windowPos);
     }
     return ranDry ? DecodeBadData : DecodeOk;
 }
@@ -589,9 +593,15 @@ int StreamDecoder::Decode()
     FillTables();
     tables.used = 0;
     wrapped = false;
-    // Not zeroed: until the window is full once, what lies ahead of the
-    // newest byte counts as zeros and is never read.
-    if (!AllocWithRetry(WindowSize, &window) || !ReserveTableSpace(&tables)) {
+    // Not zeroed: until the ring wraps, what lies ahead of the newest byte
+    // is read as zeros without being read.
+    if (SpareWindow) {
+        window = SpareWindow;
+        SpareWindow = nullptr;
+    } else if (!AllocWithRetry(RingSize + WindowSlack, &window)) {
+        return DecodeOutOfMemory;
+    }
+    if (!ReserveTableSpace(&tables)) {
         FreeAndClear(&window);
         return DecodeOutOfMemory;
     }
@@ -603,6 +613,10 @@ int StreamDecoder::Decode()
         {
             ReleaseTableSpace(&d->tables);
             d->fixedLiteralTable = d->fixedDistanceTable = NoTable;
+            if (!SpareWindow) {
+                SpareWindow = d->window;
+                d->window = nullptr;
+            }
             FreeAndClear(&d->window);
         }
     } cleanup{this};
@@ -628,6 +642,11 @@ int StreamDecoder::Decode()
     if (result == DecodeOk)
         FlushWindow();
     return result;
+}
+
+void ReleaseSpareWindow()
+{
+    FreeAndClear(&SpareWindow);
 }
 
 } // namespace zevrin

@@ -116,9 +116,9 @@ struct StreamDecoder {
     uint32_t bitBuffer = 0;
     unsigned bitCount = 0;
     uint8_t* window = nullptr;
-    // Set when the window has been filled once: before that, the bytes
-    // ahead of the newest one were never written, and a distance reaching
-    // them gives zeros.
+    // Set when the window ring has been filled once: before that, the
+    // bytes ahead of the newest one were never written, and a distance
+    // reaching them reads zeros.
     bool wrapped = false;
     // Set when the stream asked for bits its source did not have: the
     // stream is truncated, and the decode ends as bad data.
@@ -137,9 +137,12 @@ private:
     int DecodeDynamicBlock();
     int DecodeStoredBlock();
     void FlushWindow();
-    uint32_t FlushFullWindow();
+    uint32_t FlushHalf(uint32_t pos);
     void FillTables();
 };
+
+// Frees the window a finished decode left for the next one.
+void ReleaseSpareWindow();
 
 // Opens the next volume of the file-data region (or reopens the current
 // one to resume after a failed read), prompting for its disk.
