@@ -4,14 +4,16 @@
 // The format is Deflate (RFC 1951) with three changes: a 4-bit block head
 // (bits 0-2 kind: 5 fixed, 6 dynamic, 7 stored; bit 3 final), the
 // code-length code lengths in the order 18 17 16 0 1 ... 15, and stored
-// blocks with LEN but no NLEN. Distances before the first output byte read
-// the zero-filled window. docs/package-format.md describes it in full.
+// blocks with LEN but no NLEN. Distances before the first output byte
+// give zeros. docs/package-format.md describes it in full.
 //
-// The bit reader takes a byte only when the bits at hand are fewer than a
-// lookup needs, and the first-level table widths are cut so that the
-// end-of-block code ends on a table boundary: a decode therefore stops
-// right after the last byte of its stream, and streams can sit back to
-// back in one file.
+// The careful bit reader takes a byte only when the bits at hand are fewer
+// than a lookup needs, and the first-level table widths are cut so that
+// the end-of-block code ends on a table boundary; the fast path reads
+// ahead a word at a time but only while the input buffer holds more, and
+// gives the whole bytes it did not use back to it. A decode therefore
+// stops right after the last byte of its stream, and streams can sit back
+// to back in one file.
 #pragma once
 
 #include <cstdint>
