@@ -166,28 +166,13 @@ struct Decoders {
         libdeflate_free_decompressor(libdeflate);
     }
 
-    bool Inflate(const Bytes& in, uint8_t* out, size_t size)
-    {
-        inflateReset(&inflater);
-        inflater.next_in = const_cast<Bytef*>(in.data());
-        inflater.avail_in = static_cast<uInt>(in.size());
-        inflater.next_out = out;
-        inflater.avail_out = static_cast<uInt>(size);
-        return inflate(&inflater, Z_FINISH) == Z_STREAM_END && inflater.total_out == size;
-    }
-
     bool Run(Decoder which, const Item& item, uint8_t* out)
     {
         size_t size = item.original.size();
         switch (which) {
-        case Ours: {
-            uint32_t produced = 0;
-            return zevrin::DecodeBuffer(item.ours.data(), static_cast<uint32_t>(item.ours.size()), out,
-                                        static_cast<uint32_t>(size), &produced, nullptr) == zevrin::DecodeOk &&
-                   produced == size;
-        }
-        case Zlib: return Inflate(item.zlib, out, size);
-        case ZlibSameParse: return Inflate(item.libdeflate, out, size);
+        case Ours: return zevrin_bench::DecodeOurs(item.ours, out, size);
+        case Zlib: return zevrin_bench::DecodeZlib(inflater, item.zlib, out, size);
+        case ZlibSameParse: return zevrin_bench::DecodeZlib(inflater, item.libdeflate, out, size);
         case Libdeflate:
             return libdeflate_deflate_decompress(libdeflate, item.libdeflate.data(), item.libdeflate.size(), out,
                                                  size, nullptr) == LIBDEFLATE_SUCCESS;

@@ -8,8 +8,6 @@
 // as in decode_bench.
 //
 //   decode_bench_win [--repeat N] CORPUS
-#include <zlib.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +16,6 @@
 #include <vector>
 
 #include "bench/decode_corpus.h"
-#include "stub/decode/decoder.h"
 
 namespace {
 
@@ -32,18 +29,7 @@ const int InputPart[DecoderCount] = {1, 2, 3};
 
 bool Run(z_stream& inflater, Decoder which, const Bytes& in, uint8_t* out, size_t size)
 {
-    if (which == Ours) {
-        uint32_t produced = 0;
-        return zevrin::DecodeBuffer(in.data(), static_cast<uint32_t>(in.size()), out, static_cast<uint32_t>(size),
-                                    &produced, nullptr) == zevrin::DecodeOk &&
-               produced == size;
-    }
-    inflateReset(&inflater);
-    inflater.next_in = const_cast<Bytef*>(in.data());
-    inflater.avail_in = static_cast<uInt>(in.size());
-    inflater.next_out = out;
-    inflater.avail_out = static_cast<uInt>(size);
-    return inflate(&inflater, Z_FINISH) == Z_STREAM_END && inflater.total_out == size;
+    return which == Ours ? zevrin_bench::DecodeOurs(in, out, size) : zevrin_bench::DecodeZlib(inflater, in, out, size);
 }
 
 } // namespace

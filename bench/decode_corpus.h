@@ -4,10 +4,14 @@
 // followed by those four byte strings; an original size of 0 ends it.
 #pragma once
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
+
+#include "stub/decode/decoder.h"
 
 namespace zevrin_bench {
 
@@ -65,6 +69,27 @@ inline bool LoadCorpus(const char* path, std::vector<Bytes>& parts)
     }
     std::fclose(file);
     return ok && !parts.empty();
+}
+
+// One stream into `out`, which has room for exactly `size` bytes: true
+// when the decoder gave exactly those bytes.
+inline bool DecodeOurs(const Bytes& in, uint8_t* out, size_t size)
+{
+    uint32_t produced = 0;
+    return zevrin::DecodeBuffer(in.data(), static_cast<uint32_t>(in.size()), out, static_cast<uint32_t>(size),
+                                &produced, nullptr) == zevrin::DecodeOk &&
+           produced == size;
+}
+
+// The same with zlib's raw inflate (inflateInit2 with windowBits -15).
+inline bool DecodeZlib(z_stream& inflater, const Bytes& in, uint8_t* out, size_t size)
+{
+    inflateReset(&inflater);
+    inflater.next_in = const_cast<Bytef*>(in.data());
+    inflater.avail_in = static_cast<uInt>(in.size());
+    inflater.next_out = out;
+    inflater.avail_out = static_cast<uInt>(size);
+    return inflate(&inflater, Z_FINISH) == Z_STREAM_END && inflater.total_out == size;
 }
 
 inline double Median(std::vector<double> values)
