@@ -5,7 +5,9 @@
 //
 // The stub is, in this order: --stub, the environment variable
 // ZEVRIN_STUB, zevrin-stub.exe beside the running tool, the path compiled
-// in as ZEVRIN_DEFAULT_STUB.
+// in as ZEVRIN_DEFAULT_STUB. The project's uninstaller ([uninstaller]
+// without `program`) is found the same way: --uninstaller,
+// ZEVRIN_UNINSTALLER, zevrin-uninstaller.exe, ZEVRIN_DEFAULT_UNINSTALLER.
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -25,7 +27,8 @@ namespace zevrin {
 
 namespace {
 
-const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]...";
+const char* const Usage =
+    "MANIFEST [-o OUT] [--stub STUB] [--uninstaller PROGRAM] [--level N] [--volume-size BYTES] [-I DIR]...";
 const int DefaultBuildLevel = 9;
 
 struct BuildUsageError {
@@ -49,20 +52,27 @@ std::string ToolDir()
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string FindStub()
+// A program the build packs: the environment variable, then `beside` in
+// the tool's folder, then the path compiled in (empty when none).
+std::string FindProgram(const char* variable, const char* beside, const char* compiled)
 {
-    if (const char* env = std::getenv("ZEVRIN_STUB"))
+    if (const char* env = std::getenv(variable))
         if (*env)
             return env;
     std::string dir = ToolDir();
-    if (!dir.empty() && Exists(dir + "/zevrin-stub.exe"))
-        return dir + "/zevrin-stub.exe";
-#ifdef ZEVRIN_DEFAULT_STUB
-    return ZEVRIN_DEFAULT_STUB;
-#else
-    return std::string();
-#endif
+    if (!dir.empty() && Exists(dir + "/" + beside))
+        return dir + "/" + beside;
+    return compiled;
 }
+
+#ifndef ZEVRIN_DEFAULT_STUB
+#define ZEVRIN_DEFAULT_STUB ""
+#endif
+#ifndef ZEVRIN_DEFAULT_UNINSTALLER
+#define ZEVRIN_DEFAULT_UNINSTALLER ""
+#endif
+
+std::string FindStub() { return FindProgram("ZEVRIN_STUB", "zevrin-stub.exe", ZEVRIN_DEFAULT_STUB); }
 
 // Digits with an optional K or M (powers of 1024).
 uint64_t ParseSize(const std::string& text)
@@ -134,6 +144,7 @@ int Run(const std::vector<std::string>& args)
     options.level = DefaultBuildLevel;
     std::string manifestPath;
     std::string stub;
+    std::string uninstaller;
     std::vector<std::string> searchDirs;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -156,6 +167,8 @@ int Run(const std::vector<std::string>& args)
             options.output = take("-o");
         } else if (arg == "--stub") {
             stub = take("--stub");
+        } else if (arg == "--uninstaller") {
+            uninstaller = take("--uninstaller");
         } else if (arg == "--level" || arg == "-l") {
             options.level = ParseLevel(take("--level"));
         } else if (arg == "-I" || arg == "--search") {
@@ -191,6 +204,19 @@ int Run(const std::vector<std::string>& args)
     }
     for (const std::string& warning : manifest.warnings)
         std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
+    for (ManifestFile& f : manifest.files) {
+        if (!f.projectUninstaller || !f.source.empty())
+            continue;
+        f.source = uninstaller.empty()
+                       ? FindProgram("ZEVRIN_UNINSTALLER", "zevrin-uninstaller.exe", ZEVRIN_DEFAULT_UNINSTALLER)
+                       : uninstaller;
+        if (f.source.empty()) {
+            std::fprintf(stderr, "zevrin: build: %sno uninstaller program: give --uninstaller, set "
+                                 "ZEVRIN_UNINSTALLER, or put zevrin-uninstaller.exe beside zevrin\n",
+                         f.ref.Prefix().c_str());
+            return 1;
+        }
+    }
 
     ProgressLine progress;
     options.progress = [&progress](const std::string& what, uint64_t done, uint64_t total) {

@@ -244,39 +244,27 @@ bool LogItemPath(const LogItem& item, const char* installDir, char* out)
     return JoinPath(out, folder, name);
 }
 
-bool IsOwnItem(const LogItem& item, const char* installDir, const char* ownPath)
-{
-    char path[PathSize];
-    return LogItemPath(item, installDir, path) && std::strlen(path) == std::strlen(ownPath) &&
-           StartsWithFolded(path, ownPath);
-}
-
-bool FindInstallDir(const UninstallLogView& log, const char* ownPath, char* installDir)
+bool FindInstallDir(const UninstallLogView& log, const char* ownPath, const char* registered, char* installDir)
 {
     installDir[0] = 0;
     bool relative = false;
     ByteCursor items = log.files;
-    for (uint32_t i = 0; i < log.fileCount; ++i) {
-        LogItem item = NextLogFile(&items);
-        if (!IsRelative(item.folder))
-            continue;
-        relative = true;
-        // ".\sub" + name must be the tail of ownPath, after a '\'.
-        size_t own = std::strlen(ownPath);
-        size_t sub = item.folder.length > 2 ? item.folder.length - 1u : 0; // "sub\"
-        size_t tail = sub + item.name.length;
-        if (tail >= own || ownPath[own - tail - 1] != '\\')
-            continue;
-        size_t dir = own - tail;
-        char candidate[PathSize];
-        std::memcpy(candidate, ownPath, dir);
-        candidate[dir] = 0;
-        if (IsOwnItem(item, candidate, ownPath)) {
-            std::memcpy(installDir, candidate, dir + 1);
-            return true;
-        }
+    for (uint32_t i = 0; i < log.fileCount && !relative; ++i)
+        relative = IsRelative(NextLogFile(&items).folder);
+    if (!relative)
+        return true;
+    size_t length = std::strlen(registered);
+    if (length >= 2 && registered[0] == '"' && registered[length - 1] == '"') {
+        ++registered;
+        length -= 2;
     }
-    return !relative;
+    const char* name = PathFileName(ownPath);
+    if (!log.hasKey || name == ownPath || length != std::strlen(ownPath) || !StartsWithFolded(registered, ownPath))
+        return false;
+    size_t folder = static_cast<size_t>(name - ownPath);
+    std::memcpy(installDir, ownPath, folder);
+    installDir[folder] = 0;
+    return true;
 }
 
 } // namespace zevrin

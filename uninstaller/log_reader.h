@@ -68,16 +68,15 @@ LogItem NextLogShortcut(ByteCursor* items);
 // or when the item is relative and installDir is empty.
 bool LogItemPath(const LogItem& item, const char* installDir, char* out);
 
-// The install folder (with its final '\') the relative items name: the
-// folder of ownPath, the uninstaller's own file, less the sub-folder under
-// which the log lists that file. True with installDir empty when no item
-// is relative; false when some are but the log does not list ownPath
-// inside the install folder (the program was moved: its "." would name
-// another folder).
-bool FindInstallDir(const UninstallLogView& log, const char* ownPath, char* installDir);
-
-// Whether the item names ownPath's file (its relative folder and name
-// against installDir, compared without regard to ASCII case).
-bool IsOwnItem(const LogItem& item, const char* installDir, const char* ownPath);
+// The install folder (with its final '\') the relative items name. The
+// installer never lists the uninstaller in its own log, but registers it
+// as the uninstall key's UninstallString: the log is the one this file was
+// installed with when that value (`registered`, as read from the key the
+// log names; quotes around it allowed) is ownPath, and then the install
+// folder is ownPath's folder. True with installDir empty when no item is
+// relative; false when some are and the uninstaller is not where it was
+// installed (a copy elsewhere would take its own folder for the install
+// folder and remove files of the same names there).
+bool FindInstallDir(const UninstallLogView& log, const char* ownPath, const char* registered, char* installDir);
 
 } // namespace zevrin

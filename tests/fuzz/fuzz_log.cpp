@@ -45,7 +45,7 @@ void Walk(const UninstallLogView& log)
         CheckPath(NextLogShortcut(&items), "");
     FUZZ_CHECK(!items.Failed() && items.Left() == 0);
     char found[PathSize];
-    FindInstallDir(log, "C:\\Program Files\\App\\uninst.exe", found);
+    FindInstallDir(log, "C:\\Program Files\\App\\uninst.exe", "C:\\Program Files\\App\\uninst.exe", found);
     FUZZ_CHECK(!*found || std::strcmp(found, installDir) == 0);
 }
 

@@ -69,10 +69,8 @@ TEST(LogReaderTest, ReadsWhatTheInstallerWrites)
     EXPECT_EQ(view.imageEnd, 0x500u);
     EXPECT_EQ(view.texts, nullptr);
     ASSERT_EQ(view.fileCount, 4u);
-    char installDir[PathSize];
-    ASSERT_TRUE(FindInstallDir(view, "D:\\Moved\\Here\\uninst.exe", installDir));
-    EXPECT_STREQ(installDir, "D:\\Moved\\Here\\") << "the folder the uninstaller is in";
-    const char* expected[4] = {"D:\\Moved\\Here\\uninst.exe", "D:\\Moved\\Here\\sub\\deep\\b.dat",
+    const char* installDir = "C:\\App\\";
+    const char* expected[4] = {"C:\\App\\uninst.exe", "C:\\App\\sub\\deep\\b.dat",
                                "C:\\WINDOWS\\SYSTEM\\lib.dll", "C:\\WINDOWS\\Fonts\\DejaVuSans.ttf"};
     const int flags[4] = {0, 0, LogItemShared | LogItemSelfRegister, LogItemFont};
     ByteCursor items = view.files;
@@ -96,8 +94,9 @@ TEST(LogReaderTest, ReadsWhatTheInstallerWrites)
     ASSERT_EQ(Read(minimal, &view), LogOk);
     EXPECT_EQ(view.fileCount + view.shortcutCount, 0u);
     EXPECT_FALSE(view.hasKey);
-    EXPECT_TRUE(FindInstallDir(view, "C:\\App\\uninst.exe", installDir));
-    EXPECT_STREQ(installDir, "") << "no relative item needs one";
+    char found[PathSize];
+    EXPECT_TRUE(FindInstallDir(view, "C:\\App\\uninst.exe", "", found));
+    EXPECT_STREQ(found, "") << "no relative item needs one";
 }
 
 TEST(LogReaderTest, RefusesDamagedLogsWhole)
@@ -191,34 +190,39 @@ TEST(LogReaderTest, RefusesDamagedLogsWhole)
     }
 }
 
-TEST(LogReaderTest, FindsTheInstallFolderFromItsOwnItem)
+TEST(LogReaderTest, FindsTheInstallFolderWhereItWasInstalled)
 {
+    const Bytes key = KeyRecord(AppKey);
     struct Case {
         const char* why;
         std::vector<Item> items;
+        bool hasKey;
         const char* ownPath;
+        const char* registered;
         bool found;
         const char* installDir;
     } cases[] = {
-        {"in the install folder", {{".", "a.exe", 0}, {".", "uninst.exe", 0}}, "C:\\App\\uninst.exe", true,
+        {"where it was installed", {{".", "a.exe", 0}}, true, "C:\\App\\uninst.exe", "C:\\App\\uninst.exe", true,
          "C:\\App\\"},
-        {"in a sub-folder", {{".\\bin\\x", "un.exe", 0}}, "C:\\Program Files\\App\\bin\\x\\un.exe", true,
-         "C:\\Program Files\\App\\"},
-        {"letter case differs", {{".\\BIN", "UN.EXE", 0}}, "c:\\app\\bin\\un.exe", true, "c:\\app\\"},
-        {"renamed", {{".", "a.exe", 0}, {".", "uninst.exe", 0}}, "C:\\App\\other.exe", false, ""},
-        {"another sub-folder", {{".\\bin", "un.exe", 0}}, "C:\\App\\lib\\un.exe", false, ""},
-        {"only part of a folder name", {{".\\bin", "un.exe", 0}}, "C:\\Appbin\\un.exe", false, ""},
-        {"only full paths", {{"C:\\WINDOWS", "lib.dll", 1}}, "C:\\App\\uninst.exe", true, ""},
+        {"registered in quotes, another letter case", {{".\\sub", "a.exe", 0}}, true, "C:\\APP\\UNINST.EXE",
+         "\"c:\\app\\uninst.exe\"", true, "C:\\APP\\"},
+        {"a copy elsewhere", {{".", "a.exe", 0}}, true, "D:\\Copy\\uninst.exe", "C:\\App\\uninst.exe", false, ""},
+        {"renamed", {{".", "a.exe", 0}}, true, "C:\\App\\other.exe", "C:\\App\\uninst.exe", false, ""},
+        {"the key is gone", {{".", "a.exe", 0}}, true, "C:\\App\\uninst.exe", "", false, ""},
+        {"no key in the log", {{".", "a.exe", 0}}, false, "C:\\App\\uninst.exe", "C:\\App\\uninst.exe", false, ""},
+        {"only full paths need none", {{"C:\\WINDOWS", "lib.dll", 1}}, false, "D:\\uninst.exe", "", true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         Bytes bytes = Image();
         Add(bytes, Record(4661, c.items));
+        if (c.hasKey)
+            Add(bytes, key);
         Add(bytes, End);
         UninstallLogView view;
         ASSERT_EQ(Read(bytes, &view), LogOk);
         char installDir[PathSize] = "x";
-        EXPECT_EQ(FindInstallDir(view, c.ownPath, installDir), c.found);
+        EXPECT_EQ(FindInstallDir(view, c.ownPath, c.registered, installDir), c.found);
         EXPECT_STREQ(installDir, c.installDir);
     }
 }

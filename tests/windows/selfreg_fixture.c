@@ -1,5 +1,6 @@
 /* A self-registering library whose DllRegisterServer leaves a marker
-   file beside itself: "<its path>.registered". */
+   file beside itself, "<its path>.registered", and whose
+   DllUnregisterServer removes it. */
 #include <windows.h>
 
 static HINSTANCE Self;
@@ -24,4 +25,15 @@ __declspec(dllexport) HRESULT WINAPI DllRegisterServer(void)
         return E_FAIL;
     CloseHandle(marker);
     return S_OK;
+}
+
+/* Takes the marker away again. */
+__declspec(dllexport) HRESULT WINAPI DllUnregisterServer(void)
+{
+    char path[MAX_PATH + 16];
+    DWORD length = GetModuleFileNameA(Self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return E_FAIL;
+    lstrcpyA(path + length, ".registered");
+    return DeleteFileA(path) ? S_OK : E_FAIL;
 }

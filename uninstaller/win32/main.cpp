@@ -205,7 +205,7 @@ void RemoveFiles(const UninstallLogView& log, const char* installDir)
     for (uint32_t i = 0; i < log.fileCount; ++i) {
         LogItem item = NextLogFile(&items);
         char path[PathSize];
-        if (!LogItemPath(item, installDir, path) || IsOwnItem(item, installDir, OwnPath))
+        if (!LogItemPath(item, installDir, path))
             continue;
         if ((item.flags & LogItemShared) && !ReleaseSharedFile(path))
             continue;
@@ -326,6 +326,20 @@ void ProductName(const UninstallLogView& log)
     }
 }
 
+// The UninstallString of the key the log names ("" when there is none).
+const char* RegisteredPath(const UninstallLogView& log)
+{
+    static char path[PathSize];
+    char key[PathSize];
+    path[0] = 0;
+    if (log.hasKey) {
+        std::memcpy(key, log.key.text, log.key.length);
+        key[log.key.length] = 0;
+        ReadRegistryPath(HKEY_LOCAL_MACHINE, key, "UninstallString", path);
+    }
+    return path;
+}
+
 int Refuse(unsigned index)
 {
     Tell(index, nullptr);
@@ -370,7 +384,7 @@ int Uninstall()
     if (problem != LogOk)
         return Refuse(problem == LogNotWritten ? UninstallNoLog : UninstallDamaged);
     char installDir[PathSize];
-    if (!FindInstallDir(log, OwnPath, installDir))
+    if (!FindInstallDir(log, OwnPath, RegisteredPath(log), installDir))
         return Refuse(UninstallMoved);
     // Every path must be whole before anything is touched.
     ByteCursor items = log.files;
