@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2elib import (PACKAGES, Failure, Skip, Stage, check, check_equal, exit_codes, need_file, run_cases,
                     stub_path, uninstaller_path, wine_choice)
 from test_install import FINISH, FOLDER, InstallPackage, to_progress
+from test_launch import PROGRAM, hello_path
 
 PRODUCT = "Zevrin Install"
 UNINSTALLER = FOLDER + "\\remove.exe"
@@ -152,8 +153,11 @@ def uninstall_lines():
         return [line.rstrip("\n") for line in f if not line.startswith("#")]
 
 
-def install(stage, driver):
+def install(stage, driver, program=False):
     files, lines = product_files()
+    if program:
+        with open(hello_path(), "rb") as f:
+            files[PROGRAM] = f.read()
     package = InstallPackage(stage, files, file_lines=lines, extra=uninstall_lines(),
                              options=["--uninstaller", need_file(uninstaller_path(), "the uninstaller")])
     run = stage.start(package.exe, name="install")
@@ -208,10 +212,9 @@ def moved_uninstaller(stage, temp, before, after):
     deleted at the next restart: the one file there that is new."""
     new = [f for f in after["files"] - before["files"] if f.lower().startswith(temp.lower())]
     check_equal(len(new), 1, "new files in the temporary folder (%r)" % new)
-    pending = wine(stage, "reg", "query", "HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "/v",
-                   "PendingFileRenameOperations").stdout.decode("utf-8", "replace")
     name = new[0].rsplit("\\", 1)[-1]
-    check(name.lower() in pending.lower(), "%s is not to be deleted at the restart: %s" % (new[0], pending))
+    pending = pending_renames(stage)
+    check(name.lower() in pending, "%s is not to be deleted at the restart: %s" % (new[0], pending))
     return "+ " + new[0]
 
 
@@ -283,6 +286,33 @@ def case_shared_counted_twice():
         check(not os.path.exists(stage.unix_path(FOLDER)), "the install folder is still there")
 
 
+def pending_renames(stage):
+    return wine(stage, "reg", "query", "HKLM\\System\\CurrentControlSet\\Control\\Session Manager", "/v",
+                "PendingFileRenameOperations").stdout.decode("utf-8", "replace").lower()
+
+
+def case_in_use():
+    with Stage("uninstall-in-use") as stage:
+        driver = prepare(stage, shared_count=1)
+        install(stage, driver, program=True)
+        held = FOLDER + "\\" + PROGRAM
+        stage.start(stage.unix_path(held), timeout=900, name="held")
+        for _ in range(60):
+            if any(e.get("file", "").lower() == PROGRAM for e in driver.run("processes")):
+                break
+            driver.run("sync")
+        else:
+            raise Failure("%s did not start" % PROGRAM)
+        code, output = run_quiet(stage)
+        check_equal(code, 0, "exit code (the running program goes at the restart); output %r" % output)
+        check(TEXTS["restart"] in output, "no restart notice: %r" % output)
+        check(os.path.exists(stage.unix_path(held)), "the running program is gone already")
+        pending = pending_renames(stage)
+        for path in (held, FOLDER):
+            check(path.lower() + "\\0" in pending, "%s is not deleted at the restart: %s" % (path, pending))
+        check_equal(sorted(os.listdir(stage.unix_path(FOLDER))), [PROGRAM], "what is left until the restart")
+
+
 def case_damaged():
     with Stage("uninstall-damaged") as stage:
         driver = prepare(stage)
@@ -304,6 +334,7 @@ CASES = [
     ("a quiet uninstall puts the prefix back, but for a shared file kept", case_quiet),
     ("answering the questions, a user's file and its folders stay", case_interactive),
     ("a shared file counted twice survives the first uninstall", case_shared_counted_twice),
+    ("a file in use goes at the restart, with the restart notice", case_in_use),
     ("a damaged log is refused and nothing is removed", case_damaged),
 ]
 

@@ -90,6 +90,20 @@ void AddLeft(const char* what)
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// Files in use, deleted at the next restart: not left, and their folders
+// go after them then.
+const unsigned ScheduledMaximum = 64;
+char Scheduled[ScheduledMaximum][PathSize];
+unsigned ScheduledCount = 0;
+
+bool IsScheduled(const char* path)
+{
+    for (unsigned i = 0; i < ScheduledCount; ++i)
+        if (lstrcmpiA(Scheduled[i], path) == 0)
+            return true;
+    return false;
+}
+
 // Deletes a file; one in use goes at the next restart. False (and listed
 // as left) only for something that is not a file.
 void RemoveFile(const char* path)
@@ -107,6 +121,27 @@ void RemoveFile(const char* path)
         return;
     ScheduleAtRestart(nullptr, path);
     RebootNeeded = true;
+    if (ScheduledCount < ScheduledMaximum)
+        lstrcpynA(Scheduled[ScheduledCount++], path, PathSize);
+}
+
+// The folders of the files deleted at the restart, from theirs up to the
+// install folder, go after them (the platform removes a folder at the
+// restart only when it is empty by then).
+void ScheduleFolders(const char* installDir)
+{
+    size_t top = std::strlen(installDir);
+    for (unsigned i = 0; i < ScheduledCount; ++i) {
+        if (!StartsWithFolded(Scheduled[i], installDir))
+            continue;
+        char folder[PathSize];
+        lstrcpynA(folder, Scheduled[i], PathSize);
+        for (char* slash = std::strrchr(folder, '\\'); slash && static_cast<size_t>(slash - folder) + 1 >= top;
+             slash = std::strrchr(folder, '\\')) {
+            *slash = 0;
+            ScheduleAtRestart(nullptr, folder);
+        }
+    }
 }
 
 // One user fewer of a shared file. True when the file should go: its
@@ -308,7 +343,7 @@ void ListLeft(const char* folder, int depth)
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             ListLeft(path, depth + 1);
-        else
+        else if (!IsScheduled(path))
             AddLeft(path);
     } while (FindNextFileA(search, &found));
     FindClose(search);
@@ -410,8 +445,11 @@ int Uninstall()
         FolderOf(OwnPath, ownFolder);
         RemoveEmptyFolders(ownFolder, installDir, true);
         RemoveEmptyFolders(installDir, installDir, true);
-        if (Exists(installDir))
+        if (Exists(installDir)) {
             ListLeft(installDir, 0);
+            if (!Leftover)
+                ScheduleFolders(installDir);
+        }
     }
     FreeAndClear(&file);
 
