@@ -92,8 +92,9 @@ bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_
 
 // Files in use, deleted at the next restart: not left, and their folders
 // go after them then.
+// (A block of its own: the program's data is part of every download.)
 const unsigned ScheduledMaximum = 64;
-char Scheduled[ScheduledMaximum][PathSize];
+char (*Scheduled)[PathSize] = nullptr;
 unsigned ScheduledCount = 0;
 
 bool IsScheduled(const char* path)
@@ -121,7 +122,9 @@ void RemoveFile(const char* path)
         return;
     ScheduleAtRestart(nullptr, path);
     RebootNeeded = true;
-    if (ScheduledCount < ScheduledMaximum)
+    if (!Scheduled)
+        AllocZeroedWithRetry(ScheduledMaximum * PathSize, &Scheduled);
+    if (Scheduled && ScheduledCount < ScheduledMaximum)
         lstrcpynA(Scheduled[ScheduledCount++], path, PathSize);
 }
 
