@@ -1306,9 +1306,11 @@ void Parser::ReadUninstaller(Reader& root)
     f.name = "uninstall.exe";
     const toml::node* node = nullptr;
     if (r.Ansi("name", &f.name, PathLimit, &node)) {
-        std::string problem = ComponentProblem(f.name);
+        std::string problem = f.name.find_first_of("\\/") != std::string::npos
+                                  ? "names a folder; the uninstaller lies in the install folder itself"
+                                  : ComponentProblem(f.name);
         if (!problem.empty())
-            r.Fail(node, "name", problem + " (the uninstaller lies in the install folder itself)");
+            r.Fail(node, "name", problem);
     }
     std::string program;
     if (r.RawString("program", &program, &node)) {

@@ -578,6 +578,16 @@ def leave_by_cancel(driver, package):
     return driver.wait_exit()
 
 
+def wait_running(driver, name):
+    """Until a process with the file name `name` runs. Through "processes",
+    not wait-process: the driver must not wait for it to end."""
+    for _ in range(60):
+        if any(e.get("file", "").lower() == name.lower() for e in driver.run("processes")):
+            return
+        driver.run("sync")
+    raise Failure("%s did not start" % name)
+
+
 def exit_codes(events):
     return [e["code"] for e in events if e.get("event") == "exit"]
 

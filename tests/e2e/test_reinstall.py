@@ -11,7 +11,7 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import Failure, Stage, check, check_equal, exit_codes, leave_by_cancel, run_cases
+from e2elib import Stage, check, check_equal, exit_codes, leave_by_cancel, run_cases, wait_running
 from test_install import DIRECTORY, FINISH, FOLDER, InstallPackage, finish_and_close, installed, to_progress
 from test_launch import PROGRAM, hello_path
 
@@ -92,13 +92,7 @@ def case_restart_needed():
         shutil.copy(hello_path(), held)
         stage.start(held, timeout=900, name="held")
         driver = stage.driver()
-        # "processes", not wait-process: the driver must not wait for it.
-        for _ in range(60):
-            if any(e.get("file", "").lower() == PROGRAM for e in driver.run("processes")):
-                break
-            driver.run("sync")
-        else:
-            raise Failure("%s did not start" % PROGRAM)
+        wait_running(driver, PROGRAM)
         package = InstallPackage(stage, files)
         run = stage.start(package.exe)
         # Only wait-page: the program's message box belongs to nobody, and

@@ -15,8 +15,8 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import (PACKAGES, Failure, Skip, Stage, check, check_equal, exit_codes, need_file, run_cases,
-                    stub_path, uninstaller_path, wine_choice)
+from e2elib import (PACKAGES, Stage, check, check_equal, exit_codes, need_file, run_cases, stub_path,
+                    uninstaller_path, wait_running, wine_choice)
 from test_install import FINISH, FOLDER, InstallPackage, to_progress
 from test_launch import PROGRAM, hello_path
 
@@ -220,12 +220,19 @@ def moved_uninstaller(stage, temp, before, after):
 
 # ------------------------------------------------------------------ cases
 
+def install_after_snapshot(stage):
+    """The prefix's snapshot, then the installation: (driver, temporary
+    folder, snapshot)."""
+    driver = prepare(stage)
+    temp = temp_folder(driver)
+    before = snapshot(stage)
+    install(stage, driver)
+    return driver, temp, before
+
+
 def case_quiet():
     with Stage("uninstall-quiet") as stage:
-        driver = prepare(stage)
-        temp = temp_folder(driver)
-        before = snapshot(stage)
-        install(stage, driver)
+        driver, temp, before = install_after_snapshot(stage)
         check(PRODUCT in listed(stage), "Wine's list lacks the product after the installation")
         code, output = run_quiet(stage)
         shared = shared_path(driver)
@@ -242,10 +249,7 @@ def case_quiet():
 
 def case_interactive():
     with Stage("uninstall-interactive") as stage:
-        driver = prepare(stage)
-        temp = temp_folder(driver)
-        before = snapshot(stage)
-        install(stage, driver)
+        driver, temp, before = install_after_snapshot(stage)
         user_file = stage.unix_path(FOLDER + "\\" + USER_FILE)
         with open(user_file, "w") as f:
             f.write("mine\n")
@@ -297,12 +301,7 @@ def case_in_use():
         install(stage, driver, program=True)
         held = FOLDER + "\\" + PROGRAM
         stage.start(stage.unix_path(held), timeout=900, name="held")
-        for _ in range(60):
-            if any(e.get("file", "").lower() == PROGRAM for e in driver.run("processes")):
-                break
-            driver.run("sync")
-        else:
-            raise Failure("%s did not start" % PROGRAM)
+        wait_running(driver, PROGRAM)
         code, output = run_quiet(stage)
         check_equal(code, 0, "exit code (the running program goes at the restart); output %r" % output)
         check(TEXTS["restart"] in output, "no restart notice: %r" % output)

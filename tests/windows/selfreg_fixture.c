@@ -13,13 +13,21 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     return TRUE;
 }
 
+/* The marker's path into path (MAX_PATH + 16 bytes). */
+static BOOL MarkerPath(char* path)
+{
+    DWORD length = GetModuleFileNameA(Self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return FALSE;
+    lstrcpyA(path + length, ".registered");
+    return TRUE;
+}
+
 __declspec(dllexport) HRESULT WINAPI DllRegisterServer(void)
 {
     char path[MAX_PATH + 16];
-    DWORD length = GetModuleFileNameA(Self, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    if (!MarkerPath(path))
         return E_FAIL;
-    lstrcpyA(path + length, ".registered");
     HANDLE marker = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (marker == INVALID_HANDLE_VALUE)
         return E_FAIL;
@@ -31,9 +39,5 @@ __declspec(dllexport) HRESULT WINAPI DllRegisterServer(void)
 __declspec(dllexport) HRESULT WINAPI DllUnregisterServer(void)
 {
     char path[MAX_PATH + 16];
-    DWORD length = GetModuleFileNameA(Self, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return E_FAIL;
-    lstrcpyA(path + length, ".registered");
-    return DeleteFileA(path) ? S_OK : E_FAIL;
+    return MarkerPath(path) && DeleteFileA(path) ? S_OK : E_FAIL;
 }

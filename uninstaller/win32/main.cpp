@@ -14,6 +14,7 @@
 
 #include "stub/engine/paths.h"
 #include "stub/engine/win32/fonts.h"
+#include "stub/engine/win32/library.h"
 #include "stub/engine/win32/registry.h"
 #include "stub/engine/win32/restart.h"
 #include "stub/engine/win32/shortcuts.h"
@@ -188,19 +189,6 @@ bool ReleaseSharedFile(const char* path)
     return false;
 }
 
-void UnregisterLibrary(const char* path)
-{
-    HMODULE library = LoadLibraryA(path);
-    if (!library)
-        return;
-    typedef HRESULT(WINAPI * Unregister)();
-    Unregister unregisterServer = reinterpret_cast<Unregister>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library, "DllUnregisterServer")));
-    if (unregisterServer)
-        unregisterServer();
-    FreeLibrary(library);
-}
-
 // Removes folder and its parents while they are empty, as long as they
 // lie strictly inside `top` (which ends in '\'); `top` itself when
 // `withTop`. True when anything went.
@@ -250,7 +238,7 @@ void RemoveFiles(const UninstallLogView& log, const char* installDir)
         if (!Exists(path))
             continue;
         if (item.flags & LogItemSelfRegister)
-            UnregisterLibrary(path);
+            CallLibraryFunction(path, "DllUnregisterServer");
         if (item.flags & LogItemFont)
             UnregisterFont(path);
         RemoveFile(path);

@@ -12,6 +12,7 @@
 #include "../uninstall_log.h"
 #include "destination.h"
 #include "install.h"
+#include "library.h"
 #include "registry.h"
 #include "shortcuts.h"
 
@@ -157,19 +158,6 @@ void RegisterAtNextStart()
     RegCloseKey(key);
 }
 
-void RegisterNow()
-{
-    HMODULE library = LoadLibraryA(DestPath);
-    if (!library)
-        return;
-    typedef HRESULT(WINAPI * Register)();
-    Register registerServer = reinterpret_cast<Register>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
-    if (registerServer)
-        registerServer();
-    FreeLibrary(library);
-}
-
 void RegisterLibraries()
 {
     const uint8_t* entry = FirstEntry;
@@ -181,7 +169,7 @@ void RegisterLibraries()
         if (EntryStatusOf(entry) == StatusAtRestart)
             RegisterAtNextStart();
         else
-            RegisterNow();
+            CallLibraryFunction(DestPath, "DllRegisterServer");
     }
 }
 
