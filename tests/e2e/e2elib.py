@@ -581,11 +581,13 @@ def leave_by_cancel(driver, package):
 def wait_running(driver, name):
     """Until a process with the file name `name` runs. Through "processes",
     not wait-process: the driver must not wait for it to end."""
-    for _ in range(60):
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
         if any(e.get("file", "").lower() == name.lower() for e in driver.run("processes")):
             return
         driver.run("sync")
-    raise Failure("%s did not start" % name)
+        time.sleep(0.2)
+    raise Failure("%s did not start within %d s" % (name, WAIT))
 
 
 def exit_codes(events):
