@@ -154,7 +154,8 @@ bool ReleaseSharedFile(const char* path)
 {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
-        AddLeft(path);
+        if (Exists(path))
+            AddLeft(path);
         return false;
     }
     BYTE data[32];
@@ -165,14 +166,20 @@ bool ReleaseSharedFile(const char* path)
     if (RegQueryValueExA(key, path, nullptr, &type, data, &size) != ERROR_SUCCESS ||
         !ReadSharedCount(type, data, size, &count)) {
         RegCloseKey(key);
-        AddLeft(path);
+        if (Exists(path))
+            AddLeft(path);
         return false;
     }
     if (count > 1) {
         --count;
+    } else if (!Exists(path)) {
+        // Nothing left to keep: the count goes with the file.
+        RegDeleteValueA(key, path);
+        RegCloseKey(key);
+        return false;
     } else {
         count = 0;
-        if (!Quiet && Exists(path)) {
+        if (!Quiet) {
             char text[MaxShownText + 1];
             FormatText(text, sizeof text, Text(UninstallSharedQuestion), path, 0);
             if (ShowMessage(text, MessageYesNoDefaultNo) == AnswerYes) {
@@ -282,13 +289,19 @@ void RemoveShortcuts(const UninstallLogView& log)
     }
 }
 
+// The key the log names, as text (PathSize bytes).
+void KeyOf(const UninstallLogView& log, char* key)
+{
+    std::memcpy(key, log.key.text, log.key.length);
+    key[log.key.length] = 0;
+}
+
 void RemoveUninstallKey(const UninstallLogView& log)
 {
     if (!log.hasKey)
         return;
     char key[PathSize];
-    std::memcpy(key, log.key.text, log.key.length);
-    key[log.key.length] = 0;
+    KeyOf(log, key);
     HKEY opened;
     if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, key) != ERROR_SUCCESS &&
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
@@ -359,8 +372,7 @@ const char* RegisteredPath(const UninstallLogView& log)
     char key[PathSize];
     path[0] = 0;
     if (log.hasKey) {
-        std::memcpy(key, log.key.text, log.key.length);
-        key[log.key.length] = 0;
+        KeyOf(log, key);
         ReadRegistryPath(HKEY_LOCAL_MACHINE, key, "UninstallString", path);
     }
     return path;
