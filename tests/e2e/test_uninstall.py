@@ -295,8 +295,18 @@ def pending_renames(stage):
                 "PendingFileRenameOperations").stdout.decode("utf-8", "replace").lower()
 
 
-def case_in_use():
-    with Stage("uninstall-in-use") as stage:
+def wininit_deletions(stage, driver):
+    """The files WININIT.INI of the older family deletes at the restart
+    (its NUL= lines), in small letters."""
+    windows = stage.unix_path(driver.info()["windows"])
+    inis = [n for n in os.listdir(windows) if n.lower() == "wininit.ini"]
+    check(inis, "no WININIT.INI in the Windows folder")
+    with open(os.path.join(windows, inis[0]), encoding="cp1252") as f:
+        return [line.strip().split("=", 1)[1].lower() for line in f if line.lower().startswith("nul=")]
+
+
+def in_use_case(win98):
+    with Stage("uninstall-in-use" + ("-win98" if win98 else ""), win98=win98) as stage:
         driver = prepare(stage, shared_count=1)
         install(stage, driver, program=True)
         held = FOLDER + "\\" + PROGRAM
@@ -306,10 +316,16 @@ def case_in_use():
         check_equal(code, 0, "exit code (the running program goes at the restart); output %r" % output)
         check(TEXTS["restart"] in output, "no restart notice: %r" % output)
         check(os.path.exists(stage.unix_path(held)), "the running program is gone already")
+        check_equal(sorted(os.listdir(stage.unix_path(FOLDER))), [PROGRAM], "what is left until the restart")
+        if win98:
+            # By short path; folders stay (WININIT.INI deletes files only).
+            deleted = wininit_deletions(stage, driver)
+            check(any(p.endswith("\\hello.exe") for p in deleted), "no NUL= line for %s: %r" % (held, deleted))
+            check(any(p.endswith(".tmp") for p in deleted), "no NUL= line for the uninstaller: %r" % deleted)
+            return
         pending = pending_renames(stage)
         for path in (held, FOLDER):
             check(path.lower() + "\\0" in pending, "%s is not deleted at the restart: %s" % (path, pending))
-        check_equal(sorted(os.listdir(stage.unix_path(FOLDER))), [PROGRAM], "what is left until the restart")
 
 
 def case_damaged():
@@ -333,7 +349,8 @@ CASES = [
     ("a quiet uninstall puts the prefix back, but for a shared file kept", case_quiet),
     ("answering the questions, a user's file and its folders stay", case_interactive),
     ("a shared file counted twice survives the first uninstall", case_shared_counted_twice),
-    ("a file in use goes at the restart, with the restart notice", case_in_use),
+    ("a file in use goes at the restart, with the restart notice", lambda: in_use_case(False)),
+    ("the same on the older family, through WININIT.INI", lambda: in_use_case(True)),
     ("a damaged log is refused and nothing is removed", case_damaged),
 ]
 

@@ -130,10 +130,13 @@ void RemoveFile(const char* path)
 }
 
 // The folders of the files deleted at the restart, from theirs up to the
-// install folder, go after them (the platform removes a folder at the
+// install folder, go after them (the NT family removes a folder at the
 // restart only when it is empty by then).
 void ScheduleFolders(const char* installDir)
 {
+    // WININIT.INI of the older family deletes files only.
+    if (!IsWindowsNT)
+        return;
     size_t top = std::strlen(installDir);
     for (unsigned i = 0; i < ScheduledCount; ++i) {
         if (!StartsWithFolded(Scheduled[i], installDir))
