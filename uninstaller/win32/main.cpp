@@ -39,6 +39,7 @@ char Product[PathSize];
 const unsigned LeftSize = 1800;
 char Left[LeftSize + 4];
 bool Leftover = false;
+bool LeftFull = false; // the rest is not looked for
 
 const char* Text(unsigned index)
 {
@@ -81,8 +82,9 @@ void AddLeft(const char* what)
     size_t used = std::strlen(Left);
     size_t length = std::strlen(what);
     if (used + length + 2 > LeftSize) {
-        if (used + 4 <= sizeof Left && !std::strstr(Left, "...\r\n"))
+        if (!LeftFull)
             std::strcat(Left, "...");
+        LeftFull = true;
         return;
     }
     std::memcpy(Left + used, what, length);
@@ -336,7 +338,9 @@ void RemoveSelf()
 void ListLeft(const char* folder, int depth)
 {
     char pattern[PathSize];
-    if (depth > 8 || !JoinPath(pattern, folder, "*"))
+    // An install folder shared with much else (a drive's root) is not
+    // walked further than the message can show.
+    if (depth > 8 || LeftFull || !JoinPath(pattern, folder, "*"))
         return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
@@ -352,7 +356,7 @@ void ListLeft(const char* folder, int depth)
             ListLeft(path, depth + 1);
         else if (!IsScheduled(path))
             AddLeft(path);
-    } while (FindNextFileA(search, &found));
+    } while (!LeftFull && FindNextFileA(search, &found));
     FindClose(search);
 }
 
