@@ -328,6 +328,22 @@ def in_use_case(win98):
             check(path.lower() + "\\0" in pending, "%s is not deleted at the restart: %s" % (path, pending))
 
 
+def case_declined():
+    with Stage("uninstall-declined") as stage:
+        driver = prepare(stage)
+        install(stage, driver)
+        before = snapshot(stage)
+        process = subprocess.Popen([wine_choice()["wine"], UNINSTALLER], env=stage.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            box = driver.answer("no")
+            check_equal(box["text"], TEXTS["confirm"].replace("%s", PRODUCT), "the question")
+            check_equal(exit_codes(driver.wait_exit()), [3], "exit code after No")
+        finally:
+            process.wait(timeout=60)
+        check_same(before, snapshot(stage), temp_folder(driver), [], "after answering No")
+
+
 def case_damaged():
     with Stage("uninstall-damaged") as stage:
         driver = prepare(stage)
@@ -351,6 +367,7 @@ CASES = [
     ("a shared file counted twice survives the first uninstall", case_shared_counted_twice),
     ("a file in use goes at the restart, with the restart notice", lambda: in_use_case(False)),
     ("the same on the older family, through WININIT.INI", lambda: in_use_case(True)),
+    ("answering No removes nothing", case_declined),
     ("a damaged log is refused and nothing is removed", case_damaged),
 ]
 
