@@ -22,6 +22,7 @@
 #include "encoder.h"
 #include "manifest.h"
 #include "package_writer.h"
+#include "uninstaller_copy.h"
 
 namespace zevrin {
 
@@ -204,18 +205,29 @@ int Run(const std::vector<std::string>& args)
     }
     for (const std::string& warning : manifest.warnings)
         std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
+    // The project's uninstaller is packed from a copy that holds its texts,
+    // beside the output and removed after the build.
+    std::string uninstallerCopy;
     for (ManifestFile& f : manifest.files) {
-        if (!f.projectUninstaller || !f.source.empty())
+        if (!f.projectUninstaller)
             continue;
-        f.source = uninstaller.empty()
-                       ? FindProgram("ZEVRIN_UNINSTALLER", "zevrin-uninstaller.exe", ZEVRIN_DEFAULT_UNINSTALLER)
-                       : uninstaller;
+        if (f.source.empty())
+            f.source = uninstaller.empty() ? FindProgram("ZEVRIN_UNINSTALLER", "zevrin-uninstaller.exe",
+                                                         ZEVRIN_DEFAULT_UNINSTALLER)
+                                           : uninstaller;
         if (f.source.empty()) {
             std::fprintf(stderr, "zevrin: build: %sno uninstaller program: give --uninstaller, set "
                                  "ZEVRIN_UNINSTALLER, or put zevrin-uninstaller.exe beside zevrin\n",
                          f.ref.Prefix().c_str());
             return 1;
         }
+        uninstallerCopy = options.output + ".uninstaller";
+        if (!WriteUninstallerCopy(f, uninstallerCopy, &error)) {
+            std::remove(uninstallerCopy.c_str());
+            std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
+            return 1;
+        }
+        f.source = uninstallerCopy;
     }
 
     ProgressLine progress;
@@ -224,6 +236,8 @@ int Run(const std::vector<std::string>& args)
     };
     BuildSummary summary;
     bool ok = BuildPackage(manifest, options, &summary, &error);
+    if (!uninstallerCopy.empty())
+        std::remove(uninstallerCopy.c_str());
     progress.Clear();
     if (!ok) {
         std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());

@@ -17,7 +17,6 @@
 
 #include "../stub/decode/decoder.h"
 #include "../stub/engine/file_table.h"
-#include "../stub/engine/uninstall_log.h"
 #include "../stub/shared/state.h"
 #include "../stub/startup/header.h"
 #include "../stub/startup/templates.h"
@@ -357,20 +356,6 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
     if (f.uninstaller && (data.size() < 8 || std::memcmp(&data[data.size() - 8], UninstallerTail, 8) != 0))
         Fail(prefix + "'" + BaseName(f.source) + "' cannot be the uninstaller: it must end with an empty "
                       "log record (bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites");
-    if (!f.uninstallerTexts.empty()) {
-        // The publisher's texts go before the terminator, so that the
-        // installer's log follows them (uninstaller/log_reader.h).
-        Bytes group = {static_cast<uint8_t>(f.uninstallerTexts.size()), 0};
-        for (const std::string& text : f.uninstallerTexts)
-            group.insert(group.end(), text.c_str(), text.c_str() + text.size() + 1);
-        data.resize(data.size() - 8);
-        Bytes head = {static_cast<uint8_t>(LogTagTexts), static_cast<uint8_t>(LogTagTexts >> 8), 0, 0};
-        for (int i = 0; i < 4; ++i)
-            head.push_back(static_cast<uint8_t>(group.size() >> (8 * i)));
-        data.insert(data.end(), head.begin(), head.end());
-        data.insert(data.end(), group.begin(), group.end());
-        data.insert(data.end(), UninstallerTail, UninstallerTail + 8);
-    }
 
     uint32_t versionMS = f.versionMS, versionLS = f.versionLS;
     uint16_t language = f.language;

@@ -11,6 +11,7 @@
 #include "../fuzz/log_input.h"
 #include "authoring/manifest.h"
 #include "authoring/package_writer.h"
+#include "authoring/uninstaller_copy.h"
 #include "package_writer_support.h"
 #include "stub/shared/messages.h"
 #include "uninstaller/log_reader.h"
@@ -54,13 +55,16 @@ done = "All gone."
         << error;
     EXPECT_EQ(m.uninstallName, "Zevrin Test") << "the product names the uninstall entry";
     ASSERT_EQ(m.files.size(), 2u);
-    const ManifestFile& f = m.files.back();
+    ManifestFile& f = m.files.back();
     EXPECT_TRUE(f.uninstaller);
     EXPECT_EQ(f.name, "remove.exe");
     EXPECT_EQ(f.location, LocationInstall);
     EXPECT_EQ(f.menuFolders, "Zevrin");
     EXPECT_EQ(f.menuName, "Remove Zevrin");
 
+    // As `zevrin build` packs it: from the copy holding its texts.
+    ASSERT_TRUE(WriteUninstallerCopy(f, dir.File("copy.exe"), &error)) << error;
+    f.source = dir.File("copy.exe");
     BuildOptions options;
     options.output = dir.File("SETUP.EXE");
     options.stubPath = dir.File("stub.exe");
