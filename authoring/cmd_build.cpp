@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,9 +29,30 @@ namespace zevrin {
 
 namespace {
 
-const char* const Usage =
-    "MANIFEST [-o OUT] [--stub STUB] [--uninstaller PROGRAM] [--level N] [--volume-size BYTES] [-I DIR]...";
-const int DefaultBuildLevel = 9;
+const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--uninstaller PROGRAM] [--level N] [--volume-size BYTES] [-I DIR]... [-D NAME=VALUE]... "
+                          "[-q | -v] [--warnings-as-errors]";
+const char* const Help =
+    "Makes a setup program from a manifest (docs/manifest.md).\n"
+    "\n"
+    "  -o OUT               the setup program to write (default SETUP.EXE; '-': standard output);\n"
+    "                       missing folders are made\n"
+    "  --stub STUB          the installer program (default: $ZEVRIN_STUB, zevrin-stub.exe beside zevrin)\n"
+    "  --uninstaller PROGRAM the uninstaller packed for [uninstaller] (default: $ZEVRIN_UNINSTALLER,\n"
+    "                       zevrin-uninstaller.exe beside zevrin)\n"
+    "  --level N            compression, 0 (store) to 12 (smallest); default 11\n"
+    "  --volume-size SIZE   no file larger than SIZE bytes (K and M suffixes, or a medium: 720K,\n"
+    "                       1.44M or floppy, 2.88M, zip100, cd650, cd700); the data goes on in\n"
+    "                       OUT's .D01, .D02, ...\n"
+    "  -I DIR               look for files the manifest names here when they are not beside it\n"
+    "  -D NAME=VALUE        set ${NAME} for the manifest's strings (over its [define])\n"
+    "  -q                   print only errors and warnings\n"
+    "  -v                   also list every packed file with its sizes\n"
+    "  --warnings-as-errors a warning fails the build, before anything is written (also -WX)\n"
+    "\n"
+    "Exit status: 0 built, 1 failed (nothing written), 2 usage error.\n";
+// The smallest packages whose build of 200 MB still beats makensis's
+// (bench/build_memory.sh --makensis; docs/manifest.md has the figures).
+const int DefaultBuildLevel = 11;
 
 struct BuildUsageError {
     std::string message;
@@ -75,9 +97,26 @@ std::string FindProgram(const char* variable, const char* beside, const char* co
 
 std::string FindStub() { return FindProgram("ZEVRIN_STUB", "zevrin-stub.exe", ZEVRIN_DEFAULT_STUB); }
 
-// Digits with an optional K or M (powers of 1024).
+// The usual media, by name (1.44M is the 1440 KB floppy, as it is sold).
+struct Medium {
+    const char* name;
+    uint64_t bytes;
+};
+const Medium Media[] = {
+    {"720k", 720 * 1024},         {"1200k", 1200 * 1024},       {"1.44m", 1440 * 1024},
+    {"floppy", 1440 * 1024},      {"2.88m", 2880 * 1024},       {"zip100", 96 * 1024 * 1024},
+    {"cd650", 650ull << 20},      {"cd700", 700ull << 20},      {"cd", 700ull << 20},
+};
+
+// Digits with an optional K or M (powers of 1024), or a medium's name.
 uint64_t ParseSize(const std::string& text)
 {
+    std::string lower;
+    for (char c : text)
+        lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    for (const Medium& medium : Media)
+        if (lower == medium.name)
+            return medium.bytes;
     char* end = nullptr;
     errno = 0;
     unsigned long long value = std::strtoull(text.c_str(), &end, 10);
@@ -89,7 +128,8 @@ uint64_t ParseSize(const std::string& text)
     if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || errno || !end || *end ||
         value == 0 || value > UINT32_MAX / scale)
         throw BuildUsageError{"volume size '" + text + "' is not a number of bytes from 1 to 4294967295 "
-                              "(a K or M suffix counts 1024 or 1048576)"};
+                              "(a K or M suffix counts 1024 or 1048576) nor a medium (720K, 1.44M or floppy, "
+                              "2.88M, zip100, cd650, cd700)"};
     return value * scale;
 }
 
@@ -105,7 +145,7 @@ int ParseLevel(const std::string& text)
 // Progress on a terminal only: one line, rewritten at most ten times a second.
 class ProgressLine {
 public:
-    ProgressLine() : active_(::isatty(2) != 0) {}
+    explicit ProgressLine(bool wanted) : active_(wanted && ::isatty(2) != 0) {}
     ~ProgressLine() { Clear(); }
 
     void Show(const std::string& what, uint64_t done, uint64_t total)
@@ -139,6 +179,11 @@ private:
     std::chrono::steady_clock::time_point shown_;
 };
 
+std::string Count(size_t n, const char* what)
+{
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 int Run(const std::vector<std::string>& args)
 {
     BuildOptions options;
@@ -147,6 +192,8 @@ int Run(const std::vector<std::string>& args)
     std::string stub;
     std::string uninstaller;
     std::vector<std::string> searchDirs;
+    int verbosity = 1; // 0 -q, 1 the summary, 2 -v: every file too
+    std::map<std::string, std::string> defines;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -164,7 +211,16 @@ int Run(const std::vector<std::string>& args)
                 throw BuildUsageError{std::string(name) + " needs a value"};
             return args[i];
         };
-        if (arg == "-o" || arg == "--output") {
+        if (arg == "-h" || arg == "--help") {
+            std::printf("usage: zevrin build %s\n\n%s", Usage, Help);
+            return 0;
+        } else if (arg == "-q" || arg == "--quiet") {
+            verbosity = 0;
+        } else if (arg == "-v" || arg == "--verbose") {
+            verbosity = 2;
+        } else if (arg == "--warnings-as-errors" || arg == "-WX") {
+            options.warningsAreErrors = true;
+        } else if (arg == "-o" || arg == "--output") {
             options.output = take("-o");
         } else if (arg == "--stub") {
             stub = take("--stub");
@@ -172,6 +228,13 @@ int Run(const std::vector<std::string>& args)
             uninstaller = take("--uninstaller");
         } else if (arg == "--level" || arg == "-l") {
             options.level = ParseLevel(take("--level"));
+        } else if (arg == "-D" || (arg.compare(0, 2, "-D") == 0 && arg.size() > 2)) {
+            std::string definition = arg.size() > 2 ? arg.substr(2) : take("-D");
+            size_t equals = definition.find('=');
+            std::string name = definition.substr(0, equals);
+            if (equals == std::string::npos || name.empty())
+                throw BuildUsageError{"-D takes NAME=VALUE, found '" + definition + "'"};
+            defines[name] = definition.substr(equals + 1);
         } else if (arg == "-I" || arg == "--search") {
             searchDirs.push_back(take("-I"));
         } else if (arg.compare(0, 2, "-I") == 0 && arg.size() > 2) {
@@ -190,6 +253,11 @@ int Run(const std::vector<std::string>& args)
         throw BuildUsageError{"build needs a MANIFEST"};
     if (options.output.empty())
         options.output = "SETUP.EXE";
+    if (options.output == "-" && ::isatty(1)) {
+        std::fprintf(stderr, "zevrin: build: -o - writes the package to standard output, which is a terminal; "
+                             "redirect it to a file or a pipe\n");
+        return 1;
+    }
     options.stubPath = stub.empty() ? FindStub() : stub;
     if (options.stubPath.empty()) {
         std::fprintf(stderr, "zevrin: build: no installer stub: give --stub, set ZEVRIN_STUB, or put "
@@ -199,14 +267,19 @@ int Run(const std::vector<std::string>& args)
 
     Manifest manifest;
     std::string error;
-    if (!LoadManifest(manifestPath, &manifest, &error, searchDirs)) {
+    if (!LoadManifest(manifestPath, &manifest, &error, searchDirs, defines)) {
         std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
         return 1;
     }
     for (const std::string& warning : manifest.warnings)
         std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
-    // The project's uninstaller is packed from a copy that holds its texts,
-    // beside the output and removed after the build.
+    if (options.warningsAreErrors && !manifest.warnings.empty()) {
+        std::fprintf(stderr, "zevrin: build: %s, and warnings are errors: nothing written\n",
+                     Count(manifest.warnings.size(), "warning").c_str());
+        return 1;
+    }
+    // The project's uninstaller is packed from a temporary copy that holds
+    // its texts, removed after the build.
     std::string uninstallerCopy;
     for (ManifestFile& f : manifest.files) {
         if (!f.projectUninstaller)
@@ -221,8 +294,13 @@ int Run(const std::vector<std::string>& args)
                          f.ref.Prefix().c_str());
             return 1;
         }
-        uninstallerCopy = options.output + ".uninstaller";
-        if (!WriteUninstallerCopy(f, uninstallerCopy, &error)) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zevrin-uninstaller-XXXXXX";
+        int fd = ::mkstemp(&pattern[0]);
+        if (fd >= 0)
+            ::close(fd);
+        uninstallerCopy = pattern;
+        if (fd < 0 || !WriteUninstallerCopy(f, uninstallerCopy, &error)) {
             std::remove(uninstallerCopy.c_str());
             std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
             return 1;
@@ -230,14 +308,16 @@ int Run(const std::vector<std::string>& args)
         f.source = uninstallerCopy;
     }
 
-    ProgressLine progress;
+    ProgressLine progress(verbosity > 0);
     options.progress = [&progress](const std::string& what, uint64_t done, uint64_t total) {
         progress.Show(what, done, total);
     };
     BuildSummary summary;
+    auto started = std::chrono::steady_clock::now();
     bool ok = BuildPackage(manifest, options, &summary, &error);
     if (!uninstallerCopy.empty())
         std::remove(uninstallerCopy.c_str());
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     progress.Clear();
     if (!ok) {
         std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
@@ -245,18 +325,45 @@ int Run(const std::vector<std::string>& args)
     }
     for (const std::string& warning : summary.warnings)
         std::fprintf(stderr, "zevrin: build: warning: %s\n", warning.c_str());
+    size_t warnings = manifest.warnings.size() + summary.warnings.size();
+    if (warnings)
+        std::fprintf(stderr, "zevrin: build: %s\n", Count(warnings, "warning").c_str());
+    if (verbosity == 0)
+        return 0;
 
-    std::printf("%s: %llu bytes: installer %u, header %u, file data %llu\n", summary.written[0].c_str(),
-                static_cast<unsigned long long>(summary.sizes[0]), summary.stubLength, summary.headerLength,
-                static_cast<unsigned long long>(summary.dataLength));
+    // With -o - the package is standard output; the report goes beside
+    // the warnings.
+    FILE* report = options.output == "-" ? stderr : stdout;
+    if (verbosity == 2) {
+        for (const PackedReport& file : summary.files)
+            std::fprintf(report, "  %s: %llu -> %llu bytes\n", file.name.c_str(),
+                         static_cast<unsigned long long>(file.size), static_cast<unsigned long long>(file.packed));
+    }
+    std::fprintf(report, "%s: %llu bytes: installer %u, header %u, file data %llu\n",
+                 options.output == "-" ? "standard output" : summary.written[0].c_str(),
+                 static_cast<unsigned long long>(summary.sizes[0]), summary.stubLength, summary.headerLength,
+                 static_cast<unsigned long long>(summary.dataLength));
     for (size_t i = 1; i < summary.written.size(); ++i)
-        std::printf("%s: %llu bytes\n", summary.written[i].c_str(),
-                    static_cast<unsigned long long>(summary.sizes[i]));
-    std::printf("%zu files packed (%llu bytes before compression)", summary.packedFiles,
-                static_cast<unsigned long long>(summary.sourceBytes));
+        std::fprintf(report, "%s: %llu bytes\n", summary.written[i].c_str(),
+                     static_cast<unsigned long long>(summary.sizes[i]));
+    std::fprintf(report, "%zu files packed (%llu bytes before compression)", summary.packedFiles,
+                 static_cast<unsigned long long>(summary.sourceBytes));
     if (summary.externalFiles)
-        std::printf(", %zu external", summary.externalFiles);
-    std::printf("\n");
+        std::fprintf(report, ", %zu external", summary.externalFiles);
+    std::fprintf(report, "\n");
+    // The line to read: what went in, what came out, how long it took.
+    uint64_t written = 0;
+    for (uint64_t size : summary.sizes)
+        written += size;
+    std::fprintf(report, "built %s in %.1f s: %llu bytes of files packed into %llu (%.1f%%)",
+                 options.output == "-" ? "standard output" : options.output.c_str(), seconds,
+                 static_cast<unsigned long long>(summary.sourceBytes),
+                 static_cast<unsigned long long>(summary.dataLength),
+                 summary.sourceBytes ? 100.0 * summary.dataLength / summary.sourceBytes : 100.0);
+    if (summary.written.size() > 1)
+        std::fprintf(report, "; %zu volumes of at most %llu bytes", summary.written.size(),
+                     static_cast<unsigned long long>(options.volumeSize));
+    std::fprintf(report, "; %llu bytes written\n", static_cast<unsigned long long>(written));
     return 0;
 }
 

@@ -256,7 +256,7 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows, const std::ve
 
 int List(const Args& args)
 {
-    PackageReader p(OnePackage(args, "list"));
+    PackageReader p(OnePackage(args, "list"), true);
 
     std::vector<std::pair<std::string, std::string>> lines;
     auto add = [&lines](const std::string& label, const std::string& value) { lines.push_back({label, value}); };
@@ -558,11 +558,15 @@ public:
         pending_.reset(new PendingFile(root_, dir_, paths_[entry.index]));
         return pending_.get();
     }
+    // A damaged file is reported and not put in place; the others still are.
     bool End(const PackageEntry& entry, const FileCheck& check) override
     {
         if (!check.Ok()) {
             pending_.reset();
-            throw PackageError(About(entry, check.problem));
+            progress_.Clear();
+            std::fprintf(stderr, "zevrin: extract: %s\n", About(entry, check.problem).c_str());
+            ++failed;
+            return true;
         }
         if (pending_) {
             pending_->Commit(entry);
@@ -576,6 +580,7 @@ public:
     void Progress(uint64_t done, uint64_t total) override { progress_.Show(done, total, current_); }
 
     size_t extracted = 0;
+    size_t failed = 0;
 
 private:
     int root_;
@@ -637,16 +642,27 @@ int Extract(const Args& args)
 
     ProgressLine progress("extract");
     ExtractVisitor visitor(root.Get(), dir, paths, progress);
-    p.ReadFiles(visitor);
+    bool stopped = false;
+    try {
+        p.ReadFiles(visitor);
+    } catch (const PackageError& e) {
+        progress.Clear();
+        std::fprintf(stderr, "zevrin: extract: %s\n", Printable(e.what()).c_str());
+        stopped = true;
+    }
     progress.Clear();
     for (const PackageEntry* e : external)
         std::printf("skipped (external): %s\n", Printable(e->Name()).c_str());
     std::printf("%s extracted to %s", Plural(visitor.extracted, "file", "files").c_str(), dir.c_str());
     if (!external.empty())
         std::printf(", %zu external skipped", external.size());
+    if (visitor.failed)
+        std::printf(", %s", Plural(visitor.failed, "file failed", "files failed").c_str());
+    if (stopped)
+        std::printf(", the rest not read");
     std::printf("\n");
     std::fflush(stdout);
-    return 0;
+    return visitor.failed || stopped ? 1 : 0;
 }
 
 } // namespace

@@ -370,11 +370,15 @@ bool TranscodeDynamic(BitReader& in, BitWriter& out, bool final, uint64_t* produ
 
 } // namespace
 
-bool TranscodeDeflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out)
+namespace {
+
+// Appends the blocks of raw Deflate to `writer`; the final one is marked
+// final only when `last`. False (and the writer as it was) when the input
+// is not valid Deflate.
+bool TranscodeInto(const uint8_t* data, size_t size, BitWriter& writer, bool last)
 {
-    size_t start = out.size();
+    BitWriter::Mark mark = writer.Place();
     BitReader in(data, size);
-    BitWriter writer(out);
     uint64_t produced = 0;
     bool final = false;
     while (!final) {
@@ -384,20 +388,30 @@ bool TranscodeDeflate(const uint8_t* data, size_t size, std::vector<uint8_t>& ou
             break;
         bool ok = false;
         if (type == 0)
-            ok = TranscodeStored(in, writer, final, &produced);
+            ok = TranscodeStored(in, writer, final && last, &produced);
         else if (type == 1)
-            ok = TranscodeFixed(in, writer, final, &produced);
+            ok = TranscodeFixed(in, writer, final && last, &produced);
         else if (type == 2)
-            ok = TranscodeDynamic(in, writer, final, &produced);
+            ok = TranscodeDynamic(in, writer, final && last, &produced);
         if (!ok || in.error() || writer.error()) {
             final = false;
             break;
         }
     }
     if (!final) {
-        out.resize(start);
+        writer.Return(mark);
         return false;
     }
+    return true;
+}
+
+} // namespace
+
+bool TranscodeDeflate(const uint8_t* data, size_t size, std::vector<uint8_t>& out)
+{
+    BitWriter writer(out);
+    if (!TranscodeInto(data, size, writer, true))
+        return false;
     writer.Finish();
     return true;
 }
@@ -411,7 +425,7 @@ const size_t StoredBlockMax = 65535;
 const size_t MaxEncodeInput = UINT32_MAX - (size_t(1) << 18);
 // Past-the-end bytes offered to the decoder when verifying: it reads ahead
 // at most a few bytes of zero bits.
-const size_t VerifyPadding = 8;
+const size_t VerifyPadding = StreamReadAhead;
 
 size_t StoredSize(size_t size)
 {
@@ -461,12 +475,12 @@ struct CompressorDeleter {
 
 } // namespace
 
-std::vector<uint8_t> EncodeStored(const uint8_t* data, size_t size)
+namespace {
+
+// Stored blocks of `data`; the last one final when `last`.
+void WriteStored(BitWriter& writer, const uint8_t* data, size_t size, bool last)
 {
-    std::vector<uint8_t> out;
-    out.reserve(StoredSize(size) + VerifyPadding);
-    BitWriter writer(out);
-    if (size == 0) {
+    if (size == 0 && last) {
         // A fixed block holding only end-of-block is a byte shorter than an
         // empty stored block.
         WriteHead(writer, KindFixed, true);
@@ -474,14 +488,71 @@ std::vector<uint8_t> EncodeStored(const uint8_t* data, size_t size)
     }
     for (size_t at = 0; at < size;) {
         size_t length = size - at < StoredBlockMax ? size - at : StoredBlockMax;
-        WriteHead(writer, KindStored, at + length == size);
+        WriteHead(writer, KindStored, last && at + length == size);
         writer.AlignToByte();
         writer.Write(static_cast<uint32_t>(length), 16);
         writer.WriteBytes(data + at, length);
         at += length;
     }
+}
+
+} // namespace
+
+size_t StoredStreamSize(size_t size) { return StoredSize(size); }
+
+std::vector<uint8_t> EncodeStored(const uint8_t* data, size_t size)
+{
+    std::vector<uint8_t> out;
+    out.reserve(StoredSize(size) + VerifyPadding);
+    BitWriter writer(out);
+    WriteStored(writer, data, size, true);
     writer.Finish();
     return out;
+}
+
+PieceEncoder::PieceEncoder(int level) : level_(level)
+{
+    if (level < 0 || level > MaxEncodeLevel)
+        throw std::invalid_argument("compression level " + std::to_string(level) + " is outside 0.." +
+                                    std::to_string(MaxEncodeLevel));
+    if (level > 0) {
+        compressor_ = libdeflate_alloc_compressor(level);
+        if (!compressor_)
+            throw std::bad_alloc();
+    }
+}
+
+PieceEncoder::~PieceEncoder()
+{
+    if (compressor_)
+        libdeflate_free_compressor(compressor_);
+}
+
+void PieceEncoder::Add(const uint8_t* data, size_t size, bool last, std::vector<uint8_t>& out)
+{
+    if (size > MaxPiece)
+        throw std::length_error("a piece of " + std::to_string(size) + " bytes is larger than " +
+                                std::to_string(MaxPiece));
+    bool done = false;
+    if (compressor_ && size > 0) {
+        deflated_.resize(libdeflate_deflate_compress_bound(compressor_, size));
+        size_t deflatedSize = libdeflate_deflate_compress(compressor_, data, size, deflated_.data(), deflated_.size());
+        BitWriter::Mark mark = writer_.Place();
+        if (deflatedSize > 0 && TranscodeInto(deflated_.data(), deflatedSize, writer_, last)) {
+            // Kept only when shorter than storing the piece, as EncodeStream
+            // judges a whole stream.
+            if ((writer_.BitPosition() - mark.written + 7) / 8 < StoredSize(size))
+                done = true;
+            else
+                writer_.Return(mark);
+        }
+    }
+    if (!done)
+        WriteStored(writer_, data, size, last);
+    if (last)
+        writer_.Finish();
+    out.insert(out.end(), bytes_.begin(), bytes_.end());
+    bytes_.clear();
 }
 
 std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, int level)

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+struct libdeflate_compressor;
+
 namespace zevrin {
 
 // Reads fields LSB first out of a buffer. Reading past the end yields zero
@@ -64,6 +66,23 @@ public:
     uint64_t BitPosition() const { return written_; }
     bool error() const { return error_; }
 
+    // A place to come back to: what was written after it is taken back,
+    // as long as the bytes since are still in the vector.
+    struct Mark {
+        size_t size;
+        uint64_t bits;
+        unsigned count;
+        uint64_t written;
+    };
+    Mark Place() const { return Mark{out_.size(), bits_, count_, written_}; }
+    void Return(const Mark& mark)
+    {
+        out_.resize(mark.size);
+        bits_ = mark.bits;
+        count_ = mark.count;
+        written_ = mark.written;
+    }
+
 private:
     std::vector<uint8_t>& out_;
     uint64_t bits_ = 0;
@@ -99,6 +118,42 @@ std::vector<uint8_t> EncodeStream(const uint8_t* data, size_t size, int level,
 
 // Stored blocks only; always valid.
 std::vector<uint8_t> EncodeStored(const uint8_t* data, size_t size);
+// Its size for `size` input bytes.
+size_t StoredStreamSize(size_t size);
+// How far past a stream's end the decoder may read (zero bits); verifying
+// a stream offers it that many zero bytes.
+const size_t StreamReadAhead = 8;
+
+// One stream made of input that arrives in pieces, so that a file of any
+// size is compressed in bounded memory. Each piece is compressed apart
+// (no match reaches back into the piece before) and its blocks follow the
+// previous piece's; a piece that does not shrink is stored. A stream of
+// one piece has the bytes EncodeStream gives before verification. The
+// caller verifies the whole stream (the decoder may read a few bytes past
+// its end: see EncodeStream).
+class PieceEncoder {
+public:
+    // A multiple of the stored block size, so that level 0 stores the same
+    // blocks as in one piece.
+    static const size_t MaxPiece = 128 * 65535;
+
+    explicit PieceEncoder(int level);
+    ~PieceEncoder();
+    PieceEncoder(const PieceEncoder&) = delete;
+    PieceEncoder& operator=(const PieceEncoder&) = delete;
+
+    // The next piece, at most MaxPiece bytes (0 only as the one piece of an
+    // empty input); `last` ends the stream. The stream's complete bytes so
+    // far are appended to `out`.
+    void Add(const uint8_t* data, size_t size, bool last, std::vector<uint8_t>& out);
+
+private:
+    int level_;
+    ::libdeflate_compressor* compressor_ = nullptr;
+    std::vector<uint8_t> deflated_;
+    std::vector<uint8_t> bytes_;
+    BitWriter writer_{bytes_};
+};
 
 // Rewrites raw Deflate (RFC 1951) as our stream format, appending to `out`.
 // False when the input is not valid Deflate: bad block type, NLEN

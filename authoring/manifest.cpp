@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <set>
@@ -50,6 +53,7 @@ struct ManifestError {
     unsigned line;
     std::string key;
     std::string message;
+    std::string file = std::string(); // an included file; empty: the manifest
 };
 
 const char* TypeName(const toml::node& node)
@@ -66,6 +70,8 @@ const char* TypeName(const toml::node& node)
 }
 
 unsigned LineOf(const toml::node& node) { return node.source().begin.line; }
+// The file a node was read from (an included one, say); empty when unknown.
+std::string FileOf(const toml::node& node) { return node.source().path ? *node.source().path : std::string(); }
 
 std::string Lower(std::string text)
 {
@@ -161,6 +167,80 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::string* problem
 
 namespace {
 
+std::string DirectoryOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// ------------------------------------------------------------- variables
+
+// The variables of the manifest being read: [define] and -D NAME=VALUE.
+const std::map<std::string, std::string>* ActiveVariables = nullptr;
+
+bool IsVariableName(const std::string& name)
+{
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])))
+        return false;
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+            return false;
+    return true;
+}
+
+// Replaces every ${NAME}; $${ is a literal ${. A value may use other
+// variables. False with the problem for an unknown name or a loop.
+bool ExpandVariables(const std::string& text, std::string* out, std::string* problem, int depth = 0)
+{
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 3, "$${") == 0) {
+            result += "${";
+            i += 2;
+            continue;
+        }
+        if (text.compare(i, 2, "${") != 0) {
+            result.push_back(text[i]);
+            continue;
+        }
+        size_t close = text.find('}', i + 2);
+        if (close == std::string::npos) {
+            *problem = "'${' without a closing '}' (write $${ for a literal ${)";
+            return false;
+        }
+        std::string name = text.substr(i + 2, close - i - 2);
+        const std::string* defined = nullptr;
+        if (ActiveVariables) {
+            auto found = ActiveVariables->find(name);
+            if (found != ActiveVariables->end())
+                defined = &found->second;
+        }
+        if (!defined) {
+            std::string known;
+            if (ActiveVariables)
+                for (const auto& variable : *ActiveVariables)
+                    known += (known.empty() ? "" : ", ") + variable.first;
+            *problem = "unknown variable ${" + name + "} (" +
+                       (known.empty() ? std::string("none is defined") : "defined: " + known) +
+                       "; define it in [define] or with -D " + name + "=VALUE)";
+            return false;
+        }
+        if (depth > 16) {
+            *problem = "${" + name + "} refers back to itself";
+            return false;
+        }
+        std::string value;
+        if (!ExpandVariables(*defined, &value, problem, depth + 1))
+            return false;
+        result += value;
+        i = close;
+    }
+    *out = std::move(result);
+    return true;
+}
+
 // -------------------------------------------------------------- the reader
 
 class Reader {
@@ -179,7 +259,8 @@ public:
 
     [[noreturn]] void Fail(const toml::node* node, const std::string& key, const std::string& message) const
     {
-        throw ManifestError{node ? LineOf(*node) : Line(), key.empty() ? path_ : KeyPath(key), message};
+        throw ManifestError{node ? LineOf(*node) : Line(), key.empty() ? path_ : KeyPath(key), message,
+                            FileOf(node ? *node : table_)};
     }
 
     const toml::node& Expect(const toml::node* node, const std::string& key, toml::node_type type,
@@ -222,8 +303,18 @@ public:
             *where = node;
         if (!node)
             return false;
-        *out = std::string(Expect(node, key, toml::node_type::string, "a string").as_string()->get());
+        *out = Expanded(node, key);
         return true;
+    }
+
+    // A string value with its variables replaced.
+    std::string Expanded(const toml::node* node, const std::string& key) const
+    {
+        std::string text(Expect(node, key, toml::node_type::string, "a string").as_string()->get());
+        std::string expanded, problem;
+        if (!ExpandVariables(text, &expanded, &problem))
+            Fail(node, key, problem);
+        return expanded;
     }
 
     // A string stored in the package: converted to Windows-1252, at most
@@ -636,20 +727,32 @@ std::map<std::pair<int, int>, std::string> DefaultTexts(bool folderEditable)
 
 class Parser {
 public:
-    Parser(const std::string& path, Manifest* manifest, const std::vector<std::string>& searchDirs)
-        : path_(path), m_(*manifest), searchDirs_(searchDirs)
+    Parser(const std::string& path, Manifest* manifest, const std::vector<std::string>& searchDirs,
+           const std::map<std::string, std::string>& defines)
+        : path_(path), m_(*manifest), searchDirs_(searchDirs), defines_(defines)
     {
     }
+    ~Parser() { ActiveVariables = nullptr; }
 
     void Run(const toml::table& root);
 
 private:
+    struct Expansion; // the files a folder or pattern names
     SourceRef Ref(unsigned line, const std::string& key) const { return SourceRef{path_, line, key}; }
-    std::string Resolve(const std::string& relative) const
+    // Where a value was written: its file (the manifest or an included one).
+    SourceRef RefAt(const toml::node& node, const std::string& key) const
+    {
+        std::string file = FileOf(node);
+        return SourceRef{file.empty() ? path_ : file, LineOf(node), key};
+    }
+    // A relative path names a file beside the manifest that wrote it
+    // (`node`'s file), then in the search folders.
+    std::string Resolve(const std::string& relative, const toml::node* node) const
     {
         if (relative.empty() || relative[0] == '/')
             return relative;
-        std::string beside = m_.baseDir + "/" + relative;
+        std::string file = node ? FileOf(*node) : std::string();
+        std::string beside = (file.empty() ? m_.baseDir : DirectoryOf(file)) + "/" + relative;
         if (Exists(beside))
             return beside;
         for (const std::string& dir : searchDirs_)
@@ -674,8 +777,8 @@ private:
                  const std::string& file = std::string());
     std::string TextValue(Reader& reader, const std::string& key, const toml::node& node, std::string* file);
     void ReadFiles(Reader& root);
-    ManifestFile ReadFile(const toml::table& table, size_t i);
-    void ReadFileSource(Reader& r, ManifestFile& f);
+    void ReadFile(const toml::table& table, size_t i);
+    void ReadFileSource(Reader& r, ManifestFile& f, Expansion* many);
     void ReadUninstaller(Reader& root);
     void CheckFiles();
     void BuildGroups();
@@ -685,11 +788,18 @@ private:
     std::vector<std::string> searchDirs_;
     std::map<std::pair<int, int>, Slot> texts_;
     std::string startPageRaw_;
+    unsigned uninstallNameLine_ = 1;
+    std::map<std::string, std::string> defines_; // -D, then [define] where -D has none
+    void ReadDefines(Reader& root);
+    void ExpandFiles(Reader& r, const ManifestFile& f, const Expansion& many);
+    bool ReadFilePattern(Reader& r, ManifestFile& f, const std::string& source, const toml::node* sourceNode,
+                         Expansion* many);
 };
 
 void Parser::Run(const toml::table& root)
 {
     Reader reader(root, "");
+    ReadDefines(reader);
     ReadProduct(reader);
     ReadWizard(reader);
     ReadFolder(reader);
@@ -701,6 +811,26 @@ void Parser::Run(const toml::table& root)
     reader.Finish();
     CheckFiles();
     BuildGroups();
+}
+
+// [define]: NAME = "value", for ${NAME} in any string; -D NAME=VALUE on
+// the command line wins.
+void Parser::ReadDefines(Reader& root)
+{
+    ActiveVariables = &defines_;
+    const toml::table* table = root.Table("define");
+    if (!table)
+        return;
+    Reader r(*table, "define");
+    for (auto&& [key, node] : *table) {
+        std::string name(key.str());
+        const toml::node* found = r.Find(name);
+        if (!IsVariableName(name))
+            r.Fail(found, name, "is not a variable name (letters, digits and _, not starting with a digit)");
+        std::string value(r.Expect(found, name, toml::node_type::string, "a string").as_string()->get());
+        defines_.insert({name, value});
+    }
+    r.Finish();
 }
 
 void Parser::ReadProduct(Reader& root)
@@ -718,9 +848,10 @@ void Parser::ReadProduct(Reader& root)
     if (r.Ansi("title", &title, PathLimit, &node)) {
         if (title.empty())
             r.Fail(node, "title", "is empty (it captions every window and message box)");
-        SetText(6, 0, title, Ref(LineOf(*node), "product.title"));
+        SetText(6, 0, title, RefAt(*node, "product.title"));
     }
     if (r.Ansi("uninstall_name", &m_.uninstallName, PathLimit - UninstallKeyPrefixLength, &node)) {
+        uninstallNameLine_ = LineOf(*node);
         if (m_.uninstallName.empty() || m_.uninstallName.find('\\') != std::string::npos)
             r.Fail(node, "uninstall_name", "must be a non-empty registry key name without '\\'");
     }
@@ -747,8 +878,8 @@ void Parser::ReadWizard(Reader& root)
         if (lower.size() < 4 || (lower.compare(lower.size() - 3, 3, ".rc") != 0 &&
                                  lower.compare(lower.size() - 4, 4, ".res") != 0))
             r.Fail(node, "templates", "expected a resource script (.rc) or a compiled one (.res)");
-        m_.templates = Resolve(templates);
-        m_.templatesRef = Ref(LineOf(*node), "wizard.templates");
+        m_.templates = Resolve(templates, node);
+        m_.templatesRef = RefAt(*node, "wizard.templates");
     }
     r.Finish();
 }
@@ -784,6 +915,14 @@ void Parser::ReadFolder(Reader& root)
         std::string problem = FolderProblem(m_.defaultFolder);
         if (!problem.empty())
             r.Fail(node, "default", problem);
+        const std::string& folder = m_.defaultFolder;
+        bool rooted = folder[0] == '#' || folder[0] == '\\' ||
+                      (folder.size() >= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) && folder[1] == ':' &&
+                       folder[2] == '\\');
+        if (!rooted)
+            m_.warnings.push_back(RefAt(*node, "folder.default").Prefix() + "'" + folder +
+                                  "' is relative: the installer would take it from whatever folder it was started "
+                                  "in; start it with #Program Files# or a drive (C:\\)");
     } else {
         std::string problem = FolderProblem(m_.defaultFolder);
         if (!problem.empty())
@@ -871,8 +1010,8 @@ void Parser::ReadBackground(Reader& root)
         titleGiven = r.Ansi("title", &m_.backgroundTitle, MaxShownText, &node);
         std::string picture;
         if (r.RawString("picture", &picture, &node)) {
-            m_.backgroundPicture = Resolve(picture);
-            m_.backgroundPictureRef = Ref(LineOf(*node), "background.picture");
+            m_.backgroundPicture = Resolve(picture, node);
+            m_.backgroundPictureRef = RefAt(*node, "background.picture");
         }
         text = Colour(r, "text_color", text);
         shadow = Colour(r, "shadow_color", shadow);
@@ -920,8 +1059,8 @@ void Parser::ReadFrame(Reader& root)
     const toml::node* node;
     std::string picture;
     if (r.RawString("picture", &picture, &node)) {
-        m_.framePicture = Resolve(picture);
-        m_.framePictureRef = Ref(LineOf(*node), "frame.picture");
+        m_.framePicture = Resolve(picture, node);
+        m_.framePictureRef = RefAt(*node, "frame.picture");
     }
     r.Finish();
 }
@@ -954,7 +1093,7 @@ std::string Parser::TextValue(Reader& reader, const std::string& key, const toml
 {
     file->clear();
     if (node.is_string())
-        return reader.ToAnsi(&node, key, std::string(node.as_string()->get()), std::string::npos);
+        return reader.ToAnsi(&node, key, reader.Expanded(&node, key), std::string::npos);
     if (!node.is_table())
         reader.Fail(&node, key, std::string("expected a string or { file = \"...\" }, found ") + TypeName(node));
     Reader r(*node.as_table(), reader.KeyPath(key));
@@ -963,7 +1102,8 @@ std::string Parser::TextValue(Reader& reader, const std::string& key, const toml
         r.Fail(nullptr, "", "expected { file = \"...\" }");
     int encoding = r.Choice("encoding", {"utf-8", "windows-1252"}, 0);
     r.Finish();
-    std::string resolved = Resolve(*file);
+    std::string resolved = Resolve(*file, fileNode);
+    m_.readFiles.push_back({resolved, RefAt(*fileNode, reader.KeyPath(key))});
     std::ifstream in(resolved, std::ios::binary);
     if (!in)
         r.Fail(fileNode, "file", "cannot read '" + resolved + "': " + std::strerror(errno));
@@ -999,7 +1139,7 @@ void Parser::ReadTextTable(Reader& reader, const PageTexts& page)
             continue;
         std::string file;
         std::string text = TextValue(reader, named.name, *node, &file);
-        SetText(page.group, named.index, text, Ref(LineOf(*node), reader.KeyPath(named.name)), file);
+        SetText(page.group, named.index, text, RefAt(*node, reader.KeyPath(named.name)), file);
     }
     reader.Finish();
 }
@@ -1066,6 +1206,84 @@ void Parser::ReadTexts(Reader& root)
 
 // ------------------------------------------------------------------ files
 
+// '*' and '?' within one path component, '**' across them ("**/" also
+// matches no folder at all).
+bool GlobMatch(const char* pattern, const char* text)
+{
+    for (; *pattern; ++pattern, ++text) {
+        if (pattern[0] == '*' && pattern[1] == '*') {
+            const char* rest = pattern + 2;
+            if (*rest == '/' && GlobMatch(rest + 1, text))
+                return true;
+            for (const char* at = text;; ++at) {
+                if (GlobMatch(rest, at))
+                    return true;
+                if (!*at)
+                    return false;
+            }
+        }
+        if (*pattern == '*') {
+            for (const char* at = text;; ++at) {
+                if (GlobMatch(pattern + 1, at))
+                    return true;
+                if (!*at || *at == '/')
+                    return false;
+            }
+        }
+        if (!*text || (*pattern == '?' ? *text == '/' : *pattern != *text))
+            return false;
+    }
+    return !*text;
+}
+
+bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
+
+// An exclude pattern without '/' is matched against the file name at any
+// depth, one with '/' against the whole relative path.
+bool Excluded(const std::vector<std::string>& excludes, const std::string& relative)
+{
+    std::string base = relative.substr(relative.find_last_of('/') + 1);
+    for (const std::string& pattern : excludes)
+        if (GlobMatch(pattern.c_str(), pattern.find('/') == std::string::npos ? base.c_str() : relative.c_str()))
+            return true;
+    return false;
+}
+
+// The regular files below `root`, as paths relative to it, in byte order
+// (so a package does not depend on the order the disk lists them in).
+// Linked folders are not followed.
+std::vector<std::string> FilesBelow(const std::string& root)
+{
+    std::vector<std::string> out;
+    std::vector<std::string> pending = {""};
+    while (!pending.empty()) {
+        std::string folder = pending.back();
+        pending.pop_back();
+        std::string path = folder.empty() ? root : root + "/" + folder;
+        DIR* dir = ::opendir(path.c_str());
+        if (!dir)
+            continue;
+        while (dirent* entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            std::string relative = folder.empty() ? name : folder + "/" + name;
+            struct stat info;
+            if (::lstat((root + "/" + relative).c_str(), &info) != 0)
+                continue;
+            if (S_ISDIR(info.st_mode))
+                pending.push_back(relative);
+            else if (S_ISREG(info.st_mode) ||
+                     (S_ISLNK(info.st_mode) && ::stat((root + "/" + relative).c_str(), &info) == 0 &&
+                      S_ISREG(info.st_mode)))
+                out.push_back(relative);
+        }
+        ::closedir(dir);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 bool IsMenuMacro(const std::string& entry)
 {
     std::string lower = Lower(entry);
@@ -1073,7 +1291,7 @@ bool IsMenuMacro(const std::string& entry)
 }
 
 // The file to pack and its destination name (by default the source's).
-void Parser::ReadFileSource(Reader& r, ManifestFile& f)
+void Parser::ReadFileSource(Reader& r, ManifestFile& f, Expansion* many)
 {
     bool external = f.uninstallMode == UninstallExternal;
     const toml::node* sourceNode;
@@ -1081,8 +1299,10 @@ void Parser::ReadFileSource(Reader& r, ManifestFile& f)
     if (r.RawString("source", &source, &sourceNode)) {
         if (source.empty())
             r.Fail(sourceNode, "source", "is empty");
-        f.source = Resolve(source);
-        f.sourceRef = Ref(LineOf(*sourceNode), r.KeyPath("source"));
+        f.source = Resolve(source, sourceNode);
+        f.sourceRef = RefAt(*sourceNode, r.KeyPath("source"));
+        if (!external && ReadFilePattern(r, f, source, sourceNode, many))
+            return;
     } else if (!external) {
         r.Fail(nullptr, "source", "missing: the file to pack (only external files may leave it out)");
     }
@@ -1263,19 +1483,110 @@ void CheckFileCombinations(Reader& r, const ManifestFile& f)
     }
 }
 
-ManifestFile Parser::ReadFile(const toml::table& table, size_t i)
+struct Parser::Expansion {
+    bool many = false;
+    std::string root;                  // the folder the names are relative to (host path)
+    std::string prefix;                // the destination folder, '\\'-terminated, or empty
+    std::vector<std::string> relative; // the files, '/'-separated, in order
+    const toml::node* sourceNode = nullptr;
+};
+
+// A source that is a folder or has wildcards: every file it names, below
+// the folder or the pattern's fixed part, sub-folders kept. `name` is the
+// destination folder; `exclude` drops files. False for a single file.
+bool Parser::ReadFilePattern(Reader& r, ManifestFile& f, const std::string& source, const toml::node* sourceNode,
+                             Expansion* many)
+{
+    struct stat info;
+    bool folder = !HasWildcard(source) && ::stat(f.source.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    const toml::node* excludeNode = r.Find("exclude");
+    if (!folder && !HasWildcard(source)) {
+        if (excludeNode)
+            r.Fail(excludeNode, "exclude", "only for a source that is a folder or a pattern");
+        return false;
+    }
+    // The fixed folder, then the pattern below it.
+    std::string fixed = source, pattern = "**";
+    if (!folder) {
+        size_t wild = source.find_first_of("*?");
+        size_t slash = source.rfind('/', wild);
+        fixed = slash == std::string::npos ? "." : source.substr(0, slash);
+        pattern = slash == std::string::npos ? source : source.substr(slash + 1);
+    }
+    many->many = true;
+    many->sourceNode = sourceNode;
+    many->root = Resolve(fixed, sourceNode);
+    if (::stat(many->root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        r.Fail(sourceNode, "source", "'" + fixed + "' is not a folder");
+    std::vector<std::string> excludes;
+    if (excludeNode) {
+        const toml::array* list = excludeNode->as_array();
+        if (!list)
+            r.Fail(excludeNode, "exclude", std::string("expected a list of patterns, found ") + TypeName(*excludeNode));
+        for (const toml::node& item : *list) {
+            if (!item.is_string())
+                r.Fail(&item, "exclude", std::string("expected a pattern, found ") + TypeName(item));
+            excludes.push_back(r.Expanded(&item, "exclude"));
+        }
+    }
+    for (const std::string& relative : FilesBelow(many->root))
+        if (GlobMatch(pattern.c_str(), relative.c_str()) && !Excluded(excludes, relative))
+            many->relative.push_back(relative);
+    if (many->relative.empty())
+        r.Fail(sourceNode, "source", "'" + source + "' names no file" + (excludes.empty() ? "" : " (after exclude)"));
+    const toml::node* nameNode = nullptr;
+    std::string name;
+    if (r.Ansi("name", &name, PathLimit, &nameNode) && !name.empty()) {
+        name = Slashes(name);
+        while (!name.empty() && name.back() == '\\')
+            name.pop_back();
+        std::string problem = RelativePathProblem(name);
+        if (!problem.empty())
+            r.Fail(nameNode, "name", problem);
+        many->prefix = name + "\\";
+    }
+    f.name = "*";
+    return true;
+}
+
+// One entry per file of a folder or pattern, each checked as a name.
+void Parser::ExpandFiles(Reader& r, const ManifestFile& f, const Expansion& many)
+{
+    const char* single[] = {"after", "uninstaller", "start_menu", "desktop", "special", "version", "language",
+                            "icon_index", "check_version", "check_language"};
+    for (const char* key : single)
+        if (const toml::node* node = r.Find(key))
+            r.Fail(node, key, "is for one file; the source names a folder or a pattern");
+    for (const std::string& relative : many.relative) {
+        ManifestFile one = f;
+        one.source = many.root + "/" + relative;
+        std::string name = r.ToAnsi(many.sourceNode, "source", many.prefix + Slashes(relative), PathLimit);
+        std::string problem = RelativePathProblem(name);
+        if (!problem.empty())
+            r.Fail(many.sourceNode, "source", "'" + relative + "': " + problem);
+        one.name = name;
+        m_.files.push_back(one);
+    }
+}
+
+void Parser::ReadFile(const toml::table& table, size_t i)
 {
     Reader r(table, "files[" + std::to_string(i) + "]");
     ManifestFile f;
-    f.ref = Ref(r.Line(), r.Path());
+    f.ref = RefAt(table, r.Path());
     f.uninstallMode = r.Bool("external", false) ? UninstallExternal : UninstallRemove;
-    ReadFileSource(r, f);
+    Expansion many;
+    ReadFileSource(r, f, &many);
     ReadFileHandling(r, f);
     ReadFileVersion(r, f);
     ReadFileShortcuts(r, f);
-    CheckFileCombinations(r, f);
+    if (many.many)
+        ExpandFiles(r, f, many);
+    else
+        CheckFileCombinations(r, f);
     r.Finish();
-    return f;
+    if (!many.many)
+        m_.files.push_back(f);
 }
 
 void Parser::ReadFiles(Reader& root)
@@ -1287,7 +1598,7 @@ void Parser::ReadFiles(Reader& root)
     if (!list || !list->is_array_of_tables())
         root.Fail(node, "files", std::string("expected [[files]] tables, found ") + TypeName(*node));
     for (size_t i = 0; i < list->size(); ++i)
-        m_.files.push_back(ReadFile(*list->get(i)->as_table(), i));
+        ReadFile(*list->get(i)->as_table(), i);
 }
 
 // [uninstaller]: the project's uninstaller packed as the last file, in
@@ -1316,8 +1627,8 @@ void Parser::ReadUninstaller(Reader& root)
     if (r.RawString("program", &program, &node)) {
         if (program.empty())
             r.Fail(node, "program", "is empty");
-        f.source = Resolve(program);
-        f.sourceRef = Ref(LineOf(*node), r.KeyPath("program"));
+        f.source = Resolve(program, node);
+        f.sourceRef = RefAt(*node, r.KeyPath("program"));
     }
     f.menuFolders = "";
     if (const toml::table* menu = r.Table("start_menu")) {
@@ -1385,8 +1696,10 @@ void Parser::CheckFiles()
             destinations[key] = &f;
         }
     }
+    if (m_.files.empty())
+        m_.warnings.push_back(Ref(1, "files").Prefix() + "no [[files]]: the package installs nothing");
     if (!m_.uninstallName.empty() && !uninstaller)
-        m_.warnings.push_back(Ref(1, "product.uninstall_name").Prefix() +
+        m_.warnings.push_back(Ref(uninstallNameLine_, "product.uninstall_name").Prefix() +
                               "no file is the uninstaller, so the installer registers no uninstall entry");
 
     // Texts that name files of the table.
@@ -1421,36 +1734,122 @@ void Parser::BuildGroups()
     }
 }
 
-std::string DirectoryOf(const std::string& path)
+
+// ------------------------------------------------------------- includes
+
+const size_t MaxIncludeDepth = 16;
+
+std::string Place(const toml::node& node, const std::string& fallback)
 {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    std::string file = FileOf(node);
+    return (file.empty() ? fallback : file) + ":" + std::to_string(LineOf(node));
+}
+
+// Adds `from`'s keys to `into`: tables are merged, [[files]] and other
+// arrays of tables appended; a value set in both is an error naming both
+// places.
+void MergeTables(toml::table& into, toml::table& from, const std::string& prefix, const std::string& path)
+{
+    for (auto&& [key, value] : from) {
+        std::string name(key.str());
+        std::string shown = prefix.empty() ? name : prefix + "." + name;
+        toml::node* existing = into.get(name);
+        if (!existing) {
+            value.visit([&into, &name](auto&& concrete) { into.insert(name, std::move(concrete)); });
+        } else if (existing->is_table() && value.is_table()) {
+            MergeTables(*existing->as_table(), *value.as_table(), shown, path);
+        } else if (existing->is_array_of_tables() && value.is_array_of_tables()) {
+            toml::array* list = existing->as_array();
+            for (toml::node& item : *value.as_array())
+                list->push_back(std::move(*item.as_table()));
+        } else {
+            throw ManifestError{LineOf(value), shown, "is already set at " + Place(*existing, path), FileOf(value)};
+        }
+    }
+}
+
+// include = "common.toml" or a list of them, relative to the including
+// file: their tables come first, this file's after (so their [[files]]
+// entries are installed before its own). Included files may include
+// others, never themselves.
+void ResolveIncludes(toml::table& table, const std::string& path, std::vector<std::string>& chain, Manifest* m)
+{
+    toml::node* node = table.get("include");
+    if (!node)
+        return;
+    std::vector<const toml::node*> names;
+    if (node->is_string()) {
+        names.push_back(node);
+    } else if (toml::array* list = node->as_array()) {
+        for (const toml::node& item : *list)
+            names.push_back(&item);
+    }
+    toml::table merged;
+    for (const toml::node* name : names) {
+        if (!name->is_string())
+            throw ManifestError{LineOf(*name), "include",
+                                std::string("expected a manifest file name or a list of them, found ") +
+                                    TypeName(*name),
+                                FileOf(*name)};
+        std::string file(name->as_string()->get());
+        std::string resolved = file.empty() || file[0] == '/' ? file : DirectoryOf(path) + "/" + file;
+        auto fail = [&](const std::string& message) {
+            throw ManifestError{LineOf(*name), "include", message, FileOf(*name)};
+        };
+        char real[PATH_MAX];
+        std::string canonical = ::realpath(resolved.c_str(), real) ? real : resolved;
+        if (std::find(chain.begin(), chain.end(), canonical) != chain.end())
+            fail("'" + file + "' includes itself (through the files that include it)");
+        if (chain.size() > MaxIncludeDepth)
+            fail("includes nest deeper than " + std::to_string(MaxIncludeDepth));
+        std::ifstream in(resolved, std::ios::binary);
+        if (!in)
+            fail("cannot read '" + resolved + "': " + std::strerror(errno));
+        std::ostringstream text;
+        text << in.rdbuf();
+        m->readFiles.push_back({resolved, SourceRef{FileOf(*name), LineOf(*name), "include"}});
+        toml::table included = toml::parse(text.str(), resolved);
+        chain.push_back(canonical);
+        ResolveIncludes(included, resolved, chain, m);
+        chain.pop_back();
+        MergeTables(merged, included, "", path);
+    }
+    if (!node->is_string() && !node->is_array())
+        throw ManifestError{LineOf(*node), "include",
+                            std::string("expected a manifest file name or a list of them, found ") + TypeName(*node),
+                            FileOf(*node)};
+    table.erase("include");
+    MergeTables(merged, table, "", path);
+    table = std::move(merged);
 }
 
 } // namespace
 
 bool ParseManifest(const std::string& text, const std::string& path, Manifest* manifest, std::string* error,
-                   const std::vector<std::string>& searchDirs)
+                   const std::vector<std::string>& searchDirs, const std::map<std::string, std::string>& defines)
 {
     *manifest = Manifest();
     manifest->path = path;
     manifest->baseDir = DirectoryOf(path);
     try {
         toml::table root = toml::parse(text, path);
-        Parser(path, manifest, searchDirs).Run(root);
+        char real[PATH_MAX];
+        std::vector<std::string> chain = {::realpath(path.c_str(), real) ? real : path};
+        ResolveIncludes(root, path, chain, manifest);
+        Parser(path, manifest, searchDirs, defines).Run(root);
         return true;
     } catch (const toml::parse_error& e) {
-        *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+        // In an included file, that file.
+        std::string file = e.source().path ? *e.source().path : path;
+        *error = file + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
     } catch (const ManifestError& e) {
-        *error = SourceRef{path, e.line, e.key}.Prefix() + e.message;
+        *error = SourceRef{e.file.empty() ? path : e.file, e.line, e.key}.Prefix() + e.message;
     }
     return false;
 }
 
 bool LoadManifest(const std::string& path, Manifest* manifest, std::string* error,
-                  const std::vector<std::string>& searchDirs)
+                  const std::vector<std::string>& searchDirs, const std::map<std::string, std::string>& defines)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -1463,7 +1862,7 @@ bool LoadManifest(const std::string& path, Manifest* manifest, std::string* erro
         *error = "cannot read '" + path + "'";
         return false;
     }
-    return ParseManifest(text.str(), path, manifest, error, searchDirs);
+    return ParseManifest(text.str(), path, manifest, error, searchDirs, defines);
 }
 
 } // namespace zevrin

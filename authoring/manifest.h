@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../stub/engine/file_table.h" // the values of an entry's fields
@@ -95,6 +97,8 @@ struct Manifest {
 
     std::vector<ManifestFile> files;
     std::vector<std::string> warnings;
+    // Other files the manifest read (texts), which no output may replace.
+    std::vector<std::pair<std::string, SourceRef>> readFiles;
 };
 
 // Parses `text` as the manifest `path` (used in messages and to resolve
@@ -102,12 +106,16 @@ struct Manifest {
 // A relative path in the manifest names a file in the manifest's folder;
 // when none is there, the first of `searchDirs` that has it (built files
 // such as programs need not live beside the manifest).
+// `defines`: variables for ${NAME} (-D NAME=VALUE), over the manifest's
+// [define].
 bool ParseManifest(const std::string& text, const std::string& path, Manifest* manifest,
-                   std::string* error, const std::vector<std::string>& searchDirs = {});
+                   std::string* error, const std::vector<std::string>& searchDirs = {},
+                   const std::map<std::string, std::string>& defines = {});
 
 // Reads and parses a manifest file.
 bool LoadManifest(const std::string& path, Manifest* manifest, std::string* error,
-                  const std::vector<std::string>& searchDirs = {});
+                  const std::vector<std::string>& searchDirs = {},
+                  const std::map<std::string, std::string>& defines = {});
 
 // UTF-8 to Windows-1252. False with a description of the first character
 // that has no Windows-1252 form (or of a control character other than

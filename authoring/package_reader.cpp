@@ -408,7 +408,7 @@ bool ExtractPath(uint8_t location, const std::string& name, std::string* path, s
     return true;
 }
 
-PackageReader::PackageReader(const std::string& packagePath) : path(packagePath)
+PackageReader::PackageReader(const std::string& packagePath, bool headerOnly) : path(packagePath)
 {
     if (PackageOpen)
         throw std::logic_error("only one package can be open at a time");
@@ -417,7 +417,7 @@ PackageReader::PackageReader(const std::string& packagePath) : path(packagePath)
         savedStamp[i] = StampRecord[i];
     try {
         ReadStamp();
-        ReadHeader();
+        ReadHeader(headerOnly);
         CopyHeader();
         ScanVolumes();
     } catch (...) {
@@ -492,15 +492,21 @@ void PackageReader::ReadStamp()
 }
 
 // The installer's own reader, from a clean state.
-void PackageReader::ReadHeader()
+void PackageReader::ReadHeader(bool headerOnly)
 {
     if (path.size() >= PathSize)
         throw PackageError("path longer than the installer's 259 characters");
     std::snprintf(PackageSourcePath, PathSize, "%s", path.c_str());
     ForgetPackageHeader();
     PromptCatcher quiet;
-    if (!ReadPackageHeader())
-        throw PackageError(HeaderFaultText(LastHeaderFault, fileLength, path));
+    if (ReadPackageHeader())
+        return;
+    // Short data is found out after every record has been read; the
+    // volume scan then says how much is there.
+    const HeaderFault& fault = LastHeaderFault;
+    if (headerOnly && fault.problem == HeaderIncomplete && fault.number > fault.limit)
+        return;
+    throw PackageError(HeaderFaultText(fault, fileLength, path));
 }
 
 void PackageReader::CopyHeader()

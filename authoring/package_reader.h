@@ -121,7 +121,9 @@ public:
     // Opens a SETUP.EXE: finds its stamp, reads its header as the installer
     // would, walks its file table and looks over its volumes. Throws
     // PackageError with the reason when the installer would refuse it.
-    explicit PackageReader(const std::string& path);
+    // `headerOnly`: file data cut short is not refused (dataStop says what
+    // is missing), for a look at the header and the table.
+    explicit PackageReader(const std::string& path, bool headerOnly = false);
     ~PackageReader();
     PackageReader(const PackageReader&) = delete;
     PackageReader& operator=(const PackageReader&) = delete;
@@ -171,7 +173,7 @@ public:
 private:
     void Release();
     void ReadStamp();
-    void ReadHeader();
+    void ReadHeader(bool headerOnly);
     void CopyHeader();
     void ScanVolumes();
     uint32_t VolumeAt(uint64_t offset) const;

@@ -5,13 +5,18 @@
 // beside its final one and renamed only when all of them are complete.
 #include "package_writer.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,11 +148,85 @@ void AddText(Bytes& header, uint16_t tag, const std::string& text, int level)
 
 // ------------------------------------------------------------------ output
 
-// One output file under a temporary name until Commit.
+// The work files being written, removed when SIGINT or SIGTERM ends the
+// build (destructors do not run then). Changed only with those signals
+// blocked, so the handler never sees a list being changed.
+std::vector<std::string> WorkFiles;
+const int CleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemoveWorkFiles(int signal)
+{
+    for (const std::string& name : WorkFiles)
+        ::unlink(name.c_str());
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+class SignalsHeld {
+public:
+    SignalsHeld()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : CleanupSignals)
+            sigaddset(&set, signal);
+        ::sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+private:
+    sigset_t old_;
+};
+
+// Removes the work files on those signals for as long as it lives; a
+// signal the caller ignores stays ignored.
+class WorkFileCleanup {
+public:
+    WorkFileCleanup()
+    {
+        WorkFiles.reserve(MaxVolumes + 2);
+        for (size_t i = 0; i < sizeof CleanupSignals / sizeof *CleanupSignals; ++i) {
+            struct sigaction action = {};
+            action.sa_handler = RemoveWorkFiles;
+            sigemptyset(&action.sa_mask);
+            for (int signal : CleanupSignals)
+                sigaddset(&action.sa_mask, signal);
+            ::sigaction(CleanupSignals[i], nullptr, &old_[i]);
+            if (old_[i].sa_handler != SIG_IGN)
+                ::sigaction(CleanupSignals[i], &action, nullptr);
+        }
+    }
+    ~WorkFileCleanup()
+    {
+        for (size_t i = 0; i < sizeof CleanupSignals / sizeof *CleanupSignals; ++i)
+            ::sigaction(CleanupSignals[i], &old_[i], nullptr);
+    }
+
+private:
+    struct sigaction old_[sizeof CleanupSignals / sizeof *CleanupSignals];
+};
+
+void Forget(const std::string& name)
+{
+    SignalsHeld held;
+    for (size_t i = 0; i < WorkFiles.size(); ++i)
+        if (WorkFiles[i] == name) {
+            WorkFiles.erase(WorkFiles.begin() + static_cast<long>(i));
+            break;
+        }
+}
+
+// One output file under a temporary name until Commit; "-" is standard
+// output, written as it comes.
 class OutputFile {
 public:
     explicit OutputFile(const std::string& path) : path_(path)
     {
+        if (path == "-") {
+            file_ = stdout;
+            committed_ = true;
+            return;
+        }
         struct stat info;
         if (::lstat(path.c_str(), &info) == 0) {
             if (!S_ISREG(info.st_mode))
@@ -159,22 +238,31 @@ public:
             mode_ = 0666 & ~mask;
         }
         temporary_ = path + ".XXXXXX";
-        int fd = ::mkstemp(&temporary_[0]);
+        int fd;
+        {
+            SignalsHeld held;
+            fd = ::mkstemp(&temporary_[0]);
+            if (fd >= 0)
+                WorkFiles.push_back(temporary_);
+        }
         if (fd < 0)
             Fail("cannot create a file beside '" + path + "': " + SystemError());
         file_ = ::fdopen(fd, "wb");
         if (!file_) {
             ::close(fd);
             ::unlink(temporary_.c_str());
+            Forget(temporary_);
             Fail("cannot write '" + path + "': " + SystemError());
         }
     }
     ~OutputFile()
     {
-        if (file_)
+        if (file_ && file_ != stdout)
             std::fclose(file_);
-        if (!committed_)
+        if (!committed_) {
             ::unlink(temporary_.c_str());
+            Forget(temporary_);
+        }
     }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -190,6 +278,12 @@ public:
     // Flushes and closes; a full disk shows here at the latest.
     void Close()
     {
+        if (file_ == stdout) {
+            if (std::fflush(stdout) != 0)
+                Fail("cannot write to standard output: " + SystemError());
+            file_ = nullptr;
+            return;
+        }
         bool ok = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0;
         int saved = errno;
         ok = std::fclose(file_) == 0 && ok;
@@ -200,9 +294,12 @@ public:
     }
     void Commit()
     {
+        if (committed_)
+            return;
         if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
             Fail("cannot rename the finished file to '" + path_ + "': " + SystemError());
         committed_ = true;
+        Forget(temporary_);
     }
     uint64_t Written() const { return written_; }
 
@@ -215,6 +312,24 @@ private:
     uint64_t written_ = 0;
 };
 
+// Up to `size` bytes from `offset`: fewer only at the end of the file, -1
+// on an error.
+ssize_t ReadAt(int fd, uint64_t offset, uint8_t* out, size_t size)
+{
+    size_t at = 0;
+    while (at < size) {
+        ssize_t n = ::pread(fd, out + at, size - at, static_cast<off_t>(offset + at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        at += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(at);
+}
+
 // Compressed streams, back to back, in a file that no longer has a name.
 class Spool {
 public:
@@ -222,49 +337,72 @@ public:
     {
         size_t slash = besidePath.find_last_of('/');
         std::string dir = slash == std::string::npos ? "." : besidePath.substr(0, slash ? slash : 1);
+        if (besidePath == "-") {
+            const char* tmp = std::getenv("TMPDIR");
+            dir = tmp && *tmp ? tmp : "/tmp";
+        }
         std::string name = dir + "/.zevrin-spool-XXXXXX";
-        fd_ = ::mkstemp(&name[0]);
-        if (fd_ < 0)
+        {
+            SignalsHeld held;
+            fd_ = ::mkstemp(&name[0]);
+            if (fd_ >= 0) {
+                // A reader of its own, with its own position, for the
+                // decoder that checks each stream.
+                reader_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+                ::unlink(name.c_str());
+            }
+        }
+        if (fd_ < 0 || reader_ < 0)
             Fail("cannot create a work file in '" + dir + "': " + SystemError());
-        ::unlink(name.c_str());
     }
     ~Spool()
     {
         if (fd_ >= 0)
             ::close(fd_);
+        if (reader_ >= 0)
+            ::close(reader_);
     }
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
 
-    void Append(const Bytes& data)
+    void Append(const Bytes& data) { Append(data.data(), data.size()); }
+    void Append(const uint8_t* data, size_t size)
     {
         size_t at = 0;
-        while (at < data.size()) {
-            ssize_t n = ::pwrite(fd_, data.data() + at, data.size() - at, static_cast<off_t>(size_ + at));
+        while (at < size) {
+            ssize_t n = ::pwrite(fd_, data + at, size - at, static_cast<off_t>(size_ + at));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 Fail(std::string("cannot write the work file beside the output: ") + SystemError());
             at += static_cast<size_t>(n);
         }
-        size_ += data.size();
+        size_ += size;
+    }
+    // Drops everything from `size` on.
+    void Truncate(uint64_t size)
+    {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+            Fail(std::string("cannot write the work file beside the output: ") + SystemError());
+        size_ = size;
+    }
+    // The reader, placed at `offset`: it reads to the end of the work file.
+    int ReaderAt(uint64_t offset) const
+    {
+        if (::lseek(reader_, static_cast<off_t>(offset), SEEK_SET) < 0)
+            Fail("cannot read back the work file");
+        return reader_;
     }
     void Read(uint64_t offset, uint8_t* out, size_t size) const
     {
-        size_t at = 0;
-        while (at < size) {
-            ssize_t n = ::pread(fd_, out + at, size - at, static_cast<off_t>(offset + at));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                Fail("cannot read back the work file");
-            at += static_cast<size_t>(n);
-        }
+        if (ReadAt(fd_, offset, out, size) != static_cast<ssize_t>(size))
+            Fail("cannot read back the work file");
     }
     uint64_t Size() const { return size_; }
 
 private:
     int fd_ = -1;
+    int reader_ = -1;
     uint64_t size_ = 0;
 };
 
@@ -328,7 +466,165 @@ Bytes FileEntryBytes(const ManifestFile& f, uint32_t packed, uint32_t size, uint
     return e;
 }
 
-PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
+// A packaged file, read in pieces.
+class SourceFile {
+public:
+    SourceFile(const std::string& path, const std::string& prefix) : path_(path), prefix_(prefix)
+    {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            Fail(prefix + "cannot open '" + path + "': " + SystemError());
+        if (::fstat(fd_, &info_) != 0)
+            Fail(prefix + "cannot read '" + path + "': " + SystemError());
+        if (!S_ISREG(info_.st_mode))
+            Fail(prefix + "'" + path + "' is not a regular file");
+        if (static_cast<uint64_t>(info_.st_size) > UINT32_MAX)
+            Fail(prefix + "'" + path + "' is 4 GiB or larger; a packaged file must be smaller");
+    }
+    ~SourceFile() { ::close(fd_); }
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    uint32_t Size() const { return static_cast<uint32_t>(info_.st_size); }
+    const struct stat& Info() const { return info_; }
+    // Exactly `size` bytes from `offset`; a file that shrank while being
+    // read is an error, not a short package.
+    void Read(uint64_t offset, uint8_t* out, size_t size) const
+    {
+        ssize_t got = ReadAt(fd_, offset, out, size);
+        if (got < 0)
+            Fail(prefix_ + "cannot read '" + path_ + "': " + SystemError());
+        if (got != static_cast<ssize_t>(size))
+            Fail(prefix_ + "'" + path_ + "' changed while it was being packed");
+    }
+    // The version resource; the file is mapped, so only the pages the
+    // reader looks at are read.
+    bool Version(PeVersion* version, std::string* problem) const
+    {
+        if (Size() == 0)
+            return ReadPeVersion(nullptr, 0, version, problem);
+        void* map = ::mmap(nullptr, Size(), PROT_READ, MAP_PRIVATE, fd_, 0);
+        if (map == MAP_FAILED)
+            Fail(prefix_ + "cannot read '" + path_ + "': " + SystemError());
+        bool ok = ReadPeVersion(static_cast<const uint8_t*>(map), Size(), version, problem);
+        ::munmap(map, Size());
+        return ok;
+    }
+
+private:
+    std::string path_;
+    std::string prefix_;
+    int fd_ = -1;
+    struct stat info_;
+};
+
+// Takes the decoded bytes of one stream and compares them with the source.
+class CompareSink : public OutputSink {
+public:
+    explicit CompareSink(const SourceFile& source) : source_(source) {}
+    bool IsReady() const override { return true; }
+    int Write(const uint8_t* data, uint16_t length) override
+    {
+        if (differs || length > source_.Size() - produced) {
+            differs = true;
+            return 1;
+        }
+        source_.Read(produced, expected_, length);
+        if (std::memcmp(data, expected_, length) != 0)
+            differs = true;
+        produced += length;
+        return differs ? 1 : 0;
+    }
+
+    uint64_t produced = 0;
+    bool differs = false;
+
+private:
+    const SourceFile& source_;
+    uint8_t expected_[65536];
+};
+
+// Decodes the stream at the end of the spool, from `start`, as the
+// installer would, and compares it with the source. On a match,
+// *consumed is how far the decoder read, which may pass the stream's end
+// by a few zero bytes.
+bool DecodesToSource(Spool& spool, uint64_t start, const SourceFile& source, uint64_t* consumed)
+{
+    uint64_t end = spool.Size();
+    static const uint8_t Zeros[StreamReadAhead] = {};
+    spool.Append(Zeros, sizeof Zeros);
+    int fd = spool.ReaderAt(start);
+    std::unique_ptr<CompareSink> sink(new CompareSink(source));
+    int result;
+    {
+        // Released, the decoder gives back what it read and did not use.
+        StreamDecoder decoder;
+        // The host file layer carries the descriptor in the handle.
+        if (!decoder.OpenSource(reinterpret_cast<FileHandle>(static_cast<intptr_t>(fd)), 0))
+            throw std::bad_alloc();
+        decoder.sink = sink.get();
+        result = decoder.Decode();
+        decoder.sink = nullptr;
+    }
+    off_t position = ::lseek(fd, 0, SEEK_CUR);
+    spool.Truncate(end);
+    if (position < 0)
+        Fail("cannot read back the work file");
+    *consumed = static_cast<uint64_t>(position) - start;
+    return result == DecodeOk && !sink->differs && sink->produced == source.Size() &&
+           *consumed < end - start + StreamReadAhead;
+}
+
+// Compresses the source into the spool piece by piece, then decodes it
+// back. Returns false when that decode does not give the source (the
+// spool is then as it was).
+typedef std::function<void(uint64_t done)> PieceProgress;
+
+bool SpoolStream(const SourceFile& source, int level, Spool& spool, uint32_t* checksum,
+                 const PieceProgress& progress = nullptr)
+{
+    uint64_t start = spool.Size();
+    PieceEncoder encoder(level);
+    RunningSum sum;
+    Bytes piece, out;
+    uint64_t size = source.Size();
+    for (uint64_t at = 0; at < size || at == 0;) {
+        size_t n = size - at < PieceEncoder::MaxPiece ? static_cast<size_t>(size - at) : PieceEncoder::MaxPiece;
+        piece.resize(n);
+        source.Read(at, piece.data(), n);
+        sum.Add(piece.data(), static_cast<uint32_t>(n));
+        at += n;
+        encoder.Add(piece.data(), n, at == size, out);
+        spool.Append(out);
+        out.clear();
+        if (progress)
+            progress(at);
+        if (size == 0)
+            break;
+    }
+    piece = Bytes();
+    *checksum = sum.Value();
+
+    uint64_t consumed;
+    if (!DecodesToSource(spool, start, source, &consumed)) {
+        spool.Truncate(start);
+        return false;
+    }
+    if (consumed > spool.Size() - start) {
+        // The decoder's look-ahead ran past the end: those zero bytes are
+        // part of the stream, or the installer would read them from the
+        // next one.
+        Bytes zeros(static_cast<size_t>(consumed - (spool.Size() - start)), 0);
+        spool.Append(zeros);
+        if (!DecodesToSource(spool, start, source, &consumed) || consumed != spool.Size() - start) {
+            spool.Truncate(start);
+            return false;
+        }
+    }
+    return true;
+}
+
+PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceProgress& progress)
 {
     PackedFile result;
     std::string prefix = (f.sourceRef.line ? f.sourceRef : f.ref).Prefix();
@@ -349,20 +645,23 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
         return result;
     }
 
-    Bytes data = ReadWhole(f.source, prefix);
-    struct stat info;
-    if (::stat(f.source.c_str(), &info) != 0)
-        Fail(prefix + "cannot read '" + f.source + "': " + SystemError());
-    if (f.uninstaller && (data.size() < 8 || std::memcmp(&data[data.size() - 8], UninstallerTail, 8) != 0))
-        Fail(prefix + "'" + BaseName(f.source) + "' cannot be the uninstaller: it must end with an empty "
-                      "log record (bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites");
+    SourceFile source(f.source, prefix);
+    uint32_t size = source.Size();
+    if (f.uninstaller) {
+        uint8_t tail[8];
+        if (size >= 8)
+            source.Read(size - 8, tail, 8);
+        if (size < 8 || std::memcmp(tail, UninstallerTail, 8) != 0)
+            Fail(prefix + "'" + BaseName(f.source) + "' cannot be the uninstaller: it must end with an empty "
+                          "log record (bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites");
+    }
 
     uint32_t versionMS = f.versionMS, versionLS = f.versionLS;
     uint16_t language = f.language;
     if ((f.checkVersion && !f.hasVersion) || (f.checkLanguage && !f.hasLanguage)) {
         PeVersion version;
         std::string problem;
-        if (!ReadPeVersion(data.data(), data.size(), &version, &problem))
+        if (!source.Version(&version, &problem))
             Fail(prefix + "'" + BaseName(f.source) + "' has no version to compare (" + problem + "); give " +
                  (f.checkVersion && !f.hasVersion ? "version = \"a.b.c.d\"" : "language = 0x0409") +
                  " or drop the check");
@@ -378,22 +677,25 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool)
         }
     }
 
-    uint32_t size = static_cast<uint32_t>(data.size());
-    uint32_t checksum = RotateAddSum(data.data(), size, 0);
-    Bytes stream;
-    try {
-        stream = EncodeStream(data.data(), data.size(), level);
-    } catch (const std::length_error& e) {
-        Fail(prefix + e.what());
+    // A compressed stream that is not shorter than the stored one, or that
+    // does not decode back, gives way to the stored one; one of those that
+    // does not decode back is a decoder defect.
+    uint64_t start = spool.Size();
+    uint32_t checksum = 0;
+    bool ok = level > 0 && SpoolStream(source, level, spool, &checksum, progress);
+    if (ok && spool.Size() - start >= StoredStreamSize(size)) {
+        spool.Truncate(start);
+        ok = false;
     }
-    data = Bytes();
-    if (stream.size() > UINT32_MAX)
+    if (!ok && !SpoolStream(source, 0, spool, &checksum))
+        throw std::logic_error("stored stream does not decode back to its input");
+    uint64_t packed = spool.Size() - start;
+    if (packed > UINT32_MAX)
         Fail(prefix + "the compressed stream is 4 GiB or larger");
-    spool.Append(stream);
     result.sourceSize = size;
-    result.entry = FileEntryBytes(f, static_cast<uint32_t>(stream.size()), size, checksum, versionMS, versionLS,
-                                  language, f.keepTimes,
-                                  FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec));
+    const struct stat& info = source.Info();
+    result.entry = FileEntryBytes(f, static_cast<uint32_t>(packed), size, checksum, versionMS, versionLS, language,
+                                  f.keepTimes, FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec));
     return result;
 }
 
@@ -436,6 +738,8 @@ void CheckOptions(const BuildOptions& options)
              std::to_string(MaxEncodeLevel));
     if (options.volumeSize > UINT32_MAX)
         Fail("a volume of " + std::to_string(options.volumeSize) + " bytes is over the 4 GiB a volume can have");
+    if (options.output == "-" && options.volumeSize)
+        Fail("volumes are named after OUT: give a file name, not '-', with --volume-size");
 }
 
 void PutU32At(Bytes& out, size_t at, uint32_t v)
@@ -523,14 +827,15 @@ void RefuseOverwritingInputs(const Manifest& m, const BuildOptions& options)
     for (const ManifestFile& f : m.files)
         if (!f.source.empty())
             inputs.push_back({f.source, f.ref.key});
+    for (const auto& read : m.readFiles)
+        inputs.push_back({read.first, read.second.key});
+    // Any volume name the build may write, whether or not the ones before
+    // it exist now.
+    if (options.output == "-")
+        return;
     std::vector<std::string> outputNames = {options.output};
-    for (unsigned k = 1; k <= MaxVolumes && options.volumeSize; ++k) {
-        std::string name = VolumeName(options.output, k);
-        struct stat info;
-        if (::stat(name.c_str(), &info) != 0)
-            break;
-        outputNames.push_back(name);
-    }
+    for (unsigned k = 1; k <= MaxVolumes && options.volumeSize; ++k)
+        outputNames.push_back(VolumeName(options.output, k));
     for (const std::string& name : outputNames) {
         struct stat out;
         if (::stat(name.c_str(), &out) != 0)
@@ -557,8 +862,14 @@ Bytes PackFiles(const Manifest& m, const BuildOptions& options, Spool& spool, Bu
     uint64_t done = 0;
     for (const ManifestFile& f : m.files) {
         Report(options, "compressing " + (f.source.empty() ? f.name : BaseName(f.source)), done, total);
-        PackedFile packed = PackFile(f, options.level, spool);
+        uint64_t before = spool.Size();
+        std::string what = "compressing " + (f.source.empty() ? f.name : BaseName(f.source));
+        PackedFile packed = PackFile(f, options.level, spool, [&](uint64_t inFile) {
+            Report(options, what, done + inFile, total);
+        });
         table.insert(table.end(), packed.entry.begin(), packed.entry.end());
+        if (f.uninstallMode != UninstallExternal)
+            summary->files.push_back(PackedReport{f.name, packed.sourceSize, spool.Size() - before});
         done += packed.sourceSize;
         summary->sourceBytes += packed.sourceSize;
         if (f.uninstallMode == UninstallExternal)
@@ -620,14 +931,57 @@ struct DataLayout {
 
 // `fixed`: the stub, the header and the terminator, which all go into the
 // package file.
+// Why `size` cannot be the volume size, or empty.
+std::string VolumeSizeProblem(uint64_t size, uint64_t fixed, uint64_t data)
+{
+    if (size < fixed)
+        return "a volume of " + std::to_string(size) + " bytes cannot hold the installer and the package header (" +
+               std::to_string(fixed) + " bytes)";
+    uint64_t first = std::min(data, size - fixed);
+    uint64_t per = size - 4;
+    uint64_t volumes = (data - first + per - 1) / per;
+    if (volumes > MaxVolumes)
+        return "a volume size of " + std::to_string(size) + " bytes would need more than " +
+               std::to_string(MaxVolumes) + " volumes";
+    // The installer reads SourceBufferSize bytes at a time and changes
+    // volumes at most once per read, so no read may have to pass over a
+    // whole volume: every volume but the last holds at least that.
+    if (volumes > 1 && per < SourceBufferSize)
+        return "a volume of " + std::to_string(size) + " bytes holds " + std::to_string(per) +
+               " data bytes; with more than one continuation volume each must hold at least " +
+               std::to_string(SourceBufferSize) + " (--volume-size " + std::to_string(SourceBufferSize + 4) +
+               " or more), since the installer reads that much at a time";
+    return std::string();
+}
+
+// The smallest volume size without a problem (sizes that work only grow).
+uint64_t SmallestVolumeSize(uint64_t fixed, uint64_t data)
+{
+    uint64_t low = 1, high = UINT32_MAX;
+    if (!VolumeSizeProblem(high, fixed, data).empty())
+        return 0;
+    while (low < high) {
+        uint64_t middle = low + (high - low) / 2;
+        if (VolumeSizeProblem(middle, fixed, data).empty())
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
+}
+
 DataLayout PlanVolumes(const BuildOptions& options, uint64_t fixed, uint64_t data)
 {
     DataLayout layout;
     layout.first = data;
     if (options.volumeSize) {
-        if (options.volumeSize < fixed)
-            Fail("a volume of " + std::to_string(options.volumeSize) +
-                 " bytes cannot hold the installer and the package header (" + std::to_string(fixed) + " bytes)");
+        std::string problem = VolumeSizeProblem(options.volumeSize, fixed, data);
+        if (!problem.empty()) {
+            uint64_t smallest = SmallestVolumeSize(fixed, data);
+            Fail(problem + (smallest ? "; the smallest --volume-size that works is " + std::to_string(smallest) +
+                                           " (" + std::to_string((smallest + 1023) / 1024) + "K)"
+                                     : std::string()));
+        }
         if (layout.first > options.volumeSize - fixed)
             layout.first = options.volumeSize - fixed;
         uint64_t per = options.volumeSize - 4;
@@ -635,18 +989,7 @@ DataLayout PlanVolumes(const BuildOptions& options, uint64_t fixed, uint64_t dat
             uint64_t n = rest < per ? rest : per;
             layout.volumes.push_back(n);
             rest -= n;
-            if (layout.volumes.size() > MaxVolumes)
-                Fail("a volume size of " + std::to_string(options.volumeSize) + " bytes would need more than " +
-                     std::to_string(MaxVolumes) + " volumes");
         }
-        // The installer reads SourceBufferSize bytes at a time and changes
-        // volumes at most once per read, so no read may have to pass over
-        // a whole volume: every volume but the last holds at least that.
-        if (layout.volumes.size() > 1 && per < SourceBufferSize)
-            Fail("a volume of " + std::to_string(options.volumeSize) + " bytes holds " + std::to_string(per) +
-                 " data bytes; with more than one continuation volume each must hold at least " +
-                 std::to_string(SourceBufferSize) + " (--volume-size " + std::to_string(SourceBufferSize + 4) +
-                 " or more), since the installer reads that much at a time");
     }
     if (fixed + layout.first > UINT32_MAX)
         Fail("the package would be " + std::to_string(fixed + layout.first) +
@@ -704,6 +1047,52 @@ void WriteOutputs(const Bytes& stub, const Bytes& header, const Spool& spool, co
         outputs[k]->Commit();
 }
 
+// Makes the output's missing folders; the ones it made go again unless
+// Keep is called (a failed build leaves nothing).
+class OutputFolders {
+public:
+    explicit OutputFolders(const std::string& output)
+    {
+        if (output == "-")
+            return;
+        std::vector<std::string> missing;
+        for (std::string dir = Parent(output); !dir.empty(); dir = Parent(dir)) {
+            struct stat info;
+            if (::stat(dir.c_str(), &info) == 0)
+                break;
+            missing.push_back(dir);
+        }
+        for (size_t i = missing.size(); i-- > 0;) {
+            if (::mkdir(missing[i].c_str(), 0777) != 0 && errno != EEXIST)
+                Fail("cannot create the folder '" + missing[i] + "': " + SystemError());
+            made_.push_back(missing[i]);
+        }
+    }
+    ~OutputFolders()
+    {
+        for (size_t i = made_.size(); i-- > 0;)
+            ::rmdir(made_[i].c_str());
+    }
+    OutputFolders(const OutputFolders&) = delete;
+    OutputFolders& operator=(const OutputFolders&) = delete;
+    void Keep() { made_.clear(); }
+
+private:
+    // "a/b/c" -> "a/b"; "c" and "/c" -> "".
+    static std::string Parent(const std::string& path)
+    {
+        size_t slash = path.find_last_of('/');
+        if (slash == std::string::npos || slash == 0)
+            return std::string();
+        std::string parent = path.substr(0, slash);
+        while (!parent.empty() && parent.back() == '/')
+            parent.pop_back();
+        return parent;
+    }
+
+    std::vector<std::string> made_;
+};
+
 void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary)
 {
     CheckOptions(options);
@@ -711,22 +1100,29 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
     Resources resources = ReadResources(m);
     RefuseOverwritingInputs(m, options);
 
+    OutputFolders folders(options.output);
+    WorkFileCleanup cleanup;
     Spool spool(options.output);
     Bytes table = PackFiles(m, options, spool, summary);
     Bytes header = HeaderRecords(m, resources, table, options.level);
     uint64_t fixed = static_cast<uint64_t>(stub.size()) + header.size() + TerminatorSize;
     DataLayout layout = PlanVolumes(options, fixed, spool.Size());
+    struct stat info;
+    std::string stale = VolumeName(options.output, static_cast<unsigned>(layout.volumes.size() + 1));
+    if (options.output != "-" && ::stat(stale.c_str(), &info) == 0) {
+        std::string warning = "'" + stale + "' is left over from an earlier build; the new package does not use it";
+        if (options.warningsAreErrors)
+            Fail(warning + " (warnings are errors: nothing written)");
+        summary->warnings.push_back(warning);
+    }
     WriteOutputs(stub, header, spool, layout, options, summary);
 
     summary->stubLength = static_cast<uint32_t>(stub.size());
     summary->headerLength = static_cast<uint32_t>(header.size() + TerminatorSize);
     summary->dataLength = spool.Size();
-    struct stat info;
-    std::string stale = VolumeName(options.output, static_cast<unsigned>(layout.volumes.size() + 1));
-    if (::stat(stale.c_str(), &info) == 0)
-        summary->warnings.push_back("'" + stale + "' is left over from an earlier build; the new package does "
-                                    "not use it");
+    folders.Keep();
 }
+
 
 } // namespace
 
@@ -789,8 +1185,14 @@ bool StoredBitmapFromBmp(const Bytes& file, Bytes* stored, std::string* error)
         return fail("damaged BMP header (planes is not 1)");
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         return fail(std::to_string(bits) + " bits per pixel; use 1, 4, 8, 16, 24 or 32");
+    // ImageMagick writes 8-bit palette pictures as RLE8 unless told not to.
+    if (compression == 1 || compression == 2)
+        return fail(std::string("an RLE") + (compression == 1 ? "8" : "4") +
+                    "-compressed bitmap; save it uncompressed (BI_RGB), with ImageMagick: "
+                    "convert in.png -type Palette -compress none BMP3:out.bmp");
     if (compression != 0)
-        return fail("a compressed or bit-field bitmap; save it uncompressed (BI_RGB)");
+        return fail("a compressed or bit-field bitmap; save it uncompressed (BI_RGB), with ImageMagick: "
+                    "convert in.png -compress none BMP3:out.bmp");
     uint32_t tableEntries = bits <= 8 ? 1u << bits : 0;
     if (bits <= 8 && colours > tableEntries)
         return fail("the colour table has more entries than " + std::to_string(bits) + " bits can use");

@@ -16,7 +16,7 @@ namespace zevrin {
 struct BuildOptions {
     std::string output;   // the package file; volumes are named after it
     std::string stubPath; // the installer program the package is appended to
-    int level = 9;        // EncodeStream level 0..12
+    int level = 11;       // EncodeStream level 0..12; the tool's default
     // 0: everything in one file. Otherwise no file written is larger: the
     // package file holds the stub, the header and as much data as fits,
     // each volume a u32 count and up to volumeSize - 4 data bytes.
@@ -24,6 +24,16 @@ struct BuildOptions {
     // Called now and then during a long build: what is being done, and
     // how far (done of total, in bytes of input).
     std::function<void(const std::string& what, uint64_t done, uint64_t total)> progress;
+    // A warning of the build itself (a volume left from an earlier build)
+    // fails it before anything is written.
+    bool warningsAreErrors = false;
+};
+
+// One packed file, for a verbose report.
+struct PackedReport {
+    std::string name; // destination name
+    uint64_t size = 0;
+    uint64_t packed = 0;
 };
 
 struct BuildSummary {
@@ -36,6 +46,7 @@ struct BuildSummary {
     size_t packedFiles = 0;
     size_t externalFiles = 0;
     std::vector<std::string> warnings;
+    std::vector<PackedReport> files; // in table order, external ones left out
 };
 
 // Builds the package. On failure nothing is left behind: an existing

@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include <libdeflate.h>
+
 #include "../stub/decode/decoder.h"
 #include "encoder.h"
 
@@ -31,6 +33,7 @@ using namespace zevrin;
 namespace {
 
 const char* const Program = "zevrin";
+const char* const Version = "1.0";
 // Balances size against time on inputs of tens of MB.
 const int DefaultLevel = 9;
 
@@ -251,17 +254,19 @@ const Command Commands[] = {
     {"encode", "[-l LEVEL] IN OUT",
      "compress IN into one stream; LEVEL 0 stores, 1-12 compress (default 9)", RunEncode},
     {"decode", "IN OUT", "expand the one stream in IN", RunDecode},
-    {"build", "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]...",
+    {"build", "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]... [-q|-v] [-WX]",
      "make a setup program (default OUT: SETUP.EXE) from a manifest; with --volume-size\n"
      "      no file is larger than BYTES and the data continues in OUT's .D01, .D02, ...;\n"
      "      files the manifest names are looked for beside it, then in each DIR",
      RunBuild},
-    {"list", "SETUP.EXE", "show the header and the file table of a setup program", RunList},
+    {"list", "SETUP.EXE",
+     "show the header and the file table of a setup program (file data cut short is reported)", RunList},
     {"verify", "SETUP.EXE",
      "unpack every file (across SETUP.D01, ...) and check its size and checksum", RunVerify},
     {"extract", "SETUP.EXE -d DIR",
      "unpack every file below DIR without installing; Windows-folder, system and font\n"
-     "      files go to DIR/@windows, DIR/@system, DIR/@fonts; external files are skipped",
+     "      files go to DIR/@windows, DIR/@system, DIR/@fonts; external files are skipped;\n"
+     "      a damaged file is reported and not written, the others are (exit status 1)",
      RunExtract},
 };
 
@@ -271,7 +276,8 @@ void PrintUsage(FILE* to)
     for (const Command& command : Commands)
         std::fprintf(to, "  %s %s %s\n      %s\n", Program, command.name, command.arguments,
                      command.summary);
-    std::fprintf(to, "IN or OUT '-' is standard input or output.\n");
+    std::fprintf(to, "IN or OUT '-' is standard input or output (build: -o -).\n"
+                     "%s build --help lists build's options; %s --version gives the version.\n", Program, Program);
 }
 
 const Command* FindCommand(const std::string& name)
@@ -294,6 +300,11 @@ int main(int argc, char** argv)
     std::string name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") {
         PrintUsage(stdout);
+        return 0;
+    }
+    if (name == "--version" || name == "version") {
+        std::printf("%s %s (Zevrin Setup authoring tool; libdeflate %s)\n", Program, Version,
+                    LIBDEFLATE_VERSION_STRING);
         return 0;
     }
     const Command* command = FindCommand(name);

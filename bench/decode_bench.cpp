@@ -21,7 +21,11 @@
 // streams ("zlib, same parse"): those hold the same matches and block
 // boundaries as ours, so that row compares the decoders alone.
 //
-//   decode_bench [--level N] [--repeat N] [--max-mb N] [--list] [DIR...]
+// --save FILE also writes the corpus and its streams (ours, zlib,
+// libdeflate) to FILE, for decode_bench_win (bench/decode_bench_win.cpp),
+// which times the same streams in the Windows build under Wine.
+//
+//   decode_bench [--level N] [--repeat N] [--max-mb N] [--list] [--save FILE] [DIR...]
 #include <dirent.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -38,11 +42,13 @@
 #include <vector>
 
 #include "authoring/encoder.h"
+#include "bench/decode_corpus.h"
 #include "stub/decode/decoder.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using zevrin_bench::Bytes;
+using zevrin_bench::Median;
 using Clock = std::chrono::steady_clock;
 
 const uint64_t MB = 1000000;
@@ -160,28 +166,13 @@ struct Decoders {
         libdeflate_free_decompressor(libdeflate);
     }
 
-    bool Inflate(const Bytes& in, uint8_t* out, size_t size)
-    {
-        inflateReset(&inflater);
-        inflater.next_in = const_cast<Bytef*>(in.data());
-        inflater.avail_in = static_cast<uInt>(in.size());
-        inflater.next_out = out;
-        inflater.avail_out = static_cast<uInt>(size);
-        return inflate(&inflater, Z_FINISH) == Z_STREAM_END && inflater.total_out == size;
-    }
-
     bool Run(Decoder which, const Item& item, uint8_t* out)
     {
         size_t size = item.original.size();
         switch (which) {
-        case Ours: {
-            uint32_t produced = 0;
-            return zevrin::DecodeBuffer(item.ours.data(), static_cast<uint32_t>(item.ours.size()), out,
-                                        static_cast<uint32_t>(size), &produced, nullptr) == zevrin::DecodeOk &&
-                   produced == size;
-        }
-        case Zlib: return Inflate(item.zlib, out, size);
-        case ZlibSameParse: return Inflate(item.libdeflate, out, size);
+        case Ours: return zevrin_bench::DecodeOurs(item.ours, out, size);
+        case Zlib: return zevrin_bench::DecodeZlib(inflater, item.zlib, out, size);
+        case ZlibSameParse: return zevrin_bench::DecodeZlib(inflater, item.libdeflate, out, size);
         case Libdeflate:
             return libdeflate_deflate_decompress(libdeflate, item.libdeflate.data(), item.libdeflate.size(), out,
                                                  size, nullptr) == LIBDEFLATE_SUCCESS;
@@ -190,20 +181,14 @@ struct Decoders {
     }
 };
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 void Usage()
 {
-    std::fprintf(stderr, "usage: decode_bench [--level N] [--repeat N] [--max-mb N] [--list] [DIR...]\n"
+    std::fprintf(stderr, "usage: decode_bench [--level N] [--repeat N] [--max-mb N] [--list] [--save FILE] [DIR...]\n"
                          "  --level N   compression level for all three (1..12, zlib 1..9; default 6)\n"
                          "  --repeat N  timed repetitions (default 5)\n"
                          "  --max-mb N  corpus size in MB (default 64)\n"
-                         "  --list      print the corpus files\n");
+                         "  --list      print the corpus files\n"
+                         "  --save FILE write the corpus and its streams for decode_bench_win\n");
     std::exit(2);
 }
 
@@ -215,6 +200,7 @@ int main(int argc, char** argv)
     int repeat = 5;
     double maxMb = 64;
     bool list = false;
+    std::string savePath;
     std::vector<std::string> directories;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -226,6 +212,8 @@ int main(int argc, char** argv)
                 repeat = static_cast<int>(value);
             else
                 maxMb = value;
+        } else if (arg == "--save" && i + 1 < argc) {
+            savePath = argv[++i];
         } else if (arg == "--list") {
             list = true;
         } else if (!arg.empty() && arg[0] != '-') {
@@ -332,6 +320,17 @@ int main(int argc, char** argv)
     std::printf("  %-18s %10.2f MB  %5.1f%%\n", "zlib", zlibBytes / double(MB), 100.0 * zlibBytes / corpusBytes);
     std::printf("  %-18s %10.2f MB  %5.1f%%\n", "libdeflate", libdeflateBytes / double(MB),
                 100.0 * libdeflateBytes / corpusBytes);
+
+    if (!savePath.empty()) {
+        std::vector<const Bytes*> parts;
+        for (const Item& item : items)
+            parts.insert(parts.end(), {&item.original, &item.ours, &item.zlib, &item.libdeflate});
+        if (!zevrin_bench::SaveCorpus(savePath.c_str(), parts)) {
+            std::fprintf(stderr, "cannot write %s\n", savePath.c_str());
+            return 1;
+        }
+        std::printf("corpus and streams written to %s\n", savePath.c_str());
+    }
 
     // --- decoding ---
     Decoders decoders;

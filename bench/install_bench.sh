@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Install speed under Wine: builds `zevrin` (host preset), the stub and
 # install_bench (the MinGW preset this machine's Wine runs, see
-# scripts/wine-arch.sh), gathers a corpus of real files, packs it at the
-# default level and at level 0 (stored), and runs install_bench on both
+# scripts/wine-arch.sh), gathers a corpus of real files, packs it at
+# level 9 and at level 0 (stored), and runs install_bench on both
 # packages (see bench/install_bench.cpp for what is timed).
 #
 #   bench/install_bench.sh [--repeat N] [--work DIR]

@@ -8,7 +8,7 @@
 PACKAGES=(
     cmake g++ pkg-config
     g++-mingw-w64-i686 mingw-w64-i686-dev
-    g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
+    g++-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
     wine wine32:i386 wine64 xvfb x11-utils
     libdeflate-dev googletest libgtest-dev libgmock-dev fonts-dejavu-core fonts-wine
     zlib1g-dev libtomlplusplus-dev libzopfli-dev imagemagick

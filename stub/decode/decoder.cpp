@@ -16,15 +16,87 @@ namespace zevrin {
 
 namespace {
 
+// The window is a ring of twice the history: the 32 KiB behind the newest
+// byte are history, the rest is free, so match copies may run a few bytes
+// past their end (a word at a time). The sink still gets 32 KiB pieces,
+// one per half.
 const uint32_t WindowMask = WindowSize - 1;
+const uint32_t RingSize = 2 * WindowSize;
+const uint32_t RingMask = RingSize - 1;
+const uint32_t WindowSlack = 16; // behind the ring, for copies that run over
+const uint32_t MaxMatch = 258;
+
+// The fast path's bit buffer and copy unit: a machine word.
+typedef uintptr_t Word;
+const unsigned WordBytes = sizeof(Word);
+const unsigned WordBits = 8 * WordBytes;
+// The fast path runs while this many input bytes are at hand: one
+// symbol with its match takes at most 6 bytes, and a refill reads a word.
+const uint32_t FastInputMargin = 16;
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bits are read from words in little-endian order");
 
 inline uint32_t Mask(unsigned n) { return (1u << n) - 1; }
 
-// Frees a table when the block that built it ends, on every way out.
-struct TableHolder {
-    HuffmanEntry* table = nullptr;
-    ~TableHolder() { FreeHuffmanTable(table); }
+inline Word LoadWord(const uint8_t* p)
+{
+    Word w;
+    std::memcpy(&w, p, WordBytes);
+    return w;
+}
+
+inline void StoreWord(uint8_t* p, Word w) { std::memcpy(p, &w, WordBytes); }
+
+// Copies a match of `length` bytes from `distance` back, writing whole
+// words: up to WordBytes - 1 bytes past the end.
+inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length)
+{
+    const uint8_t* from = to - distance;
+    uint8_t* const end = to + length;
+    if (distance == 1) {
+        Word pattern = *from * (~Word(0) / 255);
+        do {
+            StoreWord(to, pattern);
+            to += WordBytes;
+        } while (to < end);
+        return;
+    }
+    if (distance < WordBytes) {
+        // One period byte by byte, then words from a whole number of
+        // periods back, at least a word away.
+        uint32_t period = distance;
+        while (period < WordBytes)
+            period += distance;
+        uint8_t* periodEnd = to + period;
+        do
+            *to++ = *from++;
+        while (to < periodEnd && to < end);
+        from = to - period;
+    }
+    while (to < end) {
+        StoreWord(to, LoadWord(from));
+        to += WordBytes;
+        from += WordBytes;
+    }
+}
+
+// The window of the last decode, kept for the next one: a 64 KiB block
+// taken from the heap and given back for every file costs more than
+// decoding a small file (heaps return such blocks to the system).
+uint8_t* SpareWindow = nullptr;
+
+// Gives back the tables a block built when it ends, on every way out.
+struct TableMark {
+    TableSpace* space;
+    uint32_t used;
+    explicit TableMark(TableSpace* s) : space(s), used(s->used) {}
+    ~TableMark() { space->used = used; }
 };
+
+inline const HuffmanEntry* TableAt(const TableSpace& space, uint32_t table)
+{
+    return table == NoTable ? nullptr : space.entries + table;
+}
 
 } // namespace
 
@@ -87,13 +159,29 @@ inline void StreamDecoder::DropBits(unsigned n)
     bitCount -= n;
 }
 
+// The bytes of the current half so far.
 void StreamDecoder::FlushWindow()
 {
-    sink->Write(window, static_cast<uint16_t>(windowPos));
+    sink->Write(window + (windowPos & ~WindowMask), static_cast<uint16_t>(windowPos & WindowMask));
 }
 
-// The hot loop keeps the bit reader and window position in locals and
-// writes them back only around calls that need the object (refill, flush).
+// After bytes were added up to a half's end: that half goes to the sink.
+inline uint32_t StreamDecoder::FlushHalf(uint32_t pos)
+{
+    sink->Write(window + pos - WindowSize, static_cast<uint16_t>(WindowSize));
+    if (pos == RingSize)
+        wrapped = true;
+    return pos & RingMask;
+}
+
+// Two loops over one state held in locals (written back only around calls
+// that need the object: refill, flush). The fast loop runs while at least
+// FastInputMargin bytes are in the input buffer and a whole match fits
+// before the end of the current half: a word-sized bit buffer refilled
+// without a branch, one check per symbol, word-wise copies. The careful
+// loop takes one symbol at a time from there: the ends of input buffers
+// (refills, volume changes), flushes, and the stream's end, where it takes
+// no byte the stream does not need.
 int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry* distances,
                                unsigned literalWidth, unsigned distanceWidth)
 {
@@ -147,20 +235,122 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             DROP(entry->bits);                                                                     \
             unsigned sub_ = entry->op - 16u;                                                       \
             NEED(sub_);                                                                            \
-            entry = &entry->next[bits & Mask(sub_)];                                               \
+            entry = &(table)[entry->value + (bits & Mask(sub_))];                                               \
         }                                                                                          \
         DROP(entry->bits);                                                                         \
     } while (0)
+// Fast loop: at least WordBits - 8 bits after a refill. The word may hold
+// bits of bytes not yet counted above `have`; they are the same bytes the
+// next refill puts there.
+#define REFILL()                                                                                   \
+    do {                                                                                           \
+        word |= LoadWord(in) << have;                                                              \
+        unsigned taken_ = (WordBits - 1 - have) >> 3;                                              \
+        in += taken_;                                                                              \
+        have += taken_ << 3;                                                                       \
+    } while (0)
+#define FAST_LOOKUP(table, width, entry)                                                           \
+    do {                                                                                           \
+        entry = &(table)[word & Mask(width)];                                                      \
+        while (entry->op > OpLiteral) {                                                            \
+            if (entry->op == OpInvalid) {                                                          \
+                result = DecodeBadData;                                                            \
+                goto fastEnd;                                                                      \
+            }                                                                                      \
+            word >>= entry->bits;                                                                  \
+            have -= entry->bits;                                                                   \
+            unsigned sub_ = entry->op - 16u;                                                       \
+            entry = &(table)[entry->value + (word & Mask(sub_))];                                               \
+        }                                                                                          \
+        word >>= entry->bits;                                                                      \
+        have -= entry->bits;                                                                       \
+    } while (0)
 
     for (;;) {
+        if (left >= FastInputMargin && literals && distances && (pos & WindowMask) <= WindowSize - MaxMatch) {
+            // A code is at most 15 bits, a length's extra bits 5, a
+            // distance's 13: a 64-bit word holds a whole match after one
+            // refill, a 32-bit word needs one before the distance too and
+            // maybe one before its extra bits.
+            Word word = bits;
+            unsigned have = count;
+            const uint8_t* const inEnd = in + left - FastInputMargin;
+            const uint32_t posEnd = (pos | WindowMask) + 1 - MaxMatch;
+            bool blockEnded = false;
+            do {
+                REFILL();
+                const HuffmanEntry* entry;
+                FAST_LOOKUP(literals, literalWidth, entry);
+                if (entry->op == OpLiteral) {
+                    win[pos++] = static_cast<uint8_t>(entry->value);
+                    continue;
+                }
+                if (entry->op == OpEndOfBlock) {
+                    blockEnded = true;
+                    break;
+                }
+                uint32_t length = entry->value + (static_cast<uint32_t>(word) & Mask(entry->op));
+                word >>= entry->op;
+                have -= entry->op;
+                if (WordBits < 64)
+                    REFILL();
+                FAST_LOOKUP(distances, distanceWidth, entry);
+                if (WordBits < 64 && have < entry->op)
+                    REFILL();
+                uint32_t distance = entry->value + (static_cast<uint32_t>(word) & Mask(entry->op));
+                word >>= entry->op;
+                have -= entry->op;
+
+                uint8_t* to = win + pos;
+                uint32_t start = pos;
+                pos += length;
+                if (distance > start) {
+                    // Reaches into the older half (zeros before the first
+                    // byte), which ends at the ring's end; the rest follows
+                    // from its start.
+                    uint32_t from = start - distance + RingSize;
+                    uint32_t piece = RingSize - from < length ? RingSize - from : length;
+                    if (wrapped)
+                        std::memcpy(to, win + from, piece);
+                    else
+                        std::memset(to, 0, piece);
+                    to += piece;
+                    length -= piece;
+                    if (!length)
+                        continue;
+                }
+                CopyMatch(to, distance, length);
+            } while (in <= inEnd && pos <= posEnd);
+        fastEnd:
+            // Whole bytes not used go back to the input buffer (they are
+            // still in it, unless they came from before its last fill).
+            unsigned back = have >> 3;
+            if (back > static_cast<uint32_t>(in - buffer))
+                back = static_cast<uint32_t>(in - buffer);
+            in -= back;
+            have -= back << 3;
+            bits = static_cast<uint32_t>(word & ((Word(1) << have) - 1));
+            count = have;
+            left = static_cast<uint32_t>(inEnd + FastInputMargin - in);
+            if (result != DecodeOk)
+                goto done;
+            if (blockEnded)
+                break;
+            if ((pos & WindowMask) == 0) {
+                SAVE_STATE();
+                windowPos = FlushHalf(pos);
+                LOAD_STATE();
+            }
+            continue;
+        }
+
         const HuffmanEntry* entry;
         LOOKUP(literals, literalWidth, entry);
         if (entry->op == OpLiteral) {
             win[pos++] = static_cast<uint8_t>(entry->value);
-            if (pos == WindowSize) {
+            if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                FlushWindow();
-                windowPos = 0;
+                windowPos = FlushHalf(pos);
                 LOAD_STATE();
             }
             continue;
@@ -179,54 +369,22 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
         uint32_t from = pos - entry->value - (bits & Mask(extra));
         DROP(extra);
 
-        from &= WindowMask;
-        if (pos + length < WindowSize && from + length <= WindowSize) {
-            // The common case: neither end wraps and no flush falls inside.
-            // Copied in chunks when source and destination are at least a
-            // chunk apart, never past the match: the window beyond it is
-            // still history.
-            uint8_t* to = win + pos;
-            const uint8_t* src = win + from;
-            uint32_t gap = from > pos ? from - pos : pos - from;
-            pos += length;
-            if (gap >= 8 && length >= 8) {
-                // Whole chunks, then the last eight bytes again (rewriting
-                // a few with the same values).
-                uint8_t* last = to + length - 8;
-                const uint8_t* lastSource = src + length - 8;
-                do {
-                    uint64_t chunk;
-                    std::memcpy(&chunk, src, 8);
-                    std::memcpy(to, &chunk, 8);
-                    src += 8;
-                    to += 8;
-                    length -= 8;
-                } while (length >= 8);
-                uint64_t chunk;
-                std::memcpy(&chunk, lastSource, 8);
-                std::memcpy(last, &chunk, 8);
-            } else if (gap >= 4 && length >= 4 && length <= 8) {
-                // The tail is read after the head is written: with a gap
-                // under the length it repeats bytes the head just wrote.
-                uint32_t head, tail;
-                std::memcpy(&head, src, 4);
-                std::memcpy(to, &head, 4);
-                std::memcpy(&tail, src + length - 4, 4);
-                std::memcpy(to + length - 4, &tail, 4);
-            } else {
-                for (; length; --length)
-                    *to++ = *src++;
-            }
-            length = 0;
-        }
+        // In pieces that end at the ring's end (source) and at a half's
+        // end (destination, which is flushed there).
         while (length) {
-            from &= WindowMask;
-            uint32_t piece = WindowSize - (from > pos ? from : pos);
+            from &= RingMask;
+            uint32_t piece = (pos | WindowMask) + 1 - pos;
+            if (piece > RingSize - from)
+                piece = RingSize - from;
             if (piece > length)
                 piece = length;
             length -= piece;
-            if (pos - from >= piece) {
-                // No overlap, or the source lies above the destination.
+            if (from > pos && !wrapped) {
+                // Before the first byte: never written, reads as zeros.
+                std::memset(win + pos, 0, piece);
+            } else if (pos - from >= piece) {
+                // No overlap: the source is far enough behind, or in the
+                // older half.
                 std::memmove(win + pos, win + from, piece);
             } else {
                 // Overlapping forward copy: repeats the last bytes written.
@@ -237,10 +395,9 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             }
             pos += piece;
             from += piece;
-            if (pos == WindowSize) {
+            if ((pos & WindowMask) == 0) {
                 SAVE_STATE();
-                FlushWindow();
-                windowPos = 0;
+                windowPos = FlushHalf(pos);
                 LOAD_STATE();
             }
         }
@@ -261,33 +418,38 @@ done:
 #undef NEED
 #undef DROP
 #undef LOOKUP
+#undef REFILL
+#undef FAST_LOOKUP
 }
 
 int StreamDecoder::DecodeFixedBlock()
 {
-    if (!fixedLiteralTable) {
+    if (fixedLiteralTable == NoTable) {
+        // Built once, below every dynamic block's tables, kept to the end.
+        TableMark mark(&tables);
         uint8_t lengths[288];
         std::memset(lengths, 8, 144);
         std::memset(lengths + 144, 9, 112);
         std::memset(lengths + 256, 7, 24);
         std::memset(lengths + 280, 8, 8);
-        int status = BuildHuffmanTable(lengths, 288, 257, lengthBase, lengthExtra, 7, &fixedLiteralTable,
+        uint32_t literals, distances;
+        int status = BuildHuffmanTable(lengths, 288, 257, lengthBase, lengthExtra, 7, &tables, &literals,
                                        &fixedLiteralWidth);
-        if (status != 0) {
-            FreeHuffmanTable(fixedLiteralTable);
-            fixedLiteralTable = nullptr;
+        if (status != 0)
             return status;
-        }
         std::memset(lengths, 5, 30);
-        status = BuildHuffmanTable(lengths, 30, 0, distanceBase, distanceExtra, 5, &fixedDistanceTable,
+        status = BuildHuffmanTable(lengths, 30, 0, distanceBase, distanceExtra, 5, &tables, &distances,
                                    &fixedDistanceWidth);
-        if (status > TableIncomplete) {
-            FreeHuffmanTable(fixedLiteralTable);
-            fixedLiteralTable = nullptr;
+        if (status > TableIncomplete)
             return status;
-        }
+        fixedLiteralTable = literals;
+        fixedDistanceTable = distances;
+        mark.used = tables.used;
     }
-    return DecodeCodes(fixedLiteralTable, fixedDistanceTable, fixedLiteralWidth, fixedDistanceWidth) ? 1 : 0;
+    return DecodeCodes(TableAt(tables, fixedLiteralTable), TableAt(tables, fixedDistanceTable), fixedLiteralWidth,
+                       fixedDistanceWidth)
+               ? 1
+               : 0;
 }
 
 int StreamDecoder::DecodeDynamicBlock()
@@ -315,19 +477,21 @@ int StreamDecoder::DecodeDynamicBlock()
         lengths[codeLengthOrder[i]] = static_cast<uint8_t>(length);
     }
 
-    TableHolder lengthCode;
+    TableMark mark(&tables);
+    uint32_t lengthTable;
     unsigned lengthWidth;
-    int status = BuildHuffmanTable(lengths, 19, 19, nullptr, nullptr, 7, &lengthCode.table, &lengthWidth);
+    int status = BuildHuffmanTable(lengths, 19, 19, nullptr, nullptr, 7, &tables, &lengthTable, &lengthWidth);
     if (status != 0)
         return status;
-    if (!lengthCode.table)
+    if (lengthTable == NoTable)
         return DecodeBadData; // no code to read the lengths with
+    const HuffmanEntry* lengthCode = tables.entries + lengthTable;
 
     unsigned total = literalCount + distanceCount;
     unsigned previous = 0;
     for (unsigned i = 0; i < total;) {
         NeedBits(lengthWidth);
-        const HuffmanEntry& entry = lengthCode.table[bitBuffer & Mask(lengthWidth)];
+        const HuffmanEntry& entry = lengthCode[bitBuffer & Mask(lengthWidth)];
         // A single one-bit code leaves its other pattern unassigned.
         if (entry.op == OpInvalid)
             return DecodeBadData;
@@ -362,19 +526,19 @@ int StreamDecoder::DecodeDynamicBlock()
     }
     if (ranDry)
         return DecodeBadData;
-    FreeHuffmanTable(lengthCode.table);
-    lengthCode.table = nullptr;
+    tables.used = mark.used; // the code-length table is done with
 
-    TableHolder literals, distances;
+    uint32_t literals, distances;
     unsigned literalWidth, distanceWidth;
-    status = BuildHuffmanTable(lengths, literalCount, 257, lengthBase, lengthExtra, 10, &literals.table, &literalWidth);
+    status = BuildHuffmanTable(lengths, literalCount, 257, lengthBase, lengthExtra, 10, &tables, &literals,
+                               &literalWidth);
     if (status != 0)
         return status;
-    status = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, 8,
-                               &distances.table, &distanceWidth, lengths[256]);
+    status = BuildHuffmanTable(lengths + literalCount, distanceCount, 0, distanceBase, distanceExtra, 8, &tables,
+                               &distances, &distanceWidth, lengths[256]);
     if (status != 0)
         return status;
-    return DecodeCodes(literals.table, distances.table, literalWidth, distanceWidth) ? 1 : 0;
+    return DecodeCodes(TableAt(tables, literals), TableAt(tables, distances), literalWidth, distanceWidth) ? 1 : 0;
 }
 
 int StreamDecoder::DecodeStoredBlock()
@@ -389,10 +553,8 @@ int StreamDecoder::DecodeStoredBlock()
         window[windowPos++] = static_cast<uint8_t>(bitBuffer);
         DropBits(8);
         --length;
-        if (windowPos == WindowSize) {
-            FlushWindow();
-            windowPos = 0;
-        }
+        if ((windowPos & WindowMask) == 0)
+            windowPos = FlushHalf(windowPos);
     }
     while (length) {
         if (!available) {
@@ -407,41 +569,54 @@ int StreamDecoder::DecodeStoredBlock()
         uint32_t piece = length;
         if (piece > available)
             piece = available;
-        if (piece > WindowSize - windowPos)
-            piece = WindowSize - windowPos;
+        if (piece > (windowPos | WindowMask) + 1 - windowPos)
+            piece = (windowPos | WindowMask) + 1 - windowPos;
         std::memcpy(window + windowPos, cursor, piece);
         cursor += piece;
         available -= piece;
         windowPos += piece;
         length -= piece;
-        if (windowPos == WindowSize) {
-            FlushWindow();
-            windowPos = 0;
-        }
+        if ((windowPos & WindowMask) == 0)
+            windowPos = FlushHalf(windowPos);
     }
     return ranDry ? DecodeBadData : DecodeOk;
 }
 
 int StreamDecoder::Decode()
 {
-    fixedLiteralTable = fixedDistanceTable = nullptr;
+    fixedLiteralTable = fixedDistanceTable = NoTable;
     fixedLiteralWidth = fixedDistanceWidth = 0;
     windowPos = 0;
     bitBuffer = 0;
     bitCount = 0;
     ranDry = false;
     FillTables();
-    if (!AllocZeroedWithRetry(WindowSize + 8, &window))
+    tables.used = 0;
+    wrapped = false;
+    // Not zeroed: until the ring wraps, what lies ahead of the newest byte
+    // is read as zeros without being read.
+    if (SpareWindow) {
+        window = SpareWindow;
+        SpareWindow = nullptr;
+    } else if (!AllocWithRetry(RingSize + WindowSlack, &window)) {
         return DecodeOutOfMemory;
+    }
+    if (!ReserveTableSpace(&tables)) {
+        FreeAndClear(&window);
+        return DecodeOutOfMemory;
+    }
 
     // Releases the window and fixed tables on every way out.
     struct Cleanup {
         StreamDecoder* d;
         ~Cleanup()
         {
-            FreeHuffmanTable(d->fixedLiteralTable);
-            FreeHuffmanTable(d->fixedDistanceTable);
-            d->fixedLiteralTable = d->fixedDistanceTable = nullptr;
+            ReleaseTableSpace(&d->tables);
+            d->fixedLiteralTable = d->fixedDistanceTable = NoTable;
+            if (!SpareWindow) {
+                SpareWindow = d->window;
+                d->window = nullptr;
+            }
             FreeAndClear(&d->window);
         }
     } cleanup{this};
@@ -467,6 +642,11 @@ int StreamDecoder::Decode()
     if (result == DecodeOk)
         FlushWindow();
     return result;
+}
+
+void ReleaseSpareWindow()
+{
+    FreeAndClear(&SpareWindow);
 }
 
 } // namespace zevrin

@@ -4,14 +4,16 @@
 // The format is Deflate (RFC 1951) with three changes: a 4-bit block head
 // (bits 0-2 kind: 5 fixed, 6 dynamic, 7 stored; bit 3 final), the
 // code-length code lengths in the order 18 17 16 0 1 ... 15, and stored
-// blocks with LEN but no NLEN. Distances before the first output byte read
-// the zero-filled window. docs/package-format.md describes it in full.
+// blocks with LEN but no NLEN. Distances before the first output byte
+// give zeros. docs/package-format.md describes it in full.
 //
-// The bit reader takes a byte only when the bits at hand are fewer than a
-// lookup needs, and the first-level table widths are cut so that the
-// end-of-block code ends on a table boundary: a decode therefore stops
-// right after the last byte of its stream, and streams can sit back to
-// back in one file.
+// The careful bit reader takes a byte only when the bits at hand are fewer
+// than a lookup needs, and the first-level table widths are cut so that
+// the end-of-block code ends on a table boundary; the fast path reads
+// ahead a word at a time but only while the input buffer holds more, and
+// gives the whole bytes it did not use back to it. A decode therefore
+// stops right after the last byte of its stream, and streams can sit back
+// to back in one file.
 #pragma once
 
 #include <cstdint>
@@ -39,25 +41,37 @@ const uint32_t SourceBufferSize = 4096;
 
 // One slot of a lookup table. op: 0..13 base with that many extra bits;
 // 15 end of block; 16 literal (or code-length symbol); 17..32 sub-table
-// of op - 16 bits; 100 invalid code.
+// of op - 16 bits, `value` entries after its code's first-level table;
+// 100 invalid code.
 struct HuffmanEntry {
     uint8_t op;
     uint8_t bits;
-    union {
-        uint16_t value;
-        HuffmanEntry* next;
-    };
+    uint16_t value;
 };
 
 enum : uint8_t { OpEndOfBlock = 15, OpLiteral = 16, OpInvalid = 100 };
 
-// Returns 0 complete, 1 incomplete, 2 over-subscribed, 3 out of memory.
-// On 0 and 1 *table (may be null for an all-zero set of lengths) and
-// *actualWidth are set and the table is the caller's to free.
+// The tables of one decode, in one array: each built at `used`, given
+// back by setting `used` back to where it began. The array grows (and
+// moves: tables are known by their offset) only when a code needs more
+// than it has.
+struct TableSpace {
+    HuffmanEntry* entries = nullptr;
+    uint32_t size = 0;
+    uint32_t used = 0;
+};
+const uint32_t NoTable = 0xFFFFFFFF; // an all-zero set of lengths
+
+bool ReserveTableSpace(TableSpace* space);
+void ReleaseTableSpace(TableSpace* space);
+
+// Returns 0 complete, 1 incomplete, 2 over-subscribed, 3 out of memory
+// (also for a code whose tables would take more than 65536 entries). On 0
+// and 1 *table (the offset of its first level in `space`, or NoTable for
+// an all-zero set of lengths) and *actualWidth are set.
 int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                       const uint16_t* bases, const uint16_t* extras, unsigned width,
-                      HuffmanEntry** table, unsigned* actualWidth, unsigned endLength = 0);
-void FreeHuffmanTable(HuffmanEntry* table);
+                      TableSpace* space, uint32_t* table, unsigned* actualWidth, unsigned endLength = 0);
 
 // The object of one decode: byte source, sink, and decoder state. Lives on
 // the caller's stack around one entry-point call.
@@ -95,14 +109,19 @@ struct StreamDecoder {
     uint16_t lengthExtra[32];
     uint16_t distanceExtra[30];
     uint16_t distanceBase[32];
-    HuffmanEntry* fixedLiteralTable = nullptr;
-    HuffmanEntry* fixedDistanceTable = nullptr;
+    TableSpace tables;
+    uint32_t fixedLiteralTable = NoTable;
+    uint32_t fixedDistanceTable = NoTable;
     unsigned fixedLiteralWidth = 0;
     unsigned fixedDistanceWidth = 0;
     uint32_t windowPos = 0;
     uint32_t bitBuffer = 0;
     unsigned bitCount = 0;
     uint8_t* window = nullptr;
+    // Set when the window ring has been filled once: before that, the
+    // bytes ahead of the newest one were never written, and a distance
+    // reaching them reads zeros.
+    bool wrapped = false;
     // Set when the stream asked for bits its source did not have: the
     // stream is truncated, and the decode ends as bad data.
     bool ranDry = false;
@@ -120,8 +139,12 @@ private:
     int DecodeDynamicBlock();
     int DecodeStoredBlock();
     void FlushWindow();
+    uint32_t FlushHalf(uint32_t pos);
     void FillTables();
 };
+
+// Frees the window a finished decode left for the next one.
+void ReleaseSpareWindow();
 
 // Opens the next volume of the file-data region (or reopens the current
 // one to resume after a failed read), prompting for its disk.

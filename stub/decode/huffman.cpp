@@ -3,8 +3,9 @@
 // laid out in canonical order with their bits reversed (first bit in bit
 // 0), so every entry of a code repeats at a stride of 2^(length - w).
 //
-// Every array has one extra leading slot that chains the arrays of one
-// code in creation order, so FreeHuffmanTable can release them all.
+// All tables of one decode share one array (TableSpace), taken from its
+// end and given back in reverse order; a sub-table is found by its offset
+// from its code's first-level table.
 #include <cstring>
 
 #include "decoder.h"
@@ -14,40 +15,49 @@ namespace zevrin {
 namespace {
 
 const unsigned MaxCodeLength = 16;
+// What a decode's array starts with: the fixed codes' tables and one
+// block's dynamic ones, with room to spare.
+const uint32_t InitialTableEntries = 4096;
+// Sub-table offsets are 16-bit.
+const uint32_t MaxCodeEntries = 65536;
 
-HuffmanEntry* NewTableArray(unsigned entries, HuffmanEntry** chainTail)
+// Room for `entries` more; the array grows (and moves) when it has none.
+bool MakeRoom(TableSpace* space, uint32_t entries)
 {
-    HuffmanEntry* array = nullptr;
-    uint32_t bytes = (entries + 1) * static_cast<uint32_t>(sizeof(HuffmanEntry));
-    // Every slot gets written while the code is laid out: no zeroing.
-    if (!AllocWithRetry(bytes, &array))
-        return nullptr;
-    array->next = nullptr;
-    if (*chainTail)
-        (*chainTail)->next = array;
-    *chainTail = array;
-    return array + 1;
+    if (space->used + entries <= space->size)
+        return true;
+    uint32_t size = space->size ? space->size : InitialTableEntries;
+    while (size < space->used + entries)
+        size *= 2;
+    HuffmanEntry* grown = nullptr;
+    if (!AllocWithRetry(size * static_cast<uint32_t>(sizeof(HuffmanEntry)), &grown))
+        return false;
+    if (space->used)
+        std::memcpy(grown, space->entries, space->used * sizeof(HuffmanEntry));
+    FreeAndClear(&space->entries);
+    space->entries = grown;
+    space->size = size;
+    return true;
 }
 
 } // namespace
 
-void FreeHuffmanTable(HuffmanEntry* table)
+bool ReserveTableSpace(TableSpace* space)
 {
-    if (!table)
-        return;
-    HuffmanEntry* link = table - 1;
-    while (link) {
-        HuffmanEntry* following = link->next;
-        FreeAndClear(&link);
-        link = following;
-    }
+    return MakeRoom(space, InitialTableEntries);
+}
+
+void ReleaseTableSpace(TableSpace* space)
+{
+    FreeAndClear(&space->entries);
+    space->size = space->used = 0;
 }
 
 int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                       const uint16_t* bases, const uint16_t* extras, unsigned width,
-                      HuffmanEntry** table, unsigned* actualWidth, unsigned endLength)
+                      TableSpace* space, uint32_t* table, unsigned* actualWidth, unsigned endLength)
 {
-    *table = nullptr;
+    *table = NoTable;
     *actualWidth = 0;
 
     // The end-of-block code must end on a table boundary, so that looking
@@ -107,14 +117,13 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
 
     // Stack of open tables. levelWidth[h] is the width of level h, w the
     // bits covered by the levels above the current one.
-    HuffmanEntry* levelTable[MaxCodeLength + 1] = {};
+    uint32_t levelTable[MaxCodeLength + 1] = {}; // offsets from the first level
     unsigned levelWidth[MaxCodeLength + 1] = {};
     uint32_t levelStart[MaxCodeLength + 1] = {};
     int h = -1;
     unsigned w = 0;
     uint32_t code = 0;
-    HuffmanEntry* chainTail = nullptr;
-    HuffmanEntry* root = nullptr;
+    const uint32_t root = space->used;
 
     for (unsigned k = minLen; k <= maxLen; ++k) {
         unsigned a = count[k];
@@ -144,25 +153,25 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                     j = endOfBlockLength - w;
                 if (endLength && j > k - w + endLength)
                     j = k - w + endLength;
-                HuffmanEntry* array = NewTableArray(1u << j, &chainTail);
-                if (!array) {
-                    FreeHuffmanTable(root);
+                uint32_t offset = space->used - root;
+                if (offset + (1u << j) > MaxCodeEntries || !MakeRoom(space, 1u << j)) {
+                    space->used = root;
                     return DecodeOutOfMemory;
                 }
+                space->used += 1u << j;
                 ++h;
-                levelTable[h] = array;
+                levelTable[h] = offset;
                 levelWidth[h] = j;
                 if (h == 0) {
-                    root = array;
                     levelStart[0] = 0;
                 } else {
                     levelStart[h] = code;
                     HuffmanEntry link;
                     link.op = static_cast<uint8_t>(16 + j);
                     link.bits = static_cast<uint8_t>(parentWidth);
-                    link.next = array;
+                    link.value = static_cast<uint16_t>(offset);
                     uint32_t index = (code & ((1u << w) - 1)) >> (w - parentWidth);
-                    levelTable[h - 1][index] = link;
+                    space->entries[root + levelTable[h - 1] + index] = link;
                 }
             }
 
@@ -182,9 +191,10 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                 }
             }
 
+            HuffmanEntry* level = space->entries + root + levelTable[h];
             uint32_t size = 1u << levelWidth[h];
             for (uint32_t i = code >> w; i < size; i += 1u << (k - w))
-                levelTable[h][i] = entry;
+                level[i] = entry;
 
             // Next code in bit-reversed counting.
             uint32_t bit = 1u << (k - 1);

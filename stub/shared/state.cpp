@@ -12,6 +12,7 @@ char DestPath[PathSize];
 char TempPath[PathSize];
 char ErrorSubject[PathSize];
 char UninstallerPath[PathSize];
+char UninstallLogPath[PathSize];
 
 FileHandle PackageHandle = INVALID_FILE_HANDLE;
 uint32_t VolumeNumber;

@@ -18,6 +18,9 @@ extern char DestPath[PathSize];
 extern char TempPath[PathSize];
 extern char ErrorSubject[PathSize];
 extern char UninstallerPath[PathSize];
+// Where its log goes: the uninstaller, or the copy that replaces it at the
+// next start when it was in use.
+extern char UninstallLogPath[PathSize];
 
 // Package volumes, advanced while the file-data region is read.
 extern FileHandle PackageHandle;

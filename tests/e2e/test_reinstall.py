@@ -8,6 +8,7 @@ the restart."""
 import os
 import shutil
 import sys
+import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -92,7 +93,13 @@ def case_restart_needed():
         shutil.copy(hello_path(), held)
         stage.start(held, timeout=900, name="held")
         driver = stage.driver()
-        wait_running(driver, PROGRAM)
+        # "processes", not wait-process: the driver must not wait for it.
+        # By the clock: a busy machine may take long to start a program.
+        deadline = time.monotonic() + 120
+        while not any(e.get("file", "").lower() == PROGRAM for e in driver.run("processes")):
+            if time.monotonic() > deadline:
+                raise Failure("%s did not start" % PROGRAM)
+            time.sleep(0.5)
         package = InstallPackage(stage, files)
         run = stage.start(package.exe)
         # Only wait-page: the program's message box belongs to nobody, and

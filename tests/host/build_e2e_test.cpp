@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "authoring/encoder.h"
 #include "authoring/package_writer.h"
 #include "authoring/templates.h"
 #include "cli_support.h"
@@ -102,6 +103,48 @@ TEST_F(BuildCommandTest, VolumesFromTheCommandLine)
     ASSERT_TRUE(ReadBack(dir.File("out.exe")));
     EXPECT_EQ(UnpackAll(dir)[0], Random(30000, 1));
     EXPECT_EQ(VolumeNumber, 2u);
+    EXPECT_NE(o.out.find("; 3 volumes of at most 12288 bytes; "), std::string::npos) << o.out;
+
+    // The usual media by name.
+    Put("big.bin", Random(3 << 20, 2));
+    Put("big.toml", Head() + "[[files]]\nsource = \"big.bin\"\n");
+    Outcome floppy = RunShell(dir, "ZEVRIN build big.toml --stub stub.exe --level 0 -o disk.exe --volume-size 1.44M");
+    ASSERT_EQ(floppy.status, 0) << floppy.err;
+    EXPECT_NE(floppy.out.find("; 3 volumes of at most 1474560 bytes; "), std::string::npos) << floppy.out;
+    EXPECT_EQ(ReadBytes(dir.File("disk.D01")).size(), 1474560u);
+}
+
+// A volume size that does not work says which is the smallest that does.
+TEST_F(BuildCommandTest, TooSmallAVolumeSizeNamesTheSmallestThatWorks)
+{
+    Put("small.bin", Random(100000, 3));
+    Put("large.bin", Random(4200000, 4));
+    Put("small.toml", Head() + "[[files]]\nsource = \"small.bin\"\n");
+    Put("large.toml", Head() + "[[files]]\nsource = \"large.bin\"\n");
+    const std::string mark = "the smallest --volume-size that works is ";
+    struct Case {
+        const char* manifest;
+        const char* size;
+        const char* problem;
+    } cases[] = {
+        {"small.toml", "1000", "cannot hold the installer and the package header"},
+        {"small.toml", "4099", "each must hold at least 4096"},
+        {"large.toml", "4100", "would need more than 999 volumes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::string build = std::string("ZEVRIN build ") + c.manifest + " --stub stub.exe --level 0 --volume-size ";
+        Outcome o = RunShell(dir, build + c.size);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.err.find(c.problem), std::string::npos) << o.err;
+        size_t at = o.err.find(mark);
+        ASSERT_NE(at, std::string::npos) << o.err;
+        unsigned long smallest = std::stoul(o.err.substr(at + mark.size()));
+        EXPECT_EQ(RunShell(dir, build + std::to_string(smallest - 1)).status, 1);
+        Outcome works = RunShell(dir, build + std::to_string(smallest));
+        EXPECT_EQ(works.status, 0) << works.err;
+        ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && rm -f SETUP.*").c_str()), 0);
+    }
 }
 
 TEST_F(BuildCommandTest, StubFromTheEnvironment)
@@ -128,13 +171,15 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
         {"m.toml --level ultra", 2, "level 'ultra' is not a number from 0 to 12"},
         {"m.toml --level=13", 2, "level '13' is not a number from 0 to 12"},
         {"m.toml --level", 2, "--level needs a value"},
+        {"m.toml -D X", 2, "-D takes NAME=VALUE, found 'X'"},
         {"m.toml --volume-size 0", 2, "volume size '0' is not a number"},
-        {"m.toml --volume-size 1.44M", 2, "volume size '1.44M' is not a number"},
+        {"m.toml --volume-size 1.5M", 2, "volume size '1.5M' is not a number of bytes from 1 to 4294967295 (a K or "
+                                         "M suffix counts 1024 or 1048576) nor a medium (720K, 1.44M"},
         {"m.toml --volume-size 5000M", 2, "volume size '5000M' is not a number"},
         {"bad.toml", 1, "bad.toml:3: product.titel: unknown key"},
         {"missing.toml", 1, "cannot open 'missing.toml': No such file or directory"},
         {"m.toml --stub nostub.exe", 1, "stub: cannot open 'nostub.exe'"},
-        {"m.toml -o nodir/SETUP.EXE", 1, "cannot create a work file in 'nodir'"},
+        {"m.toml -o m.toml/SETUP.EXE", 1, "cannot create a work file in 'm.toml'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -145,6 +190,64 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
             EXPECT_NE(o.err.find("usage: zevrin build MANIFEST"), std::string::npos) << o.err;
         }
         EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"bad.toml", "dialogs.res", "m.toml", "stub.exe"}));
+    }
+}
+
+// What makensis and Inno Setup users reach for: the version, build's own
+// help, quiet and verbose runs, a count of warnings and a switch that
+// makes them errors, an output folder that is made when missing.
+TEST_F(BuildCommandTest, PublisherConveniences)
+{
+    Put("data.bin", Random(30000, 6));
+    Put("m.toml", Head() + "[folder]\ndefault = \"Apps\\\\X\"\n[[files]]\nsource = \"data.bin\"\n");
+    Put("clean.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
+    Put("gone.toml", Head() + "[[files]]\nsource = \"gone.bin\"\n");
+    Put("v.toml", Head() + "[[files]]\nsource = \"${SRC}\"\n");
+    struct Case {
+        const char* args;
+        int status;
+        const char* out; // a part of standard output; "" when it must be empty
+        const char* err; // a part of standard error; "" when it must be empty
+        const char* written;
+    } cases[] = {
+        {"--version", 0, "zevrin 1.0 (Zevrin Setup authoring tool; libdeflate ", "", nullptr},
+        {"build --help", 0, "--warnings-as-errors a warning fails the build", "", nullptr},
+        {"build clean.toml --stub stub.exe -q", 0, "", "", "SETUP.EXE"},
+        {"build v.toml --stub stub.exe -q -D SRC=data.bin", 0, "", "", "SETUP.EXE"},
+        {"build v.toml --stub stub.exe", 1, "", "v.toml:6: files[0].source: unknown variable ${SRC}", nullptr},
+        {"build clean.toml --stub stub.exe -v", 0, "  data.bin: 30000 -> ", "", "SETUP.EXE"},
+        {"build m.toml --stub stub.exe", 0, "1 files packed",
+         "m.toml:6: folder.default: 'Apps\\X' is relative", "SETUP.EXE"},
+        {"build m.toml --stub stub.exe -q", 0, "", "zevrin: build: 1 warning\n", "SETUP.EXE"},
+        {"build m.toml --stub stub.exe -WX", 1, "", "1 warning, and warnings are errors: nothing written", nullptr},
+        {"build clean.toml --stub stub.exe -o new/deeper/SETUP.EXE", 0, "new/deeper/SETUP.EXE: ", "",
+         "new/deeper/SETUP.EXE"},
+        // A failed build takes back the folders it made.
+        {"build gone.toml --stub stub.exe -o other/SETUP.EXE", 1, "", "cannot find", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && rm -rf SETUP.EXE new other").c_str()), 0);
+        Outcome o = RunShell(dir, std::string("ZEVRIN ") + c.args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        if (*c.out) {
+            EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
+        } else {
+            EXPECT_EQ(o.out, "");
+        }
+        if (*c.err) {
+            EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+        } else {
+            EXPECT_EQ(o.err, "");
+        }
+        std::vector<std::string> expected = {"clean.toml", "data.bin", "dialogs.res", "gone.toml",
+                                             "m.toml",     "stub.exe", "v.toml"};
+        if (c.written) {
+            EXPECT_TRUE(ReadBack(dir.File(c.written)));
+            expected.push_back(std::string(c.written).substr(0, std::string(c.written).find('/')));
+            std::sort(expected.begin(), expected.end());
+        }
+        EXPECT_EQ(Listing(dir.Path()), expected);
     }
 }
 
@@ -181,6 +284,58 @@ TEST_F(BuildCommandTest, FullDiskKeepsTheOldPackage)
     EXPECT_TRUE(ReadBack(dir.File("SETUP.EXE")));
 }
 
+// -o - writes the package to standard output, the report to standard
+// error; volumes need a name to be named after.
+TEST_F(BuildCommandTest, OutputToStandardOutput)
+{
+    Put("data.bin", Random(50000, 4));
+    Put("m.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
+    Outcome named = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe -o SETUP.EXE");
+    ASSERT_EQ(named.status, 0) << named.err;
+    Outcome piped = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe -o - | cat > piped.exe");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(ReadBytes(dir.File("piped.exe")), ReadBytes(dir.File("SETUP.EXE")));
+    EXPECT_NE(piped.err.find("standard output: "), std::string::npos) << piped.err;
+    EXPECT_NE(piped.err.find("1 files packed"), std::string::npos) << piped.err;
+
+    Outcome volumes = RunShell(dir, "ZEVRIN build m.toml --stub stub.exe -o - --volume-size 20000 > none.exe");
+    EXPECT_EQ(volumes.status, 1);
+    EXPECT_NE(volumes.err.find("give a file name, not '-', with --volume-size"), std::string::npos) << volumes.err;
+    EXPECT_EQ(ReadBytes(dir.File("none.exe")).size(), 0u);
+}
+
+// SIGINT or SIGTERM while the package is written removes the work files
+// and leaves the old package as it was. The signal is sent once the
+// first work file shows; a build that finishes first is run again.
+TEST_F(BuildCommandTest, InterruptedBuildLeavesNoWorkFile)
+{
+    Put("data.bin", Random(24 << 20, 5));
+    Put("m.toml", Head() + "[[files]]\nsource = \"data.bin\"\n");
+    for (const char* signal : {"INT", "TERM"}) {
+        SCOPED_TRACE(signal);
+        Put("SETUP.EXE", "the old package");
+        std::vector<std::string> before = Listing(dir.Path());
+        bool interrupted = false;
+        for (int attempt = 0; attempt < 5 && !interrupted; ++attempt) {
+            // A background job starts with SIGINT ignored; env gives it back.
+            Outcome o = RunShell(dir, std::string("(exec env --default-signal=INT ZEVRIN build m.toml --stub stub.exe --level 0 "
+                                                  "--volume-size 1M) & pid=$!; "
+                                                  "while :; do set -- SETUP.EXE.??????; [ -e \"$1\" ] && break; "
+                                                  "kill -0 $pid 2>/dev/null || break; done; "
+                                                  "kill -") + signal + " $pid; wait $pid; echo $?");
+            if (o.out == "0\n") { // finished before the signal
+                ASSERT_EQ(std::system(("cd '" + dir.Path() + "' && rm -f SETUP.D*").c_str()), 0);
+                continue;
+            }
+            interrupted = true;
+            EXPECT_EQ(o.out, std::string(signal) == "INT" ? "130\n" : "143\n") << o.err;
+        }
+        ASSERT_TRUE(interrupted) << "the build always finished before the signal";
+        EXPECT_EQ(Text(ReadBytes(dir.File("SETUP.EXE"))), "the old package");
+        EXPECT_EQ(Listing(dir.Path()), before);
+    }
+}
+
 TEST_F(BuildCommandTest, ProgressOnlyOnATerminal)
 {
     if (std::system("script --version > /dev/null 2>&1") != 0)
@@ -196,6 +351,20 @@ TEST_F(BuildCommandTest, ProgressOnlyOnATerminal)
     std::string typescript = Text(ReadBytes(dir.File("typescript")));
     EXPECT_NE(typescript.find("% compressing data.bin"), std::string::npos) << typescript;
     EXPECT_NE(typescript.find("\r\033[K"), std::string::npos);
+
+    // Inside a long file the line moves with its bytes, not only between
+    // files.
+    Put("long.bin", Random(3 * PieceEncoder::MaxPiece, 7));
+    Put("long.toml", Head() + "[[files]]\nsource = \"long.bin\"\n");
+    Outcome slow = RunShell(dir, "script -qec \"ZEVRIN build long.toml --stub stub.exe --level 1\" typescript");
+    ASSERT_EQ(slow.status, 0) << slow.err;
+    typescript = Text(ReadBytes(dir.File("typescript")));
+    bool inside = false;
+    for (size_t at = 0; (at = typescript.find("% compressing long.bin", at)) != std::string::npos; ++at) {
+        unsigned percent = std::stoul(typescript.substr(typescript.rfind('\r', at) + 4, 3));
+        inside = inside || (percent > 0 && percent < 100);
+    }
+    EXPECT_TRUE(inside) << typescript;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The stream decoder on hand-made streams: documented byte sequences,
 // every error result, and the shape of the output it hands its sink.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -168,6 +169,49 @@ TEST(DecoderTest, MatchesCopyAcrossWindowAndBeforeStart)
     EXPECT_EQ(cross.output, expected);
 }
 
+// Long streams take the fast path, which copies matches a word at a time
+// into a ring of twice the window: every distance up to the window's size
+// and every short length, overlapping or not, reaching before the first
+// byte (zeros) or across the ring's end, over several laps of the ring.
+TEST(DecoderTest, LongStreamsMatchAPlainReplay)
+{
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    StreamBuilder b;
+    b.Head(5, true);
+    std::string expected;
+    while (expected.size() < 200000) {
+        unsigned kind = next(4);
+        if (kind == 0) {
+            std::string text(1 + next(6), ' ');
+            for (char& c : text)
+                c = static_cast<char>('a' + next(26));
+            b.FixedLiterals(text);
+            expected += text;
+            continue;
+        }
+        unsigned length = kind == 1 ? 3 + next(256) : 3 + next(14);
+        unsigned distance = kind == 3 ? 1 + next(12) : 1 + next(32768);
+        b.FixedMatch(length, distance);
+        for (unsigned i = 0; i < length; ++i) {
+            size_t at = expected.size();
+            expected += at >= distance ? expected[at - distance] : '\0';
+        }
+    }
+    b.FixedEnd();
+    std::vector<uint8_t> stream = b.Bytes();
+    Outcome o = DecodeAll(stream);
+    EXPECT_EQ(o.result, DecodeOk);
+    EXPECT_EQ(o.consumed, stream.size());
+    ASSERT_EQ(o.output.size(), expected.size());
+    EXPECT_TRUE(o.output == expected) << "first difference at "
+                                      << std::mismatch(o.output.begin(), o.output.end(), expected.begin()).first -
+                                             o.output.begin();
+}
+
 TEST(DecoderTest, SinkGetsWholeWindowsThenTheRest)
 {
     struct Case {
@@ -315,9 +359,11 @@ TEST(DecoderTest, RepeatAsFirstCodeLengthRepeatsZero)
 TEST(DecoderTest, OutOfMemoryIsResultThree)
 {
     std::vector<uint8_t> fixed = Hex("9D 98 94 0C 00");
-    // Allocation 0 is the window, 1 and later the fixed tables.
-    for (int failing : {0, 1, 2}) {
+    // Allocation 0 is the window (unless an earlier decode left one), 1
+    // the array of all tables.
+    for (int failing : {0, 1}) {
         SCOPED_TRACE(failing);
+        ReleaseSpareWindow();
         AllocationFailureCountdown = failing;
         RecordingSink sink;
         EXPECT_EQ(RunRecording(fixed, &sink), DecodeOutOfMemory);
@@ -353,18 +399,42 @@ TEST(HuffmanTableTest, StatusesAndWidths)
         {"incomplete", {2, 2, 2}, 7, TableIncomplete, 2},
         {"over-subscribed", {1, 1, 1}, 7, TableOverSubscribed, 0},
     };
+    TableSpace space;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        HuffmanEntry* table = nullptr;
+        uint32_t table = 12345;
         unsigned width = 99;
+        space.used = 0;
         int status = BuildHuffmanTable(c.lengths.data(), static_cast<unsigned>(c.lengths.size()), 19, nullptr,
-                                       nullptr, c.requested, &table, &width);
+                                       nullptr, c.requested, &space, &table, &width);
         EXPECT_EQ(status, c.status);
         if (status <= TableIncomplete) {
             EXPECT_EQ(width, c.width);
+            EXPECT_EQ(table, c.width ? 0u : NoTable);
+            EXPECT_EQ(space.used, c.width ? 1u << c.width : 0u) << "one level, nothing else";
         }
-        FreeHuffmanTable(table);
     }
+    ReleaseTableSpace(&space);
+}
+
+// A table that does not fit the array's rest moves the array: the tables
+// already in it come along, found at the same offsets.
+TEST(HuffmanTableTest, ArrayGrowsKeepingEarlierTables)
+{
+    TableSpace space;
+    ASSERT_TRUE(ReserveTableSpace(&space));
+    space.entries[0] = HuffmanEntry{OpLiteral, 7, 'x'};
+    space.used = space.size - 2;
+    uint8_t lengths[4] = {2, 2, 2, 2};
+    uint32_t table;
+    unsigned width;
+    ASSERT_EQ(BuildHuffmanTable(lengths, 4, 19, nullptr, nullptr, 7, &space, &table, &width), 0);
+    EXPECT_EQ(table, space.used - 4);
+    EXPECT_GE(space.size, space.used);
+    EXPECT_EQ(space.entries[0].value, 'x');
+    for (unsigned i = 0; i < 4; ++i) // bit-reversed codes 00 10 01 11
+        EXPECT_EQ(space.entries[table + i].value, (i >> 1 | (i & 1) << 1));
+    ReleaseTableSpace(&space);
 }
 
 // Long codes go to sub-tables; every code must still decode to its symbol.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <random>
@@ -426,6 +427,58 @@ INSTANTIATE_TEST_SUITE_P(Levels, EncoderRoundTrip,
                              return std::string(std::get<0>(info.param).name) + "_level" +
                                     std::to_string(std::get<1>(info.param));
                          });
+
+// Input in pieces: one piece gives EncodeStream's bytes (before its
+// look-ahead padding); several pieces chain into one stream that decodes
+// back, a piece that does not shrink stored in the middle of it.
+TEST(PieceEncoderTest, OnePieceIsEncodeStreamAndManyChainIntoOneStream)
+{
+    const size_t piece = PieceEncoder::MaxPiece;
+    Bytes mixed = Text(2 * piece + 3000);
+    Bytes noise = RandomBytes(piece, 3);
+    std::copy(noise.begin(), noise.end(), mixed.begin() + piece); // the second piece
+    struct Case {
+        const char* name;
+        Bytes data;
+        int level;
+    } cases[] = {
+        {"empty", Bytes(), 9},
+        {"one byte", Bytes{'Z'}, 6},
+        {"text", Text(300000), 12},
+        {"random", RandomBytes(70000, 4), 9},
+        {"text, stored", Text(300000), 0},
+        {"three pieces", mixed, 1},
+        {"three pieces, stored", mixed, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PieceEncoder encoder(c.level);
+        Bytes stream;
+        size_t at = 0;
+        do {
+            size_t n = std::min(piece, c.data.size() - at);
+            encoder.Add(c.data.data() + at, n, at + n == c.data.size(), stream);
+            at += n;
+        } while (at < c.data.size());
+
+        EncodeReport report;
+        Bytes whole = EncodeStream(c.data.data(), c.data.size(), c.level, &report);
+        if (c.data.size() <= piece) {
+            EXPECT_TRUE(stream == Bytes(whole.begin(), whole.end() - report.zeroBytesAppended));
+        }
+        if (c.level == 0) {
+            EXPECT_TRUE(stream == whole) << "stored blocks do not depend on the pieces";
+        }
+        stream.resize(stream.size() + 8, 0); // the decoder's look-ahead
+        Decoded d = DecodeAt(stream.data(), stream.size(), c.data.size());
+        ASSERT_EQ(d.result, DecodeOk);
+        EXPECT_TRUE(d.output == c.data);
+        EXPECT_LE(d.consumed, stream.size());
+        if (c.level > 0 && c.data.size() > piece) {
+            EXPECT_LT(stream.size(), StoredSize(c.data.size()) - piece / 2) << "the text pieces are compressed";
+        }
+    }
+}
 
 TEST(EncoderTest, StoredBlocksAreFramedAsDocumented)
 {

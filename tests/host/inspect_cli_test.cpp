@@ -162,15 +162,21 @@ TEST_F(InspectCliTest, DamagedPackages)
         std::string extract; // after "zevrin: extract: "
         std::string summary; // verify's last line, empty when it fails before
         bool helloWritten;   // extract got as far as writing app\hello.exe
+        std::string extracted = ""; // extract's last line, when it got to reading files
+        std::string listProblem = ""; // list's Problem line, when it lists
     } cases[] = {
         {"checksum mismatch",
          [](SetupBuilder& b) {
              b.tamperEntry = [](size_t i, Bytes& e) { e[EntryChecksum + 1] ^= static_cast<uint8_t>(i == 0); };
          },
-         nullptr, "", checksum, checksum, "7 files (1 external), 3 volumes: 1 failure\n", false},
+         nullptr, "", checksum, checksum, "7 files (1 external), 3 volumes: 1 failure\n", false,
+         // The damaged file is skipped, the others are extracted.
+         "5 files extracted to out, 1 external skipped, 1 file failed\n"},
         {"missing volume", nullptr, [](Volumes& v) { v.pop_back(); }, "",
          "missing volume SETUP.D02 (disk 3) (4 files not checked)\n", "missing volume SETUP.D02 (disk 3)\n",
-         "7 files (1 external), 3 volumes: 1 failure\n", true},
+         "7 files (1 external), 3 volumes: 1 failure\n", true,
+         "2 files extracted to out, 1 external skipped, the rest not read\n",
+         "missing volume SETUP.D02 (disk 3)"},
         {"no stamp", nullptr, [](Volumes& v) { v[0][SetupBuilder::StampAt + 2] = 0; },
          "no stamp record: not a Zevrin setup program\n", "no stamp record: not a Zevrin setup program\n",
          "no stamp record: not a Zevrin setup program\n", "", false},
@@ -180,9 +186,11 @@ TEST_F(InspectCliTest, DamagedPackages)
          "not stamped: the stub carries no package (stub length 0)\n", "", false},
         {"cut in the header", nullptr, [](Volumes& v) { v[0].resize(600); }, "header damaged: record 0x123A",
          "header damaged: record 0x123A", "header damaged: record 0x123A", "", false},
-        {"cut in the data", nullptr, [](Volumes& v) { v[0].pop_back(); }, "data shorter than declared: 5000 bytes declared, 4999 present\n",
+        // list needs only the header, and says what is missing.
+        {"cut in the data", nullptr, [](Volumes& v) { v[0].pop_back(); }, "",
          "data shorter than declared: 5000 bytes declared, 4999 present\n",
-         "data shorter than declared: 5000 bytes declared, 4999 present\n", "", false},
+         "data shorter than declared: 5000 bytes declared, 4999 present\n", "", false, "",
+         "SETUP.EXE: data shorter than declared (4999 of 5000 bytes)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -200,6 +208,10 @@ TEST_F(InspectCliTest, DamagedPackages)
         if (c.list.empty()) {
             EXPECT_EQ(list.status, 0);
             EXPECT_EQ(list.err, "");
+            EXPECT_NE(list.out.find("Checksum"), std::string::npos) << "the file table is listed\n" << list.out;
+            if (!c.listProblem.empty()) {
+                EXPECT_NE(list.out.find(c.listProblem + "\n"), std::string::npos) << list.out;
+            }
         } else {
             EXPECT_EQ(list.status, 1);
             EXPECT_EQ(list.err.rfind("zevrin: list: " + c.list, 0), 0u) << list.err;
@@ -216,6 +228,9 @@ TEST_F(InspectCliTest, DamagedPackages)
         EXPECT_EQ(extract.status, 1);
         EXPECT_EQ(extract.err.rfind("zevrin: extract: " + c.extract, 0), 0u) << extract.err;
         EXPECT_EQ(std::count(extract.err.begin(), extract.err.end(), '\n'), 1) << extract.err;
+        if (!c.extracted.empty()) {
+            EXPECT_EQ(extract.out.substr(extract.out.rfind('\n', extract.out.size() - 2) + 1), c.extracted);
+        }
         // A file that failed is not put in place: the old one stays.
         if (c.helloWritten) {
             EXPECT_TRUE(ReadBytes(dir.File("out/app/hello.exe")) == hello);

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,8 +18,27 @@ using namespace zevrin;
 
 namespace {
 
+struct BadCase {
+    const char* name;
+    std::string text;
+    const char* expected; // after "<path>:"
+};
+
 class ManifestTest : public ::testing::Test {
 protected:
+    // Each manifest is refused with the message `expected` (its start).
+    void ExpectRefused(const BadCase* cases, size_t count)
+    {
+        for (const BadCase* c = cases; c != cases + count; ++c) {
+            SCOPED_TRACE(c->name);
+            Manifest m;
+            std::string error;
+            EXPECT_FALSE(Parse(c->text, &m, &error));
+            std::string expected = dir.File("m.toml") + ":" + c->expected;
+            EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
+        }
+    }
+
     // Parses `text` as dir/m.toml.
     bool Parse(const std::string& text, Manifest* m, std::string* error,
                const std::vector<std::string>& search = {})
@@ -52,7 +74,8 @@ TEST_F(ManifestTest, MinimalManifestGetsEveryDefault)
     EXPECT_FALSE(m.hasProfile);
     EXPECT_FALSE(m.hasBackgroundTitle); // windowed: nothing is drawn
     EXPECT_TRUE(m.files.empty());
-    EXPECT_TRUE(m.warnings.empty());
+    EXPECT_EQ(m.warnings, std::vector<std::string>{dir.File("m.toml") + ":1: files: no [[files]]: the package installs "
+                                                                          "nothing"});
     ASSERT_EQ(m.groups.size(), 8u); // no group 8 unless asked for
     ASSERT_EQ(m.groups[6].size(), 32u);
     EXPECT_EQ(m.groups[6][0], "Zevrin Demo Setup");
@@ -216,12 +239,6 @@ TEST_F(ManifestTest, PathsUpTo259CharactersFit)
     EXPECT_EQ(m.defaultFolder.size(), 259u);
 }
 
-struct BadCase {
-    const char* name;
-    std::string text;
-    const char* expected; // after "<path>:"
-};
-
 TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
 {
     const std::string p = std::string(Minimal); // lines 1-2
@@ -311,14 +328,7 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
         {"same destination twice", f + "[[files]]\nsource = \"sub/A.TXT\"\n",
          "5: files[1].name: 'A.TXT' is already the destination of files[0]"},
     };
-    for (const BadCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        Manifest m;
-        std::string error;
-        EXPECT_FALSE(Parse(c.text, &m, &error));
-        std::string expected = dir.File("m.toml") + ":" + c.expected;
-        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error << "\nexpected: " << expected;
-    }
+    ExpectRefused(cases, sizeof cases / sizeof *cases);
 }
 
 // Texts are bounded as stored: the information text after its line
@@ -368,11 +378,179 @@ TEST_F(ManifestTest, TextsLongerThanShownAreRefusedWithTheirLine)
 
 TEST_F(ManifestTest, WarnsAboutSettingsWithoutEffect)
 {
-    Manifest m = Good(std::string(Minimal) + "uninstall_name = \"Z\"\n[background]\ntitle = \"Big\"\n");
+    Manifest m = Good(std::string(Minimal) + "uninstall_name = \"Z\"\n[background]\ntitle = \"Big\"\n"
+                                             "[[files]]\nsource = \"a.exe\"\n");
     ASSERT_EQ(m.warnings.size(), 2u);
-    EXPECT_NE(m.warnings[0].find("background: the title and picture are only shown with full_screen"),
-              std::string::npos);
-    EXPECT_NE(m.warnings[1].find("no file is the uninstaller"), std::string::npos);
+    // Each names the line of its key.
+    EXPECT_EQ(m.warnings[0].rfind(dir.File("m.toml") + ":4: background: the title and picture are only shown "
+                                  "with full_screen", 0), 0u) << m.warnings[0];
+    EXPECT_EQ(m.warnings[1].rfind(dir.File("m.toml") + ":3: product.uninstall_name: no file is the uninstaller", 0),
+              0u) << m.warnings[1];
+}
+
+// A default folder that is not rooted is taken from wherever the
+// installer was started.
+TEST_F(ManifestTest, WarnsAboutARelativeDefaultFolder)
+{
+    struct Case {
+        const char* folder;
+        bool warns;
+    } cases[] = {
+        {"Apps\\\\Zevrin", true},  {"..\\\\Zevrin", true},     {"Zevrin", true},
+        {"C:\\\\Zevrin", false},   {"#Program Files#\\\\Zevrin", false}, {"\\\\Zevrin", false},
+        {"\\\\\\\\server\\\\share", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        Manifest m = Good(std::string(Minimal) + "[folder]\ndefault = \"" + c.folder + "\"\n[[files]]\nsource = \"a\"\n");
+        if (c.warns) {
+            ASSERT_EQ(m.warnings.size(), 1u);
+            EXPECT_EQ(m.warnings[0].rfind(dir.File("m.toml") + ":4: folder.default: '", 0), 0u) << m.warnings[0];
+            EXPECT_NE(m.warnings[0].find("is relative"), std::string::npos) << m.warnings[0];
+        } else {
+            EXPECT_TRUE(m.warnings.empty()) << m.warnings[0];
+        }
+    }
+}
+
+// ${NAME} in any string, from [define] or -D (which wins); $${ is a
+// literal ${.
+TEST_F(ManifestTest, VariablesFromDefineAndTheCommandLine)
+{
+    const std::string text = "[define]\nVERSION = \"2.1\"\nNAME = \"Demo ${VERSION}\"\n"
+                             "[product]\nname = \"${NAME}\"\ntitle = \"${NAME} Setup ($${NOT})\"\n"
+                             "[folder]\ndefault = \"#Program Files#\\\\Demo ${VERSION}\"\n"
+                             "[texts.welcome]\nheading = \"Welcome to ${NAME}\"\n"
+                             "[[files]]\nsource = \"a-${VERSION}.exe\"\n";
+    struct Case {
+        std::map<std::string, std::string> defines;
+        const char* version;
+    } cases[] = {{{}, "2.1"}, {{{"VERSION", "3.0"}}, "3.0"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        Manifest m;
+        std::string error;
+        ASSERT_TRUE(ParseManifest(text, dir.File("m.toml"), &m, &error, {}, c.defines)) << error;
+        std::string v = c.version;
+        EXPECT_EQ(m.productName, "Demo " + v);
+        EXPECT_EQ(m.groups[6][0], "Demo " + v + " Setup (${NOT})");
+        EXPECT_EQ(m.defaultFolder, "#Program Files#\\Demo " + v);
+        EXPECT_EQ(m.groups[0][0], "Welcome to Demo " + v);
+        ASSERT_EQ(m.files.size(), 1u);
+        EXPECT_EQ(m.files[0].name, "a-" + v + ".exe");
+    }
+    const BadCase bad[] = {
+        {"unknown name", "[define]\nA = \"1\"\n[product]\nname = \"x ${B}\"\n",
+         "4: product.name: unknown variable ${B} (defined: A; define it in [define] or with -D B=VALUE)"},
+        {"unknown in a file entry", std::string(Minimal) + "[[files]]\nsource = \"${DIR}/a\"\n",
+         "4: files[0].source: unknown variable ${DIR} (none is defined"},
+        {"not closed", std::string(Minimal) + "title = \"${A\"\n", "3: product.title: '${' without a closing '}'"},
+        {"a loop", "[define]\nA = \"${B}\"\nB = \"${A}\"\n[product]\nname = \"${A}\"\n",
+         "5: product.name: ${"},
+        {"bad name", "[define]\n1A = \"x\"\n" + std::string(Minimal), "2: define.1A: is not a variable name"},
+        {"not a string", "[define]\nA = 5\n" + std::string(Minimal), "2: define.A: expected a string"},
+    };
+    ExpectRefused(bad, sizeof bad / sizeof *bad);
+}
+
+// A source that is a folder or a pattern names every file below it,
+// sub-folders kept, sorted, less the excluded ones; `name` is then the
+// destination folder.
+TEST_F(ManifestTest, FoldersAndPatternsInFiles)
+{
+    // Made out of order: the entries come out sorted whatever the disk says.
+    for (const char* file : {"app/tests/t.txt", "app/sub/d.pdb", "app/sub/c.txt", "app/b.dll", "app/a.exe"}) {
+        std::string path = dir.File(file);
+        ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str()), 0);
+        Put(file, file);
+    }
+    struct Case {
+        const char* entry;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"source = \"app\"", {"a.exe", "b.dll", "sub\\c.txt", "sub\\d.pdb", "tests\\t.txt"}},
+        {"source = \"app/\"\nname = \"bin\"", {"bin\\a.exe", "bin\\b.dll", "bin\\sub\\c.txt", "bin\\sub\\d.pdb",
+                                                "bin\\tests\\t.txt"}},
+        {"source = \"app/*.dll\"", {"b.dll"}},
+        {"source = \"app/**/*.txt\"", {"sub\\c.txt", "tests\\t.txt"}},
+        {"source = \"app/**\"\nexclude = [\"*.pdb\", \"tests/**\"]\nname = \"bin\\\\\"",
+         {"bin\\a.exe", "bin\\b.dll", "bin\\sub\\c.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        Manifest m = Good(std::string(Minimal) + "[[files]]\n" + c.entry + "\nlocation = \"install\"\n"
+                                                 "uninstall = \"leave\"\n");
+        std::vector<std::string> names;
+        for (const ManifestFile& f : m.files) {
+            names.push_back(f.name);
+            EXPECT_EQ(f.uninstallMode, UninstallLeave) << "the entry's keys reach every file";
+            // Each file holds its own path: the name must be that file's.
+            std::vector<uint8_t> content = ReadBytes(f.source);
+            std::string relative(content.begin() + 4, content.end());
+            std::replace(relative.begin(), relative.end(), '/', '\\');
+            EXPECT_EQ(f.name.substr(f.name.size() - std::min(f.name.size(), relative.size())), relative);
+        }
+        EXPECT_EQ(names, c.names);
+    }
+    const BadCase bad[] = {
+        {"names nothing", std::string(Minimal) + "[[files]]\nsource = \"app/*.zip\"\n",
+         "4: files[0].source: 'app/*.zip' names no file"},
+        {"everything excluded", std::string(Minimal) + "[[files]]\nsource = \"app\"\nexclude = [\"**\"]\n",
+         "4: files[0].source: 'app' names no file (after exclude)"},
+        {"a key for one file", std::string(Minimal) + "[[files]]\nsource = \"app\"\nafter = \"view\"\n",
+         "5: files[0].after: is for one file; the source names a folder or a pattern"},
+        {"exclude for one file", std::string(Minimal) + "[[files]]\nsource = \"app/a.exe\"\nexclude = [\"x\"]\n",
+         "5: files[0].exclude: only for a source that is a folder or a pattern"},
+        {"clash with another entry", std::string(Minimal) + "[[files]]\nsource = \"app/b.dll\"\n[[files]]\nsource = \"app/*.dll\"\n",
+         "5: files[1].name: 'b.dll' is already the destination of files[0]"},
+    };
+    ExpectRefused(bad, sizeof bad / sizeof *bad);
+}
+
+// A manifest may include others (shared texts, shared file lists): their
+// tables are merged in, their [[files]] come first, their paths are
+// relative to themselves, and their errors name them and their lines.
+TEST_F(ManifestTest, IncludedManifests)
+{
+    ASSERT_EQ(std::system(("mkdir -p '" + dir.File("shared/lib") + "'").c_str()), 0);
+    Put("shared/common.toml", "include = \"texts.toml\"\n[[files]]\nsource = \"lib/a.dll\"\n");
+    Put("shared/texts.toml", "[texts.welcome]\nheading = \"Welcome to ${V}\"\n");
+    Manifest m = Good("include = [\"shared/common.toml\"]\n[define]\nV = \"Demo 2\"\n" + std::string(Minimal) +
+                      "[[files]]\nsource = \"b.exe\"\n");
+    ASSERT_EQ(m.files.size(), 2u);
+    EXPECT_EQ(m.files[0].name, "a.dll");
+    EXPECT_EQ(m.files[0].source, dir.File("shared/lib/a.dll"));
+    EXPECT_EQ(m.files[0].ref.file, dir.File("shared/common.toml"));
+    EXPECT_EQ(m.files[1].name, "b.exe");
+    EXPECT_EQ(m.groups[0][0], "Welcome to Demo 2");
+    std::vector<std::string> read;
+    for (const auto& file : m.readFiles)
+        read.push_back(file.first);
+    EXPECT_EQ(read, (std::vector<std::string>{dir.File("shared/common.toml"), dir.File("shared/texts.toml")}))
+        << "no output may replace them";
+
+    Put("shared/bad.toml", "[product]\ntitel = \"x\"\n");
+    Put("shared/syntax.toml", "[texts\n");
+    Put("shared/name.toml", "\n[product]\nname = \"Other\"\n");
+    Put("shared/loop.toml", "include = \"loop2.toml\"\n");
+    Put("shared/loop2.toml", "include = [\"loop.toml\"]\n");
+    struct Case {
+        std::string include;
+        std::string expected; // the whole message
+    } cases[] = {
+        {"shared/bad.toml", dir.File("shared/bad.toml") + ":2: product.titel: unknown key"},
+        {"shared/syntax.toml", dir.File("shared/syntax.toml") + ":1: "},
+        {"shared/name.toml", dir.File("m.toml") + ":3: product.name: is already set at " +
+                                 dir.File("shared/name.toml") + ":3"},
+        {"shared/loop.toml", dir.File("shared/loop2.toml") + ":1: include: 'loop.toml' includes itself"},
+        {"shared/none.toml", dir.File("m.toml") + ":1: include: cannot read '" + dir.File("shared/none.toml") + "'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.include);
+        std::string error;
+        EXPECT_FALSE(Parse("include = \"" + c.include + "\"\n" + std::string(Minimal), &m, &error));
+        EXPECT_EQ(error.compare(0, c.expected.size(), c.expected), 0) << error << "\nexpected: " << c.expected;
+    }
 }
 
 TEST_F(ManifestTest, LoadNamesAFileThatCannotBeRead)

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "../../stub/pages/stored_bitmap.h"
+#include "authoring/encoder.h"
 #include "authoring/manifest.h"
 #include "authoring/package_writer.h"
 #include "cli_support.h"
@@ -516,9 +517,13 @@ TEST_F(PackageWriterTest, RefusesAVolumeSizeThatNeedsTooManyVolumes)
 TEST_F(PackageWriterTest, NeverWritesOverAnInput)
 {
     Put("a.bin", Random(5000, 13));
-    Manifest m = Load(Head() + "[[files]]\nsource = \"a.bin\"\n");
-    // SETUP.D01, where a volume of SETUP.EXE would go, is another name of a.bin.
+    Put("license.txt", "the licence");
+    Manifest m = Load(Head() + "[texts.information]\ntext1 = { file = \"license.txt\" }\n"
+                               "[[files]]\nsource = \"a.bin\"\n");
+    // SETUP.D01, where a volume of SETUP.EXE would go, is another name of
+    // a.bin; so is OUT.D02, though no OUT.D01 exists.
     ASSERT_EQ(::link(dir.File("a.bin").c_str(), dir.File("SETUP.D01").c_str()), 0);
+    ASSERT_EQ(::link(dir.File("a.bin").c_str(), dir.File("OUT.D02").c_str()), 0);
     struct Case {
         std::string output;
         uint64_t volumeSize;
@@ -528,6 +533,8 @@ TEST_F(PackageWriterTest, NeverWritesOverAnInput)
         {dir.File("a.bin"), 0, "a.bin' is files[0]"},
         {dir.File("test.toml"), 0, "test.toml' is the manifest"},
         {dir.File("SETUP.EXE"), 4200, "SETUP.D01' is files[0]"},
+        {dir.File("OUT.EXE"), 4200, "OUT.D02' is files[0]"},
+        {dir.File("license.txt"), 0, "license.txt' is texts.information.text1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
@@ -541,6 +548,8 @@ TEST_F(PackageWriterTest, NeverWritesOverAnInput)
     }
     EXPECT_EQ(ReadBytes(dir.File("a.bin")), Random(5000, 13));
     EXPECT_EQ(ReadBytes(dir.File("stub.exe")), FakeStub());
+    Bytes licence = ReadBytes(dir.File("license.txt"));
+    EXPECT_EQ(std::string(licence.begin(), licence.end()), "the licence");
 }
 
 TEST_F(PackageWriterTest, LeftoverVolumeOfAnEarlierBuildIsReported)
@@ -552,6 +561,19 @@ TEST_F(PackageWriterTest, LeftoverVolumeOfAnEarlierBuildIsReported)
     ASSERT_TRUE(Build(m, 0, nullptr, &summary));
     ASSERT_EQ(summary.warnings.size(), 1u);
     EXPECT_NE(summary.warnings[0].find("SETUP.D01' is left over"), std::string::npos);
+
+    // With warnings as errors the build fails before it writes.
+    Bytes package = ReadBytes(dir.File("SETUP.EXE"));
+    Put("a.bin", Random(3000, 10));
+    BuildOptions options;
+    options.output = dir.File("SETUP.EXE");
+    options.stubPath = dir.File("stub.exe");
+    options.warningsAreErrors = true;
+    std::string error;
+    EXPECT_FALSE(BuildPackage(m, options, nullptr, &error));
+    EXPECT_NE(error.find("SETUP.D01' is left over from an earlier build; the new package does not use it (warnings "
+                         "are errors: nothing written)"), std::string::npos) << error;
+    EXPECT_EQ(ReadBytes(dir.File("SETUP.EXE")), package);
 }
 
 TEST_F(PackageWriterTest, EveryLevelUnpacksToTheSameFiles)
@@ -566,6 +588,76 @@ TEST_F(PackageWriterTest, EveryLevelUnpacksToTheSameFiles)
         ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
         EXPECT_EQ(UnpackAll(dir)[0], data);
     }
+}
+
+// Files are read and compressed in pieces, so memory does not grow with
+// them: a file of one piece gets the stream EncodeStream makes of it
+// (the bytes packages had before), a larger one a stream that unpacks
+// to it, the same on every build.
+TEST_F(PackageWriterTest, FilesAreCompressedInPiecesWithTheSameBytes)
+{
+    std::vector<Bytes> contents = {Bytes(), Random(1, 20), Words(300000, 21), Random(70000, 22)};
+    std::string manifest = Head();
+    for (size_t i = 0; i < contents.size(); ++i) {
+        Put("f" + std::to_string(i), contents[i]);
+        manifest += "[[files]]\nsource = \"f" + std::to_string(i) + "\"\n";
+    }
+    Manifest m = Load(manifest);
+    for (int level : {0, 9}) {
+        SCOPED_TRACE(level);
+        ASSERT_TRUE(Build(m, 0, nullptr, nullptr, level));
+        FreeHeaderData();
+        ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
+        Bytes package = ReadBytes(dir.File("SETUP.EXE"));
+        size_t at = DataLengthOffset + 4;
+        const uint8_t* entry = FirstEntry;
+        for (size_t i = 0; i < contents.size(); ++i, entry = NextEntry(entry)) {
+            Bytes expected = EncodeStream(contents[i].data(), contents[i].size(), level);
+            uint32_t packed = GetU32(entry + EntryPackedSize);
+            ASSERT_LE(at + packed, package.size());
+            EXPECT_TRUE(Bytes(package.begin() + at, package.begin() + at + packed) == expected) << "file " << i;
+            at += packed;
+        }
+    }
+
+    Bytes large = Words(2 * PieceEncoder::MaxPiece + 5000, 23);
+    Bytes noise = Random(100000, 24);
+    std::copy(noise.begin(), noise.end(), large.begin() + PieceEncoder::MaxPiece - 50000);
+    Put("large.bin", large);
+    Manifest big = Load(Head() + "[[files]]\nsource = \"large.bin\"\n");
+    ASSERT_TRUE(Build(big, 0, nullptr, nullptr, 1));
+    Bytes first = ReadBytes(dir.File("SETUP.EXE"));
+    FreeHeaderData();
+    ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
+    EXPECT_TRUE(UnpackAll(dir)[0] == large);
+    EXPECT_LT(first.size(), large.size() / 2);
+    ASSERT_TRUE(Build(big, 0, nullptr, nullptr, 1));
+    EXPECT_TRUE(ReadBytes(dir.File("SETUP.EXE")) == first);
+}
+
+// A folder in [[files]] gives the same package whatever order its files
+// were made in (the disk lists them in that order, the entries are sorted).
+TEST_F(PackageWriterTest, AFolderOfFilesBuildsReproducibly)
+{
+    std::vector<std::string> names = {"app/b.dll", "app/sub/c.txt", "app/a.exe", "app/sub/deeper/e.dat"};
+    Bytes packages[2];
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(std::system(("rm -rf '" + dir.File("app") + "' && mkdir -p '" + dir.File("app/sub/deeper") + "'")
+                                  .c_str()),
+                  0);
+        for (size_t k = 0; k < names.size(); ++k) {
+            const std::string& name = round ? names[names.size() - 1 - k] : names[k];
+            Put(name, Words(3000 + name.size() * 100, static_cast<unsigned>(name.size())));
+            struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, dir.File(name).c_str(), times, 0), 0);
+        }
+        Manifest m = Load(Head() + "[[files]]\nsource = \"app\"\n");
+        ASSERT_EQ(m.files.size(), names.size());
+        EXPECT_EQ(m.files[3].name, "sub\\deeper\\e.dat");
+        ASSERT_TRUE(Build(m));
+        packages[round] = ReadBytes(dir.File("SETUP.EXE"));
+    }
+    EXPECT_TRUE(packages[0] == packages[1]);
 }
 
 TEST(StoredBitmapFromBmp, WritesWhatTheInstallerDraws)
@@ -628,7 +720,10 @@ TEST(StoredBitmapFromBmp, RefusesWhatItCannotStore)
         {"not a BMP", Bytes(100, 'x'), "not a BMP"},
         {"too short", Bytes{'B', 'M', 0}, "not a BMP"},
         {"OS/2 header", os2, "OS/2"},
-        {"RLE", MakeBmp(4, 4, 8, 256, 40, 1), "compressed"},
+        // The refusal says how to make one that works.
+        {"RLE8", MakeBmp(4, 4, 8, 256, 40, 1), "RLE8-compressed bitmap; save it uncompressed (BI_RGB), with "
+                                                "ImageMagick: convert in.png -type Palette -compress none"},
+        {"RLE4", MakeBmp(4, 4, 4, 16, 40, 2), "RLE4-compressed"},
         {"bit fields", MakeBmp(4, 4, 32, 0, 40, 3), "compressed"},
         {"2 bits", MakeBmp(4, 4, 2, 4), "2 bits per pixel"},
         {"zero width", MakeBmp(0, 4, 24, 0), "width and height"},
@@ -645,6 +740,25 @@ TEST(StoredBitmapFromBmp, RefusesWhatItCannotStore)
         EXPECT_FALSE(StoredBitmapFromBmp(c.bmp, &stored, &error));
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
+}
+
+// The command docs/manifest.md gives for making a picture makes one the
+// tool takes (ImageMagick writes 8-bit palettes as RLE8 by default).
+TEST(StoredBitmapFromBmp, TheDocumentedCommandMakesABitmapThatIsTaken)
+{
+    if (std::system("command -v convert > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ImageMagick's convert is not installed";
+    Bytes doc = ReadBytes(SourceDir() + "/docs/manifest.md");
+    std::string text(doc.begin(), doc.end());
+    size_t start = text.find("`convert in.png");
+    ASSERT_NE(start, std::string::npos);
+    std::string command = text.substr(start + 1, text.find('`', start + 1) - start - 1);
+    TempDir dir;
+    std::string run = "cd '" + dir.Path() + "' && convert -size 64x64 gradient:red-blue in.png && " + command;
+    ASSERT_EQ(std::system(run.c_str()), 0) << run;
+    Bytes stored;
+    std::string error;
+    EXPECT_TRUE(StoredBitmapFromBmp(ReadBytes(dir.File("out.bmp")), &stored, &error)) << error;
 }
 
 TEST(VolumeName, ReplacesTheExtensionOfTheLastComponent)

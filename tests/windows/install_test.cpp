@@ -828,6 +828,38 @@ TEST_F(InstallTest, UninstallerOfUnknownEndingGetsNoLog)
     EXPECT_EQ(ReadBytes(Target("uninst.exe")), odd);
 }
 
+// An uninstaller in use (an earlier one still open) is replaced at the next
+// start: the log goes into the copy waiting for that, not into the old
+// program that is about to be thrown away.
+TEST_F(InstallTest, UninstallerInUseGetsItsLogInTheWaitingCopy)
+{
+    SetupBuilder setup;
+    AddUninstaller(setup);
+    setup.Add("a.exe", Text("program"));
+    Load(setup);
+    CreateDirectoryA(target_.c_str(), nullptr);
+    Bytes old = Text("MZ an earlier uninstaller");
+    old.insert(old.end(), LogTerminator.begin(), LogTerminator.end());
+    ::WriteBytes(Target("uninst.exe"), old);
+    Hold(Target("uninst.exe"));
+
+    RebootNeeded = false;
+
+    EXPECT_EQ(Install(), 2);
+    EXPECT_TRUE(RebootNeeded);
+    EXPECT_EQ(ReadBytes(Target("uninst.exe")), old) << "the program in use is left alone";
+    Bytes waiting = ReadBytes(Target("uninst.$$A"));
+    const Bytes stock = UninstallerBytes();
+    ASSERT_GT(waiting.size(), stock.size());
+    std::vector<LogRecord> log = ReadLog(waiting, stock.size() - 8);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(ReadItems(log[0].body, true), (std::vector<std::string>{".|a.exe|0"}));
+    EXPECT_STRCASEEQ(UninstallerPath, Target("uninst.exe").c_str()) << "registered under its own name";
+    for (HANDLE h : held_)
+        CloseHandle(h);
+    held_.clear();
+}
+
 // Reads a shortcut back: "target|folder|arguments|icon file,icon".
 std::string ReadShortcut(const std::string& link)
 {

@@ -416,6 +416,29 @@ TEST_F(InstallPagesTest, FinishPageEndsTheWizardOnEnterNextOrCancel)
     }
 }
 
+// Whether this process may shut the system down now.
+bool ShutdownPrivilegeEnabled()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    LUID shutdown;
+    std::vector<BYTE> buffer(4096);
+    DWORD size = 0;
+    bool enabled = false;
+    if (LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &shutdown) &&
+        GetTokenInformation(token, TokenPrivileges, buffer.data(), static_cast<DWORD>(buffer.size()), &size)) {
+        const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+        for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+            const LUID_AND_ATTRIBUTES& p = privileges->Privileges[i];
+            if (p.Luid.LowPart == shutdown.LowPart && p.Luid.HighPart == shutdown.HighPart)
+                enabled = (p.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+        }
+    }
+    CloseHandle(token);
+    return enabled;
+}
+
 TEST_F(InstallPagesTest, FinishPageRestartButtonNeverGoesBack)
 {
     CurrentPage = 5;
@@ -558,11 +581,14 @@ TEST_F(InstallPagesTest, FinishPageRestartButton)
         ASSERT_NE(OpenPage(TEMPLATE_FINISH, FinishPageProc), nullptr);
         EXPECT_EQ(Enabled(IDC_BACK), c.restarts);
         std::string caption = ItemText(FrameDialog, IDC_BACK);
+        bool privileged = ShutdownPrivilegeEnabled();
         Click(IDC_BACK);
         if (c.restarts) {
             ASSERT_EQ(Restarts.size(), 1u);
             EXPECT_EQ(Restarts[0].first, UINT(EWX_REBOOT));
             EXPECT_EQ(Restarts[0].second, 0u);
+            // The NT family refuses a restart without the privilege.
+            EXPECT_EQ(ShutdownPrivilegeEnabled(), c.nt || privileged);
         } else {
             EXPECT_TRUE(Restarts.empty());
         }

@@ -97,7 +97,7 @@ void RegisterUninstaller(FileHandle log)
 
 void WriteUninstallLog()
 {
-    FileHandle log = OpenUninstallLog(UninstallerPath);
+    FileHandle log = OpenUninstallLog(UninstallLogPath);
     AppendBackslash(InstallDir);
     if (log != INVALID_FILE_HANDLE)
         LogInstalledFiles(log);

@@ -187,6 +187,8 @@ bool UnpackEntry(uint8_t* entry, int inUse)
     } else {
         ReplaceFile(entry, TempPath);
     }
+    if ((flags & FlagUninstallerFile) && EntryStatusOf(entry) == StatusAtRestart)
+        std::memcpy(UninstallLogPath, TempPath, PathSize);
     if (EntryStatusOf(entry) == StatusFailed) {
         Fail(ErrorNotReplaced, DestPath);
         return false;
@@ -229,8 +231,10 @@ bool InstallEntry(uint8_t* entry)
     }
     ShowProgressPath(DestPath);
     uint8_t flags = EntryByte(entry, EntryFlags);
-    if (flags & FlagUninstallerFile)
+    if (flags & FlagUninstallerFile) {
         std::memcpy(UninstallerPath, DestPath, PathSize);
+        std::memcpy(UninstallLogPath, DestPath, PathSize);
+    }
 
     if (EntryByte(entry, EntryUninstallMode) != UninstallExternal) {
         bool write = ShouldWrite(entry, inUse);
@@ -293,6 +297,7 @@ bool StartInstallation()
     // Set again when the table's uninstaller is installed: the log must
     // never go into one from an earlier run.
     UninstallerPath[0] = 0;
+    UninstallLogPath[0] = 0;
     EntryIndex = 0xFFFFFFFF;
     VolumeNumber = 0;
     std::memcpy(PackagePath, PackageSourcePath, PathSize);
