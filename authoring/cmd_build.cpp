@@ -5,7 +5,9 @@
 //
 // The stub is, in this order: --stub, the environment variable
 // ZEVRIN_STUB, zevrin-stub.exe beside the running tool, the path compiled
-// in as ZEVRIN_DEFAULT_STUB.
+// in as ZEVRIN_DEFAULT_STUB. The project's uninstaller ([uninstaller]
+// without `program`) is found the same way: --uninstaller,
+// ZEVRIN_UNINSTALLER, zevrin-uninstaller.exe, ZEVRIN_DEFAULT_UNINSTALLER.
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -21,12 +23,13 @@
 #include "encoder.h"
 #include "manifest.h"
 #include "package_writer.h"
+#include "uninstaller_copy.h"
 
 namespace zevrin {
 
 namespace {
 
-const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--level N] [--volume-size BYTES] [-I DIR]... [-D NAME=VALUE]... "
+const char* const Usage = "MANIFEST [-o OUT] [--stub STUB] [--uninstaller PROGRAM] [--level N] [--volume-size BYTES] [-I DIR]... [-D NAME=VALUE]... "
                           "[-q | -v] [--warnings-as-errors]";
 const char* const Help =
     "Makes a setup program from a manifest (docs/manifest.md).\n"
@@ -34,6 +37,8 @@ const char* const Help =
     "  -o OUT               the setup program to write (default SETUP.EXE; '-': standard output);\n"
     "                       missing folders are made\n"
     "  --stub STUB          the installer program (default: $ZEVRIN_STUB, zevrin-stub.exe beside zevrin)\n"
+    "  --uninstaller PROGRAM the uninstaller packed for [uninstaller] (default: $ZEVRIN_UNINSTALLER,\n"
+    "                       zevrin-uninstaller.exe beside zevrin)\n"
     "  --level N            compression, 0 (store) to 12 (smallest); default 11\n"
     "  --volume-size SIZE   no file larger than SIZE bytes (K and M suffixes, or a medium: 720K,\n"
     "                       1.44M or floppy, 2.88M, zip100, cd650, cd700); the data goes on in\n"
@@ -70,20 +75,27 @@ std::string ToolDir()
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-std::string FindStub()
+// A program the build packs: the environment variable, then `beside` in
+// the tool's folder, then the path compiled in (empty when none).
+std::string FindProgram(const char* variable, const char* beside, const char* compiled)
 {
-    if (const char* env = std::getenv("ZEVRIN_STUB"))
+    if (const char* env = std::getenv(variable))
         if (*env)
             return env;
     std::string dir = ToolDir();
-    if (!dir.empty() && Exists(dir + "/zevrin-stub.exe"))
-        return dir + "/zevrin-stub.exe";
-#ifdef ZEVRIN_DEFAULT_STUB
-    return ZEVRIN_DEFAULT_STUB;
-#else
-    return std::string();
-#endif
+    if (!dir.empty() && Exists(dir + "/" + beside))
+        return dir + "/" + beside;
+    return compiled;
 }
+
+#ifndef ZEVRIN_DEFAULT_STUB
+#define ZEVRIN_DEFAULT_STUB ""
+#endif
+#ifndef ZEVRIN_DEFAULT_UNINSTALLER
+#define ZEVRIN_DEFAULT_UNINSTALLER ""
+#endif
+
+std::string FindStub() { return FindProgram("ZEVRIN_STUB", "zevrin-stub.exe", ZEVRIN_DEFAULT_STUB); }
 
 // The usual media, by name (1.44M is the 1440 KB floppy, as it is sold).
 struct Medium {
@@ -178,6 +190,7 @@ int Run(const std::vector<std::string>& args)
     options.level = DefaultBuildLevel;
     std::string manifestPath;
     std::string stub;
+    std::string uninstaller;
     std::vector<std::string> searchDirs;
     int verbosity = 1; // 0 -q, 1 the summary, 2 -v: every file too
     std::map<std::string, std::string> defines;
@@ -211,6 +224,8 @@ int Run(const std::vector<std::string>& args)
             options.output = take("-o");
         } else if (arg == "--stub") {
             stub = take("--stub");
+        } else if (arg == "--uninstaller") {
+            uninstaller = take("--uninstaller");
         } else if (arg == "--level" || arg == "-l") {
             options.level = ParseLevel(take("--level"));
         } else if (arg == "-D" || (arg.compare(0, 2, "-D") == 0 && arg.size() > 2)) {
@@ -263,6 +278,35 @@ int Run(const std::vector<std::string>& args)
                      Count(manifest.warnings.size(), "warning").c_str());
         return 1;
     }
+    // The project's uninstaller is packed from a temporary copy that holds
+    // its texts, removed after the build.
+    std::string uninstallerCopy;
+    for (ManifestFile& f : manifest.files) {
+        if (!f.projectUninstaller)
+            continue;
+        if (f.source.empty())
+            f.source = uninstaller.empty() ? FindProgram("ZEVRIN_UNINSTALLER", "zevrin-uninstaller.exe",
+                                                         ZEVRIN_DEFAULT_UNINSTALLER)
+                                           : uninstaller;
+        if (f.source.empty()) {
+            std::fprintf(stderr, "zevrin: build: %sno uninstaller program: give --uninstaller, set "
+                                 "ZEVRIN_UNINSTALLER, or put zevrin-uninstaller.exe beside zevrin\n",
+                         f.ref.Prefix().c_str());
+            return 1;
+        }
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zevrin-uninstaller-XXXXXX";
+        int fd = ::mkstemp(&pattern[0]);
+        if (fd >= 0)
+            ::close(fd);
+        uninstallerCopy = pattern;
+        if (fd < 0 || !WriteUninstallerCopy(f, uninstallerCopy, &error)) {
+            std::remove(uninstallerCopy.c_str());
+            std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
+            return 1;
+        }
+        f.source = uninstallerCopy;
+    }
 
     ProgressLine progress(verbosity > 0);
     options.progress = [&progress](const std::string& what, uint64_t done, uint64_t total) {
@@ -271,6 +315,8 @@ int Run(const std::vector<std::string>& args)
     BuildSummary summary;
     auto started = std::chrono::steady_clock::now();
     bool ok = BuildPackage(manifest, options, &summary, &error);
+    if (!uninstallerCopy.empty())
+        std::remove(uninstallerCopy.c_str());
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     progress.Clear();
     if (!ok) {

@@ -22,6 +22,7 @@
 #include <toml++/toml.h>
 
 #include "../stub/shared/messages.h"
+#include "../uninstaller/texts.h"
 
 namespace zevrin {
 
@@ -778,6 +779,7 @@ private:
     void ReadFiles(Reader& root);
     void ReadFile(const toml::table& table, size_t i);
     void ReadFileSource(Reader& r, ManifestFile& f, Expansion* many);
+    void ReadUninstaller(Reader& root);
     void CheckFiles();
     void BuildGroups();
 
@@ -805,6 +807,7 @@ void Parser::Run(const toml::table& root)
     ReadFrame(reader);
     ReadTexts(reader);
     ReadFiles(reader);
+    ReadUninstaller(reader);
     reader.Finish();
     CheckFiles();
     BuildGroups();
@@ -1596,6 +1599,64 @@ void Parser::ReadFiles(Reader& root)
         root.Fail(node, "files", std::string("expected [[files]] tables, found ") + TypeName(*node));
     for (size_t i = 0; i < list->size(); ++i)
         ReadFile(*list->get(i)->as_table(), i);
+}
+
+// [uninstaller]: the project's uninstaller packed as the last file, in
+// the install folder, with the publisher's texts; it names the uninstall
+// entry (the product's name unless uninstall_name is given).
+void Parser::ReadUninstaller(Reader& root)
+{
+    const toml::table* table = root.Table("uninstaller");
+    if (!table)
+        return;
+    Reader r(*table, "uninstaller");
+    ManifestFile f;
+    f.ref = Ref(r.Line(), r.Path());
+    f.projectUninstaller = true;
+    f.uninstaller = true;
+    f.name = "uninstall.exe";
+    const toml::node* node = nullptr;
+    if (r.Ansi("name", &f.name, PathLimit, &node)) {
+        std::string problem = f.name.find_first_of("\\/") != std::string::npos
+                                  ? "names a folder; the uninstaller lies in the install folder itself"
+                                  : ComponentProblem(f.name);
+        if (!problem.empty())
+            r.Fail(node, "name", problem);
+    }
+    std::string program;
+    if (r.RawString("program", &program, &node)) {
+        if (program.empty())
+            r.Fail(node, "program", "is empty");
+        f.source = Resolve(program, node);
+        f.sourceRef = RefAt(*node, r.KeyPath("program"));
+    }
+    f.menuFolders = "";
+    if (const toml::table* menu = r.Table("start_menu")) {
+        Reader m(*menu, r.KeyPath("start_menu"));
+        m.Ansi("folder", &f.menuFolders, PathLimit);
+        if (!m.Ansi("name", &f.menuName, PathLimit, &node) || f.menuName.empty())
+            m.Fail(node, "name", "missing: the shortcut's name");
+        m.Finish();
+    }
+    f.uninstallerTexts.assign(UninstallTextCount, std::string());
+    f.uninstallerTexts[UninstallTitle] = m_.productName + " Uninstall";
+    if (const toml::table* texts = r.Table("texts")) {
+        Reader t(*texts, r.KeyPath("texts"));
+        for (unsigned i = 0; i < UninstallTextCount; ++i) {
+            if (!t.Ansi(UninstallTexts[i].name, &f.uninstallerTexts[i], MaxShownText, &node))
+                continue;
+            FormatRule rule = {0, 0, 's', i == UninstallSharedQuestion ? "the file" : "the product"};
+            std::string problem = FormatProblem(f.uninstallerTexts[i], rule);
+            if (!problem.empty())
+                t.Fail(node, UninstallTexts[i].name, problem);
+        }
+        t.Finish();
+    }
+    r.Finish();
+    if (m_.uninstallName.empty() && m_.productName.find('\\') == std::string::npos &&
+        m_.productName.size() <= PathLimit - UninstallKeyPrefixLength)
+        m_.uninstallName = m_.productName;
+    m_.files.push_back(f);
 }
 
 void Parser::CheckFiles()

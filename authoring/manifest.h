@@ -52,6 +52,11 @@ struct ManifestFile {
     std::string menuArgs;
     std::string desktopName;
     std::string desktopArgs;
+    // The project's own uninstaller ([uninstaller]): source empty until the
+    // build finds the built program; its texts (uninstaller/texts.h order)
+    // are written into the copy that is packed.
+    bool projectUninstaller = false;
+    std::vector<std::string> uninstallerTexts;
 };
 
 const int TextGroupCount = 9; // groups 0..8; 8 is carried but not looked up

@@ -7,7 +7,8 @@
 # With a display ($DISPLAY reachable) the installer opens there for a
 # person to click through. Without one it runs in a virtual display, clicks
 # through the pages the installer has, saves a screenshot of each and
-# prints where they are (build/demo/screenshots/).
+# prints where they are (build/demo/screenshots/); at the end the installed
+# uninstaller takes the demo away again.
 #
 # On a machine that cannot run 32-bit programs the package is built with
 # the x86-64 stub (preset mingw64) and runs under 64-bit Wine
@@ -41,13 +42,13 @@ fi
 
 note "build"
 { cmake --preset host >/dev/null && cmake --build --preset host --target zevrin; } || fail "building zevrin failed"
-{ cmake --preset "$PRESET" >/dev/null && cmake --build --preset "$PRESET" --target zevrin_stub hello zevrin_e2e_driver; } ||
+{ cmake --preset "$PRESET" >/dev/null && cmake --build --preset "$PRESET" --target zevrin_stub zevrin_uninstaller hello zevrin_e2e_driver; } ||
     fail "building the stub failed"
 
 note "package"
 mkdir -p "$OUT"
 build/host/zevrin build examples/demo/demo.toml -I "build/$PRESET/examples" --stub "build/$PRESET/zevrin_stub.exe" \
-    -o "$OUT/SETUP.EXE" || fail "zevrin build failed"
+    --uninstaller "build/$PRESET/zevrin_uninstaller.exe" -o "$OUT/SETUP.EXE" || fail "zevrin build failed"
 build/host/zevrin verify "$OUT/SETUP.EXE" || fail "the package does not verify"
 ls -l "$OUT/SETUP.EXE"
 

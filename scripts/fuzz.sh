@@ -23,7 +23,7 @@ TIME_EACH="${1:-30}"
 OUT="${ZEVRIN_FUZZ_DIR:-$ROOT/build/fuzz}"
 CXX="${CLANGXX:-clang++}"
 # shellcheck disable=SC2206 # a list of names, split on purpose
-TARGETS=(${ZEVRIN_FUZZ_TARGETS:-fuzz_decode fuzz_volumes fuzz_compare fuzz_header})
+TARGETS=(${ZEVRIN_FUZZ_TARGETS:-fuzz_decode fuzz_volumes fuzz_compare fuzz_header fuzz_log})
 
 if ! [[ "$TIME_EACH" =~ ^[0-9]+$ ]] || [ "$TIME_EACH" = 0 ]; then
     echo "usage: $0 [SECONDS]" >&2
@@ -41,14 +41,14 @@ if ! flock -n 9; then
     flock 9
 fi
 
-CORE=(stub/*/*.cpp stub/shared/posix/*.cpp)
+CORE=(stub/*/*.cpp stub/shared/posix/*.cpp uninstaller/*.cpp)
 COMMON=(-std=c++17 -g -O1 -fno-omit-frame-pointer -I"$ROOT")
 # shellcheck disable=SC2054 # the commas belong to the clang option
 SANITIZE=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
 
 # Per target: extra sources and libraries, and the largest input.
 declare -A EXTRA=([fuzz_compare]="authoring/encoder.cpp -ldeflate -lz")
-declare -A MAX_LEN=([fuzz_decode]=20000 [fuzz_volumes]=20000 [fuzz_compare]=8192 [fuzz_header]=20000)
+declare -A MAX_LEN=([fuzz_decode]=20000 [fuzz_volumes]=20000 [fuzz_compare]=8192 [fuzz_header]=20000 [fuzz_log]=8192)
 
 FAILED=0
 PASSED=0

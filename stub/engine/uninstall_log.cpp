@@ -7,6 +7,8 @@
 
 namespace zevrin {
 
+const char UninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
 namespace {
 
 void PutU32(uint8_t* at, uint32_t value)

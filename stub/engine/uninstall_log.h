@@ -14,8 +14,15 @@ enum : uint16_t {
     LogTagFiles = 4661,
     LogTagShortcuts = 4662,
     LogTagUninstallKey = 4664,
+    // Before the log: the uninstaller's own texts, one message group, put
+    // there by the authoring tool.
+    LogTagTexts = 4680,
     LogTagEnd = TagTerminator,
 };
+// Record 4664 names a key below this root and prefix.
+const uint32_t LogRootLocalMachine = 0x80000002;
+extern const char UninstallKeyPrefix[]; // "Software\...\CurrentVersion\Uninstall\"
+
 const uint32_t LogHeadSize = RecordHeadSize; // the package header's framing
 const uint32_t CountedStringMaximum = 0xFFFF;
 

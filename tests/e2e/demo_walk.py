@@ -2,23 +2,27 @@
 """Walks the demo installer through the wizard to its last page in a
 virtual display, saves a screenshot of each page (the progress page held
 mid-way by its Cancel question, answered No), and lists what was
-installed: what `scripts/demo.sh` shows when there is no display to open
-the installer on.
+installed; then runs the installed uninstaller, answers its question and
+lists what is left: what `scripts/demo.sh` shows when there is no display
+to open the installer on.
 
     demo_walk.py SETUP.EXE OUT_DIR
 """
 
 import glob
 import os
+import subprocess
 import time
 import shutil
 import sys
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import Failure, Page, Stage, exit_codes  # noqa: E402
+from e2elib import Failure, Page, Stage, exit_codes, wine_choice  # noqa: E402
 
 import re
+
+UNINSTALLER = "C:\\Program Files\\Zevrin Demo\\uninstall.exe"
 
 # Next is pressed at most this often on the way to the installation.
 MAX_PAGES = 6
@@ -46,6 +50,29 @@ def installed_files(stage):
             paths += [os.path.join(folder, n) for n in names if n.endswith(".lnk")]
     return ["%10d  C:\\%s" % (os.path.getsize(p), os.path.relpath(p, drive).replace("/", "\\"))
             for p in sorted(paths)]
+
+
+def uninstall(stage, driver, saved):
+    """The demo's own uninstaller: its question answered Yes, its last
+    message read; returns its exit codes."""
+    wine = wine_choice()["wine"]
+    # The launched program would be deleted only at the next restart.
+    subprocess.run([wine, "taskkill", "/f", "/im", "hello.exe"], env=stage.env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    process = subprocess.Popen([wine, UNINSTALLER], env=stage.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        box = driver.wait_box()
+        saved.append(stage.shot("%d-uninstall-question" % len(saved)))
+        print("uninstall: %r" % box["text"])
+        driver.answer("yes")
+        box = driver.wait_box()
+        saved.append(stage.shot("%d-uninstalled" % len(saved)))
+        print("uninstall: %r" % box["text"])
+        driver.answer("ok")
+        return exit_codes(driver.wait_exit())
+    finally:
+        process.wait(timeout=60)
 
 
 def main():
@@ -98,9 +125,15 @@ def main():
         except Failure as e:
             print("launched: no (%s)" % e)
         listing = installed_files(stage)
+        removed = uninstall(stage, driver, saved)
+        left = installed_files(stage)
     print("exit code: %s" % codes)
     print("installed in the Wine prefix:")
     for line in listing:
+        print("  " + line)
+    print("uninstall exit code: %s" % removed)
+    print("left after the uninstall: %s" % ("nothing" if not left else ""))
+    for line in left:
         print("  " + line)
     print("screenshots:")
     for path in saved:

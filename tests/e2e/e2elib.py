@@ -12,6 +12,7 @@ Paths come from the environment, defaulting to the two preset build trees
 (PRESET: mingw, or mingw64 where the tests run under 64-bit Wine):
   ZEVRIN_E2E_TOOL      the host tool        (build/host/zevrin)
   ZEVRIN_E2E_STUB      the stub             (build/PRESET/zevrin_stub.exe)
+  ZEVRIN_E2E_UNINSTALLER the uninstaller    (build/PRESET/zevrin_uninstaller.exe)
   ZEVRIN_E2E_DRIVER    the UI driver        (build/PRESET/zevrin_e2e_driver.exe,
                                              else build/e2e/driver.exe, or
                                              driver64.exe for mingw64)
@@ -98,6 +99,11 @@ def tool_path():
 def stub_path():
     return os.environ.get("ZEVRIN_E2E_STUB") or os.path.join(ROOT, "build", wine_choice()["preset"],
                                                               "zevrin_stub.exe")
+
+
+def uninstaller_path():
+    return os.environ.get("ZEVRIN_E2E_UNINSTALLER") or os.path.join(ROOT, "build", wine_choice()["preset"],
+                                                                     "zevrin_uninstaller.exe")
 
 
 def driver_path():
@@ -570,6 +576,18 @@ def leave_by_cancel(driver, package):
     box = driver.answer("ok")
     check_equal(box["text"], package.message("not_completed"), "message after cancelling")
     return driver.wait_exit()
+
+
+def wait_running(driver, name):
+    """Until a process with the file name `name` runs. Through "processes",
+    not wait-process: the driver must not wait for it to end."""
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
+        if any(e.get("file", "").lower() == name.lower() for e in driver.run("processes")):
+            return
+        driver.run("sync")
+        time.sleep(0.2)
+    raise Failure("%s did not start within %d s" % (name, WAIT))
 
 
 def exit_codes(events):

@@ -12,7 +12,7 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import Failure, Stage, check, check_equal, exit_codes, leave_by_cancel, run_cases
+from e2elib import Stage, check, check_equal, exit_codes, leave_by_cancel, run_cases, wait_running
 from test_install import DIRECTORY, FINISH, FOLDER, InstallPackage, finish_and_close, installed, to_progress
 from test_launch import PROGRAM, hello_path
 

@@ -16,6 +16,7 @@
 
 #include "authoring/encoder.h"
 #include "authoring/templates.h"
+#include "log_input.h"
 #include "tests/host/package_builder.h"
 #include "volume_input.h"
 
@@ -363,6 +364,21 @@ int main(int argc, char** argv)
     }
     OutDir = argv[1];
     mkdir(OutDir.c_str(), 0755);
+
+    // The uninstaller's log: behind the stand-in image (mode 0), and as a
+    // whole file (mode 1).
+    {
+        using namespace loginput;
+        Bytes whole = {1};
+        Add(whole, Image());
+        Add(whole, GoodTail());
+        Bytes delivered = {0};
+        Add(delivered, TextsRecord({"Remove"}));
+        Add(delivered, End());
+        Save("fuzz_log", "installed", WithMode(0, GoodTail()));
+        Save("fuzz_log", "whole", whole);
+        Save("fuzz_log", "delivered", delivered);
+    }
 
     // The format's sample streams: stored, fixed literals, fixed with a
     // match, and a fixed block holding only end-of-block.

@@ -54,11 +54,13 @@ TEST_F(BuildCommandTest, BuildsTheDemoPackage)
         GTEST_SKIP() << "the default templates are not where the tool looks for them";
     const std::string demo = SourceDir() + "/examples/demo";
 
-    Outcome o = RunShell(dir, "ZEVRIN build '" + demo + "/demo.toml' -I . --stub stub.exe -o SETUP.EXE");
+    Put("uninst.exe", Bytes{'M', 'Z', 0x7F, 0x7F, 0, 0, 0, 0, 0, 0}); // its [uninstaller]
+    Outcome o = RunShell(dir, "ZEVRIN build '" + demo + "/demo.toml' -I . --stub stub.exe --uninstaller uninst.exe "
+                              "-o SETUP.EXE");
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.err, ""); // no warnings, no progress off a terminal
     EXPECT_NE(o.out.find("SETUP.EXE: "), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("3 files packed"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("4 files packed"), std::string::npos) << o.out;
 
     ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
     EXPECT_STREQ(GetMessageText(6, 0), "Zevrin Demo 1.2 Setup");
@@ -70,7 +72,7 @@ TEST_F(BuildCommandTest, BuildsTheDemoPackage)
     EXPECT_NE(std::string(GetMessageText(1, 1)).find("LICENCE\r\n"), std::string::npos); // the information page
     EXPECT_STREQ(GetMessageText(5, 5), "&View readme.txt");
 
-    ASSERT_EQ(EntryCount, 3u);
+    ASSERT_EQ(EntryCount, 4u);
     const uint8_t* exe = FirstEntry;
     EXPECT_STREQ(EntryString(exe, FileNameString), "hello.exe");
     EXPECT_EQ(exe[EntryFlags], FlagCheckVersion | FlagCheckLanguage | FlagHasFileTimes);
@@ -82,7 +84,7 @@ TEST_F(BuildCommandTest, BuildsTheDemoPackage)
     EXPECT_STREQ(EntryString(NextEntry(NextEntry(exe)), FileNameString), "docs\\license.txt");
 
     std::vector<Bytes> files = UnpackAll(dir);
-    ASSERT_EQ(files.size(), 3u);
+    ASSERT_EQ(files.size(), 4u);
     EXPECT_EQ(files[0], ReadBytes(hello));
     EXPECT_EQ(files[1], ReadBytes(demo + "/readme.txt"));
     EXPECT_EQ(files[2], ReadBytes(demo + "/license.txt"));

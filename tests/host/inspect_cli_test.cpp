@@ -328,19 +328,20 @@ TEST_F(InspectCliTest, BuildVerifyExtractRoundTrip)
     Bytes stub = SetupBuilder().Stub();
     std::fill(stub.begin() + SetupBuilder::StampAt + 6, stub.begin() + SetupBuilder::StampAt + 10, 0); // plain
     WriteBytes(dir.File("stub.exe"), stub);
+    WriteBytes(dir.File("uninst.exe"), Bytes{'M', 'Z', 0x7F, 0x7F, 0, 0, 0, 0, 0, 0}); // its [uninstaller]
 
     struct Case {
         const char* options;
         const char* summary;
     } cases[] = {
-        {"-o one/SETUP.EXE", "3 files, 1 volume: OK\n"},
-        {"-o three/SETUP.EXE --volume-size 20000", "3 files, 3 volumes: OK\n"},
+        {"-o one/SETUP.EXE", "4 files, 1 volume: OK\n"},
+        {"-o three/SETUP.EXE --volume-size 20000", "4 files, 3 volumes: OK\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
         std::string folder = std::string(c.options).substr(3, std::string(c.options).find('/') - 3);
         ASSERT_EQ(::mkdir(dir.File(folder).c_str(), 0777), 0);
-        Outcome build = Zevrin(dir, "build demo.toml -I '" + demo + "' -I . --stub stub.exe " + c.options);
+        Outcome build = Zevrin(dir, "build demo.toml -I '" + demo + "' -I . --stub stub.exe --uninstaller uninst.exe " + c.options);
         ASSERT_EQ(build.status, 0) << build.err;
 
         Outcome verify = Zevrin(dir, "verify " + folder + "/SETUP.EXE");

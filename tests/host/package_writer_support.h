@@ -38,6 +38,7 @@ inline uint32_t GetU32(const uint8_t* p)
 inline Bytes FakeStub(size_t before = 300, size_t after = 200)
 {
     Bytes stub(before, 0xCC);
+    stub.reserve(before + 24 + after);
     stub[0] = 'M';
     stub[1] = 'Z';
     const uint8_t stamp[24] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48, 0, 0, 0, 0, 0, 0,

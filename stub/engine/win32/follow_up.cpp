@@ -12,6 +12,7 @@
 #include "../uninstall_log.h"
 #include "destination.h"
 #include "install.h"
+#include "library.h"
 #include "registry.h"
 #include "shortcuts.h"
 
@@ -21,10 +22,8 @@ int RegCtrlCounter = 0;
 
 namespace {
 
-const char UninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char RunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const int RegCtrlLimit = 100;
-const uint32_t LocalMachineRoot = 0x80000002;
 
 uint8_t LogItemFlags(const uint8_t* entry)
 {
@@ -70,8 +69,9 @@ void SetText(HKEY key, const char* name, const char* text, DWORD length)
 // The uninstall key, and record 4664 naming it so the uninstaller removes it.
 void RegisterUninstaller(FileHandle log)
 {
+    size_t prefixLength = std::strlen(UninstallKeyPrefix);
     size_t nameLength = std::strlen(UninstallName);
-    size_t keyLength = sizeof UninstallKeyPrefix - 1 + nameLength;
+    size_t keyLength = prefixLength + nameLength;
     // A key too long for a counted string could only be written cut, and
     // the uninstaller would then remove another key.
     if (keyLength > CountedStringMaximum)
@@ -79,8 +79,8 @@ void RegisterUninstaller(FileHandle log)
     char* key = nullptr;
     if (!AllocWithRetry(static_cast<uint32_t>(keyLength + 1), reinterpret_cast<void**>(&key)))
         return;
-    std::memcpy(key, UninstallKeyPrefix, sizeof UninstallKeyPrefix - 1);
-    std::memcpy(key + sizeof UninstallKeyPrefix - 1, UninstallName, nameLength + 1);
+    std::memcpy(key, UninstallKeyPrefix, prefixLength);
+    std::memcpy(key + prefixLength, UninstallName, nameLength + 1);
     HKEY handle;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &handle) == ERROR_SUCCESS) {
         SetText(handle, "DisplayName", UninstallName, static_cast<DWORD>(nameLength));
@@ -89,7 +89,7 @@ void RegisterUninstaller(FileHandle log)
     }
     if (log != INVALID_FILE_HANDLE) {
         WriteLogHead(log, LogTagUninstallKey, static_cast<uint32_t>(keyLength + 6));
-        WriteLogU32(log, LocalMachineRoot);
+        WriteLogU32(log, LogRootLocalMachine);
         WriteCountedString(log, key);
     }
     FreeAndClear(&key);
@@ -158,19 +158,6 @@ void RegisterAtNextStart()
     RegCloseKey(key);
 }
 
-void RegisterNow()
-{
-    HMODULE library = LoadLibraryA(DestPath);
-    if (!library)
-        return;
-    typedef HRESULT(WINAPI * Register)();
-    Register registerServer = reinterpret_cast<Register>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
-    if (registerServer)
-        registerServer();
-    FreeLibrary(library);
-}
-
 void RegisterLibraries()
 {
     const uint8_t* entry = FirstEntry;
@@ -182,7 +169,7 @@ void RegisterLibraries()
         if (EntryStatusOf(entry) == StatusAtRestart)
             RegisterAtNextStart();
         else
-            RegisterNow();
+            CallLibraryFunction(DestPath, "DllRegisterServer");
     }
 }
 

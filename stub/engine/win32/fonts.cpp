@@ -5,9 +5,16 @@
 #include <cstring>
 
 #include "../font_name.h"
+#include "../../shared/state.h"
 #include "../paths.h"
 
 namespace zevrin {
+
+namespace {
+
+const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+
+} // namespace
 
 void RegisterFont(const char* path)
 {
@@ -19,9 +26,32 @@ void RegisterFont(const char* path)
         return;
     const char* file = PathFileName(path);
     HKEY key = nullptr;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts", &key) != ERROR_SUCCESS)
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, FontsKey, &key) != ERROR_SUCCESS)
         return;
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(file), static_cast<DWORD>(std::strlen(file)));
+    RegCloseKey(key);
+}
+
+void UnregisterFont(const char* path)
+{
+    char name[FontNameSize];
+    bool named = ReadFontValueName(path, name);
+    if (RemoveFontResourceA(path))
+        SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+    HKEY key = nullptr;
+    if (!named || RegOpenKeyA(HKEY_LOCAL_MACHINE, FontsKey, &key) != ERROR_SUCCESS)
+        return;
+    // Only the value that still names this file: another font may have
+    // taken the name since.
+    char file[PathSize];
+    DWORD size = sizeof file - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(file), &size) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+        file[size] = 0;
+        if (lstrcmpiA(file, PathFileName(path)) == 0)
+            RegDeleteValueA(key, name);
+    }
     RegCloseKey(key);
 }
 

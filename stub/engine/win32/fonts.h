@@ -9,4 +9,8 @@ namespace zevrin {
 // be read is still added, without a registry value.
 void RegisterFont(const char* path);
 
+// Takes the font at path out of the running system, tells every window,
+// and removes its Fonts value when that still names the file.
+void UnregisterFont(const char* path);
+
 } // namespace zevrin

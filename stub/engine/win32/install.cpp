@@ -14,6 +14,7 @@
 #include "../paths.h"
 #include "destination.h"
 #include "fonts.h"
+#include "registry.h"
 #include "replace.h"
 #include "shortcuts.h"
 #include "space.h"
@@ -25,7 +26,6 @@ uint8_t* EntryCursor;
 
 namespace {
 
-const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const char TempEnding[] = ".$$A";
 // The temporary name's last letter is raised while the name is taken;
 // past this one the file is given up.
@@ -71,30 +71,6 @@ FileHandle CreateTempFile()
         }
         ++*last;
     }
-}
-
-// Reads the usage count of a shared file as a number: a REG_DWORD or
-// 4-byte binary value as it is, a text holding a number (written by some
-// other tool) as that number. False when the value holds no count.
-bool ReadSharedCount(DWORD type, const BYTE* data, DWORD size, DWORD* count)
-{
-    if ((type == REG_DWORD || type == REG_BINARY) && size == 4) {
-        std::memcpy(count, data, 4);
-        return true;
-    }
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
-        return false;
-    DWORD value = 0;
-    DWORD i = 0;
-    for (; i < size && data[i] >= '0' && data[i] <= '9'; ++i) {
-        if (value > 0xFFFFFFFFu / 10 - 1)
-            return false;
-        value = value * 10 + (data[i] - '0');
-    }
-    if (i == 0 || (i < size && data[i] != 0))
-        return false;
-    *count = value;
-    return true;
 }
 
 // One more user of the shared file DestPath. The key is opened, never

@@ -8,6 +8,8 @@ namespace zevrin {
 
 const HKEY RootKeyTable[RootKeyCount] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
 
+const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
 HKEY RootKey(uint32_t index) { return index < RootKeyCount ? RootKeyTable[index] : HKEY_CURRENT_USER; }
 
 bool ReadRegistryPath(HKEY root, const char* key, const char* name, char* text)
@@ -40,6 +42,27 @@ bool ReadRegistryPath(HKEY root, const char* key, const char* name, char* text)
         std::memcpy(value, expanded, std::strlen(expanded) + 1);
     }
     std::memcpy(text, value, std::strlen(value) + 1);
+    return true;
+}
+
+bool ReadSharedCount(DWORD type, const BYTE* data, DWORD size, DWORD* count)
+{
+    if ((type == REG_DWORD || type == REG_BINARY) && size == 4) {
+        std::memcpy(count, data, 4);
+        return true;
+    }
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
+        return false;
+    DWORD value = 0;
+    DWORD i = 0;
+    for (; i < size && data[i] >= '0' && data[i] <= '9'; ++i) {
+        if (value > 0xFFFFFFFFu / 10 - 1)
+            return false;
+        value = value * 10 + (data[i] - '0');
+    }
+    if (i == 0 || (i < size && data[i] != 0))
+        return false;
+    *count = value;
     return true;
 }
 

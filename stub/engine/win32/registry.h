@@ -23,4 +23,11 @@ HKEY RootKey(uint32_t index);
 // would name another folder), give false with text empty.
 bool ReadRegistryPath(HKEY root, const char* key, const char* name, char* text);
 
+// HKLM key of the shared-file usage counters, one value per file path.
+extern const char SharedDllsKey[];
+// Reads the usage count of a shared file as a number: a REG_DWORD or
+// 4-byte binary value as it is, a text holding a number (written by some
+// other tool) as that number. False when the value holds no count.
+bool ReadSharedCount(DWORD type, const BYTE* data, DWORD size, DWORD* count);
+
 } // namespace zevrin

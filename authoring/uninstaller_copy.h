@@ -1,0 +1,19 @@
+// The project's uninstaller as it is packed ([uninstaller] in a manifest):
+// the built program with the publisher's texts before its terminator head,
+// where the uninstaller reads them (uninstaller/log_reader.h).
+#pragma once
+
+#include <string>
+
+#include "manifest.h"
+
+namespace zevrin {
+
+// Writes `copy`: the program at f.source, its last 8 bytes (the empty
+// terminator head the installer's log replaces) preceded by record 4680
+// holding f.uninstallerTexts as one message group. False, with `error`
+// naming the manifest line, when the program cannot be read or does not
+// end with the terminator, or the copy cannot be written.
+bool WriteUninstallerCopy(const ManifestFile& f, const std::string& copy, std::string* error);
+
+} // namespace zevrin

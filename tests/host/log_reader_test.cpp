@@ -1,0 +1,230 @@
+// The uninstaller's reading of its log: the bytes the installer's writer
+// produces, read back; damaged and hostile logs refused whole; the install
+// folder found from the uninstaller's own place in the log.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../../stub/engine/uninstall_log.h"
+#include "../../uninstaller/log_reader.h"
+#include "../fuzz/log_input.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace loginput;
+
+const Bytes End = loginput::End();
+const std::string AppKey = loginput::AppKey;
+
+Bytes GoodLog()
+{
+    Bytes out = Image();
+    Add(out, GoodTail());
+    return out;
+}
+
+LogProblem Read(const Bytes& bytes, UninstallLogView* log)
+{
+    return ReadUninstallLog(bytes.data(), static_cast<uint32_t>(bytes.size()), log);
+}
+
+std::string Path(const LogItem& item, const char* installDir)
+{
+    char path[PathSize];
+    return LogItemPath(item, installDir, path) ? path : "(none)";
+}
+
+TEST(LogReaderTest, ReadsWhatTheInstallerWrites)
+{
+    TempDir dir;
+    std::string file = dir.File("uninst.exe");
+    Bytes delivered = Image();
+    Add(delivered, End);
+    WriteBytes(file, delivered);
+
+    // As the installer's follow-up writes it, into C:\App\.
+    FileHandle log = OpenUninstallLog(file.c_str());
+    ASSERT_NE(log, INVALID_FILE_HANDLE);
+    uint32_t head = BeginLogRecord(log, LogTagFiles);
+    ASSERT_TRUE(WriteLogFile(log, "C:\\App\\uninst.exe", "C:\\App\\", 0));
+    ASSERT_TRUE(WriteLogFile(log, "C:\\App\\sub\\deep\\b.dat", "C:\\App\\", 0));
+    ASSERT_TRUE(WriteLogFile(log, "C:\\WINDOWS\\SYSTEM\\lib.dll", "C:\\App\\", LogItemShared | LogItemSelfRegister));
+    ASSERT_TRUE(WriteLogFile(log, "C:\\WINDOWS\\Fonts\\DejaVuSans.ttf", "C:\\App\\", LogItemFont));
+    EndLogRecord(log, head, LogTagFiles, 4);
+    head = BeginLogRecord(log, LogTagShortcuts);
+    WriteCountedString(log, "C:\\Menu\\Programs\\Demo");
+    WriteCountedString(log, "Demo.lnk");
+    EndLogRecord(log, head, LogTagShortcuts, 1);
+    WriteLogHead(log, LogTagUninstallKey, static_cast<uint32_t>(AppKey.size() + 6));
+    WriteLogU32(log, LogRootLocalMachine);
+    WriteCountedString(log, AppKey.c_str());
+    WriteLogHead(log, LogTagEnd, 0);
+    CloseFile(log);
+
+    Bytes bytes = ReadBytes(file);
+    UninstallLogView view;
+    ASSERT_EQ(Read(bytes, &view), LogOk);
+    EXPECT_EQ(view.imageEnd, 0x500u);
+    EXPECT_EQ(view.texts, nullptr);
+    ASSERT_EQ(view.fileCount, 4u);
+    const char* installDir = "C:\\App\\";
+    const char* expected[4] = {"C:\\App\\uninst.exe", "C:\\App\\sub\\deep\\b.dat",
+                               "C:\\WINDOWS\\SYSTEM\\lib.dll", "C:\\WINDOWS\\Fonts\\DejaVuSans.ttf"};
+    const int flags[4] = {0, 0, LogItemShared | LogItemSelfRegister, LogItemFont};
+    ByteCursor items = view.files;
+    for (int i = 0; i < 4; ++i) {
+        LogItem item = NextLogFile(&items);
+        EXPECT_EQ(Path(item, installDir), expected[i]);
+        EXPECT_EQ(item.flags, flags[i]);
+    }
+    ASSERT_EQ(view.shortcutCount, 1u);
+    items = view.shortcuts;
+    EXPECT_EQ(Path(NextLogShortcut(&items), ""), "C:\\Menu\\Programs\\Demo\\Demo.lnk");
+    ASSERT_TRUE(view.hasKey);
+    EXPECT_EQ(std::string(view.key.text, view.key.length), AppKey);
+
+    // The publisher's texts come before the log, the optional records may
+    // be missing.
+    Bytes minimal = Image();
+    Add(minimal, Head(4680, 0));
+    Add(minimal, Record(4661, {}));
+    Add(minimal, End);
+    ASSERT_EQ(Read(minimal, &view), LogOk);
+    EXPECT_EQ(view.fileCount + view.shortcutCount, 0u);
+    EXPECT_FALSE(view.hasKey);
+    char found[PathSize];
+    EXPECT_TRUE(FindInstallDir(view, "C:\\App\\uninst.exe", "", found));
+    EXPECT_STREQ(found, "") << "no relative item needs one";
+}
+
+TEST(LogReaderTest, RefusesDamagedLogsWhole)
+{
+    Bytes textsRecord = TextsRecord({"Remove Demo"});
+    auto log = [&](std::vector<Bytes> records) {
+        Bytes out = Image();
+        for (const Bytes& r : records)
+            Add(out, r);
+        return out;
+    };
+    Bytes files = Record(4661, Files());
+    Bytes menu = Record(4662, {{"C:\\Menu", "Demo.lnk", -1}});
+    Bytes key = KeyRecord(AppKey);
+    Bytes endWithLength = Head(0x7F7F, 4);
+    Add(endWithLength, {0, 0, 0, 0});
+    Bytes longFiles = files;
+    longFiles[4] += 1; // the body length claims a byte more than there is
+    Bytes flagged = End;
+    flagged[2] = 1; // "compressed"
+    Bytes notPe = GoodLog();
+    notPe[0x40] = 'X';
+    Bytes sectionPastEnd = GoodLog();
+    sectionPastEnd[0x40 + 24 + 0xE0 + 40 + 16 + 1] = 0x40; // raw size 0x4100
+    Bytes cut = GoodLog();
+    cut.pop_back();
+    Bytes trailing = GoodLog();
+    trailing.push_back(0);
+
+    struct Case {
+        const char* why;
+        Bytes bytes;
+        LogProblem expected;
+        bool textsFound;
+    } cases[] = {
+        {"as delivered: no installation wrote a log", log({textsRecord, End}), LogNotWritten, true},
+        {"as built, without texts", log({End}), LogNotWritten, false},
+        {"not a PE image", notPe, LogNoImage, false},
+        {"a section past the end of the file", sectionPastEnd, LogNoImage, false},
+        {"nothing after the image", Image(), LogDamaged, false},
+        {"cut inside the terminator", cut, LogDamaged, true},
+        {"a byte after the terminator", trailing, LogDamaged, true},
+        {"no terminator", log({textsRecord, files, menu, key}), LogDamaged, true},
+        {"a terminator with a body", log({files, endWithLength}), LogDamaged, false},
+        {"a compressed record", log({files, flagged}), LogDamaged, false},
+        {"a body length past the end", log({longFiles}), LogDamaged, false},
+        {"a body length one too many", log({longFiles, End}), LogDamaged, false},
+        {"a count one too many", log({Record(4661, Files(), 1), End}), LogDamaged, false},
+        {"a count one too few", log({Record(4661, Files(), -1), End}), LogDamaged, false},
+        {"a count of four billion", log({Record(4661, Files(), -4), End}), LogDamaged, false},
+        {"records out of order", log({files, key, menu, End}), LogDamaged, false},
+        {"a record twice", log({files, files, End}), LogDamaged, false},
+        {"shortcuts without files", log({menu, End}), LogDamaged, false},
+        {"an unknown record", log({files, Head(4665, 0), End}), LogDamaged, false},
+        {"'..' in a relative folder", log({Record(4661, {{".\\..\\..\\Windows", "x.dll", 0}}), End}), LogDamaged,
+         false},
+        {"'..' in a full folder", log({Record(4661, {{"C:\\App\\..\\Windows", "x.dll", 0}}), End}), LogDamaged,
+         false},
+        {"'..' as the name", log({Record(4661, {{".", "..", 0}}), End}), LogDamaged, false},
+        {"a name with a folder", log({Record(4661, {{".", "sub\\x.dll", 0}}), End}), LogDamaged, false},
+        {"an empty name", log({Record(4661, {{".", "", 0}}), End}), LogDamaged, false},
+        {"a drive behind '.'", log({Record(4661, {{".\\C:\\Windows", "x.dll", 0}}), End}), LogDamaged, false},
+        {"a folder without a drive", log({Record(4661, {{"Windows", "x.dll", 0}}), End}), LogDamaged, false},
+        {"a NUL inside a name", log({Record(4661, {{".", std::string("a\0b", 3), 0}}), End}), LogDamaged, false},
+        {"a path too long for the system", log({Record(4661, {{"C:\\" + std::string(300, 'x'), "a", 0}}), End}),
+         LogDamaged, false},
+        {"an unknown item flag", log({Record(4661, {{".", "a.exe", 8}}), End}), LogDamaged, false},
+        {"a relative shortcut folder", log({files, Record(4662, {{".", "Demo.lnk", -1}}), End}), LogDamaged, false},
+        {"a shortcut that is no .lnk", log({files, Record(4662, {{"C:\\Menu", "boot.ini", -1}}), End}), LogDamaged,
+         false},
+        {"the uninstall list itself", log({files, KeyRecord("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"),
+                                           End}), LogDamaged, false},
+        {"a key outside the uninstall list", log({files, KeyRecord("Software\\Classes"), End}), LogDamaged, false},
+        {"a key below a product's key", log({files, KeyRecord(AppKey + "\\Sub"), End}), LogDamaged, false},
+        {"another root", log({files, KeyRecord(AppKey, 0x80000001), End}), LogDamaged, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        UninstallLogView view;
+        EXPECT_EQ(Read(c.bytes, &view), c.expected);
+        EXPECT_EQ(view.texts != nullptr, c.textsFound) << "the refusal is worded by the publisher";
+    }
+
+    // Every cut of a good log is refused.
+    Bytes good = GoodLog();
+    UninstallLogView view;
+    ASSERT_EQ(Read(good, &view), LogOk);
+    for (size_t length = 0; length < good.size(); ++length) {
+        Bytes shorter(good.begin(), good.begin() + static_cast<long>(length));
+        ASSERT_NE(Read(shorter, &view), LogOk) << "cut to " << length << " bytes";
+    }
+}
+
+TEST(LogReaderTest, FindsTheInstallFolderWhereItWasInstalled)
+{
+    const Bytes key = KeyRecord(AppKey);
+    struct Case {
+        const char* why;
+        std::vector<Item> items;
+        bool hasKey;
+        const char* ownPath;
+        const char* registered;
+        bool found;
+        const char* installDir;
+    } cases[] = {
+        {"where it was installed", {{".", "a.exe", 0}}, true, "C:\\App\\uninst.exe", "C:\\App\\uninst.exe", true,
+         "C:\\App\\"},
+        {"registered in quotes, another letter case", {{".\\sub", "a.exe", 0}}, true, "C:\\APP\\UNINST.EXE",
+         "\"c:\\app\\uninst.exe\"", true, "C:\\APP\\"},
+        {"a copy elsewhere", {{".", "a.exe", 0}}, true, "D:\\Copy\\uninst.exe", "C:\\App\\uninst.exe", false, ""},
+        {"renamed", {{".", "a.exe", 0}}, true, "C:\\App\\other.exe", "C:\\App\\uninst.exe", false, ""},
+        {"the key is gone", {{".", "a.exe", 0}}, true, "C:\\App\\uninst.exe", "", false, ""},
+        {"no key in the log", {{".", "a.exe", 0}}, false, "C:\\App\\uninst.exe", "C:\\App\\uninst.exe", false, ""},
+        {"only full paths need none", {{"C:\\WINDOWS", "lib.dll", 1}}, false, "D:\\uninst.exe", "", true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Bytes bytes = Image();
+        Add(bytes, Record(4661, c.items));
+        if (c.hasKey)
+            Add(bytes, key);
+        Add(bytes, End);
+        UninstallLogView view;
+        ASSERT_EQ(Read(bytes, &view), LogOk);
+        char installDir[PathSize] = "x";
+        EXPECT_EQ(FindInstallDir(view, c.ownPath, c.registered, installDir), c.found);
+        EXPECT_STREQ(installDir, c.installDir);
+    }
+}
+
+} // namespace

@@ -1,0 +1,82 @@
+// Reading the uninstall log back: the records the installer appended to
+// this program's file, behind its PE image. Portable: it works on the
+// file's bytes in memory and never touches the system.
+//
+// After the image: an optional texts record (the publisher's texts, put
+// there by the authoring tool), then the log: 4661 files, 4662 shortcuts
+// (optional), 4664 uninstall key (optional), and the empty terminator
+// head, which ends the file. Anything else is a damaged log, refused whole.
+#pragma once
+
+#include <cstdint>
+
+#include "stub/engine/uninstall_log.h"
+#include "stub/shared/byte_cursor.h"
+
+namespace zevrin {
+
+enum LogProblem : int {
+    LogOk = 0,
+    LogNoImage,    // the file does not start with a PE image we can measure
+    LogNotWritten, // only the delivered tail: no installation wrote a log
+    LogDamaged,    // anything else: cut short, lengths or counts that lie, a path that leaves its folder
+};
+
+// A counted string of the log: not NUL-terminated, never longer than
+// PathSize - 1, without NUL bytes.
+struct LogText {
+    const char* text = nullptr;
+    uint16_t length = 0;
+};
+
+struct LogItem {
+    LogText folder; // "." or ".\sub" inside the install folder, else a full path
+    LogText name;
+    uint8_t flags = 0; // LogItemShared, LogItemFont, LogItemSelfRegister (files only)
+};
+
+struct UninstallLogView {
+    uint32_t imageEnd = 0;
+    const uint8_t* texts = nullptr; // the texts record's body, or null
+    uint32_t textsSize = 0;
+    ByteCursor files; // the items of 4661, after its count
+    uint32_t fileCount = 0;
+    ByteCursor shortcuts; // the items of 4662, after its count
+    uint32_t shortcutCount = 0;
+    bool hasKey = false;
+    LogText key; // below HKEY_LOCAL_MACHINE, always under UninstallKeyPrefix
+};
+
+// The file offset where the PE image ends: the end of its headers or of
+// its last section's raw data, whichever is later. 0 when the bytes are
+// not a PE image or it claims more than there is.
+uint32_t PeImageEnd(const uint8_t* file, uint32_t size);
+
+// Checks the whole log before anything uses it. On LogOk every item has
+// been read once: the cursors give exactly the counted items. The texts
+// are found (and kept in `log`) even when the log itself is refused, so
+// that the refusal is worded by the publisher.
+LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView* log);
+
+// The next item of a cursor ReadUninstallLog checked. Shortcut items have
+// no flags byte.
+LogItem NextLogFile(ByteCursor* items);
+LogItem NextLogShortcut(ByteCursor* items);
+
+// The item's full path into out (PathSize bytes): a relative folder is
+// taken inside installDir (which ends in '\'). False when it does not fit,
+// or when the item is relative and installDir is empty.
+bool LogItemPath(const LogItem& item, const char* installDir, char* out);
+
+// The install folder (with its final '\') the relative items name. The
+// installer never lists the uninstaller in its own log, but registers it
+// as the uninstall key's UninstallString: the log is the one this file was
+// installed with when that value (`registered`, as read from the key the
+// log names; quotes around it allowed) is ownPath, and then the install
+// folder is ownPath's folder. True with installDir empty when no item is
+// relative; false when some are and the uninstaller is not where it was
+// installed (a copy elsewhere would take its own folder for the install
+// folder and remove files of the same names there).
+bool FindInstallDir(const UninstallLogView& log, const char* ownPath, const char* registered, char* installDir);
+
+} // namespace zevrin

@@ -1,0 +1,496 @@
+// The uninstaller: reads the log the installer appended to this program's
+// own file and takes away what the installation made: files (shared ones
+// by their usage count, fonts, self-registering libraries), start-menu
+// shortcuts, the uninstall key, and the folders that are left empty. A
+// user's own files are never deleted: folders go only when empty.
+//
+// Usage: uninstall.exe [/quiet]. Quiet: no questions, shared files whose
+// count reaches 0 are kept. Exit codes: 0 everything removed (some files
+// perhaps at the next restart), 1 something is left (listed), 2 the log
+// is missing or damaged (nothing removed), 3 the user said No.
+#include <windows.h>
+
+#include <cstring>
+
+#include "stub/engine/paths.h"
+#include "stub/engine/win32/fonts.h"
+#include "stub/engine/win32/library.h"
+#include "stub/engine/win32/registry.h"
+#include "stub/engine/win32/restart.h"
+#include "stub/engine/win32/shortcuts.h"
+#include "stub/shared/messages.h"
+#include "stub/shared/state.h"
+#include "stub/startup/command_line.h"
+#include "uninstaller/log_reader.h"
+#include "uninstaller/texts.h"
+
+namespace zevrin {
+
+namespace {
+
+enum : int { ExitRemoved = 0, ExitLeft = 1, ExitRefused = 2, ExitDeclined = 3 };
+
+bool Quiet = false;
+char OwnPath[PathSize];
+char Product[PathSize];
+
+// What is left, one line each; cut with "..." when it grows too long for a
+// message box.
+const unsigned LeftSize = 1800;
+char Left[LeftSize + 4];
+bool Leftover = false;
+bool LeftFull = false; // the rest is not looked for
+
+const char* Text(unsigned index)
+{
+    const char* text = GetMessageText(GroupMessages, index);
+    return *text ? text : UninstallTexts[index].text;
+}
+
+void Show(unsigned index, const char* argument, unsigned type)
+{
+    char text[MaxShownText + 1];
+    FormatText(text, sizeof text, Text(index), argument, 0);
+    ShowMessage(text, type);
+}
+
+// Quiet runs tell on standard output, when there is one.
+void Print(const char* text)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written;
+    if (out && out != INVALID_HANDLE_VALUE) {
+        WriteFile(out, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+        WriteFile(out, "\r\n", 2, &written, nullptr);
+    }
+}
+
+void Tell(unsigned index, const char* argument)
+{
+    if (Quiet) {
+        char text[MaxShownText + 1];
+        FormatText(text, sizeof text, Text(index), argument, 0);
+        Print(text);
+    } else {
+        Show(index, argument, MessageInformation);
+    }
+}
+
+void AddLeft(const char* what)
+{
+    Leftover = true;
+    size_t used = std::strlen(Left);
+    size_t length = std::strlen(what);
+    if (used + length + 2 > LeftSize) {
+        if (!LeftFull)
+            std::strcat(Left, "...");
+        LeftFull = true;
+        return;
+    }
+    std::memcpy(Left + used, what, length);
+    std::memcpy(Left + used + length, "\r\n", 3);
+}
+
+bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Files in use, deleted at the next restart: not left, and their folders
+// go after them then.
+// (A block of its own: the program's data is part of every download.)
+const unsigned ScheduledMaximum = 64;
+char (*Scheduled)[PathSize] = nullptr;
+unsigned ScheduledCount = 0;
+
+bool IsScheduled(const char* path)
+{
+    for (unsigned i = 0; i < ScheduledCount; ++i)
+        if (lstrcmpiA(Scheduled[i], path) == 0)
+            return true;
+    return false;
+}
+
+// Deletes a file; one in use goes at the next restart. False (and listed
+// as left) only for something that is not a file.
+void RemoveFile(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        AddLeft(path);
+        return;
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (DeleteFileA(path) || !Exists(path))
+        return;
+    ScheduleAtRestart(nullptr, path);
+    RebootNeeded = true;
+    if (!Scheduled)
+        AllocZeroedWithRetry(ScheduledMaximum * PathSize, &Scheduled);
+    if (Scheduled && ScheduledCount < ScheduledMaximum)
+        lstrcpynA(Scheduled[ScheduledCount++], path, PathSize);
+}
+
+// The folders of the files deleted at the restart, from theirs up to the
+// install folder, go after them (the NT family removes a folder at the
+// restart only when it is empty by then).
+void ScheduleFolders(const char* installDir)
+{
+    // WININIT.INI of the older family deletes files only.
+    if (!IsWindowsNT)
+        return;
+    size_t top = std::strlen(installDir);
+    for (unsigned i = 0; i < ScheduledCount; ++i) {
+        if (!StartsWithFolded(Scheduled[i], installDir))
+            continue;
+        char folder[PathSize];
+        lstrcpynA(folder, Scheduled[i], PathSize);
+        for (char* slash = std::strrchr(folder, '\\'); slash && static_cast<size_t>(slash - folder) + 1 >= top;
+             slash = std::strrchr(folder, '\\')) {
+            *slash = 0;
+            ScheduleAtRestart(nullptr, folder);
+        }
+    }
+}
+
+// One user fewer of a shared file. True when the file should go: its
+// count reached 0 and the user agreed. Kept at 0 otherwise, and listed.
+bool ReleaseSharedFile(const char* path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+        if (Exists(path))
+            AddLeft(path);
+        return false;
+    }
+    BYTE data[32];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    DWORD count = 0;
+    // A file without a count is someone else's to account for.
+    if (RegQueryValueExA(key, path, nullptr, &type, data, &size) != ERROR_SUCCESS ||
+        !ReadSharedCount(type, data, size, &count)) {
+        RegCloseKey(key);
+        if (Exists(path))
+            AddLeft(path);
+        return false;
+    }
+    if (count > 1) {
+        --count;
+    } else if (!Exists(path)) {
+        // Nothing left to keep: the count goes with the file.
+        RegDeleteValueA(key, path);
+        RegCloseKey(key);
+        return false;
+    } else {
+        count = 0;
+        if (!Quiet) {
+            char text[MaxShownText + 1];
+            FormatText(text, sizeof text, Text(UninstallSharedQuestion), path, 0);
+            if (ShowMessage(text, MessageYesNoDefaultNo) == AnswerYes) {
+                RegDeleteValueA(key, path);
+                RegCloseKey(key);
+                return true;
+            }
+        }
+        AddLeft(path);
+    }
+    RegSetValueExA(key, path, 0, type == REG_BINARY ? REG_BINARY : REG_DWORD, reinterpret_cast<const BYTE*>(&count),
+                   4);
+    RegCloseKey(key);
+    return false;
+}
+
+// Removes folder and its parents while they are empty, as long as they
+// lie strictly inside `top` (which ends in '\'); `top` itself when
+// `withTop`. True when anything went.
+bool RemoveEmptyFolders(const char* folder, const char* top, bool withTop)
+{
+    char path[PathSize];
+    lstrcpynA(path, folder, PathSize);
+    StripBackslash(path);
+    size_t topLength = std::strlen(top);
+    bool removed = false;
+    for (;;) {
+        size_t length = std::strlen(path);
+        bool inside = length >= topLength && StartsWithFolded(path, top);
+        bool isTop = length + 1 == topLength && StartsWithFolded(top, path);
+        if (!inside && !(withTop && isTop))
+            return removed;
+        if (!RemoveDirectoryA(path))
+            return removed;
+        removed = true;
+        if (isTop)
+            return removed;
+        char* slash = std::strrchr(path, '\\');
+        if (!slash)
+            return removed;
+        *slash = 0;
+    }
+}
+
+void FolderOf(const char* path, char* folder)
+{
+    lstrcpynA(folder, path, PathSize);
+    char* slash = std::strrchr(folder, '\\');
+    if (slash)
+        slash[1] = 0;
+}
+
+void RemoveFiles(const UninstallLogView& log, const char* installDir)
+{
+    ByteCursor items = log.files;
+    for (uint32_t i = 0; i < log.fileCount; ++i) {
+        LogItem item = NextLogFile(&items);
+        char path[PathSize];
+        if (!LogItemPath(item, installDir, path))
+            continue;
+        if ((item.flags & LogItemShared) && !ReleaseSharedFile(path))
+            continue;
+        if (!Exists(path))
+            continue;
+        if (item.flags & LogItemSelfRegister)
+            CallLibraryFunction(path, "DllUnregisterServer");
+        if (item.flags & LogItemFont)
+            UnregisterFont(path);
+        RemoveFile(path);
+    }
+    // A folder goes once the folders below it have: repeat until a pass
+    // removes nothing.
+    if (!*installDir)
+        return;
+    for (bool again = true; again;) {
+        again = false;
+        items = log.files;
+        for (uint32_t i = 0; i < log.fileCount; ++i) {
+            LogItem item = NextLogFile(&items);
+            char path[PathSize];
+            if (item.folder.length > 1 && LogItemPath(item, installDir, path)) {
+                FolderOf(path, path);
+                again |= RemoveEmptyFolders(path, installDir, false);
+            }
+        }
+    }
+}
+
+void RemoveShortcuts(const UninstallLogView& log)
+{
+    char programs[PathSize];
+    bool menu = SpecialFolderPath(CSIDL_PROGRAMS, programs);
+    if (menu)
+        AppendBackslash(programs);
+    ByteCursor items = log.shortcuts;
+    for (uint32_t i = 0; i < log.shortcutCount; ++i) {
+        LogItem item = NextLogShortcut(&items);
+        char path[PathSize];
+        if (!LogItemPath(item, "", path))
+            continue;
+        RemoveFile(path);
+        // Folders of the Programs menu that are now empty; never the menu.
+        if (menu) {
+            FolderOf(path, path);
+            RemoveEmptyFolders(path, programs, false);
+        }
+    }
+}
+
+// The key the log names, as text (PathSize bytes).
+void KeyOf(const UninstallLogView& log, char* key)
+{
+    std::memcpy(key, log.key.text, log.key.length);
+    key[log.key.length] = 0;
+}
+
+void RemoveUninstallKey(const UninstallLogView& log)
+{
+    if (!log.hasKey)
+        return;
+    char key[PathSize];
+    KeyOf(log, key);
+    HKEY opened;
+    if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, key) != ERROR_SUCCESS &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
+        RegCloseKey(opened);
+        AddLeft(key);
+    }
+}
+
+// A running program cannot be deleted, but it can be moved on its volume:
+// it goes to the temporary folder, deleted there at the next restart, so
+// the install folder can go now and a new installation into it is never
+// hit by a pending deletion. Where it cannot move, it is deleted at the
+// next restart where it is.
+void RemoveSelf()
+{
+    char folder[PathSize];
+    char moved[PathSize];
+    if (GetTempPathA(PathSize, folder) && GetTempFileNameA(folder, "zun", 0, moved)) {
+        if (MoveFileExA(OwnPath, moved, MOVEFILE_REPLACE_EXISTING)) {
+            ScheduleAtRestart(nullptr, moved);
+            return;
+        }
+        DeleteFileA(moved);
+    }
+    ScheduleAtRestart(nullptr, OwnPath);
+}
+
+// Lists what is left inside a folder, files and folders, depth first.
+void ListLeft(const char* folder, int depth)
+{
+    char pattern[PathSize];
+    // An install folder shared with much else (a drive's root) is not
+    // walked further than the message can show.
+    if (depth > 8 || LeftFull || !JoinPath(pattern, folder, "*"))
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0)
+            continue;
+        char path[PathSize];
+        if (!JoinPath(path, folder, found.cFileName))
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListLeft(path, depth + 1);
+        else if (!IsScheduled(path))
+            AddLeft(path);
+    } while (!LeftFull && FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+void ProductName(const UninstallLogView& log)
+{
+    size_t prefix = std::strlen(UninstallKeyPrefix);
+    if (log.hasKey) {
+        size_t length = log.key.length - prefix;
+        std::memcpy(Product, log.key.text + prefix, length);
+        Product[length] = 0;
+    } else {
+        lstrcpynA(Product, Text(UninstallTitle), PathSize);
+    }
+}
+
+// The UninstallString of the key the log names ("" when there is none).
+const char* RegisteredPath(const UninstallLogView& log)
+{
+    static char path[PathSize];
+    char key[PathSize];
+    path[0] = 0;
+    if (log.hasKey) {
+        KeyOf(log, key);
+        ReadRegistryPath(HKEY_LOCAL_MACHINE, key, "UninstallString", path);
+    }
+    return path;
+}
+
+int Refuse(unsigned index)
+{
+    Tell(index, nullptr);
+    return ExitRefused;
+}
+
+bool QuietOption(const char* line)
+{
+    char word[PathSize];
+    // The program's own name, quoted or not, comes first.
+    const char* at = ReadOptionArgument(line, word, PathSize);
+    while (*at) {
+        at = ReadOptionArgument(at, word, PathSize);
+        if ((word[0] == '/' || word[0] == '-') && lstrcmpiA(word + 1, "quiet") == 0)
+            return true;
+    }
+    return false;
+}
+
+int Uninstall()
+{
+    IsWindowsNT = (GetVersion() & 0x80000000u) == 0;
+    Quiet = QuietOption(GetCommandLineA());
+    DWORD ownLength = GetModuleFileNameA(nullptr, OwnPath, PathSize);
+    if (ownLength == 0 || ownLength >= PathSize)
+        return Refuse(UninstallDamaged);
+
+    // The whole file: the program is small and the log a list of paths.
+    uint8_t* file = nullptr;
+    FileHandle handle = OpenExisting(OwnPath, 0);
+    uint32_t size = handle == INVALID_FILE_HANDLE ? 0 : FileLength(handle);
+    bool read = handle != INVALID_FILE_HANDLE && size != 0xFFFFFFFFu && size < 0x10000000u &&
+                AllocWithRetry(size ? size : 1, &file) && ReadExact(handle, file, size) == 0;
+    if (handle != INVALID_FILE_HANDLE)
+        CloseFile(handle);
+    if (!read)
+        return Refuse(UninstallDamaged);
+    UninstallLogView log;
+    LogProblem problem = ReadUninstallLog(file, size, &log);
+    if (log.texts && log.textsSize && AllocWithRetry(log.textsSize, &MessageGroups[GroupMessages]))
+        std::memcpy(MessageGroups[GroupMessages], log.texts, log.textsSize);
+    if (problem != LogOk)
+        return Refuse(problem == LogNotWritten ? UninstallNoLog : UninstallDamaged);
+    char installDir[PathSize];
+    if (!FindInstallDir(log, OwnPath, RegisteredPath(log), installDir))
+        return Refuse(UninstallMoved);
+    // Every path must be whole before anything is touched.
+    ByteCursor items = log.files;
+    for (uint32_t i = 0; i < log.fileCount; ++i) {
+        char path[PathSize];
+        if (!LogItemPath(NextLogFile(&items), installDir, path))
+            return Refuse(UninstallDamaged);
+    }
+    ProductName(log);
+
+    if (!Quiet) {
+        char text[MaxShownText + 1];
+        FormatText(text, sizeof text, Text(UninstallConfirm), Product, 0);
+        if (ShowMessage(text, MessageYesNo) != AnswerYes)
+            return ExitDeclined;
+    }
+    RemoveFiles(log, installDir);
+    RemoveShortcuts(log);
+    RemoveUninstallKey(log);
+    RemoveSelf();
+    if (*installDir) {
+        char ownFolder[PathSize];
+        FolderOf(OwnPath, ownFolder);
+        RemoveEmptyFolders(ownFolder, installDir, true);
+        RemoveEmptyFolders(installDir, installDir, true);
+        if (Exists(installDir)) {
+            ListLeft(installDir, 0);
+            if (!Leftover)
+                ScheduleFolders(installDir);
+        }
+    }
+    FreeAndClear(&file);
+
+    if (RebootNeeded)
+        Tell(UninstallRestart, nullptr);
+    if (Leftover) {
+        if (Quiet) {
+            Print(Text(UninstallLeft));
+            Print(Left);
+        } else {
+            char text[MaxShownText + 1];
+            FormatText(text, sizeof text, Text(UninstallLeft), nullptr, 0);
+            size_t used = std::strlen(text);
+            lstrcpynA(text + used, "\r\n\r\n", static_cast<int>(sizeof text - used));
+            used = std::strlen(text);
+            lstrcpynA(text + used, Left, static_cast<int>(sizeof text - used));
+            ShowMessage(text, MessageInformation);
+        }
+        return ExitLeft;
+    }
+    Tell(UninstallDone, Product);
+    return ExitRemoved;
+}
+
+} // namespace
+
+} // namespace zevrin
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    int code = zevrin::Uninstall();
+    zevrin::FreeAndClear(&zevrin::MessageGroups[zevrin::GroupMessages]);
+    ExitProcess(static_cast<UINT>(code));
+}
