@@ -21,6 +21,7 @@
 #include "encoder.h"
 #include "manifest.h"
 #include "package_writer.h"
+#include "platform.h"
 
 namespace zevrin {
 
@@ -61,11 +62,7 @@ bool Exists(const std::string& path)
 
 std::string ToolDir()
 {
-    char buffer[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return std::string();
-    std::string path(buffer, static_cast<size_t>(n));
+    std::string path = ExecutablePath();
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }

@@ -22,6 +22,7 @@
 #include <toml++/toml.h>
 
 #include "../stub/shared/messages.h"
+#include "platform.h"
 
 namespace zevrin {
 

@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 extern char** environ;
+#else
+#include <windows.h>
 #endif
 
 namespace {
@@ -296,7 +298,16 @@ std::string ExecutableDir()
     return path;
 }
 #else
-std::string ExecutableDir() { return std::string(); }
+std::string ExecutableDir()
+{
+    char path[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return std::string();
+    std::string dir(path, n);
+    size_t slash = dir.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : dir.substr(0, slash);
+}
 #endif
 
 } // namespace
