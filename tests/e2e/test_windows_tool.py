@@ -56,17 +56,19 @@ def windows_tool():
         e2elib.ROOT, "build", e2elib.wine_choice()["preset"], "zevrin.exe")
 
 
-def run(command, work, what):
-    result = subprocess.run(command, cwd=work, capture_output=True, timeout=300, stdin=subprocess.DEVNULL)
-    if result.returncode != 0:
+def run(command, work, what, env=None, expect=0):
+    result = subprocess.run(command, cwd=work, capture_output=True, timeout=300, stdin=subprocess.DEVNULL, env=env)
+    if expect is None:
+        return result
+    if result.returncode != expect:
         raise Failure("%s failed (%d): %s" % (what, result.returncode,
                                               result.stderr.decode(errors="replace").strip()))
     return result.stdout.decode(errors="replace")
 
 
-def wine(arguments, work, what):
+def wine(arguments, work, what, env=None, expect=0):
     arch = "--win64" if e2elib.wine_choice()["preset"] == "mingw64" else "--win32"
-    return run(["bash", WINE_RUN, arch, windows_tool()] + arguments, work, what)
+    return run(["bash", WINE_RUN, arch, windows_tool()] + arguments, work, what, env, expect)
 
 
 def outputs(folder, stem):
@@ -114,7 +116,33 @@ def same_package():
         shutil.rmtree(work, ignore_errors=True)
 
 
-CASES = [("same_package", same_package)]
+def script_without_windres():
+    """A .rc needs windres on PATH; without it the error says so and what
+    to do instead, and nothing is written."""
+    stub = need_file(e2elib.stub_path(), "the stub")
+    need_file(windows_tool(), "zevrin.exe")
+    work = tempfile.mkdtemp(prefix="zevrin-tool-")
+    try:
+        with open(os.path.join(work, "setup.toml"), "w") as f:
+            f.write('[product]\nname = "Tool Check"\n[wizard]\ntemplates = "dialogs.rc"\n'
+                    '[[files]]\nsource = "notes.txt"\n')
+        for name, text in (("dialogs.rc", "#include \"missing.h\"\n"), ("notes.txt", "notes\n")):
+            with open(os.path.join(work, name), "w") as f:
+                f.write(text)
+        env = dict(os.environ)
+        env.pop("ZEVRIN_WINDRES", None)
+        result = wine(["build", "setup.toml", "--stub", stub, "-o", "SETUP.EXE"], work, "zevrin.exe build",
+                      env, expect=None)
+        message = result.stderr.decode(errors="replace")
+        check(result.returncode != 0, "zevrin.exe build succeeded without windres")
+        for words in ("dialogs.rc", "windres", "PATH", ".res"):
+            check(words in message, "the error does not mention %s: %s" % (words, message))
+        check(not os.path.exists(os.path.join(work, "SETUP.EXE")), "SETUP.EXE written")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+CASES = [("same_package", same_package), ("script_without_windres", script_without_windres)]
 
 if __name__ == "__main__":
     sys.exit(e2elib.run_cases(CASES))
