@@ -452,12 +452,14 @@ private:
     int fd_;
 };
 
-#ifdef _WIN32
-// One file being extracted: a temporary file beside its final name.
-// Windows has no descriptors for folders: each folder on the way is
-// named from DIR, and one that is a link (a reparse point) is refused.
+// One file being extracted: a temporary file beside its final name, in a
+// folder reached from DIR without following links. Removed unless
+// committed. Windows has no descriptors for folders: there each folder on
+// the way is named from DIR, and one that is a link (a reparse point) is
+// refused.
 class PendingFile : public FileOutput {
 public:
+#ifdef _WIN32
     PendingFile(int, const std::string& dirShown, const std::string& relative) : shown_(relative)
     {
         std::string folder = dirShown;
@@ -476,18 +478,9 @@ public:
                                    Describe(ENOTDIR));
         }
         name_ = folder + "/" + relative.substr(start);
-        static unsigned counter;
-        for (int attempt = 0;; ++attempt) {
-            temporary_ = folder + "/.zevrin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
-            int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                file_.Reset(fd);
-                break;
-            }
-            if (errno != EEXIST || attempt > 1000)
-                throw PackageError("cannot create a file in '" + dirShown + "' for '" + relative + "': " +
-                                   Describe(errno));
-        }
+        CreateTemporary(folder + "/", dirShown, relative, [](const std::string& name) {
+            return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        });
     }
     ~PendingFile() override
     {
@@ -497,51 +490,7 @@ public:
         }
     }
 
-    void Write(const uint8_t* data, size_t size) override
-    {
-        while (size) {
-            ssize_t put = ::write(file_.Get(), data, size);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                throw PackageError("cannot write '" + shown_ + "': " + Describe(put < 0 ? errno : ENOSPC));
-            data += put;
-            size -= static_cast<size_t>(put);
-        }
-    }
-
-    void Commit(const PackageEntry& entry)
-    {
-        if (entry.hasTimes) {
-            FILETIME times[2];
-            for (int i = 0; i < 2; ++i) {
-                times[i].dwLowDateTime = static_cast<DWORD>(entry.times[1 + i]);
-                times[i].dwHighDateTime = static_cast<DWORD>(entry.times[1 + i] >> 32);
-            }
-            HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(file_.Get()));
-            SetFileTime(file, nullptr, entry.times[1] ? &times[0] : nullptr, entry.times[2] ? &times[1] : nullptr);
-        }
-        int fd = file_.Release();
-        if (::close(fd) != 0)
-            throw PackageError("cannot write '" + shown_ + "': " + Describe(errno));
-        if (!RenameOver(temporary_.c_str(), name_.c_str()))
-            throw PackageError("cannot write '" + shown_ + "': " + Describe(errno));
-        committed_ = true;
-    }
-
-private:
-    std::string shown_;
-    std::string name_;
-    std::string temporary_;
-    Fd file_;
-    bool committed_ = false;
-};
 #else
-// One file being extracted: a temporary file beside its final name, in a
-// folder reached from DIR without following links. Removed unless
-// committed.
-class PendingFile : public FileOutput {
-public:
     PendingFile(int root, const std::string& dirShown, const std::string& relative) : shown_(relative)
     {
         Fd folder(::dup(root));
@@ -566,19 +515,9 @@ public:
             folder.Reset(next);
         }
         name_ = relative.substr(start);
-        static unsigned counter;
-        for (int attempt = 0;; ++attempt) {
-            temporary_ = ".zevrin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
-            int fd = ::openat(folder.Get(), temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              0666);
-            if (fd >= 0) {
-                file_.Reset(fd);
-                break;
-            }
-            if (errno != EEXIST || attempt > 1000)
-                throw PackageError("cannot create a file in '" + dirShown + "' for '" + relative + "': " +
-                                   Describe(errno));
-        }
+        CreateTemporary("", dirShown, relative, [&folder](const std::string& name) {
+            return ::openat(folder.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        });
         folder_.Reset(folder.Release());
     }
     ~PendingFile() override
@@ -589,6 +528,7 @@ public:
         }
     }
 
+#endif
     void Write(const uint8_t* data, size_t size) override
     {
         while (size) {
@@ -602,6 +542,27 @@ public:
         }
     }
 
+#ifdef _WIN32
+    void Commit(const PackageEntry& entry)
+    {
+        if (entry.hasTimes) {
+            FILETIME times[2];
+            for (int i = 0; i < 2; ++i) {
+                times[i].dwLowDateTime = static_cast<DWORD>(entry.times[1 + i]);
+                times[i].dwHighDateTime = static_cast<DWORD>(entry.times[1 + i] >> 32);
+            }
+            HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(file_.Get()));
+            SetFileTime(file, nullptr, entry.times[1] ? &times[0] : nullptr, entry.times[2] ? &times[1] : nullptr);
+        }
+        int fd = file_.Release();
+        if (::close(fd) != 0)
+            throw PackageError("cannot write '" + shown_ + "': " + Describe(errno));
+        if (!RenameOver(temporary_.c_str(), name_.c_str()))
+            throw PackageError("cannot write '" + shown_ + "': " + Describe(errno));
+        committed_ = true;
+    }
+
+#else
     void Commit(const PackageEntry& entry)
     {
         if (entry.hasTimes) {
@@ -625,15 +586,37 @@ public:
         committed_ = true;
     }
 
+#endif
 private:
+    // A fresh name FOLDER.zevrin-PID-N.tmp, created by `open` (a descriptor,
+    // or -1 and errno).
+    template <typename Open>
+    void CreateTemporary(const std::string& folder, const std::string& dirShown, const std::string& relative,
+                         Open open)
+    {
+        static unsigned counter;
+        for (int attempt = 0;; ++attempt) {
+            temporary_ = folder + ".zevrin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+            int fd = open(temporary_);
+            if (fd >= 0) {
+                file_.Reset(fd);
+                return;
+            }
+            if (errno != EEXIST || attempt > 1000)
+                throw PackageError("cannot create a file in '" + dirShown + "' for '" + relative + "': " +
+                                   Describe(errno));
+        }
+    }
+
     std::string shown_;
     std::string name_;
     std::string temporary_;
+#ifndef _WIN32
     Fd folder_;
+#endif
     Fd file_;
     bool committed_ = false;
 };
-#endif
 
 class ExtractVisitor : public FileVisitor {
 public:

@@ -54,6 +54,17 @@ namespace {
 
 HANDLE Handle(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
+// pread and pwrite: the position goes in an OVERLAPPED; callers loop over
+// short transfers.
+OVERLAPPED At(int64_t offset)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    return at;
+}
+DWORD Chunk(size_t size) { return size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size); }
+
 void SetErrno(DWORD error)
 {
     switch (error) {
@@ -161,12 +172,9 @@ void zevrin::UnmapFile(const uint8_t* data, size_t) { UnmapViewOfFile(data); }
 
 ssize_t pread(int fd, void* data, size_t size, int64_t offset)
 {
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    OVERLAPPED at = At(offset);
     DWORD got = 0;
-    DWORD ask = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-    if (!ReadFile(Handle(fd), data, ask, &got, &at)) {
+    if (!ReadFile(Handle(fd), data, Chunk(size), &got, &at)) {
         DWORD error = GetLastError();
         if (error == ERROR_HANDLE_EOF)
             return 0;
@@ -178,12 +186,9 @@ ssize_t pread(int fd, void* data, size_t size, int64_t offset)
 
 ssize_t pwrite(int fd, const void* data, size_t size, int64_t offset)
 {
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    OVERLAPPED at = At(offset);
     DWORD put = 0;
-    DWORD ask = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-    if (!WriteFile(Handle(fd), data, ask, &put, &at)) {
+    if (!WriteFile(Handle(fd), data, Chunk(size), &put, &at)) {
         SetErrno(GetLastError());
         return -1;
     }
