@@ -293,6 +293,14 @@ const Command* FindCommand(const std::string& name)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // The tool splits paths at '/', which Windows takes as well; only paths
+    // hold a backslash among the arguments.
+    for (int i = 1; i < argc; ++i)
+        for (char* c = argv[i]; *c; ++c)
+            if (*c == '\\')
+                *c = '/';
+#endif
     if (argc < 2) {
         std::fprintf(stderr, "%s: no command\n", Program);
         PrintUsage(stderr);

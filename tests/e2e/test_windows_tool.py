@@ -1,7 +1,7 @@
 """zevrin.exe, the tool built for Windows publishers, run under Wine:
 from the same manifest, files and stub it builds the same bytes as the
 host tool (a package spread over volumes, with sub-folders, a text read
-from a file and a frame picture), and its list and verify read them.
+from a file and a frame picture), and its list, verify and extract read them.
 
 Both tools run in one work folder with the same relative arguments, so
 they see the same files with the same times. No display is needed.
@@ -89,14 +89,13 @@ def same_package():
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(data)
-        for out in ("linux", "windows"):
-            os.mkdir(os.path.join(work, out))
         # Volumes a little larger than the stub: the data continues in .D01,
         # .D02, ...
         volume = os.path.getsize(stub) + 24 * 1024
         arguments = ["build", "setup.toml", "--stub", stub, "--volume-size", str(volume), "-q"]
         run([host] + arguments + ["-o", "linux/SETUP.EXE"], work, "zevrin build")
-        wine(arguments + ["-o", "windows/SETUP.EXE"], work, "zevrin.exe build")
+        # A Windows path, its folder made by the tool.
+        wine(arguments + ["-o", "windows\\SETUP.EXE"], work, "zevrin.exe build")
 
         linux = outputs(os.path.join(work, "linux"), "SETUP")
         check(len(linux) >= 2, "expected a volume beside SETUP.EXE, got %s" % linux)
@@ -112,6 +111,11 @@ def same_package():
         for name in ("main.exe", "data\\deep\\readme.txt", "docs\\notes.txt"):
             check(name in listed, "zevrin.exe list does not show %s:\n%s" % (name, listed))
         wine(["verify", "windows/SETUP.EXE"], work, "zevrin.exe verify")
+        wine(["extract", "windows\\SETUP.EXE", "-d", "unpacked\\here"], work, "zevrin.exe extract")
+        for name, data in FILES.items():
+            if name.startswith("app/"):
+                with open(os.path.join(work, "unpacked", "here", name[len("app/"):]), "rb") as f:
+                    check(f.read() == data, "zevrin.exe extract: %s differs" % name)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
