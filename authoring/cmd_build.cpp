@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -24,6 +25,7 @@
 #include "manifest.h"
 #include "package_writer.h"
 #include "uninstaller_copy.h"
+#include "platform.h"
 
 namespace zevrin {
 
@@ -66,11 +68,7 @@ bool Exists(const std::string& path)
 
 std::string ToolDir()
 {
-    char buffer[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return std::string();
-    std::string path(buffer, static_cast<size_t>(n));
+    std::string path = ExecutablePath();
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
@@ -294,8 +292,8 @@ int Run(const std::vector<std::string>& args)
                          f.ref.Prefix().c_str());
             return 1;
         }
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zevrin-uninstaller-XXXXXX";
+        std::error_code ignored;
+        std::string pattern = (std::filesystem::temp_directory_path(ignored) / "zevrin-uninstaller-XXXXXX").string();
         int fd = ::mkstemp(&pattern[0]);
         if (fd >= 0)
             ::close(fd);

@@ -13,6 +13,7 @@
 // entered without following symbolic links, and each file is written under
 // a temporary name and renamed into place once its checksum is right.
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -24,6 +25,11 @@
 #include <vector>
 
 #include "package_reader.h"
+#include "platform.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace zevrin {
 
@@ -115,9 +121,7 @@ public:
 private:
     static double Now()
     {
-        timespec t;
-        clock_gettime(CLOCK_MONOTONIC, &t);
-        return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     }
 
     std::string command_;
@@ -450,9 +454,43 @@ private:
 
 // One file being extracted: a temporary file beside its final name, in a
 // folder reached from DIR without following links. Removed unless
-// committed.
+// committed. Windows has no descriptors for folders: there each folder on
+// the way is named from DIR, and one that is a link (a reparse point) is
+// refused.
 class PendingFile : public FileOutput {
 public:
+#ifdef _WIN32
+    PendingFile(int, const std::string& dirShown, const std::string& relative) : shown_(relative)
+    {
+        std::string folder = dirShown;
+        size_t start = 0;
+        for (size_t slash; (slash = relative.find('/', start)) != std::string::npos; start = slash + 1) {
+            std::string sofar = relative.substr(0, slash);
+            folder = dirShown + "/" + sofar;
+            if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
+                throw PackageError("cannot create folder '" + sofar + "' in '" + dirShown + "': " +
+                                   Describe(errno));
+            DWORD attributes = GetFileAttributesA(folder.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                throw PackageError("'" + sofar + "' in '" + dirShown + "' is a symbolic link; not followed");
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                throw PackageError("cannot enter folder '" + sofar + "' in '" + dirShown + "': " +
+                                   Describe(ENOTDIR));
+        }
+        name_ = folder + "/" + relative.substr(start);
+        CreateTemporary(folder + "/", dirShown, relative, [](const std::string& name) {
+            return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        });
+    }
+    ~PendingFile() override
+    {
+        if (!committed_ && file_.Get() >= 0) {
+            file_.Reset();
+            ::unlink(temporary_.c_str());
+        }
+    }
+
+#else
     PendingFile(int root, const std::string& dirShown, const std::string& relative) : shown_(relative)
     {
         Fd folder(::dup(root));
@@ -477,19 +515,9 @@ public:
             folder.Reset(next);
         }
         name_ = relative.substr(start);
-        static unsigned counter;
-        for (int attempt = 0;; ++attempt) {
-            temporary_ = ".zevrin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
-            int fd = ::openat(folder.Get(), temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              0666);
-            if (fd >= 0) {
-                file_.Reset(fd);
-                break;
-            }
-            if (errno != EEXIST || attempt > 1000)
-                throw PackageError("cannot create a file in '" + dirShown + "' for '" + relative + "': " +
-                                   Describe(errno));
-        }
+        CreateTemporary("", dirShown, relative, [&folder](const std::string& name) {
+            return ::openat(folder.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        });
         folder_.Reset(folder.Release());
     }
     ~PendingFile() override
@@ -500,6 +528,7 @@ public:
         }
     }
 
+#endif
     void Write(const uint8_t* data, size_t size) override
     {
         while (size) {
@@ -513,6 +542,27 @@ public:
         }
     }
 
+#ifdef _WIN32
+    void Commit(const PackageEntry& entry)
+    {
+        if (entry.hasTimes) {
+            FILETIME times[2];
+            for (int i = 0; i < 2; ++i) {
+                times[i].dwLowDateTime = static_cast<DWORD>(entry.times[1 + i]);
+                times[i].dwHighDateTime = static_cast<DWORD>(entry.times[1 + i] >> 32);
+            }
+            HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(file_.Get()));
+            SetFileTime(file, nullptr, entry.times[1] ? &times[0] : nullptr, entry.times[2] ? &times[1] : nullptr);
+        }
+        int fd = file_.Release();
+        if (::close(fd) != 0)
+            throw PackageError("cannot write '" + shown_ + "': " + Describe(errno));
+        if (!RenameOver(temporary_.c_str(), name_.c_str()))
+            throw PackageError("cannot write '" + shown_ + "': " + Describe(errno));
+        committed_ = true;
+    }
+
+#else
     void Commit(const PackageEntry& entry)
     {
         if (entry.hasTimes) {
@@ -536,11 +586,34 @@ public:
         committed_ = true;
     }
 
+#endif
 private:
+    // A fresh name FOLDER.zevrin-PID-N.tmp, created by `open` (a descriptor,
+    // or -1 and errno).
+    template <typename Open>
+    void CreateTemporary(const std::string& folder, const std::string& dirShown, const std::string& relative,
+                         Open open)
+    {
+        static unsigned counter;
+        for (int attempt = 0;; ++attempt) {
+            temporary_ = folder + ".zevrin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+            int fd = open(temporary_);
+            if (fd >= 0) {
+                file_.Reset(fd);
+                return;
+            }
+            if (errno != EEXIST || attempt > 1000)
+                throw PackageError("cannot create a file in '" + dirShown + "' for '" + relative + "': " +
+                                   Describe(errno));
+        }
+    }
+
     std::string shown_;
     std::string name_;
     std::string temporary_;
+#ifndef _WIN32
     Fd folder_;
+#endif
     Fd file_;
     bool committed_ = false;
 };
@@ -636,7 +709,17 @@ int Extract(const Args& args)
     }
 
     MakeOutputFolder(dir);
+#ifdef _WIN32
+    // PendingFile names the folders from DIR; the descriptor is unused.
+    Fd root;
+    DWORD attributes = GetFileAttributesA(dir.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        root.Reset(::dup(1));
+    else
+        errno = ENOTDIR;
+#else
     Fd root(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+#endif
     if (root.Get() < 0)
         throw PackageError("cannot open '" + dir + "': " + Describe(errno));
 

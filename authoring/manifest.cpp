@@ -23,6 +23,7 @@
 
 #include "../stub/shared/messages.h"
 #include "../uninstaller/texts.h"
+#include "platform.h"
 
 namespace zevrin {
 

@@ -24,6 +24,7 @@
 #include "../stub/startup/header.h"
 #include "../stub/startup/templates.h"
 #include "../stub/shared/messages.h"
+#include "platform.h"
 
 namespace zevrin {
 
@@ -99,7 +100,7 @@ int64_t FindMarker(int fd, uint64_t from, uint64_t to, uint64_t fileLength)
     std::vector<uint8_t> buffer(Chunk + sizeof StampMarker - 1);
     for (uint64_t at = from; at < to; at += Chunk) {
         uint64_t end = at + buffer.size() < fileLength ? at + buffer.size() : fileLength;
-        ssize_t got = ::pread(fd, buffer.data(), static_cast<size_t>(end - at), static_cast<off_t>(at));
+        ssize_t got = ::pread(fd, buffer.data(), static_cast<size_t>(end - at), static_cast<int64_t>(at));
         if (got < 0)
             throw PackageError(std::string("cannot read: ") + std::strerror(errno));
         long hit = FirstMarker(buffer.data(), static_cast<size_t>(got));
@@ -467,7 +468,7 @@ void PackageReader::ReadStamp()
         throw PackageError("no stamp record: not a Zevrin setup program");
     stampOffset = static_cast<uint32_t>(first);
     uint8_t stamp[StampRecordSize] = {};
-    if (::pread(fd, stamp, sizeof stamp, static_cast<off_t>(stampOffset)) != static_cast<ssize_t>(sizeof stamp))
+    if (::pread(fd, stamp, sizeof stamp, static_cast<int64_t>(stampOffset)) != static_cast<ssize_t>(sizeof stamp))
         throw PackageError("stamp record cut short at the end of the file");
     // The package's stamp in place of the tool's own, read as the stub
     // reads it; Release puts the tool's back.

@@ -16,9 +16,6 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "../stub/decode/decoder.h"
 #include "../stub/engine/file_table.h"
@@ -27,6 +24,11 @@
 #include "../stub/startup/templates.h"
 #include "encoder.h"
 #include "pe_version.h"
+#include "platform.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include "templates.h"
 
 namespace zevrin {
@@ -148,6 +150,40 @@ void AddText(Bytes& header, uint16_t tag, const std::string& text, int level)
 
 // ------------------------------------------------------------------ output
 
+#ifdef _WIN32
+// The work files being written, removed when Ctrl+C or closing the
+// console ends the build. The handler runs on a thread of its own; the
+// files are opened with delete sharing, so removing them works while
+// they are open.
+std::vector<std::string> WorkFiles;
+SRWLOCK WorkFilesLock = SRWLOCK_INIT;
+
+BOOL WINAPI RemoveWorkFiles(DWORD)
+{
+    // Kept: the program ends, and no file may be added after this.
+    AcquireSRWLockExclusive(&WorkFilesLock);
+    for (const std::string& name : WorkFiles)
+        DeleteFileA(name.c_str());
+    return FALSE;
+}
+
+class SignalsHeld {
+public:
+    SignalsHeld() { AcquireSRWLockExclusive(&WorkFilesLock); }
+    ~SignalsHeld() { ReleaseSRWLockExclusive(&WorkFilesLock); }
+};
+
+class WorkFileCleanup {
+public:
+    WorkFileCleanup()
+    {
+        WorkFiles.reserve(MaxVolumes + 2);
+        SetConsoleCtrlHandler(RemoveWorkFiles, TRUE);
+    }
+    ~WorkFileCleanup() { SetConsoleCtrlHandler(RemoveWorkFiles, FALSE); }
+};
+
+#else
 // The work files being written, removed when SIGINT or SIGTERM ends the
 // build (destructors do not run then). Changed only with those signals
 // blocked, so the handler never sees a list being changed.
@@ -206,6 +242,8 @@ private:
     struct sigaction old_[sizeof CleanupSignals / sizeof *CleanupSignals];
 };
 
+#endif
+
 void Forget(const std::string& name)
 {
     SignalsHeld held;
@@ -241,7 +279,7 @@ public:
         int fd;
         {
             SignalsHeld held;
-            fd = ::mkstemp(&temporary_[0]);
+            fd = MakeTemporary(&temporary_[0]);
             if (fd >= 0)
                 WorkFiles.push_back(temporary_);
         }
@@ -296,7 +334,7 @@ public:
     {
         if (committed_)
             return;
-        if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
+        if (!RenameOver(temporary_.c_str(), path_.c_str()))
             Fail("cannot rename the finished file to '" + path_ + "': " + SystemError());
         committed_ = true;
         Forget(temporary_);
@@ -318,7 +356,7 @@ ssize_t ReadAt(int fd, uint64_t offset, uint8_t* out, size_t size)
 {
     size_t at = 0;
     while (at < size) {
-        ssize_t n = ::pread(fd, out + at, size - at, static_cast<off_t>(offset + at));
+        ssize_t n = ::pread(fd, out + at, size - at, static_cast<int64_t>(offset + at));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -344,6 +382,13 @@ public:
         std::string name = dir + "/.zevrin-spool-XXXXXX";
         {
             SignalsHeld held;
+#ifdef _WIN32
+            // An open file cannot lose its name here: both descriptors
+            // delete it when they close.
+            fd_ = CreateWorkFile(&name[0]);
+            if (fd_ >= 0)
+                reader_ = OpenSecondReader(name.c_str());
+#else
             fd_ = ::mkstemp(&name[0]);
             if (fd_ >= 0) {
                 // A reader of its own, with its own position, for the
@@ -351,6 +396,7 @@ public:
                 reader_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
                 ::unlink(name.c_str());
             }
+#endif
         }
         if (fd_ < 0 || reader_ < 0)
             Fail("cannot create a work file in '" + dir + "': " + SystemError());
@@ -370,7 +416,7 @@ public:
     {
         size_t at = 0;
         while (at < size) {
-            ssize_t n = ::pwrite(fd_, data + at, size - at, static_cast<off_t>(size_ + at));
+            ssize_t n = ::pwrite(fd_, data + at, size - at, static_cast<int64_t>(size_ + at));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -382,7 +428,7 @@ public:
     // Drops everything from `size` on.
     void Truncate(uint64_t size)
     {
-        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+        if (!TruncateFile(fd_, size))
             Fail(std::string("cannot write the work file beside the output: ") + SystemError());
         size_ = size;
     }
@@ -487,6 +533,7 @@ public:
 
     uint32_t Size() const { return static_cast<uint32_t>(info_.st_size); }
     const struct stat& Info() const { return info_; }
+    uint64_t WriteTime() const { return WriteTimeOf(fd_, info_); }
     // Exactly `size` bytes from `offset`; a file that shrank while being
     // read is an error, not a short package.
     void Read(uint64_t offset, uint8_t* out, size_t size) const
@@ -503,11 +550,11 @@ public:
     {
         if (Size() == 0)
             return ReadPeVersion(nullptr, 0, version, problem);
-        void* map = ::mmap(nullptr, Size(), PROT_READ, MAP_PRIVATE, fd_, 0);
-        if (map == MAP_FAILED)
+        const uint8_t* map = MapFile(fd_, Size());
+        if (!map)
             Fail(prefix_ + "cannot read '" + path_ + "': " + SystemError());
-        bool ok = ReadPeVersion(static_cast<const uint8_t*>(map), Size(), version, problem);
-        ::munmap(map, Size());
+        bool ok = ReadPeVersion(map, Size(), version, problem);
+        UnmapFile(map, Size());
         return ok;
     }
 
@@ -559,8 +606,7 @@ bool DecodesToSource(Spool& spool, uint64_t start, const SourceFile& source, uin
     {
         // Released, the decoder gives back what it read and did not use.
         StreamDecoder decoder;
-        // The host file layer carries the descriptor in the handle.
-        if (!decoder.OpenSource(reinterpret_cast<FileHandle>(static_cast<intptr_t>(fd)), 0))
+        if (!decoder.OpenSource(DecoderHandle(fd), 0))
             throw std::bad_alloc();
         decoder.sink = sink.get();
         result = decoder.Decode();
@@ -693,9 +739,8 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceP
     if (packed > UINT32_MAX)
         Fail(prefix + "the compressed stream is 4 GiB or larger");
     result.sourceSize = size;
-    const struct stat& info = source.Info();
     result.entry = FileEntryBytes(f, static_cast<uint32_t>(packed), size, checksum, versionMS, versionLS, language,
-                                  f.keepTimes, FileTimeFromUnix(info.st_mtim.tv_sec, info.st_mtim.tv_nsec));
+                                  f.keepTimes, source.WriteTime());
     return result;
 }
 
@@ -837,12 +882,8 @@ void RefuseOverwritingInputs(const Manifest& m, const BuildOptions& options)
     for (unsigned k = 1; k <= MaxVolumes && options.volumeSize; ++k)
         outputNames.push_back(VolumeName(options.output, k));
     for (const std::string& name : outputNames) {
-        struct stat out;
-        if (::stat(name.c_str(), &out) != 0)
-            continue;
         for (const auto& input : inputs) {
-            struct stat in;
-            if (::stat(input.first.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+            if (SameFile(input.first, name))
                 Fail("'" + name + "' is " + input.second + "; writing the package there would lose it");
         }
     }

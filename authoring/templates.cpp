@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 extern char** environ;
+#else
+#include <windows.h>
 #endif
 
 namespace {
@@ -296,7 +298,69 @@ std::string ExecutableDir()
     return path;
 }
 #else
-std::string ExecutableDir() { return std::string(); }
+// Quoted as the C runtime splits a command line.
+std::string Quoted(const std::string& arg)
+{
+    std::string out = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+        } else {
+            if (c == '"')
+                out.append(backslashes + 1, '\\');
+            backslashes = 0;
+        }
+        out += c;
+    }
+    out.append(backslashes, '\\');
+    return out + "\"";
+}
+
+// Runs windres (from PATH, or ZEVRIN_WINDRES) into a temporary .res;
+// its messages go to the tool's own standard error.
+bool RunWindres(const std::string& rcPath, Bytes* res, std::string* error)
+{
+    const char* configured = std::getenv("ZEVRIN_WINDRES");
+    std::string windres = configured && *configured ? configured : "windres";
+    char dir[MAX_PATH], resPath[MAX_PATH];
+    if (!GetTempPathA(sizeof dir, dir) || !GetTempFileNameA(dir, "zrc", 0, resPath))
+        return Fail(error, rcPath + ": cannot make a temporary file (error " +
+                               std::to_string(GetLastError()) + ")");
+    std::string command = Quoted(windres) + " -J rc -O res -i " + Quoted(rcPath) + " -o " + Quoted(resPath);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    bool ok = false;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        Fail(error, rcPath + ": cannot run " + windres + " (error " + std::to_string(GetLastError()) +
+                        "): a .rc needs windres, with the C preprocessor it runs, on PATH (MinGW-w64 "
+                        "binutils and gcc), or ZEVRIN_WINDRES naming it; or give the compiled .res");
+    } else {
+        DWORD status = 1;
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &status);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        if (status != 0)
+            Fail(error, rcPath + ": " + windres + " failed (exit status " + std::to_string(status) + ")");
+        else
+            ok = ReadFile(resPath, res, error);
+    }
+    DeleteFileA(resPath);
+    return ok;
+}
+
+std::string ExecutableDir()
+{
+    char path[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return std::string();
+    std::string dir(path, n);
+    size_t slash = dir.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : dir.substr(0, slash);
+}
 #endif
 
 } // namespace
@@ -473,7 +537,10 @@ bool BuildTemplateBlob(const std::string& rcPath, Bytes* blob, std::string* erro
         Bytes script;
         if (!ReadFile(rcPath, &script, error))
             return false;
-#ifndef ZEVRIN_CAN_RUN_WINDRES
+#ifdef _WIN32
+        if (!RunWindres(rcPath, &res, error))
+            return false;
+#elif !defined(ZEVRIN_CAN_RUN_WINDRES)
         return Fail(error, rcPath + ": compile it to a .res first (no resource compiler here)");
 #else
         ScratchDir scratch;

@@ -18,6 +18,7 @@
 
 #include "../stub/decode/decoder.h"
 #include "encoder.h"
+#include "platform.h"
 
 namespace zevrin {
 // cmd_inspect.cpp: they report their own errors and return the exit status.
@@ -123,7 +124,7 @@ void WriteAll(const std::string& path, const std::vector<uint8_t>& data)
         mode_t mask = ::umask(0);
         ::umask(mask);
         ::chmod(temporary.c_str(), exists ? (info.st_mode & 07777) : (0666 & ~mask));
-        if (std::rename(temporary.c_str(), path.c_str()) != 0)
+        if (!RenameOver(temporary.c_str(), path.c_str()))
             throw Failure("cannot write " + Quoted(path) + ": " + std::strerror(errno));
     } catch (...) {
         if (file)
@@ -292,6 +293,14 @@ const Command* FindCommand(const std::string& name)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // The tool splits paths at '/', which Windows takes as well; only paths
+    // hold a backslash among the arguments.
+    for (int i = 1; i < argc; ++i)
+        for (char* c = argv[i]; *c; ++c)
+            if (*c == '\\')
+                *c = '/';
+#endif
     if (argc < 2) {
         std::fprintf(stderr, "%s: no command\n", Program);
         PrintUsage(stderr);

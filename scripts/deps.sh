@@ -6,7 +6,7 @@
 # programs (scripts/wine-arch.sh).
 
 PACKAGES=(
-    cmake g++ pkg-config
+    cmake make g++ pkg-config
     g++-mingw-w64-i686 mingw-w64-i686-dev
     g++-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
     wine wine32:i386 wine64 xvfb x11-utils
