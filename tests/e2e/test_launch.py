@@ -58,6 +58,19 @@ def to_finish(stage, driver, package):
     return view
 
 
+def finish_page_item(stage, package, control_id, caption_key):
+    """Runs the package to its finish page; returns the run, the driver and
+    the page's control `control_id`, checked to be shown with the
+    manifest's finish text `caption_key`."""
+    run = stage.start(package.exe)
+    driver = stage.driver()
+    view = to_finish(stage, driver, package)
+    item = view.control(control_id, "page")
+    check(item["visible"], "%s is shown" % caption_key)
+    check_equal(item["text"], package.manifest["texts"]["finish"][caption_key], "%s caption" % caption_key)
+    return run, driver, item
+
+
 def finish_and_exit(driver, run):
     driver.press(2)
     check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
@@ -69,12 +82,7 @@ def launch_case(stage_name, clear_box):
         with open(probe_path(), "rb") as f:
             files = {"probe.exe": f.read()}
         package = InstallPackage(stage, files, file_lines={"probe.exe": ['after = "launch"']})
-        run = stage.start(package.exe)
-        driver = stage.driver()
-        view = to_finish(stage, driver, package)
-        box = view.control(LAUNCH_BOX, "page")
-        check(box["visible"], "the launch box is shown")
-        check_equal(box["text"], package.manifest["texts"]["finish"]["launch_checkbox"], "launch box caption")
+        run, driver, box = finish_page_item(stage, package, LAUNCH_BOX, "launch_checkbox")
         check_equal(box.get("checked"), 1, "the box starts checked")
         if clear_box:
             driver.press(LAUNCH_BOX)
@@ -106,12 +114,7 @@ def case_view():
                           ("HKCR\\ZevrinNotes\\shell\\open\\command", 'C:\\viewer.exe "%1"')):
             subprocess.run([wine_choice()["wine"], "reg", "add", key, "/ve", "/d", data, "/f"], env=stage.env,
                            stdin=subprocess.DEVNULL, capture_output=True, timeout=120, check=True)
-        run = stage.start(package.exe)
-        driver = stage.driver()
-        view = to_finish(stage, driver, package)
-        button = view.control(VIEW_BUTTON, "page")
-        check(button["visible"], "the view button is shown")
-        check_equal(button["text"], package.manifest["texts"]["finish"]["view_button"], "view button caption")
+        run, driver, _ = finish_page_item(stage, package, VIEW_BUTTON, "view_button")
         check_equal(probe_lines(stage, 1), [], "opened before the button was pressed")
         driver.press(VIEW_BUTTON)
         lines = probe_lines(stage, 10)
