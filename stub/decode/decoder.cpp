@@ -235,7 +235,7 @@ int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry*
             DROP(entry->bits);                                                                     \
             unsigned sub_ = entry->op - 16u;                                                       \
             NEED(sub_);                                                                            \
-            entry = &(table)[entry->value + (bits & Mask(sub_))];                                               \
+            entry = &(table)[entry->value + (bits & Mask(sub_))];                                  \
         }                                                                                          \
         DROP(entry->bits);                                                                         \
     } while (0)
