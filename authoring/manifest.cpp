@@ -882,6 +882,9 @@ void Parser::ReadWizard(Reader& root)
         m_.templates = Resolve(templates, node);
         m_.templatesRef = RefAt(*node, "wizard.templates");
     }
+    // "file": one file a tick, as packages without the record install.
+    if (r.Choice("pacing", {"time", "file"}, 0, &present) == 1)
+        m_.installOptions &= ~1u;
     r.Finish();
 }
 

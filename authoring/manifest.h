@@ -73,6 +73,9 @@ struct Manifest {
     SourceRef templatesRef;
 
     uint32_t headerFlags = 0;
+    // Install options (record 4679); bit 0: files in time slices rather
+    // than one a tick. 0 writes no record.
+    uint32_t installOptions = 1;
     std::string defaultFolder;
 
     bool hasRegistry = false;

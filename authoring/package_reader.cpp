@@ -514,6 +514,7 @@ void PackageReader::CopyHeader()
 {
     title = GetMessageText(6, 0);
     headerFlags = HeaderFlags;
+    installOptions = InstallOptions;
     defaultFolder = InstallDir;
     startPage = StartPage;
     uninstallName = Text(UninstallName);

@@ -143,6 +143,7 @@ public:
 
     std::string title; // group 6, index 0
     uint32_t headerFlags = 0;
+    uint32_t installOptions = 0; // record 4679; 0 when absent
     std::string defaultFolder;
     uint16_t startPage = 0;
     std::string uninstallName;

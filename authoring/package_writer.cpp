@@ -929,6 +929,11 @@ Bytes HeaderRecords(const Manifest& m, const Resources& resources, const Bytes& 
     PutU32(flags, m.headerFlags);
     AddRecord(header, TagHeaderFlags, 0, flags);
     AddText(header, TagDefaultInstallDir, m.defaultFolder, level);
+    if (m.installOptions) {
+        Bytes options;
+        PutU32(options, m.installOptions);
+        AddRecord(header, TagInstallOptions, 0, options);
+    }
     if (m.hasStartPage) {
         Bytes page;
         PutU16(page, m.startPage);

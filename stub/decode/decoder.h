@@ -167,9 +167,10 @@ bool DecodeToFile(FileHandle outputHandle, FileHandle packageHandle, uint32_t li
 // DecodeToFile with the reason of a failure, as DecodeToMemoryResult, and
 // DecodeWriteFailed when a write to the output failed (the stream was
 // still read to its end). `written`, when given, sums every byte the
-// output took.
+// output took. An `observer` that answers false ends the decode with -1,
+// as an abandoned volume set does.
 int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit,
-                       RunningSum* written = nullptr);
+                       RunningSum* written = nullptr, WriteObserver observer = nullptr);
 // DecodeToMemory with the reason of a failure: DecodeOk, DecodeBadData
 // (also for output that did not fit), DecodeBadBlock, DecodeOutOfMemory
 // (also when the decode could not start), -1 for a volume set the user

@@ -20,13 +20,16 @@ int MemorySink::Write(const uint8_t* data, uint16_t length)
 
 int FileSink::Write(const uint8_t* data, uint16_t length)
 {
-    if (handle == INVALID_FILE_HANDLE)
-        return 0;
-    if (failed)
+    if (stopped)
         return failed;
-    failed = WriteExact(handle, data, length);
-    if (!failed && written)
-        written->Add(data, length);
+    if (handle != INVALID_FILE_HANDLE && !failed) {
+        failed = WriteExact(handle, data, length);
+        if (!failed && written)
+            written->Add(data, length);
+    }
+    produced += length;
+    if (observer && !observer(produced))
+        stopped = true;
     return failed;
 }
 

@@ -75,6 +75,9 @@ bool StreamDecoder::NextByte(uint8_t* byte)
 
 void StreamDecoder::FillBuffer()
 {
+    // An output given up ends the decode here: the source runs dry.
+    if (sink && sink->Stopped())
+        abandoned = true;
     if (abandoned || (bounded && limit == 0))
         return;
     if (!buffer || handle == INVALID_FILE_HANDLE)
@@ -269,14 +272,17 @@ bool DecodeToMemory(uint8_t* destination, FileHandle handle, uint32_t limit)
     return DecodeToMemory(destination, BlockSize(destination), handle, limit);
 }
 
-int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit, RunningSum* written)
+int DecodeToFileResult(FileHandle outputHandle, FileHandle packageHandle, uint32_t limit, RunningSum* written,
+                       WriteObserver observer)
 {
     StreamDecoder decoder;
     if (!decoder.OpenSource(packageHandle, limit))
         return DecodeOutOfMemory;
     FileSink* sink = new (std::nothrow) FileSink(outputHandle);
-    if (sink)
+    if (sink) {
         sink->written = written;
+        sink->observer = observer;
+    }
     int failed = 0;
     int result = RunDecode(decoder, sink, nullptr, &failed);
     return failed && result != -1 ? DecodeWriteFailed : result;

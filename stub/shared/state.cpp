@@ -50,6 +50,7 @@ uint32_t StubLength() { return StampField(6, 4); }
 uint16_t StampStartPage() { return static_cast<uint16_t>(StampField(18, 2)); }
 
 uint32_t HeaderFlags;
+uint32_t InstallOptions;
 uint16_t StartPage = WizardMode;
 uint8_t* FrameBitmap;
 uint8_t* BackgroundBitmap;

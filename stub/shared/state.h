@@ -44,6 +44,12 @@ enum : uint32_t {
     FlagRecordInProfile = 8,  // write the folder back to a profile file
 };
 extern uint32_t HeaderFlags;
+// Install options (record 4679); 0 when the record is absent, which keeps
+// the pacing older packages were made for.
+enum : uint32_t {
+    OptionTimedPacing = 1, // the progress page installs files in time slices
+};
+extern uint32_t InstallOptions;
 extern uint16_t StartPage; // 0xFFFF = wizard mode
 const uint16_t WizardMode = 0xFFFF;
 extern uint8_t* FrameBitmap;

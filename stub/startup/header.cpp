@@ -51,6 +51,7 @@ const TagRule TagTable[] = {
     {TagFileTable, Files, nullptr},
     {TagStartPage, RawU16, &StartPage},
     {TagTitleStyle, Style, &TitleStyle},
+    {TagInstallOptions, RawU32, &InstallOptions},
     {TagTerminator, Terminator, nullptr},
 };
 
@@ -420,6 +421,7 @@ void ForgetPackageHeader()
 {
     FreeHeaderData();
     HeaderFlags = 0;
+    InstallOptions = 0;
     PrevDirRootIndex = 0;
     StartPage = StampStartPage();
     InstallDir[0] = 0;

@@ -26,6 +26,7 @@ enum : uint16_t {
     TagFileTable = 4675,
     TagStartPage = 4676,
     TagTitleStyle = 4678,
+    TagInstallOptions = 4679,
     TagTerminator = 0x7F7F,
 };
 

@@ -69,6 +69,7 @@ TEST_F(ManifestTest, MinimalManifestGetsEveryDefault)
     EXPECT_EQ(m.productName, "Zevrin Demo");
     EXPECT_EQ(m.defaultFolder, "#Program Files#\\Zevrin Demo");
     EXPECT_EQ(m.headerFlags, 2u); // folder editable
+    EXPECT_EQ(m.installOptions, 1u); // files in time slices
     EXPECT_FALSE(m.hasStartPage);
     EXPECT_FALSE(m.hasRegistry);
     EXPECT_FALSE(m.hasProfile);
@@ -135,6 +136,7 @@ uninstall_name = "Zevrin Demo 1"
 [wizard]
 start_page = "Progress"
 templates = "dialogs/mine.rc"
+pacing = "file"
 [folder]
 default = "#System#\\Zevrin"
 editable = false
@@ -149,6 +151,7 @@ uninstaller = true
     EXPECT_EQ(m.uninstallName, "Zevrin Demo 1");
     EXPECT_TRUE(m.hasStartPage);
     EXPECT_EQ(m.startPage, 4);
+    EXPECT_EQ(m.installOptions, 0u); // one file a tick: no record
     EXPECT_EQ(m.templates, dir.File("dialogs/mine.rc"));
     EXPECT_EQ(m.defaultFolder, "#System#\\Zevrin");
     EXPECT_EQ(m.headerFlags, 1u | 4u); // full screen, record in the registry; not editable, profile not recorded
@@ -255,6 +258,7 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
         {"uninstall name with a backslash", p + "uninstall_name = \"a\\\\b\"\n", "3: product.uninstall_name: must be"},
         {"start page", p + "[wizard]\nstart_page = \"setup\"\n",
          "4: wizard.start_page: expected one of welcome, information, directory, ready, progress or finish"},
+        {"pacing", p + "[wizard]\npacing = \"fast\"\n", "4: wizard.pacing: expected one of time or file"},
         {"templates of another kind", p + "[wizard]\ntemplates = \"t.txt\"\n", "4: wizard.templates: expected a resource"},
         {"folder too long", p + "[folder]\ndefault = \"C:\\\\" + long260 + "\"\n",
          "4: folder.default: is 263 characters long; at most 259 fit"},

@@ -44,7 +44,7 @@ int InstallNextFile(HWND)
     if (Engine.onInstall)
         Engine.onInstall(call);
     --Engine.depth;
-    if (call > Engine.files)
+    if (call > Engine.files || Engine.abandoned)
         return 0;
     SetProgressPercent(static_cast<uint32_t>(call * 100 / Engine.files));
     return 1;

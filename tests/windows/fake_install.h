@@ -19,6 +19,9 @@ struct FakeEngine {
     DWORD startTime = 0;
     // Called inside each InstallNextFile with its number (1, 2, ...).
     std::function<void(int)> onInstall;
+    // Set by onInstall when its file was given up: InstallNextFile
+    // returns 0, as the engine does then.
+    bool abandoned = false;
 };
 
 extern FakeEngine Engine;

@@ -8,7 +8,9 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,7 @@ protected:
         for (HANDLE h : held_)
             CloseHandle(h);
         ProgressRepaint = nullptr;
+        ProgressPulse = nullptr;
         ForgetPackageHeader();
         std::string command = "cmd /c rmdir /s /q \"" + root_ + "\" >nul 2>nul";
         WinExecWait(command);
@@ -238,6 +241,109 @@ TEST_F(InstallTest, InstallsEveryFileByteForByteThenReplacesThem)
     for (uint32_t i : {0u, 1u, 3u, 4u})
         EXPECT_EQ(StatusOf(i), StatusReplaced) << i;
     EXPECT_EQ(Listing(target_).size(), 4u) << "no temporary file stays";
+}
+
+// The install-options record: timed pacing counts bytes (each file weighs
+// its size plus 4096); without the record, or with only bits or records
+// this stub does not know, files are counted as they always were.
+TEST_F(InstallTest, OptionsRecordChoosesHowProgressCounts)
+{
+    auto options = [](uint32_t bits) {
+        return [bits](PackageBuilder& b) {
+            Bytes body(4);
+            for (int i = 0; i < 4; ++i)
+                body[i] = static_cast<uint8_t>(bits >> (8 * i));
+            b.Record(TagInstallOptions, body);
+        };
+    };
+    struct Case {
+        const char* why;
+        std::function<void(PackageBuilder&)> records;
+        std::vector<unsigned> percents;
+    } cases[] = {
+        {"no record: by files", nullptr, {25, 50, 75, 100}},
+        {"timed pacing: by bytes, inside a file too", options(OptionTimedPacing), {11, 66, 77, 88, 100}},
+        {"unknown bits only: by files", options(0x80000000u), {25, 50, 75, 100}},
+        {"a record of an unknown kind is skipped",
+         [](PackageBuilder& b) { b.Record(0x4A4A, Text("from a newer tool")).Compressed(0x4A4B, Pattern(300, 9)); },
+         {25, 50, 75, 100}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SetupBuilder setup;
+        setup.Add("empty.txt", Bytes());
+        setup.Add("big.bin", Pattern(20480, 1)); // 4096 + 20480 of 36864 in all
+        setup.Add("external.txt", Text("beside")).uninstallMode = UninstallExternal;
+        setup.Add("small.txt", Bytes(0));
+        setup.records = c.records;
+        Load(setup);
+        Percents.clear();
+        ProgressPercent = 0; // as a new page has it
+        PageResult = PageRunning;
+        EXPECT_EQ(Install(), 4);
+        EXPECT_EQ(ErrorCode, 0);
+        EXPECT_EQ(ReadBytes(Target("big.bin")), setup.files[1].data);
+        EXPECT_EQ(Percents, c.percents);
+    }
+}
+
+// The engine tells ProgressPulse how a long file goes; when the user gives
+// the installation up there, the file is abandoned like a failed one: its
+// temporary file deleted, the file it would have replaced as it was, and
+// the rest of its stream not even read.
+TEST_F(InstallTest, GivingUpInsideALongFileLeavesTheDestinationAsItWas)
+{
+    static int pulses;
+    static int giveUpAt;
+    struct Case {
+        const char* why;
+        bool kept; // the existing file is newer: the stream is read and thrown away
+    } cases[] = {{"a file being written", false}, {"a file read past", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SetupBuilder setup;
+        setup.Add("first.txt", Text("installed"));
+        setup.Add("big.bin", Pattern(3 << 20, 2)).flags = c.kept ? FlagCheckVersion : 0; // about 100 writes
+        setup.Add("last.txt", Text("never reached"));
+        // Version 1.0 against the fixture's newer one.
+        bool kept = c.kept;
+        setup.tamperEntry = [kept](size_t index, Bytes& entry) {
+            if (kept && index == 1)
+                entry[EntryFixedSize + 2] = 1;
+        };
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        const Bytes old = c.kept ? ReadBytes(ProgramFolder() + "versioned.dll") : Text("the old big.bin");
+        ASSERT_FALSE(old.empty());
+        ::WriteBytes(Target("big.bin"), old);
+        if (c.kept)
+            ScriptMessageAnswers({AnswerNo}); // keep the newer file
+        pulses = 0;
+        giveUpAt = 5;
+        ProgressPulse = [] {
+            if (++pulses < giveUpAt)
+                return true;
+            PageResult = PageCancel;
+            return false;
+        };
+        PageResult = PageRunning;
+        ASSERT_TRUE(StartInstallation());
+        EXPECT_EQ(InstallNextFile(nullptr), 1);
+        EXPECT_EQ(InstallNextFile(nullptr), 0);
+        EXPECT_EQ(pulses, giveUpAt) << "the file is given up at the first refusal";
+        EXPECT_LT(Tell(PackageHandle), DataLengthOffset + 4 + (1u << 20)) << "and the rest of its stream is not read";
+        EXPECT_EQ(ErrorCode, 0);
+        EXPECT_EQ(ReadBytes(Target("big.bin")), old);
+        std::vector<std::string> left = Listing(target_);
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"big.bin", "first.txt"})) << "no temporary file";
+        CloseFile(PackageHandle);
+        PackageHandle = INVALID_FILE_HANDLE;
+        InstallRunning = false;
+        ProgressPulse = nullptr;
+        DeleteFileA(Target("big.bin").c_str());
+        DeleteFileA(Target("first.txt").c_str());
+    }
 }
 
 TEST_F(InstallTest, EmptyTableEndsAtOnce)

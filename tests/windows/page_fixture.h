@@ -32,7 +32,8 @@ inline const DLGTEMPLATE* Template(int number)
     return resource ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(nullptr, resource))) : nullptr;
 }
 
-// Runs the message loop until `done` holds or `ms` milliseconds passed.
+// Runs the message loop until `done` holds or `ms` milliseconds passed;
+// `done` is asked after every message, as a page's loop asks PageResult.
 // Quit messages (the background's WM_DESTROY posts one) are taken back.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD ms)
 {
@@ -44,6 +45,8 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD ms)
                 continue;
             TranslateMessage(&message);
             DispatchMessageA(&message);
+            if (done())
+                return true;
         }
         if (done())
             return true;

@@ -73,6 +73,7 @@ protected:
         RebootNeeded = false;
         LaunchChecked = 1;
         ProgressPercent = 0;
+        InstallOptions = 0;
         PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = Entry;
         Restarts.clear();
         RestartAnswer = FALSE;
@@ -89,6 +90,7 @@ protected:
         FirstEntry = nullptr;
         EntryCount = 0;
         InstallRunning = false;
+        InstallOptions = 0;
     }
 
     static bool Shown(HWND dialog, int id) { return (GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0; }
@@ -167,9 +169,14 @@ TEST_F(InstallPagesTest, FailedStartInstallsNothing)
     EXPECT_TRUE(Enabled(IDC_CANCEL));
 }
 
-TEST_F(InstallPagesTest, CancelAsksAndStopsOrResumes)
+// Both pacings answer Cancel the same way; with timed pacing each file
+// takes a little time, so that the question comes while files remain.
+class CancelTest : public InstallPagesTest, public testing::WithParamInterface<uint32_t> {};
+
+TEST_P(CancelTest, CancelAsksAndStopsOrResumes)
 {
-    const int files = 5;
+    const bool timed = GetParam() != 0;
+    const int files = timed ? 200 : 5;
     struct Case {
         const char* name;
         uint16_t startPage;
@@ -187,11 +194,16 @@ TEST_F(InstallPagesTest, CancelAsksAndStopsOrResumes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ResetFakeEngine(files);
+        InstallOptions = GetParam();
+        if (timed)
+            Engine.onInstall = [](int) { Sleep(2); };
         zevrin::StartPage = c.startPage;
         PageResult = PageRunning;
         PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = Entry;
         ASSERT_NE(OpenPage(TEMPLATE_PROGRESS, ProgressPageProc), nullptr);
-        ASSERT_TRUE(PumpUntil([] { return Engine.installs == 2; }, Patience));
+        ASSERT_TRUE(PumpUntil([] { return Engine.installs >= 2; }, Patience));
+        const int before = Engine.installs;
+        ASSERT_LT(before, files);
 
         // The box runs its own loop: ticks arrive and must install nothing.
         int installsWhileAsked = -1;
@@ -221,7 +233,7 @@ TEST_F(InstallPagesTest, CancelAsksAndStopsOrResumes)
         } else if (c.startPage == WizardMode) {
             // The page stays until the sequencer destroys it; no file starts.
             Pump(300);
-            EXPECT_EQ(Engine.installs, 2);
+            EXPECT_EQ(Engine.installs, before);
             EXPECT_EQ(Engine.finishes, 0);
         }
         EXPECT_EQ(PageResult, c.result);
@@ -231,7 +243,124 @@ TEST_F(InstallPagesTest, CancelAsksAndStopsOrResumes)
         EXPECT_EQ(PendingScreenSaverEntry, pending);
         ClosePage();
         Pump(200);
-        EXPECT_EQ(Engine.installs, c.resumes ? files + 1 : 2) << "the timer goes with the page";
+        EXPECT_EQ(Engine.installs, c.resumes ? files + 1 : before) << "the timer goes with the page";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pacing, CancelTest, testing::Values(0u, uint32_t(OptionTimedPacing)),
+                         [](const testing::TestParamInfo<uint32_t>& info) {
+                             return info.param ? "TimeSlices" : "OneFileATick";
+                         });
+
+// Counts the turns the page takes: its ticks and posted continuations.
+int TurnsWhile(HWND page, const std::function<bool()>& done, DWORD ms)
+{
+    int turns = 0;
+    DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < ms) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                continue;
+            if (message.hwnd == page && (message.message == WM_TIMER || message.message >= WM_APP))
+                ++turns;
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return turns;
+}
+
+TEST_F(InstallPagesTest, TimeSlicesInstallManyFilesATurn)
+{
+    const int files = 300;
+    ResetFakeEngine(files);
+    InstallOptions = OptionTimedPacing;
+    ASSERT_NE(OpenPage(TEMPLATE_PROGRESS, ProgressPageProc), nullptr);
+    EXPECT_EQ(Engine.installs, 0) << "the first file still waits for the first tick";
+    int turns = TurnsWhile(page_, [] { return Engine.finishes > 0; }, 10 * Patience);
+    ASSERT_EQ(Engine.finishes, 1);
+    EXPECT_EQ(Engine.installs, files + 1);
+    EXPECT_LT(turns, files / 10) << "one file a turn is the older pacing";
+    EXPECT_EQ(Engine.deepest, 1) << "turns never nest";
+    EXPECT_GE(Engine.installTimes[0] - Engine.startTime, 90u);
+    EXPECT_EQ(ItemText(page_, IDC_PROGRESS_PERCENT), "100%");
+    EXPECT_EQ(PageResult, PageNext);
+}
+
+// One long file: the engine calls ProgressPulse while it writes. The page
+// lets its messages through there, so it repaints and Cancel is answered
+// inside the file; a confirmed Cancel gives the file up and nothing
+// follows it.
+TEST_F(InstallPagesTest, LongFileKeepsThePageAliveAndCancelGivesItUp)
+{
+    const int pulsesInFile = 100; // 10 ms apart: a second of writing
+    struct Case {
+        const char* name;
+        uint32_t options;
+        uint16_t startPage;
+        int answer;
+        bool givenUp;
+    } cases[] = {
+        {"Yes: the file is given up at once", OptionTimedPacing, WizardMode, AnswerYes, true},
+        {"Yes, one file a tick", 0, WizardMode, AnswerYes, true},
+        {"No: the file goes on to its end", OptionTimedPacing, WizardMode, AnswerNo, false},
+        {"alone: the frame's quiet cancel gives it up", OptionTimedPacing, 4, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetFakeEngine(3);
+        InstallOptions = c.options;
+        zevrin::StartPage = c.startPage;
+        PageResult = PageRunning;
+        int pulses = 0, pulsesAfterAnswer = -1;
+        bool painted = false, stopped = false;
+        Engine.onInstall = [&](int call) {
+            if (call != 2)
+                return;
+            HWND page = ProgressPageWindow;
+            InvalidateRect(page, nullptr, FALSE);
+            PostMessageA(FrameDialog, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(FrameDialog, IDC_CANCEL)));
+            for (pulses = 0; pulses < pulsesInFile && !stopped; ++pulses) {
+                Sleep(10);
+                stopped = !ProgressPulse();
+                painted = painted || !GetUpdateRect(page, nullptr, FALSE);
+            }
+            Engine.abandoned = stopped;
+        };
+        SetMessageHook([&](const ShownMessage& shown) {
+            if (shown.type != MessageYesNo)
+                return 0;
+            pulsesAfterAnswer = pulses;
+            return c.answer;
+        });
+        ScriptMessageAnswers({});
+        ASSERT_NE(OpenPage(TEMPLATE_PROGRESS, ProgressPageProc), nullptr);
+        PumpUntil([&] { return Engine.finishes > 0 || PageResult != PageRunning; }, Patience);
+        Pump(200);
+        SetMessageHook(nullptr);
+
+        EXPECT_EQ(stopped, c.givenUp);
+        if (c.startPage == WizardMode) {
+            ASSERT_GE(pulsesAfterAnswer, 0) << "the question came inside the file";
+            EXPECT_LT(pulsesAfterAnswer, 10) << "Cancel is answered within a few pulses";
+        }
+        if (c.givenUp) {
+            EXPECT_LE(pulses, 10 + 1);
+            EXPECT_EQ(Engine.installs, 2) << "no file after the one given up";
+            EXPECT_EQ(Engine.finishes, 0) << "nothing follows a cancelled installation";
+            EXPECT_EQ(PageResult, PageCancel);
+        } else {
+            EXPECT_TRUE(painted) << "the page repaints inside the file";
+            EXPECT_EQ(pulses, pulsesInFile);
+            EXPECT_EQ(Engine.installs, 4);
+            EXPECT_EQ(Engine.finishes, 1);
+        }
+        EXPECT_EQ(Engine.deepest, 1);
+        ClosePage();
+        EXPECT_EQ(ProgressPulse, nullptr);
     }
 }
 

@@ -26,6 +26,12 @@ uint8_t* EntryCursor;
 
 namespace {
 
+// Progress by bytes (timed pacing): each entry weighs its size plus a
+// share for the work every file costs, so that empty files move the bar.
+const uint32_t EntryBaseWeight = 4096;
+uint64_t WeightTotal;
+uint64_t WeightDone; // of the entries handled so far
+
 const char TempEnding[] = ".$$A";
 // The temporary name's last letter is raised while the name is taken;
 // past this one the file is given up.
@@ -36,6 +42,30 @@ void Fail(int error, const char* subject)
 {
     ErrorCode = error;
     SetErrorSubject(subject);
+}
+
+bool CountsBytes() { return (InstallOptions & OptionTimedPacing) && WeightTotal; }
+
+uint64_t EntryWeight(const uint8_t* entry)
+{
+    bool external = EntryByte(entry, EntryUninstallMode) == UninstallExternal;
+    return EntryBaseWeight + (external ? 0 : EntryU32(entry, EntryFileSize));
+}
+
+void ShowWeightDone(uint64_t done)
+{
+    uint32_t percent = static_cast<uint32_t>(done * 100 / WeightTotal);
+    // Every repaint costs: only a new figure is drawn.
+    if (percent != ProgressPercent)
+        SetProgressPercent(percent);
+}
+
+// Told of the bytes of the current entry's stream as they come.
+bool OnBytesProduced(uint32_t produced)
+{
+    if (CountsBytes())
+        ShowWeightDone(WeightDone + produced);
+    return ProgressPulse ? ProgressPulse() : true;
 }
 
 // Creates TempPath = DestPath with the temporary ending, on a name that is
@@ -158,7 +188,7 @@ bool UnpackEntry(uint8_t* entry, int inUse)
     // Summed as written: the file is new and took every byte (a failed
     // write is reported below), so it holds exactly these bytes.
     RunningSum written;
-    int decoded = DecodeToFileResult(file, PackageHandle, EntryU32(entry, EntryPackedSize), &written);
+    int decoded = DecodeToFileResult(file, PackageHandle, EntryU32(entry, EntryPackedSize), &written, OnBytesProduced);
     if (PageResult == PageCancel) {
         CloseFile(file);
         return false;
@@ -243,7 +273,8 @@ bool InstallEntry(uint8_t* entry)
             if (!UnpackEntry(entry, inUse))
                 return false;
         } else {
-            DecodeToFile(INVALID_FILE_HANDLE, PackageHandle, EntryU32(entry, EntryPackedSize));
+            DecodeToFileResult(INVALID_FILE_HANDLE, PackageHandle, EntryU32(entry, EntryPackedSize), nullptr,
+                               OnBytesProduced);
             if (PageResult == PageCancel || ErrorCode != 0)
                 return false;
         }
@@ -310,6 +341,12 @@ bool StartInstallation()
     // handle is long gone.
     VolumeBytesLeft = VolumeDataLength;
     SeekTo(PackageHandle, DataLengthOffset + 4);
+    WeightTotal = WeightDone = 0;
+    if (InstallOptions & OptionTimedPacing) {
+        const uint8_t* entry = FirstEntry;
+        for (uint32_t i = 0; entry && i < EntryCount; ++i, entry = NextEntry(entry))
+            WeightTotal += EntryWeight(entry);
+    }
     InstallRunning = true;
     return true;
 }
@@ -325,7 +362,12 @@ int InstallNextFile(HWND)
         SetEntryStatus(entry, StatusNone);
         uint32_t percent = static_cast<uint32_t>((static_cast<uint64_t>(EntryIndex) + 1) * 100 / EntryCount);
         if (InstallEntry(entry)) {
-            SetProgressPercent(percent);
+            if (CountsBytes()) {
+                WeightDone += EntryWeight(entry);
+                ShowWeightDone(WeightDone);
+            } else {
+                SetProgressPercent(percent);
+            }
             result = 1;
         }
     }

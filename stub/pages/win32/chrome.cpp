@@ -132,6 +132,15 @@ INT_PTR DefaultPageHandler(UINT message, WPARAM wParam)
     }
 }
 
+void DispatchPageMessage(HWND page, MSG* message)
+{
+    // The frame first, so Enter, Escape and Tab reach its buttons.
+    if (IsDialogMessageA(FrameDialog, message) || IsDialogMessageA(page, message))
+        return;
+    TranslateMessage(message);
+    DispatchMessageA(message);
+}
+
 INT_PTR ConsumeCommand(HWND page)
 {
     SetWindowLongPtrA(page, DWLP_MSGRESULT, 1);

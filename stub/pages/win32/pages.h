@@ -34,6 +34,9 @@ void SetPageButtons(unsigned state);
 void SetButtonText(unsigned which, unsigned index);
 INT_PTR DefaultPageHandler(UINT message, WPARAM wParam);
 INT_PTR ConsumeCommand(HWND page);
+// One message of a page's loop, with the frame's and the page's keyboard
+// navigation.
+void DispatchPageMessage(HWND page, MSG* message);
 void ApplyDialogFont(HWND dialog);
 void CreateFaceBrush();
 // Group 6, index `error`, with "%s" filled from ErrorSubject.

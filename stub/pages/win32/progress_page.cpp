@@ -1,5 +1,6 @@
-// The progress page (page 4): drives the installation one file per timer
-// tick, so the window stays responsive, and draws the block progress bar.
+// The progress page (page 4): drives the installation on its timer, so the
+// window stays responsive, and draws the block progress bar. Packages
+// made for it install files in time slices; older ones one file a tick.
 #include <windows.h>
 
 #include "../../engine/win32/install.h"
@@ -21,31 +22,102 @@ const UINT_PTR ProgressTimerId = 11;
 const UINT FirstTickMs = 100;
 const UINT NextTickMs = 50;
 
+// Timed pacing: files are installed for this long, then the page goes back
+// to its message loop. About a frame: the bar and Cancel keep up, and the
+// loop's own cost stays small beside the files'.
+const DWORD SliceMs = 25;
+// Inside one long file the page's messages are let through this often.
+const DWORD PulseMs = 30;
+// The next slice, when nothing else waits: a posted message comes back at
+// once, where even the shortest timer waits a clock tick.
+const UINT ContinueMessage = WM_APP + 11;
+
 UINT_PTR ProgressTimer; // what SetTimer returned; 0 = no timer running
 // Set while the cancel question is on screen: its message loop keeps
 // delivering ticks. Left set after a confirmed cancel, so no file starts
 // before the page goes.
 bool CancelQuestionOpen;
+// Set while files are being installed: a message loop run inside a file
+// (a prompt, a pulse) must not start another one.
+bool TurnRunning;
+DWORD LastPulse; // when the page's messages last ran
+
+bool TimedPacing() { return (InstallOptions & OptionTimedPacing) != 0; }
 
 void RepaintProgress()
 {
     PaintProgressBar(ProgressPageWindow, nullptr);
 }
 
+// Inside a long file: the messages waiting now (paint, input, Cancel and
+// its question), as the page's own loop would handle them. A quit is left
+// for the outer loop. False once the installation is being given up.
+bool PulseProgress()
+{
+    DWORD now = GetTickCount();
+    if (now - LastPulse < PulseMs)
+        return PageResult == PageRunning;
+    HWND page = ProgressPageWindow;
+    MSG message;
+    // Bounded: what arrives while these are handled waits for the next pulse.
+    for (int i = 0; i < 64 && page && PageResult == PageRunning; ++i) {
+        if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            break;
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        DispatchPageMessage(page, &message);
+    }
+    LastPulse = GetTickCount();
+    return PageResult == PageRunning;
+}
+
+void EndInstallation()
+{
+    // A confirmed Cancel inside a file: the user gave the installation up,
+    // and nothing follows (as when Cancel comes between two files).
+    if (PageResult == PageCancel && ErrorCode == 0)
+        return;
+    FinishInstallation();
+}
+
 // Without a timer the installation runs to its end here.
 void InstallRemainingFiles(HWND page)
 {
+    TurnRunning = true;
     while (InstallNextFile(page)) {
     }
-    FinishInstallation();
+    TurnRunning = false;
+    EndInstallation();
+}
+
+// The next turn: 50 ms on for one file a tick; at once for timed pacing,
+// unless input or painting waits, which a posted message would overtake.
+void ScheduleTurn(HWND page)
+{
+    if (TimedPacing()) {
+        // What the files just changed is painted now rather than after
+        // the installation.
+        RedrawWindow(page, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        if (!HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)) && PostMessageA(page, ContinueMessage, 0, 0))
+            return;
+        ProgressTimer = SetTimer(page, ProgressTimerId, USER_TIMER_MINIMUM, nullptr);
+    } else {
+        ProgressTimer = SetTimer(page, ProgressTimerId, NextTickMs, nullptr);
+    }
+    if (!ProgressTimer)
+        InstallRemainingFiles(page);
 }
 
 INT_PTR ProgressOnInitDialog(HWND page)
 {
     ProgressPageWindow = page;
     ProgressRepaint = RepaintProgress;
+    ProgressPulse = PulseProgress;
     ApplyPageChrome(page, ButtonCancel);
     SetButtonText(ButtonCancel, CaptionStop);
+    TurnRunning = false;
     if (StartInstallation()) {
         ProgressTimer = SetTimer(page, ProgressTimerId, FirstTickMs, nullptr);
         CancelQuestionOpen = false;
@@ -55,21 +127,36 @@ INT_PTR ProgressOnInitDialog(HWND page)
     return TRUE;
 }
 
-void ProgressOnTimer(HWND page)
+// One turn: a file, or files for a slice of time.
+void ProgressOnTick(HWND page, bool posted)
 {
-    if (!InstallRunning || CancelQuestionOpen)
-        return;
-    // No tick may arrive while a file is in progress (its prompts run
-    // message loops).
-    KillTimer(page, ProgressTimerId);
-    ProgressTimer = 0;
-    if (!InstallNextFile(page)) {
-        FinishInstallation();
+    if (!InstallRunning || CancelQuestionOpen || TurnRunning) {
+        // A posted turn that cannot run now must not be lost: ticks go on
+        // until it can.
+        if (posted && InstallRunning && !ProgressTimer)
+            ProgressTimer = SetTimer(page, ProgressTimerId, NextTickMs, nullptr);
         return;
     }
-    ProgressTimer = SetTimer(page, ProgressTimerId, NextTickMs, nullptr);
-    if (!ProgressTimer)
-        InstallRemainingFiles(page);
+    // No tick may arrive while a file is in progress (its prompts run
+    // message loops).
+    if (ProgressTimer) {
+        KillTimer(page, ProgressTimerId);
+        ProgressTimer = 0;
+    }
+    TurnRunning = true;
+    DWORD start = GetTickCount();
+    LastPulse = start;
+    bool more;
+    do {
+        more = InstallNextFile(page) != 0;
+    } while (more && TimedPacing() && !CancelQuestionOpen && PageResult == PageRunning &&
+             GetTickCount() - start < SliceMs);
+    TurnRunning = false;
+    if (!more) {
+        EndInstallation();
+        return;
+    }
+    ScheduleTurn(page);
 }
 
 INT_PTR ProgressOnCancel(HWND page)
@@ -99,6 +186,7 @@ void ProgressOnDestroy(HWND page)
     if (ProgressPageWindow == page) {
         ProgressPageWindow = nullptr;
         ProgressRepaint = nullptr;
+        ProgressPulse = nullptr;
     }
 }
 
@@ -181,7 +269,8 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
 {
     switch (message) {
     case WM_INITDIALOG: return ProgressOnInitDialog(page);
-    case WM_TIMER: ProgressOnTimer(page); break;
+    case WM_TIMER: ProgressOnTick(page, false); break;
+    case ContinueMessage: ProgressOnTick(page, true); break;
     case WM_COMMAND:
         // Alone, the page leaves Cancel to the frame's quiet cancel.
         if (LOWORD(wParam) == IdCancel && StartPage == WizardMode)

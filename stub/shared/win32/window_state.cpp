@@ -10,6 +10,7 @@ HWND CurrentPageWindow;
 HWND ProgressPageWindow;
 unsigned ProgressPercent;
 void (*ProgressRepaint)();
+bool (*ProgressPulse)();
 int ScreenWidth, ScreenHeight;
 int ScreenCentreX, ScreenCentreY;
 HFONT PageFont;

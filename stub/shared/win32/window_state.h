@@ -16,6 +16,10 @@ extern HWND CurrentPageWindow;
 extern HWND ProgressPageWindow;
 extern unsigned ProgressPercent; // 0..100
 extern void (*ProgressRepaint)();
+// Called by the engine while one file is being unpacked, often: lets the
+// page repaint and answer Cancel inside a long file. False: the user gave
+// the installation up, and the file is abandoned.
+extern bool (*ProgressPulse)();
 extern int ScreenWidth, ScreenHeight;
 extern int ScreenCentreX, ScreenCentreY;
 

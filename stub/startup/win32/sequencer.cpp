@@ -38,11 +38,7 @@ int RunPage(unsigned templateNumber, DLGPROC procedure, LPARAM parameter)
             PageResult = PageCancel;
             break;
         }
-        // The frame first, so Enter, Escape and Tab reach its buttons.
-        if (IsDialogMessageA(FrameDialog, &message) || IsDialogMessageA(page, &message))
-            continue;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchPageMessage(page, &message);
     }
     DestroyWindow(page);
     if (CurrentPageWindow == page)
