@@ -73,6 +73,14 @@ class InstallPackage(Package):
 def to_progress(stage, driver, package, folder=FOLDER):
     """Welcome, folder (shown in the field, created on Next), ready, then
     Install: returns the progress page."""
+    to_ready(stage, driver, package, folder)
+    driver.press(1)
+    return driver.wait_page()
+
+
+def to_ready(stage, driver, package, folder=FOLDER):
+    """Welcome, folder (shown in the field, created on Next): the ready
+    page is up."""
     driver.wait_page()
     driver.press(1)
     view = driver.wait_page()
@@ -86,8 +94,6 @@ def to_progress(stage, driver, package, folder=FOLDER):
         driver.answer("yes")
         shown = driver.wait_page()
     check_equal(shown.text(1001, "page"), package.page_text(READY, 2).replace("%s", folder), "ready page folder")
-    driver.press(1)
-    return driver.wait_page()
 
 
 def installed(stage, folder, files):
@@ -143,10 +149,15 @@ def case_full_install():
         check_equal(missing, [], "files missing")
 
 
+# One file a tick, as packages without the pacing record install: the
+# installation lasts long enough to be stopped between two files.
+PER_FILE = ["[wizard]", 'pacing = "file"']
+
+
 def case_cancel_no_then_yes():
     with Stage("install-cancel") as stage:
         files = payload(150, 2)
-        package = InstallPackage(stage, files)
+        package = InstallPackage(stage, files, extra=PER_FILE)
         run = stage.start(package.exe)
         driver = stage.driver()
         to_progress(stage, driver, package)
@@ -173,6 +184,31 @@ def case_cancel_no_then_yes():
         check_equal(run.wait(), 0, "exit status")
         whole, missing = installed(stage, FOLDER, files)
         check(whole and missing, "some files installed, some not: %d and %d" % (len(whole), len(missing)))
+
+
+def case_cancel_inside_large_file():
+    """Time slices: the window answers Cancel inside one long file, and Yes
+    abandons that file (no temporary file, nothing in its place)."""
+    with Stage("install-cancel-large") as stage:
+        files = payload(3, 4, big=96 * 1000 * 1000)
+        package = InstallPackage(stage, files, options=["--level", "0"])
+        run = stage.start(package.exe)
+        driver = stage.driver()
+        to_ready(stage, driver, package)
+        driver.press(1)
+        # The small files weigh next to nothing: a figure between 0 and 100
+        # is the large file being written.
+        held = driver.one("hold-progress 120", "held")
+        box = driver.wait_box()
+        stage.shot("4-cancel-inside-large-file-%d-percent" % held["percent"])
+        check_equal(box["text"], package.message("cancel_installing"), "cancel question")
+        driver.answer("yes")
+        box = driver.answer("ok")
+        check_equal(box["text"], package.message("not_completed"), "message after cancelling")
+        check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
+        check_equal(run.wait(), 0, "exit status")
+        whole, missing = installed(stage, FOLDER, files)
+        check_equal(missing, ["big.bin"], "files not installed")
 
 
 def two_volume_package(stage):
@@ -321,6 +357,7 @@ def case_write_protected_medium():
 CASES = [
     ("a full install through the wizard", case_full_install),
     ("Cancel on the progress page: No goes on, Yes stops", case_cancel_no_then_yes),
+    ("Cancel inside a large file abandons it", case_cancel_inside_large_file),
     ("second disk missing, put back at the prompt", case_second_disk_put_back),
     ("second disk missing, given up: error 15", case_second_disk_given_up),
     ("a disk that fills up", case_disk_full),
