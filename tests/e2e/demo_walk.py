@@ -93,18 +93,19 @@ def main():
             if not view.control(1, "frame")["enabled"] or pages >= MAX_PAGES:
                 break
             starting = "ready" in view.caption.lower()
-            driver.press(1)
             if starting:
-                # The installation runs now: hold it part of the way through
-                # with its Cancel question, answer No and let it finish.
-                held = driver.one("hold-progress 60", "held")
+                # The installation would be over before a screenshot: hold
+                # it at its start with the Cancel question (Install and
+                # Cancel queued together), answer No and let it finish.
+                driver.run("start-held")
                 driver.wait_box()
-                saved.append(stage.shot("%d-installing-%d-percent" % (len(saved), held["percent"])))
+                saved.append(stage.shot("%d-installing" % len(saved)))
                 driver.answer("no")
                 view = driver.wait_page(120)
                 if view.has(PROGRESS_PERCENT, "page"):
                     view = driver.wait_page(120)
                 continue
+            driver.press(1)
             shown = driver.wait_next()
             if not isinstance(shown, Page):
                 # The folder page may ask to create the folder.

@@ -346,6 +346,42 @@ TEST_F(InstallTest, GivingUpInsideALongFileLeavesTheDestinationAsItWas)
     }
 }
 
+// A new file is renamed into place through the handle that wrote it when
+// the path is in its full form, and moved by name otherwise; both end the
+// same way.
+TEST_F(InstallTest, InstallFolderInAnyFormItsFilesArriveWhole)
+{
+    struct Case {
+        const char* why;
+        std::string folder; // InstallDir, relative to target_
+    } cases[] = {
+        {"full form", "\\"},
+        {"a dot folder in it", "\\.\\"},
+        {"a parent step in it", "\\sub\\..\\"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SetupBuilder setup;
+        setup.Add("a.txt", Text("first"));
+        setup.Add("deep\\b.txt", Text("second"));
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        CreateDirectoryA((target_ + "\\sub").c_str(), nullptr);
+        SetInstallDir(target_ + c.folder);
+        PageResult = PageRunning;
+        EXPECT_EQ(Install(), 2);
+        EXPECT_EQ(ErrorCode, 0);
+        EXPECT_EQ(ReadBytes(Target("a.txt")), Text("first"));
+        EXPECT_EQ(ReadBytes(Target("deep\\b.txt")), Text("second"));
+        EXPECT_EQ(StatusOf(0), StatusCreated);
+        std::vector<std::string> names = Listing(target_);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "deep", "sub"})) << "no temporary file";
+        DeleteFileA(Target("a.txt").c_str());
+        DeleteFileA(Target("deep\\b.txt").c_str());
+    }
+}
+
 TEST_F(InstallTest, EmptyTableEndsAtOnce)
 {
     SetupBuilder setup;

@@ -68,6 +68,60 @@ bool OnBytesProduced(uint32_t produced)
     return ProgressPulse ? ProgressPulse() : true;
 }
 
+typedef BOOL(WINAPI* SetFileInformationCall)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+// Windows Vista and later; null before.
+SetFileInformationCall SetFileInformation()
+{
+    static bool looked;
+    static SetFileInformationCall call;
+    if (!looked) {
+        looked = true;
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        if (kernel)
+            call = reinterpret_cast<SetFileInformationCall>(
+                reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetFileInformationByHandle")));
+    }
+    return call;
+}
+
+// Puts the verified temporary file at DestPath through the handle that
+// wrote it, when nothing is there yet: one call, where a move by name opens
+// the file again. False, with the temporary file as it was, when it cannot
+// (an older system, a destination that exists, a path the system would
+// read otherwise than as given): the move by name follows.
+bool RenameOpenFile(FileHandle file)
+{
+    SetFileInformationCall call = SetFileInformation();
+    if (!call)
+        return false;
+    // The rename takes the system's own form of the path, which is not
+    // tidied: only a path that is already in its full form goes that way.
+    char full[PathSize];
+    DWORD length = GetFullPathNameA(DestPath, PathSize, full, nullptr);
+    if (length == 0 || length >= PathSize || std::strcmp(full, DestPath) != 0)
+        return false;
+    char native[PathSize + 8];
+    if (DestPath[0] == '\\' && DestPath[1] == '\\')
+        wsprintfA(native, "\\??\\UNC\\%s", DestPath + 2);
+    else if (DestPath[0] && DestPath[1] == ':' && DestPath[2] == '\\')
+        wsprintfA(native, "\\??\\%s", DestPath);
+    else
+        return false;
+    union {
+        FILE_RENAME_INFO info;
+        BYTE bytes[sizeof(FILE_RENAME_INFO) + sizeof native * sizeof(WCHAR)];
+    } rename;
+    std::memset(&rename, 0, sizeof rename);
+    int wide = MultiByteToWideChar(CP_ACP, 0, native, -1, rename.info.FileName, sizeof native);
+    if (wide <= 1)
+        return false;
+    rename.info.ReplaceIfExists = FALSE;
+    rename.info.RootDirectory = nullptr;
+    rename.info.FileNameLength = static_cast<DWORD>(wide - 1) * sizeof(WCHAR);
+    return call(static_cast<HANDLE>(file), FileRenameInfo, &rename, sizeof rename) != FALSE;
+}
+
 // Creates TempPath = DestPath with the temporary ending, on a name that is
 // free; the create itself tells a taken name, with no look before it.
 // The invalid handle when no such name fits, is free or can be created
@@ -86,7 +140,9 @@ FileHandle CreateTempFile()
     std::memcpy(TempPath + stem, TempEnding, sizeof TempEnding);
     char* last = TempPath + stem + sizeof TempEnding - 2;
     for (;;) {
-        HANDLE file = CreateFileA(TempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // DELETE lets the file be renamed into place through this handle.
+        DWORD access = GENERIC_WRITE | (SetFileInformation() ? DELETE : 0);
+        HANDLE file = CreateFileA(TempPath, access, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             return file;
         // Any existing name is taken: a file, a folder, or one we may not
@@ -196,10 +252,10 @@ bool UnpackEntry(uint8_t* entry, int inUse)
     uint8_t flags = EntryByte(entry, EntryFlags);
     if (flags & FlagHasFileTimes)
         ApplyFileTimes(entry, file);
-    CloseFile(file);
     // A full disk or a medium that refuses writes: the file is incomplete
     // whatever its checksum says.
     if (decoded == DecodeWriteFailed) {
+        CloseFile(file);
         Fail(ErrorCannotCreate, DestPath);
         return false;
     }
@@ -208,14 +264,20 @@ bool UnpackEntry(uint8_t* entry, int inUse)
     // never compared.
     if (!(flags & FlagUninstallerFile) &&
         (written.Length() != EntryU32(entry, EntryFileSize) || written.Value() != EntryU32(entry, EntryChecksum))) {
+        CloseFile(file);
         Fail(ErrorChecksum, DestPath);
         return false;
     }
 
-    if (inUse) {
-        CompareOrSchedule(entry, TempPath);
+    if (!inUse && RenameOpenFile(file)) {
+        CloseFile(file);
+        SetEntryStatus(entry, StatusCreated);
     } else {
-        ReplaceFile(entry, TempPath);
+        CloseFile(file);
+        if (inUse)
+            CompareOrSchedule(entry, TempPath);
+        else
+            ReplaceFile(entry, TempPath);
     }
     if ((flags & FlagUninstallerFile) && EntryStatusOf(entry) == StatusAtRestart)
         std::memcpy(UninstallLogPath, TempPath, PathSize);

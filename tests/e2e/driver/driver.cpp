@@ -25,6 +25,10 @@
 //   hold-progress [SEC]   as soon as the progress page's percentage (1010)
 //                         is above 0 and below 100, presses Cancel, so the
 //                         installation stops there behind its question
+//   start-held            presses Next (Install) and Cancel right behind
+//                         it, both queued before either is handled, so the
+//                         installation stops before its first file behind
+//                         the Cancel question, however fast it would run
 //   wait-box [SEC]        a message box is up; prints it
 //   expect-box TEXT [SEC] as wait-box, and fails unless its text is TEXT
 //   answer yes|no|ok|cancel [SEC]
@@ -866,6 +870,20 @@ void HoldProgress(const Words& words)
     }
 }
 
+void StartHeld()
+{
+    PageView view = ReadPage();
+    if (!view.frame)
+        Fail("no frame dialog to start the installation in");
+    HWND next = GetDlgItem(view.frame, IDOK);
+    if (!next || !IsWindowEnabled(next))
+        Fail("Next is not enabled");
+    PostMessageW(view.frame, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(next));
+    PostMessageW(view.frame, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(view.frame, IDCANCEL)));
+    Emit(Json().Add("event", "pressed").Add("id", IDOK).Add("then", IDCANCEL).Text());
+}
+
 void Key(const Words& words)
 {
     if (words.size() < 2)
@@ -1210,6 +1228,8 @@ void Run(const Words& words)
         Press(words);
     } else if (name == "hold-progress") {
         HoldProgress(words);
+    } else if (name == "start-held") {
+        StartHeld();
     } else if (name == "key") {
         Key(words);
     } else if (name == "wait-box") {
