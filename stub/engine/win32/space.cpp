@@ -110,6 +110,10 @@ int MakeDirectories(const char* path)
         char current[PathSize];
         DWORD got = GetCurrentDirectoryA(PathSize, current);
         entered = (got && got < PathSize && std::strcmp(current, acc) == 0) || SetCurrentDirectoryA(acc);
+        // A new folder whose parent is there (the next folder of a sorted
+        // table, mostly) is made at once rather than walked to.
+        if (!entered)
+            entered = CreateDirectoryA(acc, nullptr) && SetCurrentDirectoryA(acc);
     }
     if (entered) {
         // done
