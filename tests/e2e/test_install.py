@@ -154,6 +154,17 @@ def case_full_install():
 PER_FILE = ["[wizard]", 'pacing = "file"']
 
 
+def confirm_cancel(stage, driver, package, run, files):
+    """Yes to the cancel question, OK to the message after it, and the run
+    ends: what was installed (whole, missing)."""
+    driver.answer("yes")
+    box = driver.answer("ok")
+    check_equal(box["text"], package.message("not_completed"), "message after cancelling")
+    check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
+    check_equal(run.wait(), 0, "exit status")
+    return installed(stage, FOLDER, files)
+
+
 def case_cancel_no_then_yes():
     with Stage("install-cancel") as stage:
         files = payload(150, 2)
@@ -177,12 +188,7 @@ def case_cancel_no_then_yes():
         check(len(now) > len(before), "nothing more was installed after No")
         stage.shot("4-progress-resumed")
         driver.press(2)
-        driver.answer("yes")
-        box = driver.answer("ok")
-        check_equal(box["text"], package.message("not_completed"), "message after cancelling")
-        check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
-        check_equal(run.wait(), 0, "exit status")
-        whole, missing = installed(stage, FOLDER, files)
+        whole, missing = confirm_cancel(stage, driver, package, run, files)
         check(whole and missing, "some files installed, some not: %d and %d" % (len(whole), len(missing)))
 
 
@@ -202,12 +208,7 @@ def case_cancel_inside_large_file():
         box = driver.wait_box()
         stage.shot("4-cancel-inside-large-file-%d-percent" % held["percent"])
         check_equal(box["text"], package.message("cancel_installing"), "cancel question")
-        driver.answer("yes")
-        box = driver.answer("ok")
-        check_equal(box["text"], package.message("not_completed"), "message after cancelling")
-        check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
-        check_equal(run.wait(), 0, "exit status")
-        whole, missing = installed(stage, FOLDER, files)
+        whole, missing = confirm_cancel(stage, driver, package, run, files)
         check_equal(missing, ["big.bin"], "files not installed")
 
 
