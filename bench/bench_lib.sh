@@ -39,22 +39,32 @@ bench_corpus() {
 }
 
 # bench_pack MANIFEST OUT LEVEL [FILE...]: packs MANIFEST at LEVEL unless
-# OUT is newer than the manifest, the stub, the tool and the FILEs.
+# OUT was packed by this function from the same manifest, stub and tool
+# (their checksums) and FILEs (size and time), and is unchanged since.
+# OUT.key holds what it was packed from: a work folder shared with another
+# checkout gets packages of that checkout's stub, newer than ours.
 bench_pack() {
-    local manifest="$1" out="$2" level="$3" start stale=0 file
-    for file in "$manifest" "$bench_stub" "$bench_zevrin" "${@:4}"; do
-        [ "$file" -nt "$out" ] && stale=1
-    done
-    if [ "$stale" = 1 ]; then
-        echo "packing $(basename "$out") at level $level..." >&2
-        start=$(date +%s%N)
-        "$bench_zevrin" build "$manifest" -o "$out" --stub "$bench_stub" --level "$level" >/dev/null
-        echo "packed $(basename "$out") in $((($(date +%s%N) - start) / 1000000)) ms"
+    local manifest="$1" out="$2" level="$3" start key
+    key="$(
+        echo "level $level"
+        sha256sum "$manifest" "$bench_stub" "$bench_zevrin"
+        for file in "${@:4}"; do stat -c '%n %s %y' "$file"; done
+    )"
+    if [ -f "$out" ] && [ -f "$out.key" ] &&
+        [ "$(cat "$out.key")" = "$key"$'\n'"$(stat -c '%s %y' "$out")" ]; then
+        return 0
     fi
+    echo "packing $(basename "$out") at level $level..." >&2
+    start=$(date +%s%N)
+    "$bench_zevrin" build "$manifest" -o "$out" --stub "$bench_stub" --level "$level" >/dev/null
+    echo "packed $(basename "$out") in $((($(date +%s%N) - start) / 1000000)) ms"
+    printf '%s\n%s\n' "$key" "$(stat -c '%s %y' "$out")" >"$out.key"
 }
 
-# bench_heading: when, the load, the cores and the Wine of this run.
+# bench_heading: when, the load, the cores and the Wine of this run, and
+# the stub the packages carry.
 bench_heading() {
     echo "$(date -u '+%Y-%m-%d %H:%M:%S UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores," \
         "$ZEVRIN_WINE_ARCH Wine ($("$ZEVRIN_WINE" --version 2>/dev/null || echo '?')), preset $bench_preset"
+    echo "stub $bench_stub (checkout $(git -C "$bench_root" describe --always --dirty 2>/dev/null || echo '?'))"
 }

@@ -10,7 +10,8 @@
 #   --repeat N   rounds (default 5)
 #   --work DIR   corpus, manifest and packages (default
 #                /tmp/zevrin-install-bench); kept between runs, the
-#                packages rebuilt when the manifest, stub or tool is newer.
+#                packages packed again when the manifest, stub or tool
+#                changed. One run at a time in a folder.
 #
 # The corpus (bench/corpus.py, shared with bench/wizard_bench.sh): 60 MB
 # of real files in sorted path order, 40 MB of Wine's own DLLs and

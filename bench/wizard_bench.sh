@@ -15,9 +15,10 @@
 #                   package through the wizard, then runs install_bench
 #                   (engine and floor) once
 #   --work DIR      corpus, manifests and packages (default
-#                   /tmp/zevrin-install-bench, shared with install_bench.sh);
-#                   kept between runs, a package rebuilt when its manifest,
-#                   its payload, the stub or the tool is newer
+#                   /tmp/zevrin-wizard-bench; the corpus is made as
+#                   install_bench.sh makes it); kept between runs, a package
+#                   packed again when its manifest, its payload, the stub or
+#                   the tool changed. One run at a time in a folder.
 #   --manifest-extra TOML
 #                   one more package: the manifest with these TOML lines put
 #                   at its top (a table header and keys, or dotted keys such
@@ -41,7 +42,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 bench_root="$(dirname "$here")"
 repeat=3
-work=/tmp/zevrin-install-bench
+work=/tmp/zevrin-wizard-bench
 extras=()
 large=0
 mb=1024
