@@ -12,7 +12,7 @@ options and bench/README.md for what is timed.
 wizard every round (the time from Next on the ready page to the finish
 page, taken inside the driver), and beside it, each round, install_bench
 on every such package (the engine without a window) and the floor.
---large: a package of one large file, DIR/large/big.bin, installed once
+--large: a package of one large file, DIR/large/payload/big.bin, installed once
 through the wizard while the driver asks the progress page every 50 ms
 whether it answers and repaints.
 

@@ -30,7 +30,8 @@
 #                   while the driver asks the progress page every 50 ms
 #                   whether it answers and repaints
 #   --mb N          the large file's size in MiB (default 1024; implies
-#                   --large): random bytes made once in DIR/large
+#                   --large): random bytes in DIR/large, made again only
+#                   when the size changes
 #   --no-corpus     only the large file
 #
 # The installers run in an e2e stage (tests/e2e/e2elib.py): a Wine prefix
