@@ -70,17 +70,9 @@ class InstallPackage(Package):
             raise Failure("zevrin build failed (%d): %s" % (result.returncode, result.stderr.strip()))
 
 
-def to_progress(stage, driver, package, folder=FOLDER):
-    """Welcome, folder (shown in the field, created on Next), ready, then
-    Install: returns the progress page."""
-    to_ready(stage, driver, package, folder)
-    driver.press(1)
-    return driver.wait_page()
-
-
 def to_ready(stage, driver, package, folder=FOLDER):
-    """Welcome, folder (shown in the field, created on Next): the ready
-    page is up."""
+    """Welcome, then the folder (shown in the field, created on Next): on
+    the ready page."""
     driver.wait_page()
     driver.press(1)
     view = driver.wait_page()
@@ -94,6 +86,13 @@ def to_ready(stage, driver, package, folder=FOLDER):
         driver.answer("yes")
         shown = driver.wait_page()
     check_equal(shown.text(1001, "page"), package.page_text(READY, 2).replace("%s", folder), "ready page folder")
+
+
+def to_progress(stage, driver, package, folder=FOLDER):
+    """To the ready page, then Install: returns the progress page."""
+    to_ready(stage, driver, package, folder)
+    driver.press(1)
+    return driver.wait_page()
 
 
 def installed(stage, folder, files):
@@ -163,6 +162,33 @@ def confirm_cancel(stage, driver, package, run, files):
     check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
     check_equal(run.wait(), 0, "exit status")
     return installed(stage, FOLDER, files)
+
+
+def timed_install(command, result):
+    """The benchmark's commands (bench/wizard_bench.sh) press Install on the
+    ready page and end only with the finish page, however quickly the
+    progress page comes and goes."""
+    def case():
+        with Stage("install-" + command) as stage:
+            files = payload(40, 5, big=3000000)
+            package = InstallPackage(stage, files)
+            run = stage.start(package.exe)
+            driver = stage.driver()
+            to_ready(stage, driver, package)
+            event = driver.one("%s 120" % command, result, 120)
+            view = driver.dump()
+            stage.shot("5-finish")
+            check_equal(view.caption, package.title + " - " + package.page_text(FINISH, 0), "page after " + command)
+            whole, missing = installed(stage, FOLDER, files)
+            check_equal(missing, [], "files missing")
+            if event["progress_ms"] is not None:
+                check(0 <= event["progress_ms"] <= event["ms"], "progress page seen after the finish page: %r" % event)
+            seen = event.get("percents", {}).get("seen", [])
+            check(seen == sorted(seen) and all(0 <= p <= 100 for p in seen), "percentages seen: %r" % seen)
+            driver.press(2)
+            check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
+            check_equal(run.wait(), 0, "exit status")
+    return case
 
 
 def case_cancel_no_then_yes():
@@ -357,6 +383,8 @@ def case_write_protected_medium():
 
 CASES = [
     ("a full install through the wizard", case_full_install),
+    ("time-install ends on the finish page", timed_install("time-install", "installed")),
+    ("watch-progress ends on the finish page", timed_install("watch-progress", "progress-watch")),
     ("Cancel on the progress page: No goes on, Yes stops", case_cancel_no_then_yes),
     ("Cancel inside a large file abandons it", case_cancel_inside_large_file),
     ("second disk missing, put back at the prompt", case_second_disk_put_back),

@@ -29,6 +29,17 @@
 //                         it, both queued before either is handled, so the
 //                         installation stops before its first file behind
 //                         the Cancel question, however fast it would run
+//   time-install [SEC]    on the ready page: presses Next and waits for the
+//                         finish page; prints the time between the two
+//                         (QueryPerformanceCounter) and when the progress
+//                         page was first seen
+//   watch-progress [SEC] [PERIOD_MS]
+//                         as time-install, and every PERIOD_MS (default 50)
+//                         while the progress page is up asks it for its
+//                         percentage (WM_GETTEXT) and whether it repainted
+//                         the percentage, invalidated after each look;
+//                         prints the longest time it did not answer or
+//                         repaint and how the percentage moved
 //   wait-box [SEC]        a message box is up; prints it
 //   expect-box TEXT [SEC] as wait-box, and fails unless its text is TEXT
 //   answer yes|no|ok|cancel [SEC]
@@ -55,11 +66,13 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -884,6 +897,294 @@ void StartHeld()
     Emit(Json().Add("event", "pressed").Add("id", IDOK).Add("then", IDCANCEL).Text());
 }
 
+// ------------------------------------------------------ timed installs
+
+double NowMs()
+{
+    static LARGE_INTEGER frequency = {};
+    if (!frequency.QuadPart)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+std::string Ms(double ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", ms);
+    return text;
+}
+
+const int ProgressPercentId = 1010;
+// Fine enough for a run of a second or more, light on a shared machine.
+const DWORD InstallPollMs = 5;
+const DWORD BoxCheckMs = 500;
+// A probe that waits longer is counted as unanswered; the gap goes on.
+const DWORD ProbeTimeoutMs = 1000;
+
+HWND ShownPage(HWND frame)
+{
+    HWND page = PageOf(frame);
+    return page && IsWindowVisible(page) ? page : nullptr;
+}
+
+// From Next on the ready page to the finish page being up. The progress
+// page is the one with the percentage (1010); the first other page after
+// it (or after the ready page, should the progress page come and go
+// between two looks) is the finish page.
+class InstallRun {
+public:
+    void Start()
+    {
+        background_ = VisibleBackground();
+        frame_ = background_ ? FrameOf(background_) : nullptr;
+        ready_ = frame_ ? ShownPage(frame_) : nullptr;
+        if (!ready_)
+            Fail("no wizard page is up");
+        if (GetDlgItem(ready_, ProgressPercentId))
+            Fail("the progress page is up already: start from the ready page");
+        HWND next = GetDlgItem(frame_, IDOK);
+        if (!next || !IsWindowVisible(next) || !IsWindowEnabled(next))
+            Fail("the page has no enabled Next button");
+        lastBoxCheck_ = GetTickCount();
+        start_ = NowMs();
+        // Posted and not synchronised: the installer may be busy at once.
+        PostMessageW(frame_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(next));
+    }
+
+    // True once the finish page is up.
+    bool Finished()
+    {
+        if (!IsWindow(frame_))
+            Fail("the wizard ended before its finish page");
+        HWND page = ShownPage(frame_);
+        if (page && page != ready_ && page != progress_) {
+            if (!GetDlgItem(page, ProgressPercentId)) {
+                finishedAt_ = NowMs();
+                finishMs_ = finishedAt_ - start_;
+                LastPage = page;
+                return true;
+            }
+            progress_ = page;
+            progressMs_ = NowMs() - start_;
+        }
+        if (GetTickCount() - lastBoxCheck_ >= BoxCheckMs) {
+            lastBoxCheck_ = GetTickCount();
+            for (HWND box : Boxes())
+                if (IsMessageBox(box))
+                    Fail("a message box is up: " + Utf8(TextOf(GetDlgItem(box, MessageBoxTextId))));
+        }
+        return false;
+    }
+
+    HWND Progress() const { return progress_; }
+    double FinishedAt() const { return finishedAt_; }
+    Json& Report(Json& json) const
+    {
+        json.Raw("ms", Ms(finishMs_));
+        json.Raw("progress_ms", progress_ ? Ms(progressMs_) : "null");
+        return json;
+    }
+
+private:
+    HWND background_ = nullptr, frame_ = nullptr, ready_ = nullptr, progress_ = nullptr;
+    double start_ = 0, progressMs_ = 0, finishMs_ = 0, finishedAt_ = 0;
+    DWORD lastBoxCheck_ = 0;
+};
+
+void TimeInstall(const Words& words)
+{
+    Deadline deadline(SecondsArg(words, 1));
+    InstallRun run;
+    run.Start();
+    while (!run.Finished()) {
+        if (deadline.Passed())
+            Fail("no finish page within " + SecondsText(deadline.Seconds()));
+        Pump(InstallPollMs);
+    }
+    Json json;
+    json.Add("event", "installed");
+    Emit(run.Report(json).Text());
+}
+
+// Asks the progress page, from outside, every period while it installs:
+// whether it answers a message (WM_GETTEXT of the percentage, which also
+// tells how the percentage moves) and whether it repaints (the percentage
+// is invalidated after each look; GetUpdateRect tells when the page has
+// painted it again).
+class ProgressProbe {
+public:
+    void Look(HWND page, double since)
+    {
+        HWND percent = GetDlgItem(page, ProgressPercentId);
+        if (!percent)
+            return;
+        if (!polls_)
+            lastAnswer_ = lastPaint_ = since;
+        ++polls_;
+        double before = NowMs();
+        bool painted = !GetUpdateRect(percent, nullptr, FALSE);
+        if (painted) {
+            maxPaintGap_ = std::max(maxPaintGap_, before - lastPaint_);
+            lastPaint_ = before;
+        } else {
+            ++unpainted_;
+        }
+        wchar_t text[32] = {};
+        DWORD_PTR copied = 0;
+        bool answered = SendMessageTimeoutW(percent, WM_GETTEXT, 32, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                                            ProbeTimeoutMs, &copied) != 0;
+        double after = NowMs();
+        if (answered) {
+            ++answered_;
+            maxAnswer_ = std::max(maxAnswer_, after - before);
+            maxGap_ = std::max(maxGap_, after - lastAnswer_);
+            lastAnswer_ = after;
+            int value = _wtoi(text);
+            if (values_.empty() || values_.back() != value) {
+                if (!values_.empty())
+                    maxSame_ = std::max(maxSame_, after - changed_);
+                values_.push_back(value);
+                changed_ = after;
+            }
+        }
+        RedrawWindow(percent, nullptr, nullptr, RDW_INVALIDATE);
+    }
+
+    // The page has gone at `end`: what was not answered or painted since
+    // the last look counts too.
+    void End(double end)
+    {
+        if (!polls_)
+            return;
+        maxGap_ = std::max(maxGap_, end - lastAnswer_);
+        maxPaintGap_ = std::max(maxPaintGap_, end - lastPaint_);
+        if (!values_.empty())
+            maxSame_ = std::max(maxSame_, end - changed_);
+    }
+
+    Json& Report(Json& json) const
+    {
+        std::vector<std::string> values;
+        std::vector<int> distinct;
+        for (int value : values_) {
+            values.push_back(std::to_string(value));
+            if (std::find(distinct.begin(), distinct.end(), value) == distinct.end())
+                distinct.push_back(value);
+        }
+        json.Add("polls", polls_)
+            .Add("answered", answered_)
+            .Add("unpainted", unpainted_)
+            .Raw("max_gap_ms", Ms(maxGap_))
+            .Raw("max_answer_ms", Ms(maxAnswer_))
+            .Raw("max_paint_gap_ms", Ms(maxPaintGap_))
+            .Raw("max_same_percent_ms", Ms(maxSame_))
+            .Raw("percents", Json()
+                                 .Raw("first", values_.empty() ? "null" : values.front())
+                                 .Raw("last", values_.empty() ? "null" : values.back())
+                                 .Add("distinct", static_cast<unsigned>(distinct.size()))
+                                 .Raw("seen", List(values))
+                                 .Text());
+        return json;
+    }
+
+private:
+    unsigned polls_ = 0, answered_ = 0, unpainted_ = 0;
+    double lastAnswer_ = 0, lastPaint_ = 0, changed_ = 0;
+    double maxGap_ = 0, maxAnswer_ = 0, maxPaintGap_ = 0, maxSame_ = 0;
+    std::vector<int> values_; // each change of the percentage, in order
+};
+
+// The looks run on a thread of their own, so that a look waiting for
+// an answer does not delay seeing the finish page.
+class ProbeThread {
+public:
+    ProbeThread(HWND page, DWORD period) : page_(page), period_(period), since_(NowMs())
+    {
+        stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, Loop, this, 0, nullptr);
+        if (!thread_)
+            Fail("cannot start the thread that watches the progress page");
+    }
+    ~ProbeThread() { Stop(); }
+    ProbeThread(const ProbeThread&) = delete;
+    ProbeThread& operator=(const ProbeThread&) = delete;
+
+    const ProgressProbe& Stop()
+    {
+        if (thread_) {
+            SetEvent(stop_);
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+        if (stop_) {
+            CloseHandle(stop_);
+            stop_ = nullptr;
+        }
+        return probe_;
+    }
+    ProgressProbe& Probe() { return probe_; }
+
+private:
+    static DWORD WINAPI Loop(void* parameter)
+    {
+        ProbeThread* self = static_cast<ProbeThread*>(parameter);
+        double next = self->since_;
+        for (;;) {
+            self->probe_.Look(self->page_, self->since_);
+            next += self->period_;
+            double wait = next - NowMs();
+            if (wait < 0) {
+                next = NowMs();
+                wait = 0;
+            }
+            if (WaitForSingleObject(self->stop_, static_cast<DWORD>(wait)) == WAIT_OBJECT_0)
+                return 0;
+        }
+    }
+
+    HWND page_;
+    DWORD period_;
+    double since_;
+    HANDLE stop_ = nullptr, thread_ = nullptr;
+    ProgressProbe probe_;
+};
+
+void WatchProgress(const Words& words)
+{
+    Deadline deadline(SecondsArg(words, 1));
+    DWORD period = 50;
+    if (words.size() > 2) {
+        period = static_cast<DWORD>(std::atoi(words[2].c_str()));
+        if (period < 10 || period > 10000)
+            Fail("the period is 10 to 10000 ms");
+    }
+    InstallRun run;
+    std::unique_ptr<ProbeThread> watch;
+    run.Start();
+    while (!run.Finished()) {
+        if (run.Progress() && !watch)
+            watch.reset(new ProbeThread(run.Progress(), period));
+        if (deadline.Passed())
+            Fail("no finish page within " + SecondsText(deadline.Seconds()));
+        Pump(InstallPollMs);
+    }
+    Json json;
+    json.Add("event", "progress-watch").Add("period_ms", static_cast<unsigned long>(period));
+    run.Report(json);
+    if (watch) {
+        watch->Stop();
+        watch->Probe().End(run.FinishedAt());
+        watch->Probe().Report(json);
+    } else {
+        // Too quick to be seen: nothing to report on the page.
+        ProgressProbe().Report(json);
+    }
+    Emit(json.Text());
+}
+
 void Key(const Words& words)
 {
     if (words.size() < 2)
@@ -1230,6 +1531,10 @@ void Run(const Words& words)
         HoldProgress(words);
     } else if (name == "start-held") {
         StartHeld();
+    } else if (name == "time-install") {
+        TimeInstall(words);
+    } else if (name == "watch-progress") {
+        WatchProgress(words);
     } else if (name == "key") {
         Key(words);
     } else if (name == "wait-box") {
