@@ -50,7 +50,6 @@ typedef std::vector<uint8_t> Bytes;
 const uint8_t StampMarker[6] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48};
 // The stub is far smaller; the stamp is looked for only there.
 const size_t StampSearchLength = 8u << 20;
-const double PacedTickMs = 50.0;
 
 [[noreturn]] void Die(const std::string& text)
 {
@@ -410,13 +409,5 @@ int main(int argc, char** argv)
                     BaseName(packages[1].path).c_str(),
                     Median(packages[0].installMs) - Median(packages[1].installMs));
 
-    std::printf("\nESTIMATE, not measured: the paced wizard install (one file per %.0f ms timer tick)\n",
-                PacedTickMs);
-    for (const Package& package : packages) {
-        double ticks = static_cast<double>(files.size()) * PacedTickMs;
-        double work = Median(package.installMs);
-        std::printf("  %-22s %zu files x %.0f ms + %.0f ms engine median = %.1f s\n",
-                    BaseName(package.path).c_str(), files.size(), PacedTickMs, work, (ticks + work) / 1000.0);
-    }
     return 0;
 }
