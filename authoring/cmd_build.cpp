@@ -295,15 +295,19 @@ int Run(const std::vector<std::string>& args)
         std::error_code ignored;
         std::string pattern = (std::filesystem::temp_directory_path(ignored) / "zevrin-uninstaller-XXXXXX").string();
         int fd = ::mkstemp(&pattern[0]);
-        if (fd >= 0)
-            ::close(fd);
+        if (fd < 0) {
+            std::fprintf(stderr, "zevrin: build: %scannot make a copy of the uninstaller in '%s': %s\n",
+                         f.ref.Prefix().c_str(), std::filesystem::path(pattern).parent_path().string().c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        ::close(fd);
         uninstallerCopy = pattern;
-        if (fd < 0 || !WriteUninstallerCopy(f, uninstallerCopy, &error)) {
+        if (!WriteUninstallerCopy(&f, uninstallerCopy, &error)) {
             std::remove(uninstallerCopy.c_str());
             std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
             return 1;
         }
-        f.source = uninstallerCopy;
     }
 
     ProgressLine progress(verbosity > 0);

@@ -57,6 +57,11 @@ struct ManifestFile {
     // are written into the copy that is packed.
     bool projectUninstaller = false;
     std::vector<std::string> uninstallerTexts;
+    // The modification time (a FILETIME) the entry carries when `source`
+    // is a copy the build made: the program's, not the copy's, so that
+    // the package does not depend on when it was built.
+    bool hasWriteTime = false;
+    uint64_t writeTime = 0;
 };
 
 const int TextGroupCount = 9; // groups 0..8; 8 is carried but not looked up

@@ -740,7 +740,7 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceP
         Fail(prefix + "the compressed stream is 4 GiB or larger");
     result.sourceSize = size;
     result.entry = FileEntryBytes(f, static_cast<uint32_t>(packed), size, checksum, versionMS, versionLS, language,
-                                  f.keepTimes, source.WriteTime());
+                                  f.keepTimes, f.hasWriteTime ? f.writeTime : source.WriteTime());
     return result;
 }
 

@@ -12,6 +12,8 @@
 #include <dirent.h>
 #include <random>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -112,6 +114,47 @@ TEST_F(BuildCommandTest, VolumesFromTheCommandLine)
     ASSERT_EQ(floppy.status, 0) << floppy.err;
     EXPECT_NE(floppy.out.find("; 3 volumes of at most 1474560 bytes; "), std::string::npos) << floppy.out;
     EXPECT_EQ(ReadBytes(dir.File("disk.D01")).size(), 1474560u);
+}
+
+// Two builds of one manifest give the same bytes, [uninstaller] too: its
+// packed copy is made anew by each build, and its entry carries the
+// program's modification time, not the copy's.
+TEST_F(BuildCommandTest, SameManifestTwiceGivesTheSameBytes)
+{
+    Put("readme.txt", std::string("read me\n"));
+    Put("uninst.exe", Bytes{'M', 'Z', 0x7F, 0x7F, 0, 0, 0, 0, 0, 0});
+    const struct timespec programTime[2] = {{981173106, 0}, {981173106, 700}}; // 2001-02-03
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.File("uninst.exe").c_str(), programTime, 0), 0);
+    const std::string files = Head() + "[[files]]\nsource = \"readme.txt\"\n";
+    struct Case {
+        const char* why;
+        std::string manifest;
+    } cases[] = {
+        {"plain files", files},
+        {"with [uninstaller]", files + "[uninstaller]\n[uninstaller.texts]\ndone = \"Gone.\"\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Put("m.toml", c.manifest);
+        for (const char* out : {"one.exe", "two.exe"}) {
+            Outcome o = RunShell(dir, std::string("ZEVRIN build m.toml --stub stub.exe --uninstaller uninst.exe "
+                                                  "-q -o ") + out);
+            ASSERT_EQ(o.status, 0) << o.err;
+        }
+        Bytes one = ReadBytes(dir.File("one.exe")), two = ReadBytes(dir.File("two.exe"));
+        EXPECT_EQ(one.size(), two.size());
+        EXPECT_TRUE(one == two) << "first difference at byte "
+                                << std::mismatch(one.begin(), one.end(), two.begin(), two.end()).first - one.begin();
+    }
+    ASSERT_TRUE(ReadBack(dir.File("two.exe")));
+    ASSERT_EQ(EntryCount, 2u);
+    const uint8_t* uninstaller = NextEntry(FirstEntry);
+    ASSERT_EQ(uninstaller[EntryFlags], FlagUninstallerFile | FlagHasFileTimes);
+    for (int i = 0; i < 3; ++i) { // creation, last access, last write
+        uint64_t time = ReadU32(uninstaller + EntryFixedSize + 8 * i) |
+                        static_cast<uint64_t>(ReadU32(uninstaller + EntryFixedSize + 8 * i + 4)) << 32;
+        EXPECT_EQ(time, FileTimeFromUnix(981173106, 700)) << i;
+    }
 }
 
 // A volume size that does not work says which is the smallest that does.
