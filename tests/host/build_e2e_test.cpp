@@ -236,6 +236,44 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
     }
 }
 
+// Every problem of a manifest, and then every one of the files it names,
+// gets its own line before the build stops; several end with their count.
+TEST_F(BuildCommandTest, ListsEveryProblemBeforeStopping)
+{
+    Put("a.txt", std::string("a"));
+    Put("b.txt", std::string("b"));
+    Put("clash.toml", Head() + "[[files]]\nsource = \"a.txt\"\n[[files]]\nsource = \"b.txt\"\nname = \"A.TXT\"\n"
+                               "colour = 1\n");
+    Put("missing.toml", Head() + "[frame]\npicture = \"none.bmp\"\n[[files]]\nsource = \"gone1.txt\"\n"
+                                 "[[files]]\nsource = \"a.txt\"\n[[files]]\nsource = \"gone2.txt\"\n");
+    Put("one.toml", Head() + "[[files]]\nsource = \"gone1.txt\"\n");
+    const std::string enoent = ": No such file or directory\n";
+    struct Case {
+        const char* manifest;
+        std::string err;
+    } cases[] = {
+        {"clash.toml", "zevrin: build: clash.toml:7: files[1].name: 'A.TXT' (from './b.txt') is already the "
+                       "destination of files[0] as 'a.txt' (line 5, from './a.txt'): Windows does not tell file "
+                       "names apart by letter case\n"
+                       "zevrin: build: clash.toml:10: files[1].colour: unknown key\n"
+                       "zevrin: build: 2 errors: nothing written\n"},
+        {"missing.toml", "zevrin: build: missing.toml:6: frame.picture: cannot open './none.bmp'" + enoent +
+                             "zevrin: build: missing.toml:8: files[0].source: cannot find './gone1.txt'" + enoent +
+                             "zevrin: build: missing.toml:12: files[2].source: cannot find './gone2.txt'" + enoent +
+                             "zevrin: build: 3 errors: nothing written\n"},
+        {"one.toml", "zevrin: build: one.toml:6: files[0].source: cannot find './gone1.txt'" + enoent},
+    };
+    const std::vector<std::string> before = Listing(dir.Path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.manifest);
+        Outcome o = RunShell(dir, std::string("ZEVRIN build --stub stub.exe ") + c.manifest);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, c.err);
+        EXPECT_EQ(Listing(dir.Path()), before);
+    }
+}
+
 // What makensis and Inno Setup users reach for: the version, build's own
 // help, quiet and verbose runs, a count of warnings and a switch that
 // makes them errors, an output folder that is made when missing.
