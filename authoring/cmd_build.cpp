@@ -182,6 +182,21 @@ std::string Count(size_t n, const char* what)
     return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
 }
 
+// `errors` holds one problem a line; several end with their count.
+void PrintErrors(const std::string& errors)
+{
+    size_t count = 0;
+    for (size_t start = 0; start <= errors.size(); ++count) {
+        size_t end = errors.find('\n', start);
+        if (end == std::string::npos)
+            end = errors.size();
+        std::fprintf(stderr, "zevrin: build: %s\n", errors.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+    if (count > 1)
+        std::fprintf(stderr, "zevrin: build: %s: nothing written\n", Count(count, "error").c_str());
+}
+
 int Run(const std::vector<std::string>& args)
 {
     BuildOptions options;
@@ -266,7 +281,7 @@ int Run(const std::vector<std::string>& args)
     Manifest manifest;
     std::string error;
     if (!LoadManifest(manifestPath, &manifest, &error, searchDirs, defines)) {
-        std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
+        PrintErrors(error);
         return 1;
     }
     for (const std::string& warning : manifest.warnings)
@@ -295,15 +310,19 @@ int Run(const std::vector<std::string>& args)
         std::error_code ignored;
         std::string pattern = (std::filesystem::temp_directory_path(ignored) / "zevrin-uninstaller-XXXXXX").string();
         int fd = ::mkstemp(&pattern[0]);
-        if (fd >= 0)
-            ::close(fd);
+        if (fd < 0) {
+            std::fprintf(stderr, "zevrin: build: %scannot make a copy of the uninstaller in '%s': %s\n",
+                         f.ref.Prefix().c_str(), std::filesystem::path(pattern).parent_path().string().c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        ::close(fd);
         uninstallerCopy = pattern;
-        if (fd < 0 || !WriteUninstallerCopy(f, uninstallerCopy, &error)) {
+        if (!WriteUninstallerCopy(&f, uninstallerCopy, &error)) {
             std::remove(uninstallerCopy.c_str());
             std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
             return 1;
         }
-        f.source = uninstallerCopy;
     }
 
     ProgressLine progress(verbosity > 0);
@@ -318,7 +337,7 @@ int Run(const std::vector<std::string>& args)
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     progress.Clear();
     if (!ok) {
-        std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
+        PrintErrors(error);
         return 1;
     }
     for (const std::string& warning : summary.warnings)

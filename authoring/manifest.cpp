@@ -57,6 +57,29 @@ struct ManifestError {
     std::string file = std::string(); // an included file; empty: the manifest
 };
 
+// The errors of the manifest being read. A part of the manifest that
+// stands on its own (a table, a [[files]] entry, a text) gives up at its
+// first error, which is kept here, and the reading goes on with the next
+// part, so that one run reports every error that does not follow from
+// another, as a compiler does.
+std::vector<ManifestError>* ActiveErrors = nullptr;
+
+void Keep(const ManifestError& error)
+{
+    if (!ActiveErrors)
+        throw error;
+    ActiveErrors->push_back(error);
+}
+
+template <class Read> void Independently(Read read)
+{
+    try {
+        read();
+    } catch (const ManifestError& error) {
+        Keep(error);
+    }
+}
+
 const char* TypeName(const toml::node& node)
 {
     switch (node.type()) {
@@ -370,13 +393,13 @@ public:
         return Expect(node, key, toml::node_type::table, "a table").as_table();
     }
 
-    // Reports the first key nobody asked for.
+    // Reports every key nobody asked for; what was read stands.
     void Finish() const
     {
         for (auto&& [key, node] : table_) {
             std::string name(key.str());
             if (!used_.count(name))
-                Fail(&node, name, "unknown key");
+                Keep(ManifestError{LineOf(node), KeyPath(name), "unknown key", FileOf(node)});
         }
     }
 
@@ -800,15 +823,16 @@ private:
 void Parser::Run(const toml::table& root)
 {
     Reader reader(root, "");
+    // Every string may use the variables: an error here stops the reading.
     ReadDefines(reader);
-    ReadProduct(reader);
-    ReadWizard(reader);
-    ReadFolder(reader);
-    ReadBackground(reader);
-    ReadFrame(reader);
-    ReadTexts(reader);
-    ReadFiles(reader);
-    ReadUninstaller(reader);
+    Independently([&] { ReadProduct(reader); });
+    Independently([&] { ReadWizard(reader); });
+    Independently([&] { ReadFolder(reader); });
+    Independently([&] { ReadBackground(reader); });
+    Independently([&] { ReadFrame(reader); });
+    Independently([&] { ReadTexts(reader); });
+    Independently([&] { ReadFiles(reader); });
+    Independently([&] { ReadUninstaller(reader); });
     reader.Finish();
     CheckFiles();
     BuildGroups();
@@ -1141,9 +1165,11 @@ void Parser::ReadTextTable(Reader& reader, const PageTexts& page)
         const toml::node* node = reader.Find(named.name);
         if (!node)
             continue;
-        std::string file;
-        std::string text = TextValue(reader, named.name, *node, &file);
-        SetText(page.group, named.index, text, RefAt(*node, reader.KeyPath(named.name)), file);
+        Independently([&] {
+            std::string file;
+            std::string text = TextValue(reader, named.name, *node, &file);
+            SetText(page.group, named.index, text, RefAt(*node, reader.KeyPath(named.name)), file);
+        });
     }
     reader.Finish();
 }
@@ -1162,10 +1188,12 @@ void Parser::ReadTexts(Reader& root)
     if (table) {
         Reader r(*table, "texts");
         for (const PageTexts& page : Pages()) {
-            if (const toml::table* sub = r.Table(page.name)) {
-                Reader p(*sub, r.KeyPath(page.name));
-                ReadTextTable(p, page);
-            }
+            Independently([&] {
+                if (const toml::table* sub = r.Table(page.name)) {
+                    Reader p(*sub, r.KeyPath(page.name));
+                    ReadTextTable(p, page);
+                }
+            });
         }
         for (auto&& [key, node] : *table) {
             std::string name(key.str());
@@ -1187,20 +1215,23 @@ void Parser::ReadTexts(Reader& root)
                     for (auto&& [sub, value] : *node.as_table()) {
                         std::string index_text(sub.str());
                         if (!AllDigits(index_text))
-                            r.Fail(&value, name + "." + index_text,
-                                   "expected a text number such as 6.31 (group.index)");
-                        items.push_back({std::stoi(index_text), &value});
+                            Keep(ManifestError{LineOf(value), r.KeyPath(name + "." + index_text),
+                                               "expected a text number such as 6.31 (group.index)", FileOf(value)});
+                        else
+                            items.push_back({std::stoi(index_text), &value});
                     }
                 }
                 for (auto& item : items) {
-                    std::string shown = std::to_string(group) + "." + std::to_string(item.first);
-                    if (group >= TextGroupCount)
-                        r.Fail(item.second, shown, "there are text groups 0 to 8 only");
-                    if (item.first > MaxTextIndex)
-                        r.Fail(item.second, shown, "text numbers go up to " + std::to_string(MaxTextIndex));
-                    std::string file;
-                    std::string text = TextValue(r, shown, *item.second, &file);
-                    SetText(group, item.first, text, Ref(LineOf(*item.second), "texts." + shown), file);
+                    Independently([&] {
+                        std::string shown = std::to_string(group) + "." + std::to_string(item.first);
+                        if (group >= TextGroupCount)
+                            r.Fail(item.second, shown, "there are text groups 0 to 8 only");
+                        if (item.first > MaxTextIndex)
+                            r.Fail(item.second, shown, "text numbers go up to " + std::to_string(MaxTextIndex));
+                        std::string file;
+                        std::string text = TextValue(r, shown, *item.second, &file);
+                        SetText(group, item.first, text, Ref(LineOf(*item.second), "texts." + shown), file);
+                    });
                 }
             }
         }
@@ -1562,14 +1593,16 @@ void Parser::ExpandFiles(Reader& r, const ManifestFile& f, const Expansion& many
         if (const toml::node* node = r.Find(key))
             r.Fail(node, key, "is for one file; the source names a folder or a pattern");
     for (const std::string& relative : many.relative) {
-        ManifestFile one = f;
-        one.source = many.root + "/" + relative;
-        std::string name = r.ToAnsi(many.sourceNode, "source", many.prefix + Slashes(relative), PathLimit);
-        std::string problem = RelativePathProblem(name);
-        if (!problem.empty())
-            r.Fail(many.sourceNode, "source", "'" + relative + "': " + problem);
-        one.name = name;
-        m_.files.push_back(one);
+        Independently([&] {
+            ManifestFile one = f;
+            one.source = many.root + "/" + relative;
+            std::string name = r.ToAnsi(many.sourceNode, "source", many.prefix + Slashes(relative), PathLimit);
+            std::string problem = RelativePathProblem(name);
+            if (!problem.empty())
+                r.Fail(many.sourceNode, "source", "'" + relative + "': " + problem);
+            one.name = name;
+            m_.files.push_back(one);
+        });
     }
 }
 
@@ -1602,7 +1635,7 @@ void Parser::ReadFiles(Reader& root)
     if (!list || !list->is_array_of_tables())
         root.Fail(node, "files", std::string("expected [[files]] tables, found ") + TypeName(*node));
     for (size_t i = 0; i < list->size(); ++i)
-        ReadFile(*list->get(i)->as_table(), i);
+        Independently([&] { ReadFile(*list->get(i)->as_table(), i); });
 }
 
 // [uninstaller]: the project's uninstaller packed as the last file, in
@@ -1615,7 +1648,7 @@ void Parser::ReadUninstaller(Reader& root)
         return;
     Reader r(*table, "uninstaller");
     ManifestFile f;
-    f.ref = Ref(r.Line(), r.Path());
+    f.ref = RefAt(*table, r.Path());
     f.projectUninstaller = true;
     f.uninstaller = true;
     f.name = "uninstall.exe";
@@ -1647,12 +1680,14 @@ void Parser::ReadUninstaller(Reader& root)
     if (const toml::table* texts = r.Table("texts")) {
         Reader t(*texts, r.KeyPath("texts"));
         for (unsigned i = 0; i < UninstallTextCount; ++i) {
-            if (!t.Ansi(UninstallTexts[i].name, &f.uninstallerTexts[i], MaxShownText, &node))
-                continue;
-            FormatRule rule = {0, 0, 's', i == UninstallSharedQuestion ? "the file" : "the product"};
-            std::string problem = FormatProblem(f.uninstallerTexts[i], rule);
-            if (!problem.empty())
-                t.Fail(node, UninstallTexts[i].name, problem);
+            Independently([&] {
+                if (!t.Ansi(UninstallTexts[i].name, &f.uninstallerTexts[i], MaxShownText, &node))
+                    return;
+                FormatRule rule = {0, 0, 's', i == UninstallSharedQuestion ? "the file" : "the product"};
+                std::string problem = FormatProblem(f.uninstallerTexts[i], rule);
+                if (!problem.empty())
+                    t.Fail(node, UninstallTexts[i].name, problem);
+            });
         }
         t.Finish();
     }
@@ -1661,6 +1696,26 @@ void Parser::ReadUninstaller(Reader& root)
         m_.productName.size() <= PathLimit - UninstallKeyPrefixLength)
         m_.uninstallName = m_.productName;
     m_.files.push_back(f);
+}
+
+// Why `later` cannot have its destination: `earlier` has it already,
+// perhaps in other letters, which Windows does not tell apart. Names both
+// entries with their lines and sources: the files of a folder entry share
+// its key and line.
+std::string ClashProblem(const ManifestFile& later, const ManifestFile& earlier)
+{
+    std::string where = earlier.ref.file == later.ref.file
+                            ? "line " + std::to_string(earlier.ref.line)
+                            : earlier.ref.file + ":" + std::to_string(earlier.ref.line);
+    if (!earlier.source.empty())
+        where += ", from '" + earlier.source + "'";
+    std::string problem = "'" + later.name + "'";
+    if (!later.source.empty())
+        problem += " (from '" + later.source + "')";
+    problem += " is already the destination of " + earlier.ref.key;
+    if (earlier.name == later.name)
+        return problem + " (" + where + ")";
+    return problem + " as '" + earlier.name + "' (" + where + "): Windows does not tell file names apart by letter case";
 }
 
 void Parser::CheckFiles()
@@ -1672,19 +1727,23 @@ void Parser::CheckFiles()
     for (const ManifestFile& f : m_.files) {
         if (f.uninstaller) {
             if (uninstaller)
-                throw ManifestError{f.ref.line, f.ref.key + ".uninstaller",
-                                    "a package has one uninstaller; " + uninstaller->ref.key + " is already it"};
-            uninstaller = &f;
+                Keep(ManifestError{f.ref.line, f.ref.key + ".uninstaller",
+                                   "a package has one uninstaller; " + uninstaller->ref.key + " is already it",
+                                   f.ref.file});
+            else
+                uninstaller = &f;
         }
         const ManifestFile** mark = f.afterAction == AfterView ? &viewed : f.afterAction == AfterLaunch ? &launched
                                                                                                          : nullptr;
         if (mark) {
             if (*mark)
-                throw ManifestError{f.ref.line, f.ref.key + ".after",
-                                    std::string("only one file can be ") +
-                                        (f.afterAction == AfterView ? "viewed" : "launched") +
-                                        " after installation; " + (*mark)->ref.key + " already is"};
-            *mark = &f;
+                Keep(ManifestError{f.ref.line, f.ref.key + ".after",
+                                   std::string("only one file can be ") +
+                                       (f.afterAction == AfterView ? "viewed" : "launched") +
+                                       " after installation; " + (*mark)->ref.key + " already is",
+                                   f.ref.file});
+            else
+                *mark = &f;
         }
         // Shared files and fonts land in folders only the target system
         // knows; only the install and Windows folders can clash here.
@@ -1692,12 +1751,10 @@ void Parser::CheckFiles()
             std::string where = f.uninstallMode == UninstallExternal ? "beside SETUP.EXE"
                                 : f.location == LocationInstall    ? "install"
                                                                    : "windows";
-            std::string key = where + ":" + Lower(f.name);
-            auto found = destinations.find(key);
-            if (found != destinations.end())
-                throw ManifestError{f.ref.line, f.ref.key + ".name",
-                                    "'" + f.name + "' is already the destination of " + found->second->ref.key};
-            destinations[key] = &f;
+            auto placed = destinations.insert({where + ":" + Lower(f.name), &f});
+            if (!placed.second)
+                Keep(ManifestError{f.ref.line, f.ref.key + ".name", ClashProblem(f, *placed.first->second),
+                                   f.ref.file});
         }
     }
     if (m_.files.empty())
@@ -1835,20 +1892,43 @@ bool ParseManifest(const std::string& text, const std::string& path, Manifest* m
     *manifest = Manifest();
     manifest->path = path;
     manifest->baseDir = DirectoryOf(path);
+    std::vector<ManifestError> errors;
+    struct Collecting {
+        explicit Collecting(std::vector<ManifestError>* errors) { ActiveErrors = errors; }
+        ~Collecting() { ActiveErrors = nullptr; }
+    } collecting(&errors);
     try {
         toml::table root = toml::parse(text, path);
         char real[PATH_MAX];
         std::vector<std::string> chain = {::realpath(path.c_str(), real) ? real : path};
         ResolveIncludes(root, path, chain, manifest);
         Parser(path, manifest, searchDirs, defines).Run(root);
-        return true;
     } catch (const toml::parse_error& e) {
         // In an included file, that file.
         std::string file = e.source().path ? *e.source().path : path;
         *error = file + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+        return false;
     } catch (const ManifestError& e) {
-        *error = SourceRef{e.file.empty() ? path : e.file, e.line, e.key}.Prefix() + e.message;
+        errors.push_back(e);
     }
+    if (errors.empty())
+        return true;
+    // In the order of the manifest's lines, each file's together.
+    std::vector<std::string> files;
+    for (ManifestError& e : errors) {
+        if (e.file.empty())
+            e.file = path;
+        if (std::find(files.begin(), files.end(), e.file) == files.end())
+            files.push_back(e.file);
+    }
+    auto rank = [&files](const ManifestError& e) {
+        return std::make_pair(std::find(files.begin(), files.end(), e.file) - files.begin(), e.line);
+    };
+    std::stable_sort(errors.begin(), errors.end(),
+                     [&rank](const ManifestError& a, const ManifestError& b) { return rank(a) < rank(b); });
+    error->clear();
+    for (const ManifestError& e : errors)
+        *error += (error->empty() ? "" : "\n") + SourceRef{e.file, e.line, e.key}.Prefix() + e.message;
     return false;
 }
 

@@ -57,6 +57,11 @@ struct ManifestFile {
     // are written into the copy that is packed.
     bool projectUninstaller = false;
     std::vector<std::string> uninstallerTexts;
+    // The modification time (a FILETIME) the entry carries when `source`
+    // is a copy the build made: the program's, not the copy's, so that
+    // the package does not depend on when it was built.
+    bool hasWriteTime = false;
+    uint64_t writeTime = 0;
 };
 
 const int TextGroupCount = 9; // groups 0..8; 8 is carried but not looked up
@@ -105,7 +110,11 @@ struct Manifest {
 };
 
 // Parses `text` as the manifest `path` (used in messages and to resolve
-// relative paths). False with `error` = "path:line: key: problem".
+// relative paths). False with `error` = "path:line: key: problem", one
+// line per problem: every one that does not follow from another (each
+// clash of destinations, each bad [[files]] entry, text or table, each
+// unknown key); a TOML syntax error, an include or [define] that cannot
+// be read stops at once.
 // A relative path in the manifest names a file in the manifest's folder;
 // when none is there, the first of `searchDirs` that has it (built files
 // such as programs need not live beside the manifest).

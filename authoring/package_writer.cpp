@@ -740,7 +740,7 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceP
         Fail(prefix + "the compressed stream is 4 GiB or larger");
     result.sourceSize = size;
     result.entry = FileEntryBytes(f, static_cast<uint32_t>(packed), size, checksum, versionMS, versionLS, language,
-                                  f.keepTimes, source.WriteTime());
+                                  f.keepTimes, f.hasWriteTime ? f.writeTime : source.WriteTime());
     return result;
 }
 
@@ -821,39 +821,53 @@ struct Resources {
 };
 
 // Templates and pictures, and that every packed file is there: read
-// before the slow part, so that their errors come fast.
+// before the slow part, so that their errors come fast. Each stands
+// alone: the failure lists all their problems, one a line.
 Resources ReadResources(const Manifest& m)
 {
     Resources r;
-    std::string problem;
-    if (!m.templates.empty()) {
-        if (!BuildTemplateBlob(m.templates, &r.templates, &problem))
-            Fail(m.templatesRef.Prefix() + problem);
-    } else {
-        r.templates = DefaultTemplateBlob(&problem);
-        if (r.templates.empty())
-            Fail(problem);
-    }
-    // The installer refuses a package whose templates it cannot walk: find
-    // out here, with the template's number, rather than on the user's
-    // machine.
-    unsigned bad = 0;
-    if (!CheckTemplateBlob(r.templates.data(), static_cast<uint32_t>(r.templates.size()),
-                           m.headerFlags & FlagFullScreen, m.hasStartPage ? m.startPage : WizardMode, &bad))
-        Fail((m.templates.empty() ? std::string() : m.templatesRef.Prefix()) + "dialog template " +
-             std::to_string(bad) + " is not one the installer can load");
+    std::string problems;
+    auto add = [&problems](const std::string& problem) { problems += (problems.empty() ? "" : "\n") + problem; };
+    auto attempt = [&add](const std::function<void()>& read) {
+        try {
+            read();
+        } catch (const Failure& f) {
+            add(f.message);
+        }
+    };
+    attempt([&] {
+        std::string problem;
+        if (!m.templates.empty()) {
+            if (!BuildTemplateBlob(m.templates, &r.templates, &problem))
+                Fail(m.templatesRef.Prefix() + problem);
+        } else {
+            r.templates = DefaultTemplateBlob(&problem);
+            if (r.templates.empty())
+                Fail(problem);
+        }
+        // The installer refuses a package whose templates it cannot walk:
+        // find out here, with the template's number, rather than on the
+        // user's machine.
+        unsigned bad = 0;
+        if (!CheckTemplateBlob(r.templates.data(), static_cast<uint32_t>(r.templates.size()),
+                               m.headerFlags & FlagFullScreen, m.hasStartPage ? m.startPage : WizardMode, &bad))
+            Fail((m.templates.empty() ? std::string() : m.templatesRef.Prefix()) + "dialog template " +
+                 std::to_string(bad) + " is not one the installer can load");
+    });
     if (!m.framePicture.empty())
-        r.frame = Picture(m.framePicture, m.framePictureRef);
+        attempt([&] { r.frame = Picture(m.framePicture, m.framePictureRef); });
     if (!m.backgroundPicture.empty())
-        r.background = Picture(m.backgroundPicture, m.backgroundPictureRef);
+        attempt([&] { r.background = Picture(m.backgroundPicture, m.backgroundPictureRef); });
     for (const ManifestFile& f : m.files) {
         if (f.uninstallMode == UninstallExternal)
             continue;
         struct stat info;
         if (::stat(f.source.c_str(), &info) != 0)
-            Fail((f.sourceRef.line ? f.sourceRef : f.ref).Prefix() + "cannot find '" + f.source +
-                 "': " + SystemError());
+            add((f.sourceRef.line ? f.sourceRef : f.ref).Prefix() + "cannot find '" + f.source + "': " +
+                SystemError());
     }
+    if (!problems.empty())
+        Fail(problems);
     return r;
 }
 

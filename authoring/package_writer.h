@@ -50,7 +50,9 @@ struct BuildSummary {
 };
 
 // Builds the package. On failure nothing is left behind: an existing
-// output file (and its volumes) stay as they were.
+// output file (and its volumes) stay as they were, and `error` holds one
+// problem a line (the checks before packing, such as every missing file,
+// report all of theirs).
 bool BuildPackage(const Manifest& manifest, const BuildOptions& options, BuildSummary* summary,
                   std::string* error);
 

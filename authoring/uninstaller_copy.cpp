@@ -1,33 +1,60 @@
 #include "uninstaller_copy.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "../stub/engine/uninstall_log.h"
+#include "platform.h"
 
 namespace zevrin {
 
-bool WriteUninstallerCopy(const ManifestFile& f, const std::string& copy, std::string* error)
+namespace {
+
+// The whole file and its modification time; false with errno set.
+bool ReadProgram(const std::string& path, std::vector<uint8_t>* data, uint64_t* writeTime)
+{
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    struct stat info;
+    bool ok = ::fstat(::fileno(file), &info) == 0;
+    if (ok)
+        *writeTime = WriteTimeOf(::fileno(file), info);
+    uint8_t chunk[1 << 16];
+    size_t got;
+    while (ok && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        data->insert(data->end(), chunk, chunk + got);
+    ok = ok && !std::ferror(file);
+    int saved = errno;
+    std::fclose(file);
+    errno = saved;
+    return ok;
+}
+
+} // namespace
+
+bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string* error)
 {
     static const uint8_t Terminator[8] = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
-    std::string prefix = (f.sourceRef.line ? f.sourceRef : f.ref).Prefix();
-    std::ifstream in(f.source, std::ios::binary);
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-        *error = prefix + "cannot read the uninstaller '" + f.source + "'";
+    std::string prefix = (f->sourceRef.line ? f->sourceRef : f->ref).Prefix();
+    std::vector<uint8_t> data;
+    uint64_t writeTime = 0;
+    if (!ReadProgram(f->source, &data, &writeTime)) {
+        *error = prefix + "cannot read the uninstaller '" + f->source + "': " + std::strerror(errno);
         return false;
     }
     if (data.size() < 8 || std::memcmp(&data[data.size() - 8], Terminator, 8) != 0) {
-        *error = prefix + "'" + f.source + "' cannot be the uninstaller: it must end with an empty log record "
-                                           "(bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites";
+        *error = prefix + "'" + f->source + "' cannot be the uninstaller: it must end with an empty log record "
+                                            "(bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites";
         return false;
     }
-    std::vector<uint8_t> group = {static_cast<uint8_t>(f.uninstallerTexts.size()),
-                                  static_cast<uint8_t>(f.uninstallerTexts.size() >> 8)};
-    for (const std::string& text : f.uninstallerTexts)
+    std::vector<uint8_t> group = {static_cast<uint8_t>(f->uninstallerTexts.size()),
+                                  static_cast<uint8_t>(f->uninstallerTexts.size() >> 8)};
+    for (const std::string& text : f->uninstallerTexts)
         group.insert(group.end(), text.c_str(), text.c_str() + text.size() + 1);
     std::vector<uint8_t> head = {static_cast<uint8_t>(LogTagTexts), static_cast<uint8_t>(LogTagTexts >> 8), 0, 0};
     for (int i = 0; i < 4; ++i)
@@ -41,6 +68,9 @@ bool WriteUninstallerCopy(const ManifestFile& f, const std::string& copy, std::s
         *error = prefix + "cannot write '" + copy + "'";
         return false;
     }
+    f->source = copy;
+    f->hasWriteTime = true;
+    f->writeTime = writeTime;
     return true;
 }
 

@@ -9,11 +9,14 @@
 
 namespace zevrin {
 
-// Writes `copy`: the program at f.source, its last 8 bytes (the empty
+// Writes `copy`: the program at f->source, its last 8 bytes (the empty
 // terminator head the installer's log replaces) preceded by record 4680
-// holding f.uninstallerTexts as one message group. False, with `error`
-// naming the manifest line, when the program cannot be read or does not
-// end with the terminator, or the copy cannot be written.
-bool WriteUninstallerCopy(const ManifestFile& f, const std::string& copy, std::string* error);
+// holding f->uninstallerTexts as one message group. Then `f` packs the
+// copy, with the program's modification time rather than the copy's (so
+// two builds of the same files give the same package). False, with
+// `error` naming the manifest line and `f` unchanged, when the program
+// cannot be read or does not end with the terminator, or the copy cannot
+// be written.
+bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string* error);
 
 } // namespace zevrin

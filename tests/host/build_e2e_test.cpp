@@ -12,6 +12,8 @@
 #include <dirent.h>
 #include <random>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -114,6 +116,47 @@ TEST_F(BuildCommandTest, VolumesFromTheCommandLine)
     EXPECT_EQ(ReadBytes(dir.File("disk.D01")).size(), 1474560u);
 }
 
+// Two builds of one manifest give the same bytes, [uninstaller] too: its
+// packed copy is made anew by each build, and its entry carries the
+// program's modification time, not the copy's.
+TEST_F(BuildCommandTest, SameManifestTwiceGivesTheSameBytes)
+{
+    Put("readme.txt", std::string("read me\n"));
+    Put("uninst.exe", Bytes{'M', 'Z', 0x7F, 0x7F, 0, 0, 0, 0, 0, 0});
+    const struct timespec programTime[2] = {{981173106, 0}, {981173106, 700}}; // 2001-02-03
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.File("uninst.exe").c_str(), programTime, 0), 0);
+    const std::string files = Head() + "[[files]]\nsource = \"readme.txt\"\n";
+    struct Case {
+        const char* why;
+        std::string manifest;
+    } cases[] = {
+        {"plain files", files},
+        {"with [uninstaller]", files + "[uninstaller]\n[uninstaller.texts]\ndone = \"Gone.\"\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Put("m.toml", c.manifest);
+        for (const char* out : {"one.exe", "two.exe"}) {
+            Outcome o = RunShell(dir, std::string("ZEVRIN build m.toml --stub stub.exe --uninstaller uninst.exe "
+                                                  "-q -o ") + out);
+            ASSERT_EQ(o.status, 0) << o.err;
+        }
+        Bytes one = ReadBytes(dir.File("one.exe")), two = ReadBytes(dir.File("two.exe"));
+        EXPECT_EQ(one.size(), two.size());
+        EXPECT_TRUE(one == two) << "first difference at byte "
+                                << std::mismatch(one.begin(), one.end(), two.begin(), two.end()).first - one.begin();
+    }
+    ASSERT_TRUE(ReadBack(dir.File("two.exe")));
+    ASSERT_EQ(EntryCount, 2u);
+    const uint8_t* uninstaller = NextEntry(FirstEntry);
+    ASSERT_EQ(uninstaller[EntryFlags], FlagUninstallerFile | FlagHasFileTimes);
+    for (int i = 0; i < 3; ++i) { // creation, last access, last write
+        uint64_t time = ReadU32(uninstaller + EntryFixedSize + 8 * i) |
+                        static_cast<uint64_t>(ReadU32(uninstaller + EntryFixedSize + 8 * i + 4)) << 32;
+        EXPECT_EQ(time, FileTimeFromUnix(981173106, 700)) << i;
+    }
+}
+
 // A volume size that does not work says which is the smallest that does.
 TEST_F(BuildCommandTest, TooSmallAVolumeSizeNamesTheSmallestThatWorks)
 {
@@ -190,6 +233,44 @@ TEST_F(BuildCommandTest, MistakesOnTheCommandLine)
             EXPECT_NE(o.err.find("usage: zevrin build MANIFEST"), std::string::npos) << o.err;
         }
         EXPECT_EQ(Listing(dir.Path()), (std::vector<std::string>{"bad.toml", "dialogs.res", "m.toml", "stub.exe"}));
+    }
+}
+
+// Every problem of a manifest, and then every one of the files it names,
+// gets its own line before the build stops; several end with their count.
+TEST_F(BuildCommandTest, ListsEveryProblemBeforeStopping)
+{
+    Put("a.txt", std::string("a"));
+    Put("b.txt", std::string("b"));
+    Put("clash.toml", Head() + "[[files]]\nsource = \"a.txt\"\n[[files]]\nsource = \"b.txt\"\nname = \"A.TXT\"\n"
+                               "colour = 1\n");
+    Put("missing.toml", Head() + "[frame]\npicture = \"none.bmp\"\n[[files]]\nsource = \"gone1.txt\"\n"
+                                 "[[files]]\nsource = \"a.txt\"\n[[files]]\nsource = \"gone2.txt\"\n");
+    Put("one.toml", Head() + "[[files]]\nsource = \"gone1.txt\"\n");
+    const std::string enoent = ": No such file or directory\n";
+    struct Case {
+        const char* manifest;
+        std::string err;
+    } cases[] = {
+        {"clash.toml", "zevrin: build: clash.toml:7: files[1].name: 'A.TXT' (from './b.txt') is already the "
+                       "destination of files[0] as 'a.txt' (line 5, from './a.txt'): Windows does not tell file "
+                       "names apart by letter case\n"
+                       "zevrin: build: clash.toml:10: files[1].colour: unknown key\n"
+                       "zevrin: build: 2 errors: nothing written\n"},
+        {"missing.toml", "zevrin: build: missing.toml:6: frame.picture: cannot open './none.bmp'" + enoent +
+                             "zevrin: build: missing.toml:8: files[0].source: cannot find './gone1.txt'" + enoent +
+                             "zevrin: build: missing.toml:12: files[2].source: cannot find './gone2.txt'" + enoent +
+                             "zevrin: build: 3 errors: nothing written\n"},
+        {"one.toml", "zevrin: build: one.toml:6: files[0].source: cannot find './gone1.txt'" + enoent},
+    };
+    const std::vector<std::string> before = Listing(dir.Path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.manifest);
+        Outcome o = RunShell(dir, std::string("ZEVRIN build --stub stub.exe ") + c.manifest);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, c.err);
+        EXPECT_EQ(Listing(dir.Path()), before);
     }
 }
 

@@ -330,9 +330,87 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
         {"two launches", f + "after = \"launch\"\n[[files]]\nsource = \"b\"\nafter = \"launch\"\n",
          "6: files[1].after: only one file can be launched"},
         {"same destination twice", f + "[[files]]\nsource = \"sub/A.TXT\"\n",
-         "5: files[1].name: 'A.TXT' is already the destination of files[0]"},
+         "5: files[1].name: 'A.TXT' (from '"}, // in full: EveryErrorThatStandsAloneIsReported
     };
     ExpectRefused(cases, sizeof cases / sizeof *cases);
+}
+
+// One run reports every error that does not follow from another, one a
+// line in the order of the manifest: each clash of destinations naming
+// both entries, their lines and sources; each bad entry, text or table;
+// each unknown key. A refused entry takes part in no later check. A
+// syntax error or a bad [define] stops at once.
+TEST_F(ManifestTest, EveryErrorThatStandsAloneIsReported)
+{
+    for (const char* file : {"inc/A.h", "inc/a.h", "inc/c:1.txt", "inc/d:2.txt", "inc/sub/X.txt", "inc/sub/x.txt"}) {
+        ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + dir.File(file) + "')\"").c_str()), 0);
+        Put(file, file);
+    }
+    Put("shared.toml", "[[files]]\nsource = \"readme.txt\"\n");
+    const std::string d = dir.Path();
+    auto at = [this](const std::string& rest) { return dir.File("m.toml") + ":" + rest; };
+    const std::string letterCase = ": Windows does not tell file names apart by letter case";
+    struct Case {
+        const char* why;
+        std::string text;
+        std::vector<std::string> expected; // the start of each line
+    } cases[] = {
+        {"clashes inside a folder entry and with another entry, bad names in the folder",
+         std::string(Minimal) + "[[files]]\nsource = \"inc\"\n[[files]]\nsource = \"readme.txt\"\nname = \"A.H\"\n",
+         {at("3: files[0].name: 'a.h' (from '" + d + "/inc/a.h') is already the destination of files[0] as 'A.h' "
+             "(line 3, from '" + d + "/inc/A.h')" + letterCase),
+          at("3: files[0].name: 'sub\\x.txt' (from '" + d + "/inc/sub/x.txt') is already the destination of "
+             "files[0] as 'sub\\X.txt' (line 3, from '" + d + "/inc/sub/X.txt')" + letterCase),
+          at("4: files[0].source: 'c:1.txt': has the character ':'"),
+          at("4: files[0].source: 'd:2.txt': has the character ':'"),
+          at("5: files[1].name: 'A.H' (from '" + d + "/readme.txt') is already the destination of files[0] as "
+             "'A.h' (line 3, from '" + d + "/inc/A.h')" + letterCase)}},
+        {"the same name as an included entry; external files without a source",
+         "include = \"shared.toml\"\n" + std::string(Minimal) +
+             "[[files]]\nsource = \"readme.txt\"\n"
+             "[[files]]\nname = \"x.cab\"\nexternal = true\n[[files]]\nname = \"X.CAB\"\nexternal = true\n",
+         {at("4: files[1].name: 'readme.txt' (from '" + d + "/readme.txt') is already the destination of files[0] (" +
+             d + "/shared.toml:1, from '" + d + "/readme.txt')"),
+          at("9: files[3].name: 'X.CAB' is already the destination of files[2] as 'x.cab' (line 6)" + letterCase)}},
+        {"errors in every part",
+         "[product]\nname = \"X\"\ntitel = \"Y\"\n"                                            // 1-3
+         "[wizard]\nstart_page = \"middle\"\n"                                                  // 4-5
+         "[texts.messages]\ninsert_disk = \"Disk %s\"\nchecking = \"...\"\nnewer_file = \"%d\"\n" // 6-9
+         "[[files]]\nsource = \"a.txt\"\nafter = \"jump\"\n"                                    // 10-12
+         "[[files]]\nsource = \"b.txt\"\ncolour = \"red\"\nname = \"A.TXT\"\n"                  // 13-16
+         "[[files]]\nsource = \"c.txt\"\nname = \"a.txt\"\n"                                    // 17-19
+         "[uninstaller]\nprogram = \"u.exe\"\ntexts = { done = \"%d\" }\n"                      // 20-22
+         "[extra]\n",                                                                           // 23
+         {at("3: product.titel: unknown key"),
+          at("5: wizard.start_page: expected one of welcome"),
+          at("7: texts.messages.insert_disk: '%s' is not a placeholder here"),
+          at("9: texts.messages.newer_file: '%d' is not a placeholder here"),
+          at("12: files[0].after: expected one of none, view or launch, found \"jump\""),
+          at("15: files[1].colour: unknown key"),
+          at("17: files[2].name: 'a.txt' (from '" + d + "/c.txt') is already the destination of files[1] as 'A.TXT' "
+             "(line 13, from '" + d + "/b.txt')" + letterCase),
+          at("22: uninstaller.texts.done: '%d' is not a placeholder here"),
+          at("23: extra: unknown key")}},
+        {"a syntax error stops at once", std::string(Minimal) + "titel = 1\n[texts\n", {at("4: ")}},
+        {"a bad [define] stops at once", "[define]\n1A = \"x\"\n" + std::string(Minimal) + "titel = 1\n",
+         {at("2: define.1A: is not a variable name")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Manifest m;
+        std::string error;
+        ASSERT_FALSE(Parse(c.text, &m, &error));
+        std::vector<std::string> lines;
+        for (size_t start = 0; start <= error.size();) {
+            size_t end = std::min(error.find('\n', start), error.size());
+            lines.push_back(error.substr(start, end - start));
+            start = end + 1;
+        }
+        ASSERT_EQ(lines.size(), c.expected.size()) << error;
+        for (size_t i = 0; i < lines.size(); ++i)
+            EXPECT_EQ(lines[i].compare(0, c.expected[i].size(), c.expected[i]), 0)
+                << lines[i] << "\nexpected: " << c.expected[i];
+    }
 }
 
 // Texts are bounded as stored: the information text after its line
@@ -506,7 +584,7 @@ TEST_F(ManifestTest, FoldersAndPatternsInFiles)
         {"exclude for one file", std::string(Minimal) + "[[files]]\nsource = \"app/a.exe\"\nexclude = [\"x\"]\n",
          "5: files[0].exclude: only for a source that is a folder or a pattern"},
         {"clash with another entry", std::string(Minimal) + "[[files]]\nsource = \"app/b.dll\"\n[[files]]\nsource = \"app/*.dll\"\n",
-         "5: files[1].name: 'b.dll' is already the destination of files[0]"},
+         "5: files[1].name: 'b.dll' (from '"},
     };
     ExpectRefused(bad, sizeof bad / sizeof *bad);
 }

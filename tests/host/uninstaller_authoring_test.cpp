@@ -63,8 +63,8 @@ done = "All gone."
     EXPECT_EQ(f.menuName, "Remove Zevrin");
 
     // As `zevrin build` packs it: from the copy holding its texts.
-    ASSERT_TRUE(WriteUninstallerCopy(f, dir.File("copy.exe"), &error)) << error;
-    f.source = dir.File("copy.exe");
+    ASSERT_TRUE(WriteUninstallerCopy(&f, dir.File("copy.exe"), &error)) << error;
+    EXPECT_EQ(f.source, dir.File("copy.exe"));
     BuildOptions options;
     options.output = dir.File("SETUP.EXE");
     options.stubPath = dir.File("stub.exe");
