@@ -58,6 +58,8 @@ void FinishInstallation()
     InstallRunning = false;
 }
 
+void FlushProgressPath() {}
+
 void SetProgressPercent(uint32_t p)
 {
     ProgressPercent = p > 100 ? 100 : p;

@@ -287,6 +287,43 @@ TEST_F(InstallTest, OptionsRecordChoosesHowProgressCounts)
     }
 }
 
+// The file being installed goes to control 1008 at once with one file a
+// tick; with time slices only when the page asks (it does between slices
+// and inside long files), since a text per file costs more than the file.
+TEST_F(InstallTest, PathShownAtOnceOrWhenThePageAsks)
+{
+    struct Case {
+        const char* why;
+        uint32_t options;
+        bool atOnce;
+    } cases[] = {{"one file a tick", 0, true}, {"time slices", OptionTimedPacing, false}};
+    HWND page = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND path = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, page, reinterpret_cast<HMENU>(1008), nullptr,
+                                nullptr);
+    ASSERT_TRUE(page && path);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SetupBuilder setup;
+        setup.Add("a.txt", Text("a"));
+        setup.Add("b.txt", Text("b"));
+        Bytes body = {static_cast<uint8_t>(c.options), 0, 0, 0};
+        setup.records = [body](PackageBuilder& b) { b.Record(TagInstallOptions, body); };
+        Load(setup);
+        SetInstallDir("C:\\P\\");
+        SetWindowTextA(path, "");
+        ProgressPageWindow = page;
+        ShowProgressPath("C:\\P\\b.txt");
+        char text[64] = "";
+        GetWindowTextA(path, text, sizeof text);
+        EXPECT_EQ(std::string(text), c.atOnce ? "C:\\P\\b.txt" : "");
+        FlushProgressPath();
+        GetWindowTextA(path, text, sizeof text);
+        EXPECT_EQ(std::string(text), "C:\\P\\b.txt");
+        ProgressPageWindow = nullptr;
+    }
+    DestroyWindow(page);
+}
+
 // The engine tells ProgressPulse how a long file goes; when the user gives
 // the installation up there, the file is abandoned like a failed one: its
 // temporary file deleted, the file it would have replaced as it was, and

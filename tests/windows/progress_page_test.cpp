@@ -278,13 +278,12 @@ TEST_F(InstallPagesTest, TimeSlicesInstallManyFilesATurn)
     ResetFakeEngine(files);
     InstallOptions = OptionTimedPacing;
     ASSERT_NE(OpenPage(TEMPLATE_PROGRESS, ProgressPageProc), nullptr);
-    EXPECT_EQ(Engine.installs, 0) << "the first file still waits for the first tick";
+    EXPECT_EQ(Engine.installs, 0) << "the first file waits for the first tick, after the page has painted";
     int turns = TurnsWhile(page_, [] { return Engine.finishes > 0; }, 10 * Patience);
     ASSERT_EQ(Engine.finishes, 1);
     EXPECT_EQ(Engine.installs, files + 1);
     EXPECT_LT(turns, files / 10) << "one file a turn is the older pacing";
     EXPECT_EQ(Engine.deepest, 1) << "turns never nest";
-    EXPECT_GE(Engine.installTimes[0] - Engine.startTime, 90u);
     EXPECT_EQ(ItemText(page_, IDC_PROGRESS_PERCENT), "100%");
     EXPECT_EQ(PageResult, PageNext);
 }

@@ -32,6 +32,10 @@ const uint32_t EntryBaseWeight = 4096;
 uint64_t WeightTotal;
 uint64_t WeightDone; // of the entries handled so far
 
+// The file being installed, as the page shows it; pending until shown.
+char ShownPath[PathSize];
+bool ShownPathPending;
+
 const char TempEnding[] = ".$$A";
 // The temporary name's last letter is raised while the name is taken;
 // past this one the file is given up.
@@ -365,15 +369,25 @@ void SetErrorSubject(const char* path)
 
 void ShowProgressPath(const char* path)
 {
-    char shown[PathSize];
     size_t length = std::strlen(path);
     if (length >= PathSize)
         length = PathSize - 1;
-    std::memcpy(shown, path, length);
-    shown[length] = 0;
-    AbbreviatePath(shown, ProgressPathLength);
-    if (ProgressPageWindow)
-        SetDlgItemTextA(ProgressPageWindow, 1008, shown);
+    std::memcpy(ShownPath, path, length);
+    ShownPath[length] = 0;
+    AbbreviatePath(ShownPath, ProgressPathLength);
+    // In time slices files come faster than anyone reads them, and each
+    // text costs: the page shows the latest whenever it lets its window
+    // repaint.
+    ShownPathPending = true;
+    if (!(InstallOptions & OptionTimedPacing))
+        FlushProgressPath();
+}
+
+void FlushProgressPath()
+{
+    if (ShownPathPending && ProgressPageWindow)
+        SetDlgItemTextA(ProgressPageWindow, 1008, ShownPath);
+    ShownPathPending = false;
 }
 
 void SetProgressPercent(uint32_t p)

@@ -37,8 +37,10 @@ extern uint8_t* EntryCursor;
 
 // ErrorSubject = path, cut (with "...") to fit.
 void SetErrorSubject(const char* path);
-// Shows the path, shortened to 30 characters, on the progress page.
+// Shows the path, shortened to 30 characters, on the progress page: at
+// once, or with time slices when the page next calls FlushProgressPath.
 void ShowProgressPath(const char* path);
+void FlushProgressPath();
 // ProgressPercent = p (at most 100), then the bar is redrawn.
 void SetProgressPercent(uint32_t p);
 

@@ -58,6 +58,7 @@ bool PulseProgress()
     if (now - LastPulse < PulseMs)
         return PageResult == PageRunning;
     HWND page = ProgressPageWindow;
+    FlushProgressPath();
     MSG message;
     // Bounded: what arrives while these are handled waits for the next pulse.
     for (int i = 0; i < 64 && page && PageResult == PageRunning; ++i) {
@@ -75,6 +76,8 @@ bool PulseProgress()
 
 void EndInstallation()
 {
+    // Alone, the page stays with the last file's path (or the failed one).
+    FlushProgressPath();
     // A confirmed Cancel inside a file: the user gave the installation up,
     // and nothing follows (as when Cancel comes between two files).
     if (PageResult == PageCancel && ErrorCode == 0)
@@ -99,6 +102,7 @@ void ScheduleTurn(HWND page)
     if (TimedPacing()) {
         // What the files just changed is painted now rather than after
         // the installation.
+        FlushProgressPath();
         RedrawWindow(page, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
         if (!HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)) && PostMessageA(page, ContinueMessage, 0, 0))
             return;
@@ -119,7 +123,9 @@ INT_PTR ProgressOnInitDialog(HWND page)
     SetButtonText(ButtonCancel, CaptionStop);
     TurnRunning = false;
     if (StartInstallation()) {
-        ProgressTimer = SetTimer(page, ProgressTimerId, FirstTickMs, nullptr);
+        // A tick comes after the page has painted: one file a tick waits
+        // as it always did; time slices start as soon as they may.
+        ProgressTimer = SetTimer(page, ProgressTimerId, TimedPacing() ? USER_TIMER_MINIMUM : FirstTickMs, nullptr);
         CancelQuestionOpen = false;
         if (!ProgressTimer)
             InstallRemainingFiles(page);
