@@ -51,8 +51,9 @@ inline Bytes FakeStub(size_t before = 300, size_t after = 200)
 
 // A .res file with the eight dialogs (ids 100..107) the package needs,
 // each a DLGTEMPLATE with only the controls the installer needs in it:
-// enough for the writer, no windres needed.
-inline Bytes TinyTemplatesRes()
+// enough for the writer, no windres needed. Template `replaced`, when
+// one of them, is `replacement` instead.
+inline Bytes TinyTemplatesRes(uint16_t replaced = 8, const Bytes& replacement = Bytes())
 {
     auto entry = [](Bytes& out, uint16_t type, uint16_t name, const Bytes& data) {
         Bytes head;
@@ -84,7 +85,7 @@ inline Bytes TinyTemplatesRes()
         dialog.None().None().Text(u""); // menu, class, title
         for (uint16_t control : needed)
             dialog.Static(control);
-        entry(res, 5, id, dialog.Bytes());
+        entry(res, 5, id, id - 100u == replaced ? replacement : dialog.Bytes());
     }
     return res;
 }
