@@ -203,8 +203,8 @@ def case_start_page_is_the_end_marker():
     # Page 6 only ends the wizard: a package starting there would run
     # nothing and exit as if all went well.
     with Stage("damaged-start-page-6") as stage:
-        whole = handmade(stage, "whole.exe", records=[(TAG_START_PAGE, struct.pack("<H", 6))])
-        expect_invalid_data_box(stage, whole)
+        records = [(TAG_TEMPLATES, template_blob(default_templates(stage))), (TAG_START_PAGE, struct.pack("<H", 6))]
+        expect_invalid_data_box(stage, handmade(stage, "whole.exe", records=records))
 
 
 def case_long_text_in_cut_package():
