@@ -25,6 +25,7 @@
 #include "../stub/startup/templates.h"
 #include "../stub/shared/messages.h"
 #include "platform.h"
+#include "templates.h"
 
 namespace zevrin {
 
@@ -176,11 +177,15 @@ std::string FaultPlace(const HeaderFault& fault)
     return fault.group >= 0 ? "message group " + std::to_string(fault.group) + " in " + record : record;
 }
 
-std::string TemplateFault(const HeaderFault& fault)
+std::string TemplateProblemText(const HeaderFault& fault)
 {
-    if (fault.number < NoTemplate)
+    if (fault.number < NoTemplate) {
+        std::vector<uint8_t> blob;
+        if (TemplateBlob)
+            blob.assign(TemplateBlob, TemplateBlob + TemplateBlobSize);
         return "dialog templates damaged: template " + std::to_string(fault.number) + " of " + FaultPlace(fault) +
-               " is not a dialog the installer can load";
+               " is not a dialog the installer can make: " + ::TemplateFaultText(blob, fault.templates);
+    }
     if (!fault.tag)
         return "no dialog templates: the header has no record " + TagName(TagTemplateBlob);
     return "dialog templates damaged: " + FaultPlace(fault) + " is shorter than its table of " +
@@ -217,11 +222,11 @@ std::string HeaderFaultText(const HeaderFault& fault, uint64_t fileLength, const
     case HeaderOutOfMemory:
         return "out of memory: " + FaultPlace(fault) + " needs " + std::to_string(fault.number) + " bytes";
     case HeaderFileTableDamaged: return "file table damaged (record at " + Hex(fault.offset) + ")";
-    case HeaderTemplatesDamaged: return TemplateFault(fault);
+    case HeaderTemplatesDamaged: return TemplateProblemText(fault);
     case HeaderStartPageInvalid:
         return "start page " + std::to_string(fault.number) + " of " +
                (fault.tag ? FaultPlace(fault) : std::string("the stamp record")) +
-               " is not one of the installer's pages 0 to " + std::to_string(PageCount - 1);
+               " is not one of the installer's pages 0 to " + std::to_string(EndPage - 1);
     case HeaderIncomplete:
         // Without a data length the terminator declares nothing missing.
         if (fault.number <= fault.limit)

@@ -848,11 +848,12 @@ Resources ReadResources(const Manifest& m)
         // The installer refuses a package whose templates it cannot walk:
         // find out here, with the template's number, rather than on the
         // user's machine.
-        unsigned bad = 0;
+        TemplateFault bad;
         if (!CheckTemplateBlob(r.templates.data(), static_cast<uint32_t>(r.templates.size()),
                                m.headerFlags & FlagFullScreen, m.hasStartPage ? m.startPage : WizardMode, &bad))
-            Fail((m.templates.empty() ? std::string() : m.templatesRef.Prefix()) + "dialog template " +
-                 std::to_string(bad) + " is not one the installer can load");
+            Fail((m.templates.empty() ? std::string() : m.templatesRef.Prefix() + m.templates + ": ") + "template " +
+                 std::to_string(bad.number) + " (resource id " + std::to_string(TemplateResourceBase + bad.number) +
+                 ") is not a dialog the installer can make: " + TemplateFaultText(r.templates, bad));
     });
     if (!m.framePicture.empty())
         attempt([&] { r.frame = Picture(m.framePicture, m.framePictureRef); });

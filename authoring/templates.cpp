@@ -2,6 +2,9 @@
 // takes the dialogs out of the .res and packs them for the stub.
 #include "templates.h"
 
+#include "../stub/startup/templates.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -441,8 +444,8 @@ bool ParseDialogTemplate(const uint8_t* data, size_t size, DialogInfo* info, std
     info->y = static_cast<int16_t>(in.Word());
     info->cx = static_cast<int16_t>(in.Word());
     info->cy = static_cast<int16_t>(in.Word());
-    ResName menu, windowClass;
-    if (!in.DialogNameOrId(&menu) || !in.DialogNameOrId(&windowClass) || !in.String(&info->title))
+    ResName menu;
+    if (!in.DialogNameOrId(&menu) || !in.DialogNameOrId(&info->dialogClass) || !in.String(&info->title))
         return Fail(error, "dialog header runs past the end of the template");
     if (info->style & DialogSetFont) {
         info->pointSize = in.Word();
@@ -607,4 +610,85 @@ bool TemplateFromBlob(const Bytes& blob, int n, const uint8_t** data, size_t* si
     *data = blob.data() + start;
     *size = end - start;
     return true;
+}
+
+namespace {
+
+// A class or other resource name as the tool prints it: an ordinal in hex,
+// a name in quotes, anything outside printable ASCII as \uXXXX.
+std::string NameText(const ResName& name)
+{
+    if (name.isId) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%04X", name.id);
+        return text;
+    }
+    std::string out = "\"";
+    for (char16_t c : name.text) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+            out += escaped;
+        }
+    }
+    return out + "\"";
+}
+
+const char* ControlRole(uint32_t id)
+{
+    switch (id) {
+    case 1: return "the Next button";
+    case 2: return "the Cancel button";
+    case 1007: return "the Back button";
+    case 1006: return "the page placeholder";
+    case 1004: return "the folder field";
+    case 1000: return "the main text";
+    default: return "a control";
+    }
+}
+
+const char* TemplateRole(unsigned n)
+{
+    static const char* const roles[TemplateCount] = {
+        "the windowed frame", "the full-screen frame", "the directory page", "the information page",
+        "the progress page", "the welcome and ready pages", "the finish page", "the folder browser"};
+    return n < TemplateCount ? roles[n] : "its page";
+}
+
+} // namespace
+
+std::string TemplateFaultText(const Bytes& blob, const zevrin::TemplateFault& fault)
+{
+    // Walked as the installer loads it: the template and what follows it.
+    DialogInfo info;
+    bool parsed = false;
+    if (fault.number < TemplateCount && blob.size() >= 4 * TemplateCount) {
+        size_t offset = U32(&blob[4 * fault.number]);
+        if (offset < blob.size()) {
+            size_t size = std::min(blob.size() - offset, TemplateBlockSize);
+            std::string ignored;
+            parsed = ParseDialogTemplate(blob.data() + offset, size, &info, &ignored);
+        }
+    }
+    switch (fault.problem) {
+    case zevrin::TemplateDialogClass:
+        return "its window class" + (parsed ? " " + NameText(info.dialogClass) : std::string()) +
+               " is not the system's dialog class, the only one the installer makes dialogs of";
+    case zevrin::TemplateItemClass: {
+        std::string text = "control " + std::to_string(fault.id) + " (item " + std::to_string(fault.item + 1);
+        if (parsed && static_cast<size_t>(fault.item) < info.items.size())
+            text += " of " + std::to_string(info.items.size()) + ") is of class " +
+                    NameText(info.items[fault.item].windowClass);
+        else
+            text += ") is of a class";
+        return text + ", which the installer cannot make";
+    }
+    case zevrin::TemplateControlMissing:
+        return "it has no control " + std::to_string(fault.id) + " (" + ControlRole(fault.id) + "), which " +
+               TemplateRole(fault.number) + " cannot do without";
+    default:
+        return "the dialog manager would read it past its end";
+    }
 }

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace zevrin {
+struct TemplateFault;
+}
+
 const int TemplateCount = 8;
 // Template n is the RT_DIALOG resource TemplateResourceBase + n.
 const uint16_t TemplateResourceBase = 100;
@@ -82,6 +86,7 @@ struct DialogInfo {
     uint32_t style = 0;
     uint32_t exStyle = 0;
     int16_t x = 0, y = 0, cx = 0, cy = 0;
+    ResName dialogClass;     // an empty name: the system's dialog class
     std::u16string title;
     uint16_t pointSize = 0;  // with DS_SETFONT
     std::u16string font;
@@ -96,3 +101,9 @@ bool ParseDialogTemplate(const uint8_t* data, size_t size, DialogInfo* info, std
 // false when the offset table is damaged.
 bool TemplateFromBlob(const std::vector<uint8_t>& blob, int n, const uint8_t** data,
                       size_t* size);
+
+// What the installer's template check (stub/startup/templates.h) found
+// wrong with template `fault.number` of `blob`, in words that name the
+// control and its class: "control 1020 (item 5 of 6) is of class
+// \"NoSuchClass\", which the installer cannot make".
+std::string TemplateFaultText(const std::vector<uint8_t>& blob, const zevrin::TemplateFault& fault);

@@ -10,6 +10,11 @@ namespace zevrin {
 enum : unsigned {
     TemplateFrameWindowed = 0,
     TemplateFrameFullScreen = 1,
+    TemplateDirectory = 2,
+    TemplateInformation = 3,
+    TemplateProgress = 4,
+    TemplateWelcomeReady = 5,
+    TemplateFinish = 6,
     TemplateFolderBrowser = 7,
     NoTemplate = 8, // a page without a dialog; never loaded
 };
@@ -23,5 +28,17 @@ const uint32_t TemplateBlockBytes = 16384;
 // load copies (the rest of the blob, at most TemplateBlockBytes). False
 // when the offset table is short or the offset lies in it or past the blob.
 bool TemplateSpan(const uint8_t* blob, uint32_t size, unsigned number, uint32_t* offset, uint32_t* length);
+
+// The controls without which a template's dialog cannot do its work: the
+// frame's three buttons and the placeholder every page is moved onto;
+// the directory page's folder field (Next installs into what it holds);
+// the information page's text (its whole content); the finish page's
+// main text (the one place an error is told). Any other control may be
+// left out; the pages skip what is not there.
+struct NeededControls {
+    const uint16_t* ids;
+    unsigned count;
+};
+NeededControls ControlsNeeded(unsigned number);
 
 } // namespace zevrin

@@ -88,6 +88,7 @@ extern int PageResult;
 void GoToPage(int n);
 extern int CurrentPage; // 0..6, -1 = the wizard is over
 const int PageCount = 7;
+const int EndPage = PageCount - 1; // no dialog: reaching it ends the wizard
 enum : unsigned {
     ButtonBack = 1,
     ButtonNext = 2,

@@ -358,20 +358,23 @@ HeaderProblem CheckWhatTheRunUses(const RecordPlaces& places, uint32_t fileLengt
             return Refuse(fault, HeaderIncomplete);
         return Refuse(fault, HeaderIncomplete, VolumeDataLength, fileLength - DataLengthOffset - 4);
     }
-    if (StartPage != WizardMode && StartPage >= PageCount) {
+    // Page 6 only marks the end of the wizard: a run that starts there
+    // shows and installs nothing.
+    if (StartPage != WizardMode && StartPage >= EndPage) {
         if (places.startPageRecord) {
             fault.tag = TagStartPage;
             fault.offset = places.startPage;
         }
         return Refuse(fault, HeaderStartPageInvalid, StartPage);
     }
-    unsigned bad = 0;
+    TemplateFault bad;
     if (!CheckTemplateBlob(TemplateBlob, TemplateBlobSize, HeaderFlags & FlagFullScreen, StartPage, &bad)) {
         if (TemplateBlob) {
             fault.tag = TagTemplateBlob;
             fault.offset = places.templates;
         }
-        return Refuse(fault, HeaderTemplatesDamaged, bad);
+        fault.templates = bad;
+        return Refuse(fault, HeaderTemplatesDamaged, bad.number);
     }
     return HeaderOk;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "../shared/platform.h"
+#include "templates.h"
 
 namespace zevrin {
 
@@ -52,8 +53,8 @@ enum HeaderProblem : int {
     HeaderStreamDamaged,    // a compressed body or group does not decode, or unpacks to more than its `number` bytes
     HeaderOutOfMemory,      // a body or a group (of `number` bytes) cannot be allocated
     HeaderFileTableDamaged, // entry `number` of the file table (or the table's count) is malformed: the first entry that is, or that is missing (0 when the count is)
-    HeaderTemplatesDamaged, // template `number` (8: the offset table, or no template blob) is malformed
-    HeaderStartPageInvalid, // start page `number` is outside the page table
+    HeaderTemplatesDamaged, // template `number` (8: the offset table, or no template blob) is malformed, or would make no dialog its page can use (`templates` says why)
+    HeaderStartPageInvalid, // start page `number` is not a page: outside the page table, or its end marker
     HeaderIncomplete,       // the data region declares `number` bytes, the file holds `limit` (both 0: the terminator has no body)
 };
 
@@ -64,6 +65,7 @@ struct HeaderFault {
     int group = -1;       // message group of record 4666, -1 otherwise
     uint32_t number = 0;  // see HeaderProblem
     uint32_t limit = 0;   // see HeaderProblem
+    TemplateFault templates; // HeaderTemplatesDamaged: the template check's fault
 };
 
 // The fault of the last ReadPackageHeader.

@@ -190,6 +190,45 @@ def handmade_package(out, work, groups, data=b"", records=(), stub=None):
     return out
 
 
+def header_records(path):
+    """The header records of a SETUP.EXE, in order: (tag, flags, body)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = read_stamp(path)["stub_length"]
+    records = []
+    while at + 8 <= len(data):
+        tag, flags, _, length = struct.unpack_from("<HBBI", data, at)
+        body = data[at + 8:at + 8 + length]
+        records.append((tag, flags, body))
+        if tag == TAG_TERMINATOR:
+            break
+        at += 8 + length
+    return records
+
+
+def decode_stream(stream, work):
+    """The bytes one compressed stream unpacks to, by `zevrin decode`."""
+    tool = need_file(tool_path(), "the host tool zevrin")
+    source = os.path.join(work, "decode.in")
+    target = os.path.join(work, "decode.out")
+    with open(source, "wb") as f:
+        f.write(stream)
+    result = subprocess.run([tool, "decode", source, target], capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise Failure("zevrin decode failed: " + result.stderr.strip())
+    with open(target, "rb") as f:
+        return f.read()
+
+
+def record_body(path, tag, work):
+    """The unpacked body of the first record `tag` of a SETUP.EXE."""
+    for found, flags, body in header_records(path):
+        if found == tag:
+            # A compressed body: its unpacked size, then the stream.
+            return decode_stream(body[4:], work) if flags & 1 else body
+    raise Failure("%s has no record %d" % (path, tag))
+
+
 def cut_package(source, out, count=1):
     """A copy of `source` without its last `count` bytes."""
     with open(source, "rb") as f:

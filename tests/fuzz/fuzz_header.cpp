@@ -71,8 +71,8 @@ void ReadHeader(const uint8_t* data, size_t size)
     bool read = ReadPackageHeader();
     FUZZ_CHECK(read == (LastHeaderFault.problem == HeaderOk));
     if (read) {
-        unsigned bad = 0;
-        FUZZ_CHECK(StartPage == WizardMode || StartPage < PageCount);
+        TemplateFault bad;
+        FUZZ_CHECK(StartPage == WizardMode || StartPage < EndPage);
         FUZZ_CHECK(CheckTemplateBlob(TemplateBlob, TemplateBlobSize, HeaderFlags & FlagFullScreen, StartPage, &bad));
     }
     LookUpEverything();
@@ -105,9 +105,9 @@ void CheckTemplates(const uint8_t* data, size_t size)
     FUZZ_CHECK(blob != nullptr);
     if (length)
         std::memcpy(blob, data + 1, length);
-    unsigned bad = 0;
+    TemplateFault bad;
     CheckTemplateBlob(blob, static_cast<uint32_t>(length), fullScreen, startPage, &bad);
-    CheckDialogTemplate(blob, static_cast<uint32_t>(length));
+    CheckDialogTemplate(blob, static_cast<uint32_t>(length), page, &bad); // page: any template number
     std::free(blob);
 }
 

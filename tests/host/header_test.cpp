@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -338,7 +339,7 @@ std::vector<std::vector<uint8_t>> SoundTemplates()
 {
     std::vector<std::vector<uint8_t>> templates;
     for (int n = 0; n < 8; ++n)
-        templates.push_back(SoundDialog(n % 2 == 1));
+        templates.push_back(SoundTemplate(n, n % 2 == 1));
     return templates;
 }
 
@@ -448,8 +449,8 @@ TEST_F(HeaderTest, TemplatesTheRunLoadsMustBeWellFormed)
          WizardMode, false, 7},
         {"item title ordinal without its number", BlobWith(7, dialog(1).Item(1).Ordinal(0x82).U16(0xFFFF).Bytes()),
          0, WizardMode, false, 7},
-        {"menu, class and an item title as ordinals",
-         BlobWith(7, DialogWriter().Classic(child, 1).Ordinal(5).Ordinal(0x7000).Text(u"T").Item(1).Ordinal(0x82)
+        {"menu and an item title as ordinals",
+         BlobWith(7, DialogWriter().Classic(child, 1).Ordinal(5).None().Text(u"T").Item(1).Ordinal(0x82)
                          .Ordinal(100).Data({}).Bytes()),
          0, WizardMode, true, 0},
         // The dialog manager steps over whole words of creation data, but
@@ -476,7 +477,7 @@ TEST_F(HeaderTest, TemplatesTheRunLoadsMustBeWellFormed)
         {"page 4 alone loads only its own", BlobWithHopeless({2, 3, 5, 6, 7}), 0, 4, true, 0},
         {"page 2 alone may open the folder browser", BlobWithHopeless({7}), 0, 2, false, 7},
         {"page 3 alone loads template 5", BlobWithHopeless({5}), 0, 3, false, 5},
-        {"page 6 alone loads only the frame", BlobWithHopeless({2, 3, 4, 5, 6, 7}), 0, 6, true, 0},
+        {"page 5 alone loads only its own", BlobWithHopeless({2, 3, 4, 5, 7}), 0, 5, true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -502,12 +503,14 @@ TEST_F(HeaderTest, TemplatesTheRunLoadsMustBeWellFormed)
     }
 }
 
+// Page 6 is only the end marker: a package starting there would show and
+// install nothing.
 TEST_F(HeaderTest, StartPageMustBeInThePageTable)
 {
     struct Case {
         uint16_t page;
         bool ok;
-    } cases[] = {{0, true}, {6, true}, {WizardMode, true}, {7, false}, {0x7FFF, false}};
+    } cases[] = {{0, true}, {5, true}, {WizardMode, true}, {6, false}, {7, false}, {0x7FFF, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.page);
         FreeHeaderData();
@@ -524,6 +527,161 @@ TEST_F(HeaderTest, StartPageMustBeInThePageTable)
         EXPECT_EQ(LastHeaderFault.number, c.page);
         EXPECT_EQ(LastHeaderFault.tag, TagStartPage);
         EXPECT_EQ(LastHeaderFault.offset, recordAt);
+    }
+}
+
+// A page as the default templates make it: WS_CHILD | WS_VISIBLE |
+// DS_CONTROL | DS_3DLOOK | DS_SETFONT, 8pt MS Shell Dlg, statics 1000 to
+// 1003 and whatever `more` adds; with where each item's class and
+// creation-data count lie, for damaging them.
+struct PageBytes {
+    std::vector<uint8_t> bytes;
+    std::vector<size_t> classAt, dataCountAt;
+};
+PageBytes DefaultPage(uint32_t style = 0x50000444, const std::function<void(DialogWriter&)>& more = nullptr,
+                      uint16_t moreItems = 0)
+{
+    DialogWriter w;
+    w.Classic(style, static_cast<uint16_t>(4 + moreItems)).None().None().Text(u"").Font();
+    PageBytes page;
+    for (uint16_t id = 1000; id <= 1003; ++id) {
+        w.Item(id);
+        page.classAt.push_back(w.Bytes().size());
+        w.Ordinal(0x82).Text(u"Text");
+        page.dataCountAt.push_back(w.Bytes().size());
+        w.Data({});
+    }
+    if (more)
+        more(w);
+    page.bytes = w.Bytes();
+    return page;
+}
+
+std::vector<uint8_t> WithU16(std::vector<uint8_t> bytes, size_t at, uint16_t value)
+{
+    bytes[at] = static_cast<uint8_t>(value);
+    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+    return bytes;
+}
+
+// Templates that pass the walk but that the platform cannot turn into a
+// dialog, or turns into one without a control its page needs, are
+// damage like any other: refused before a window opens, with text 31.
+// Each was seen to make no dialog (or no usable one) under Wine.
+TEST_F(HeaderTest, TemplatesThatMakeNoUsableDialogAreRefused)
+{
+    const uint32_t child = DialogWriter::ChildVisible;
+    PageBytes page = DefaultPage();
+    auto pageWith = [](const std::function<void(DialogWriter&)>& item) { return DefaultPage(0x50000444, item, 1).bytes; };
+    std::vector<uint8_t> frameWithoutCancel = DialogWriter()
+                                                  .Classic(child | DialogWriter::SetFont, 3)
+                                                  .None().None().Text(u"").Font()
+                                                  .Static(1).Static(1007).Static(1006)
+                                                  .Bytes();
+    struct Case {
+        const char* why;
+        size_t number;
+        std::vector<uint8_t> dialog;
+        TemplateProblem problem; // TemplateSound: accepted
+        int item;
+        uint32_t id;
+    } cases[] = {
+        {"sound", 5, page.bytes, TemplateSound, -1, 0},
+        {"an item of a class named NoSuchClass", 5,
+         pageWith([](DialogWriter& w) { w.Item(1020).Text(u"NoSuchClass").Text(u"").Data({}); }), TemplateItemClass,
+         4, 1020},
+        {"an item of class ordinal 0x00FF", 5, pageWith([](DialogWriter& w) { w.Item(1020).Ordinal(0xFF).Text(u"").Data({}); }),
+         TemplateItemClass, 4, 1020},
+        {"an item whose class is an empty name", 5, pageWith([](DialogWriter& w) { w.Item(1020).None().Text(u"").Data({}); }),
+         TemplateItemClass, 4, 1020},
+        // Its window procedure ends the run when the window goes.
+        {"an item of the installer's own window class", 5,
+         pageWith([](DialogWriter& w) { w.Item(1020).Text(u"ZevrinClass").Text(u"").Data({}); }), TemplateItemClass, 4,
+         1020},
+        {"the dialog's class an unregistered ordinal 0x4444", 5,
+         DialogWriter().Classic(0x50000444, 1).None().Ordinal(0x4444).Text(u"").Font().Static(1000).Bytes(),
+         TemplateDialogClass, -1, 0},
+        // The class becomes a string running into the title, and the
+        // walk goes on out of step.
+        {"an item's class marker 0xFFFF flipped to 0xFF03", 5, WithU16(page.bytes, page.classAt[1], 0xFF03),
+         TemplateItemClass, 1, 1001},
+        // 0x22 bytes of the next item are stepped over as creation data;
+        // the rest of it is read as an item whose id is its width, 50.
+        {"an item's creation-data count 0 changed to 0x23", 5, WithU16(page.bytes, page.dataCountAt[0], 0x23),
+         TemplateItemClass, 1, 50},
+        // The font's bytes are walked as items, out past the template.
+        {"a popup style without the font flag", 5, WithU16(WithU16(page.bytes, 0, 0x0404), 2, 0x8000),
+         TemplateUnwalkable, -1, 0},
+        {"the directory page without its folder field", 2, page.bytes, TemplateControlMissing, -1, 1004},
+        {"the finish page without its main text", 6,
+         DialogWriter().Classic(child, 1).None().None().Text(u"").Static(1001).Bytes(), TemplateControlMissing, -1, 1000},
+        {"the frame without its Cancel button", 0, frameWithoutCancel, TemplateControlMissing, -1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        FreeHeaderData();
+        ScriptMessageAnswers({});
+        std::vector<std::vector<uint8_t>> templates;
+        for (size_t n = 0; n < 8; ++n)
+            templates.push_back(SoundTemplate(n));
+        templates[c.number] = c.dialog;
+        PackageBuilder p;
+        p.Groups({{}, {}, {}, {}, {}, {}, Group6()}).Templates(TemplateBlobOf(templates)).End(0);
+        bool ok = c.problem == TemplateSound;
+        EXPECT_EQ(Read(p), ok);
+        ASSERT_EQ(ShownMessages().size(), ok ? 0u : 1u);
+        if (ok)
+            continue;
+        EXPECT_EQ(ShownMessages()[0].text, "This file contains invalid data.");
+        EXPECT_EQ(LastHeaderFault.problem, HeaderTemplatesDamaged);
+        EXPECT_EQ(LastHeaderFault.number, c.number);
+        EXPECT_EQ(LastHeaderFault.templates.problem, c.problem);
+        EXPECT_EQ(LastHeaderFault.templates.item, c.item);
+        EXPECT_EQ(LastHeaderFault.templates.id, c.id);
+    }
+}
+
+// An item class is made when it is a predefined control, by ordinal or by
+// name in any case, or a common control; nothing else.
+TEST(TemplateCheck, ItemClassesTheInstallerCanMake)
+{
+    auto check = [](const std::function<void(DialogWriter&)>& itemClass) {
+        DialogWriter w;
+        w.Classic(DialogWriter::ChildVisible, 1).None().None().Text(u"T").Item(7);
+        itemClass(w);
+        w.Text(u"").Data({});
+        TemplateFault fault;
+        bool made = CheckDialogTemplate(w.Bytes().data(), static_cast<uint32_t>(w.Bytes().size()), NoTemplate, &fault);
+        EXPECT_EQ(fault.problem, made ? TemplateSound : TemplateItemClass);
+        return made;
+    };
+    for (uint16_t ordinal : {0x7F, 0x80, 0x85, 0x86, 0xFF, 0x8002}) {
+        SCOPED_TRACE(ordinal);
+        EXPECT_EQ(check([ordinal](DialogWriter& w) { w.Ordinal(ordinal); }), ordinal >= 0x80 && ordinal <= 0x85);
+    }
+    for (unsigned i = 0; i < ItemClassNameCount; ++i) {
+        std::string name = ItemClassNames[i];
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(check([&name](DialogWriter& w) { w.Text(std::u16string(name.begin(), name.end())); }));
+    }
+    const struct {
+        std::u16string name;
+        bool made;
+    } names[] = {
+        {u"BUTTON", true},
+        {u"static", true},
+        {u"MSCTLS_PROGRESS32", true},
+        {u"Butto", false},
+        {u"Button ", false},
+        {u"B\u00fctton", false},
+        {u"ButtonButtonButtonButtonButton", false}, // longer than any known name
+        {u"tooltips_class32", false},               // a pop-up, not a control
+        {u"#32770", false},
+        {u"ZevrinClass", false},
+    };
+    for (const auto& n : names) {
+        SCOPED_TRACE(std::string(n.name.begin(), n.name.end()));
+        EXPECT_EQ(check([&n](DialogWriter& w) { w.Text(n.name); }), n.made);
     }
 }
 

@@ -327,17 +327,47 @@ TEST_F(PackageReaderTest, DamagedPackagesSayWhy)
          },
          nullptr, AtOpen, 0,
          "dialog templates damaged: template 0 of record 0x1242 at 0xTEMPLATES is not a dialog the installer can "
-         "load"},
+         "make: the dialog manager would read it past its end"},
+        {"a page template with a control of a class nobody made",
+         [](SetupBuilder& b) {
+             std::vector<Bytes> templates;
+             for (size_t n = 0; n < 8; ++n)
+                 templates.push_back(SoundTemplate(n));
+             templates[5] = DialogWriter()
+                                .Classic(DialogWriter::ChildVisible | DialogWriter::SetFont, 2)
+                                .None().None().Text(u"Welcome").Font()
+                                .Static(1000)
+                                .Item(1020).Text(u"NoSuchClass").Text(u"").Data({})
+                                .Bytes();
+             b.templates = TemplateBlobOf(templates);
+         },
+         nullptr, AtOpen, 0,
+         "dialog templates damaged: template 5 of record 0x1242 at 0xTEMPLATES is not a dialog the installer can "
+         "make: control 1020 (item 2 of 2) is of class \"NoSuchClass\", which the installer cannot make"},
+        {"a directory page without its folder field",
+         [](SetupBuilder& b) {
+             std::vector<Bytes> templates;
+             for (size_t n = 0; n < 8; ++n)
+                 templates.push_back(SoundTemplate(n));
+             templates[2] = SoundDialog(); // controls 1000 and 1001
+             b.templates = TemplateBlobOf(templates);
+         },
+         nullptr, AtOpen, 0,
+         "dialog templates damaged: template 2 of record 0x1242 at 0xTEMPLATES is not a dialog the installer can "
+         "make: it has no control 1004 (the folder field), which the directory page cannot do without"},
         {"start page record outside the pages",
          [](SetupBuilder& b) { b.records = [](PackageBuilder& p) { p.Record(TagStartPage, {9, 0}); }; }, nullptr,
-         AtOpen, 0, "start page 9 of record 0x1244 at 0xRECORD is not one of the installer's pages 0 to 6"},
+         AtOpen, 0, "start page 9 of record 0x1244 at 0xRECORD is not one of the installer's pages 0 to 5"},
+        {"start page record on the end marker",
+         [](SetupBuilder& b) { b.records = [](PackageBuilder& p) { p.Record(TagStartPage, {6, 0}); }; }, nullptr,
+         AtOpen, 0, "start page 6 of record 0x1244 at 0xRECORD is not one of the installer's pages 0 to 5"},
         {"stamp start page outside the pages", nullptr,
          [](Volumes& v) {
              v[0][SetupBuilder::StampAt + 18] = 9;
              v[0][SetupBuilder::StampAt + 19] = 0;
          },
          AtOpen, 0,
-         "start page 9 of the stamp record is not one of the installer's pages 0 to 6"},
+         "start page 9 of the stamp record is not one of the installer's pages 0 to 5"},
         {"file table entry past the table", damageEntry(3, [](Bytes& e) { e[0] = 0xF0; }), nullptr, AtOpen, 0,
          "file table damaged (record at 0xTABLE)"},
         {"checksum mismatch", damageEntry(0, [](Bytes& e) { e[EntryChecksum] ^= 1; }), nullptr, InFile, 0,

@@ -16,6 +16,7 @@
 #include "../../stub/shared/message_script.h"
 #include "../../stub/startup/header.h"
 #include "../../stub/shared/messages.h"
+#include "template_builder.h"
 #include "test_support.h"
 
 namespace writer_test {
@@ -49,8 +50,10 @@ inline Bytes FakeStub(size_t before = 300, size_t after = 200)
 }
 
 // A .res file with the eight dialogs (ids 100..107) the package needs,
-// each an empty DLGTEMPLATE: enough for the writer, no windres needed.
-inline Bytes TinyTemplatesRes()
+// each a DLGTEMPLATE with only the controls the installer needs in it:
+// enough for the writer, no windres needed. Template `replaced`, when
+// one of them, is `replacement` instead.
+inline Bytes TinyTemplatesRes(uint16_t replaced = 8, const Bytes& replacement = Bytes())
 {
     auto entry = [](Bytes& out, uint16_t type, uint16_t name, const Bytes& data) {
         Bytes head;
@@ -73,17 +76,16 @@ inline Bytes TinyTemplatesRes()
     Bytes res;
     entry(res, 0, 0, Bytes());
     for (uint16_t id = 100; id < 108; ++id) {
-        Bytes dialog;
-        AppendU32(dialog, 0x40000000); // WS_CHILD
-        AppendU32(dialog, 0);
-        PutU16(dialog, 0);           // no items
-        PutU16(dialog, id);          // x: tells the templates apart
-        for (int i = 0; i < 3; ++i)
-            PutU16(dialog, 10);      // y, cx, cy
-        PutU16(dialog, 0);           // menu
-        PutU16(dialog, 0);           // class
-        PutU16(dialog, 0);           // title
-        entry(res, 5, id, dialog);
+        std::vector<uint16_t> needed = NeededControlIds(id - 100u);
+        DialogWriter dialog;
+        dialog.U32(0x40000000).U32(0); // WS_CHILD
+        dialog.U16(static_cast<uint16_t>(needed.size()));
+        dialog.U16(id);                // x: tells the templates apart
+        dialog.U16(10).U16(10).U16(10); // y, cx, cy
+        dialog.None().None().Text(u""); // menu, class, title
+        for (uint16_t control : needed)
+            dialog.Static(control);
+        entry(res, 5, id, id - 100u == replaced ? replacement : dialog.Bytes());
     }
     return res;
 }

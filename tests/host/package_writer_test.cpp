@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "../../stub/pages/stored_bitmap.h"
@@ -482,6 +483,62 @@ TEST_F(PackageWriterTest, FailedBuildKeepsTheOldPackage)
         EXPECT_EQ(ReadBytes(dir.File("SETUP.EXE")), before);
         EXPECT_EQ(Listing(dir.Path()), listing);
     }
+}
+
+// Templates the installer could walk but not make into a usable dialog
+// are refused at build time, naming the template and the control, and
+// nothing is written.
+TEST_F(PackageWriterTest, TemplatesTheInstallerCannotMakeAreRefusedByName)
+{
+    struct Case {
+        const char* name;
+        uint16_t number;
+        Bytes dialog;
+        const char* fault;
+    } cases[] = {
+        {"a welcome page control of a class nobody made", 5,
+         DialogWriter().Classic(0x50000000, 1).None().None().Text(u"").Item(1020).Text(u"NoSuchClass").Text(u"")
+             .Data({}).Bytes(),
+         "template 5 (resource id 105) is not a dialog the installer can make: control 1020 (item 1 of 1) is of "
+         "class \"NoSuchClass\", which the installer cannot make"},
+        {"a directory page without its folder field", 2,
+         DialogWriter().Classic(0x50000000, 1).None().None().Text(u"").Static(1000).Bytes(),
+         "template 2 (resource id 102) is not a dialog the installer can make: it has no control 1004 (the folder "
+         "field), which the directory page cannot do without"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Put("dialogs.res", TinyTemplatesRes(c.number, c.dialog));
+        Manifest m = Load(Head());
+        std::string error;
+        EXPECT_FALSE(Build(m, 0, &error));
+        EXPECT_EQ(error, dir.File("test.toml") + ":4: wizard.templates: " + dir.File("dialogs.res") + ": " + c.fault);
+        EXPECT_NE(::access(dir.File("SETUP.EXE").c_str(), F_OK), 0);
+    }
+}
+
+// A publisher's copy of the default templates with one control of a class
+// that does not exist, compiled by the resource compiler.
+TEST_F(PackageWriterTest, ARcCopyWithAnUnknownControlClassIsRefused)
+{
+    if (std::system("i686-w64-mingw32-windres --version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no resource compiler";
+    std::string source = SourceDir() + "/authoring/templates/";
+    Bytes rc = ReadBytes(source + "default.rc");
+    std::string text(rc.begin(), rc.end());
+    // The last text of the welcome and ready template.
+    const std::string last = "    LTEXT \"\", IDC_TEXT4, 0, 128, 229, 40, TEXT_STYLE\n";
+    size_t at = text.find(last);
+    ASSERT_NE(at, std::string::npos);
+    text.insert(at + last.size(), "    CONTROL \"\", 1020, \"NoSuchClass\", WS_CHILD | WS_VISIBLE, 0, 170, 229, 8\n");
+    Put("mine.rc", text);
+    Put("controls.h", ReadBytes(source + "controls.h"));
+    Manifest m = Load("[product]\nname = \"Zevrin Test\"\n[wizard]\ntemplates = \"mine.rc\"\n");
+    std::string error;
+    EXPECT_FALSE(Build(m, 0, &error));
+    EXPECT_EQ(error, dir.File("test.toml") + ":4: wizard.templates: " + dir.File("mine.rc") +
+                         ": template 5 (resource id 105) is not a dialog the installer can make: control 1020 (item "
+                         "5 of 5) is of class \"NOSUCHCLASS\", which the installer cannot make"); // as windres writes it
 }
 
 // The installer changes volumes at most once per 4096-byte read.

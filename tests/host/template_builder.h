@@ -87,8 +87,8 @@ private:
 };
 
 // A small well-formed dialog: no menu, the default class, a title and a
-// font, and `items` controls (the second of a named class, with creation
-// data).
+// font, and `items` controls 1000, 1001... (the second of a named class,
+// with creation data).
 inline std::vector<uint8_t> SoundDialog(bool extended = false, uint16_t items = 2)
 {
     DialogWriter w;
@@ -103,6 +103,45 @@ inline std::vector<uint8_t> SoundDialog(bool extended = false, uint16_t items = 
             w.Item(1000 + i).Text(u"Button").Text(u"&Go").Data({1, 2});
         else
             w.Static(1000 + i);
+    }
+    return w.Bytes();
+}
+
+// The controls the installer needs in template n: the frame's Next,
+// Cancel and Back buttons and page placeholder; the directory page's
+// folder field; the information and finish pages' main text.
+inline std::vector<uint16_t> NeededControlIds(size_t n)
+{
+    switch (n) {
+    case 0:
+    case 1: return {1, 2, 1007, 1006};
+    case 2: return {1004};
+    case 3:
+    case 6: return {1000};
+    default: return {};
+    }
+}
+
+// Template n of a sound set: the controls it needs, then `extra` more
+// (the second of a named class, with creation data).
+inline std::vector<uint8_t> SoundTemplate(size_t n, bool extended = false, uint16_t extra = 2)
+{
+    std::vector<uint16_t> ids = NeededControlIds(n);
+    uint16_t items = static_cast<uint16_t>(ids.size() + extra);
+    DialogWriter w;
+    uint32_t style = DialogWriter::ChildVisible | DialogWriter::SetFont;
+    if (extended)
+        w.Extended(style, items);
+    else
+        w.Classic(style, items);
+    w.None().None().Text(u"Page").Font();
+    for (uint16_t id : ids)
+        w.Static(id);
+    for (uint16_t i = 0; i < extra; ++i) {
+        if (i == 1)
+            w.Item(1100 + i).Text(u"Button").Text(u"&Go").Data({1, 2});
+        else
+            w.Static(1100 + i);
     }
     return w.Bytes();
 }
@@ -135,6 +174,6 @@ inline std::vector<uint8_t> SoundTemplateBlob()
 {
     std::vector<std::vector<uint8_t>> templates;
     for (int n = 0; n < 8; ++n)
-        templates.push_back(SoundDialog(n % 3 == 1, static_cast<uint16_t>(n % 4)));
+        templates.push_back(SoundTemplate(n, n % 3 == 1, static_cast<uint16_t>(n % 4)));
     return TemplateBlobOf(templates);
 }

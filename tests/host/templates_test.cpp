@@ -679,10 +679,11 @@ TEST_F(DefaultTemplates, PassTheInstallersCheck)
 {
     for (bool fullScreen : {false, true}) {
         for (uint16_t page : {0, 1, 2, 3, 4, 5, 6, 0xFFFF}) {
-            unsigned bad = 0;
+            zevrin::TemplateFault bad;
             EXPECT_TRUE(zevrin::CheckTemplateBlob(blob_.data(), static_cast<uint32_t>(blob_.size()), fullScreen,
                                                   page, &bad))
-                << "template " << bad << ", full screen " << fullScreen << ", start page " << page;
+                << "template " << bad.number << ", full screen " << fullScreen << ", start page " << page << ": "
+                << TemplateFaultText(blob_, bad);
         }
     }
 }

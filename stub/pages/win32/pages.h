@@ -26,6 +26,9 @@ enum : int {
 // hold that template.
 void* LoadTemplate(unsigned number);
 void FreeTemplate(void* address);
+// True when `dialog`, made from template `templateNumber`, has every
+// control of ControlsNeeded.
+bool HasNeededControls(HWND dialog, unsigned templateNumber);
 
 // --- chrome shared by every page ---
 void ApplyPageChrome(HWND page, unsigned state);

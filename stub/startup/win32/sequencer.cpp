@@ -28,9 +28,15 @@ int RunPage(unsigned templateNumber, DLGPROC procedure, LPARAM parameter)
         return PageNext;
     HWND page = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(dialogTemplate), FrameDialog,
                                            procedure, parameter);
-    if (!page) {
+    // A page the system refuses to make, or makes without a control it
+    // needs, is damage in the package, not a cancelled wizard.
+    if (!page || !HasNeededControls(page, templateNumber)) {
+        if (page)
+            DestroyWindow(page);
+        if (CurrentPageWindow == page)
+            CurrentPageWindow = nullptr;
         FreeTemplate(dialogTemplate);
-        return PageCancel;
+        return PageNotMade;
     }
     MSG message;
     while (PageResult == PageRunning) {
@@ -48,16 +54,18 @@ int RunPage(unsigned templateNumber, DLGPROC procedure, LPARAM parameter)
     return result;
 }
 
-void RunWizard()
+bool RunWizard()
 {
     // A start page outside the table runs nothing.
     if (StartPage != WizardMode && StartPage >= PageCount)
-        return;
+        return true;
     CurrentPage = StartPage != WizardMode ? StartPage : 0;
     for (;;) {
         int result = RunPage(PageTemplates[CurrentPage], PageProcedures[CurrentPage], 0);
+        if (result == PageNotMade)
+            return false;
         if (StartPage != WizardMode)
-            return;
+            return true;
         // A page may have moved CurrentPage with GoToPage.
         if (result == PageNext)
             CurrentPage = CurrentPage >= PageCount - 1 ? -1 : CurrentPage + 1;
@@ -66,8 +74,42 @@ void RunWizard()
         else if (result == PageBack && CurrentPage > 0)
             --CurrentPage;
         if (CurrentPage < 0 || CurrentPage >= PageCount)
-            return;
+            return true;
     }
+}
+
+namespace {
+
+// Made only to be looked at: no page procedure runs, and the focus is
+// left where it is.
+INT_PTR CALLBACK TrialPageProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+} // namespace
+
+bool PagesCanBeMade()
+{
+    bool loaded[NoTemplate];
+    TemplatesOfRun(HeaderFlags & FlagFullScreen, StartPage, loaded);
+    for (unsigned n = TemplateDirectory; n <= TemplateFinish; ++n) {
+        if (!loaded[n])
+            continue;
+        void* dialogTemplate = LoadTemplate(n);
+        // Without memory for it RunPage passes the page by, as here.
+        if (!dialogTemplate)
+            continue;
+        HWND page = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(dialogTemplate),
+                                               FrameDialog, TrialPageProc, 0);
+        bool made = page && HasNeededControls(page, n);
+        if (page)
+            DestroyWindow(page);
+        FreeTemplate(dialogTemplate);
+        if (!made)
+            return false;
+    }
+    return true;
 }
 
 } // namespace zevrin

@@ -5,9 +5,10 @@
 //
 // Exit codes: 0 after a normal run, after handing over to a running
 // instance or to a relaunched copy, and when the window class cannot be
-// registered; -1 when the package header cannot be read or the background
-// window cannot be created.
+// registered; -1 when the package header cannot be read, the background
+// window cannot be created, or a dialog of the wizard cannot be made.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstring>
 
@@ -47,6 +48,8 @@ bool ProgramStartup(HINSTANCE instance)
     }
     ModuleInstance = instance;
     OleInitialize(nullptr);
+    // The common controls a package's templates may use (templates.h).
+    InitCommonControls();
     CreateFaceBrush();
     GetModuleFileNameA(ModuleInstance, PackageSourcePath, PathSize);
     return true;
@@ -174,9 +177,11 @@ void FitBackgroundAroundFrame()
     SetWindowPos(FrameDialog, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-// False when the frame template, sound in form, still makes no dialog
-// (a window class the platform lacks, say): the user is told, as for any
-// damaged package.
+// False when a dialog of the run, sound in form, still makes no dialog
+// (a window class the platform lacks, say) or one without a control its
+// page needs: the user is told, as for any damaged package, and nothing
+// that waits for the end of the wizard follows. Every page is tried
+// before the first one runs, so that nothing is installed then.
 bool RunFrameAndWizard()
 {
     unsigned number = (HeaderFlags & FlagFullScreen) ? TemplateFrameFullScreen : TemplateFrameWindowed;
@@ -184,20 +189,26 @@ bool RunFrameAndWizard()
     if (frameTemplate)
         FrameDialog = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
                                                  BackgroundWindow, FrameDialogProc, 0);
-    bool refused = frameTemplate && !FrameDialog;
-    if (refused)
-        ShowInvalidData();
-    if (FrameDialog) {
+    bool made = !frameTemplate || (FrameDialog && HasNeededControls(FrameDialog, number) && PagesCanBeMade());
+    if (made && FrameDialog) {
         if (!(HeaderFlags & FlagFullScreen))
             FitBackgroundAroundFrame();
         ShowWindow(BackgroundWindow, SW_SHOWNORMAL);
         UpdateWindow(BackgroundWindow);
-        RunWizard();
+        made = RunWizard();
+    }
+    if (FrameDialog) {
         DestroyWindow(FrameDialog);
         FrameDialog = nullptr;
     }
     FreeTemplate(frameTemplate);
-    return !refused;
+    if (!made) {
+        PendingViewEntry = nullptr;
+        PendingLaunchEntry = nullptr;
+        PendingScreenSaverEntry = nullptr;
+        ShowInvalidData();
+    }
+    return made;
 }
 
 // Handed to the control panel while the background window still stands.
