@@ -139,18 +139,23 @@ def read_stamp(path):
     return {"offset": at, "stub_length": stub_length, "start_page": start_page}
 
 
-def encode_stream(data, work):
-    """One compressed stream of `data`, made by `zevrin encode`."""
+def tool_stream(command, data, work):
+    """What `zevrin encode` or `zevrin decode` makes of `data`."""
     tool = need_file(tool_path(), "the host tool zevrin")
-    source = os.path.join(work, "stream.in")
-    target = os.path.join(work, "stream.out")
+    source = os.path.join(work, command + ".in")
+    target = os.path.join(work, command + ".out")
     with open(source, "wb") as f:
         f.write(data)
-    result = subprocess.run([tool, "encode", source, target], capture_output=True, text=True, timeout=120)
+    result = subprocess.run([tool, command, source, target], capture_output=True, text=True, timeout=120)
     if result.returncode != 0:
-        raise Failure("zevrin encode failed: " + result.stderr.strip())
+        raise Failure("zevrin %s failed: %s" % (command, result.stderr.strip()))
     with open(target, "rb") as f:
         return f.read()
+
+
+def encode_stream(data, work):
+    """One compressed stream of `data`, made by `zevrin encode`."""
+    return tool_stream("encode", data, work)
 
 
 def group_bytes(texts):
@@ -208,16 +213,7 @@ def header_records(path):
 
 def decode_stream(stream, work):
     """The bytes one compressed stream unpacks to, by `zevrin decode`."""
-    tool = need_file(tool_path(), "the host tool zevrin")
-    source = os.path.join(work, "decode.in")
-    target = os.path.join(work, "decode.out")
-    with open(source, "wb") as f:
-        f.write(stream)
-    result = subprocess.run([tool, "decode", source, target], capture_output=True, text=True, timeout=120)
-    if result.returncode != 0:
-        raise Failure("zevrin decode failed: " + result.stderr.strip())
-    with open(target, "rb") as f:
-        return f.read()
+    return tool_stream("decode", stream, work)
 
 
 def record_body(path, tag, work):

@@ -86,11 +86,12 @@ private:
     bool extended_ = false;
 };
 
-// A small well-formed dialog: no menu, the default class, a title and a
-// font, and `items` controls 1000, 1001... (the second of a named class,
-// with creation data).
-inline std::vector<uint8_t> SoundDialog(bool extended = false, uint16_t items = 2)
+// A child dialog with a font: the controls `ids` (statics), then `extra`
+// more numbered from `first` (the second of a named class, with creation
+// data).
+inline std::vector<uint8_t> DialogOf(const std::vector<uint16_t>& ids, uint16_t first, uint16_t extra, bool extended)
 {
+    uint16_t items = static_cast<uint16_t>(ids.size() + extra);
     DialogWriter w;
     uint32_t style = DialogWriter::ChildVisible | DialogWriter::SetFont;
     if (extended)
@@ -98,13 +99,23 @@ inline std::vector<uint8_t> SoundDialog(bool extended = false, uint16_t items = 
     else
         w.Classic(style, items);
     w.None().None().Text(u"Page").Font();
-    for (uint16_t i = 0; i < items; ++i) {
+    for (uint16_t id : ids)
+        w.Static(id);
+    for (uint16_t i = 0; i < extra; ++i) {
         if (i == 1)
-            w.Item(1000 + i).Text(u"Button").Text(u"&Go").Data({1, 2});
+            w.Item(first + i).Text(u"Button").Text(u"&Go").Data({1, 2});
         else
-            w.Static(1000 + i);
+            w.Static(first + i);
     }
     return w.Bytes();
+}
+
+// A small well-formed dialog: no menu, the default class, a title and a
+// font, and `items` controls 1000, 1001... (the second of a named class,
+// with creation data).
+inline std::vector<uint8_t> SoundDialog(bool extended = false, uint16_t items = 2)
+{
+    return DialogOf({}, 1000, items, extended);
 }
 
 // The controls the installer needs in template n: the frame's Next,
@@ -126,24 +137,7 @@ inline std::vector<uint16_t> NeededControlIds(size_t n)
 // (the second of a named class, with creation data).
 inline std::vector<uint8_t> SoundTemplate(size_t n, bool extended = false, uint16_t extra = 2)
 {
-    std::vector<uint16_t> ids = NeededControlIds(n);
-    uint16_t items = static_cast<uint16_t>(ids.size() + extra);
-    DialogWriter w;
-    uint32_t style = DialogWriter::ChildVisible | DialogWriter::SetFont;
-    if (extended)
-        w.Extended(style, items);
-    else
-        w.Classic(style, items);
-    w.None().None().Text(u"Page").Font();
-    for (uint16_t id : ids)
-        w.Static(id);
-    for (uint16_t i = 0; i < extra; ++i) {
-        if (i == 1)
-            w.Item(1100 + i).Text(u"Button").Text(u"&Go").Data({1, 2});
-        else
-            w.Static(1100 + i);
-    }
-    return w.Bytes();
+    return DialogOf(NeededControlIds(n), 1100, extra, extended);
 }
 
 // A blob of eight templates: the u32 offset table, then the templates in
