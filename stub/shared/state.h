@@ -50,6 +50,7 @@ enum : uint32_t {
     OptionTimedPacing = 1, // the progress page installs files in time slices
 };
 extern uint32_t InstallOptions;
+inline bool TimedPacing() { return (InstallOptions & OptionTimedPacing) != 0; }
 extern uint16_t StartPage; // 0xFFFF = wizard mode
 const uint16_t WizardMode = 0xFFFF;
 extern uint8_t* FrameBitmap;

@@ -48,7 +48,8 @@ void Fail(int error, const char* subject)
     SetErrorSubject(subject);
 }
 
-bool CountsBytes() { return (InstallOptions & OptionTimedPacing) && WeightTotal; }
+// Set only for timed pacing, and never 0 then unless the table is empty.
+bool CountsBytes() { return WeightTotal != 0; }
 
 uint64_t EntryWeight(const uint8_t* entry)
 {
@@ -273,16 +274,14 @@ bool UnpackEntry(uint8_t* entry, int inUse)
         return false;
     }
 
-    if (!inUse && RenameOpenFile(file)) {
-        CloseFile(file);
+    bool renamed = !inUse && RenameOpenFile(file);
+    CloseFile(file);
+    if (renamed)
         SetEntryStatus(entry, StatusCreated);
-    } else {
-        CloseFile(file);
-        if (inUse)
-            CompareOrSchedule(entry, TempPath);
-        else
-            ReplaceFile(entry, TempPath);
-    }
+    else if (inUse)
+        CompareOrSchedule(entry, TempPath);
+    else
+        ReplaceFile(entry, TempPath);
     if ((flags & FlagUninstallerFile) && EntryStatusOf(entry) == StatusAtRestart)
         std::memcpy(UninstallLogPath, TempPath, PathSize);
     if (EntryStatusOf(entry) == StatusFailed) {
@@ -379,7 +378,7 @@ void ShowProgressPath(const char* path)
     // text costs: the page shows the latest whenever it lets its window
     // repaint.
     ShownPathPending = true;
-    if (!(InstallOptions & OptionTimedPacing))
+    if (!TimedPacing())
         FlushProgressPath();
 }
 
@@ -418,7 +417,7 @@ bool StartInstallation()
     VolumeBytesLeft = VolumeDataLength;
     SeekTo(PackageHandle, DataLengthOffset + 4);
     WeightTotal = WeightDone = 0;
-    if (InstallOptions & OptionTimedPacing) {
+    if (TimedPacing()) {
         const uint8_t* entry = FirstEntry;
         for (uint32_t i = 0; entry && i < EntryCount; ++i, entry = NextEntry(entry))
             WeightTotal += EntryWeight(entry);

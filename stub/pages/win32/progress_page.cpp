@@ -42,8 +42,6 @@ bool CancelQuestionOpen;
 bool TurnRunning;
 DWORD LastPulse; // when the page's messages last ran
 
-bool TimedPacing() { return (InstallOptions & OptionTimedPacing) != 0; }
-
 void RepaintProgress()
 {
     PaintProgressBar(ProgressPageWindow, nullptr);

@@ -16,6 +16,21 @@ const DLGPROC PageProcedures[PageCount] = {
     WelcomePageProc, InfoPageProc, DirectoryPageProc, ReadyPageProc, ProgressPageProc, FinishPageProc, EndPageProc,
 };
 
+// The dialog of template `number`, or null when the system refuses to make
+// it or makes it without a control its page needs: damage in the package.
+HWND MakePage(void* dialogTemplate, unsigned number, DLGPROC procedure, LPARAM parameter)
+{
+    HWND page = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(dialogTemplate), FrameDialog,
+                                           procedure, parameter);
+    if (page && !HasNeededControls(page, number)) {
+        DestroyWindow(page);
+        if (CurrentPageWindow == page)
+            CurrentPageWindow = nullptr;
+        page = nullptr;
+    }
+    return page;
+}
+
 } // namespace
 
 int RunPage(unsigned templateNumber, DLGPROC procedure, LPARAM parameter)
@@ -26,15 +41,8 @@ int RunPage(unsigned templateNumber, DLGPROC procedure, LPARAM parameter)
     void* dialogTemplate = LoadTemplate(templateNumber);
     if (!dialogTemplate)
         return PageNext;
-    HWND page = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(dialogTemplate), FrameDialog,
-                                           procedure, parameter);
-    // A page the system refuses to make, or makes without a control it
-    // needs, is damage in the package, not a cancelled wizard.
-    if (!page || !HasNeededControls(page, templateNumber)) {
-        if (page)
-            DestroyWindow(page);
-        if (CurrentPageWindow == page)
-            CurrentPageWindow = nullptr;
+    HWND page = MakePage(dialogTemplate, templateNumber, procedure, parameter);
+    if (!page) {
         FreeTemplate(dialogTemplate);
         return PageNotMade;
     }
@@ -100,13 +108,11 @@ bool PagesCanBeMade()
         // Without memory for it RunPage passes the page by, as here.
         if (!dialogTemplate)
             continue;
-        HWND page = CreateDialogIndirectParamA(ModuleInstance, static_cast<LPCDLGTEMPLATEA>(dialogTemplate),
-                                               FrameDialog, TrialPageProc, 0);
-        bool made = page && HasNeededControls(page, n);
+        HWND page = MakePage(dialogTemplate, n, TrialPageProc, 0);
         if (page)
             DestroyWindow(page);
         FreeTemplate(dialogTemplate);
-        if (!made)
+        if (!page)
             return false;
     }
     return true;
