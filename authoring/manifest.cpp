@@ -880,6 +880,10 @@ void Parser::ReadProduct(Reader& root)
         if (m_.uninstallName.empty() || m_.uninstallName.find('\\') != std::string::npos)
             r.Fail(node, "uninstall_name", "must be a non-empty registry key name without '\\'");
     }
+    // "user": installed for the one user, without administrator rights.
+    bool present;
+    if (r.Choice("privileges", {"admin", "user"}, 0, &present) == 1)
+        m_.installOptions |= 2u;
     r.Finish();
 }
 

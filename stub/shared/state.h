@@ -48,9 +48,11 @@ extern uint32_t HeaderFlags;
 // the pacing older packages were made for.
 enum : uint32_t {
     OptionTimedPacing = 1, // the progress page installs files in time slices
+    OptionPerUser = 2,     // installed for the current user only, without elevation
 };
 extern uint32_t InstallOptions;
 inline bool TimedPacing() { return (InstallOptions & OptionTimedPacing) != 0; }
+inline bool PerUserInstall() { return (InstallOptions & OptionPerUser) != 0; }
 extern uint16_t StartPage; // 0xFFFF = wizard mode
 const uint16_t WizardMode = 0xFFFF;
 extern uint8_t* FrameBitmap;
