@@ -185,6 +185,12 @@ FileHandle OpenNextVolume()
         PackageHandle = headFailures < HeadReadAttempts ? OpenExisting(PackagePath, 0) : INVALID_FILE_HANDLE;
         if (PackageHandle == INVALID_FILE_HANDLE) {
             headFailures = 0;
+            // Nobody to insert the disk: the run fails, naming the volume.
+            if (AnswerQuestionsQuietly) {
+                ErrorCode = ErrorCannotOpen;
+                std::memcpy(ErrorSubject, PackagePath, PathSize);
+                return INVALID_FILE_HANDLE;
+            }
             char text[200];
             FormatText(text, sizeof text, GetMessageText(GroupMessages, MsgInsertDisk), nullptr, static_cast<long>(VolumeNumber) + 1);
             if (ShowMessage(text, MessageOkCancel) == AnswerOk)
@@ -193,6 +199,7 @@ FileHandle OpenNextVolume()
                 continue;
             PageResult = PageCancel;
             ErrorCode = ErrorNotCompleted;
+            InstallOutcome = OutcomeCancelled;
             PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = nullptr;
             return INVALID_FILE_HANDLE;
         }

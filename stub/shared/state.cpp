@@ -76,6 +76,10 @@ char* MessageGroups[MessageGroupCount];
 bool IsWindowsNT;
 bool IsWindowsNT4;
 bool DeleteSelfMode;
+uint8_t RunMode;
+bool AnswerQuestionsQuietly;
+char CommandLineDir[PathSize];
+char RunLogPath[PathSize];
 
 int PageResult;
 int CurrentPage;
@@ -85,6 +89,7 @@ bool ReadOnlyFilesFound;
 bool InstallRunning;
 bool RebootNeeded;
 int ErrorCode;
+uint8_t InstallOutcome;
 const uint8_t* PendingViewEntry;
 const uint8_t* PendingLaunchEntry;
 const uint8_t* PendingScreenSaverEntry;

@@ -83,6 +83,19 @@ extern char* MessageGroups[MessageGroupCount];
 extern bool IsWindowsNT;  // NT family: MoveFileExA for restart work
 extern bool IsWindowsNT4; // NT 4: solid gradient bands
 extern bool DeleteSelfMode; // /DEL: the running file goes at the next restart
+// /Q and /QP: how much of the wizard an unattended run shows.
+enum : uint8_t {
+    RunInteractive = 0,       // every page, every question
+    RunQuiet = 1,        // /Q: no window at all
+    RunProgressOnly = 2, // /QP: the progress page alone
+};
+extern uint8_t RunMode;
+inline bool Unattended() { return RunMode != RunInteractive; }
+// Set while an unattended run answers the installer's questions itself
+// (message_box.cpp); cleared around a question the user asked for.
+extern bool AnswerQuestionsQuietly;
+extern char CommandLineDir[PathSize]; // /DIR: the install folder; "" = none
+extern char RunLogPath[PathSize];     // /LOG: the plain-text log; "" = none
 
 // Page-run state and the outcome of the installation.
 enum : int { PageRunning = 0, PageNext = 1, PageCancel = 2, PageBack = 1007 };
@@ -104,6 +117,14 @@ extern bool ReadOnlyFilesFound; // set by the disk-space check
 extern bool InstallRunning;
 extern bool RebootNeeded;
 extern int ErrorCode; // also the group 6 index of its text
+// How the installation ended, for the exit code.
+enum : uint8_t {
+    OutcomeNone = 0,      // the files were never installed (nor cancelled)
+    OutcomeInstalled = 1, // every file in place and the follow-ups done
+    OutcomeFailed = 2,    // stopped by an error (ErrorCode)
+    OutcomeCancelled = 3, // the user cancelled
+};
+extern uint8_t InstallOutcome;
 extern const uint8_t* PendingViewEntry;
 extern const uint8_t* PendingLaunchEntry;
 extern const uint8_t* PendingScreenSaverEntry;

@@ -1,5 +1,6 @@
 // Command-line parsing. Only the space counts as a blank; an argument
-// longer than its buffer is cut, the rest of it skipped.
+// longer than its buffer is cut, the rest of it skipped. A word that is no
+// option ends the options.
 #include "command_line.h"
 
 #include "../engine/paths.h"
@@ -37,6 +38,33 @@ const char* ReadOptionArgument(const char* position, char* destination, unsigned
     return p;
 }
 
+namespace {
+
+// True when the letters after the option's first one begin with `rest`
+// (in any case); `p` then moves past them.
+bool Continues(const char*& p, const char* rest)
+{
+    const char* q = p;
+    for (; *rest; ++rest, ++q)
+        if (FoldCase(*q) != *rest)
+            return false;
+    p = q;
+    return true;
+}
+
+// The value of /DIR= or /LOG=: '=' or blanks, then one argument. A longer
+// word (/DIRECTORY) is another option, and unknown.
+const char* ReadValue(const char* p, char* destination)
+{
+    if (*p == '=')
+        ++p;
+    else if (*p != ' ' && *p != '"')
+        return p;
+    return ReadOptionArgument(p, destination, PathSize);
+}
+
+} // namespace
+
 void ParseCommandLine(const char* text)
 {
     if (!text || !*text)
@@ -48,10 +76,17 @@ void ParseCommandLine(const char* text)
         char option = FoldCase(p[1]);
         p += 2;
         if (option == 'D') {
-            if (FoldCase(p[0]) == 'E' && FoldCase(p[1]) == 'L')
+            if (Continues(p, "IR"))
+                p = ReadValue(p, CommandLineDir);
+            else if (Continues(p, "EL"))
                 DeleteSelfMode = true;
         } else if (option == 'S') {
             p = ReadOptionArgument(p, PackageSourcePath, PathSize);
+        } else if (option == 'L') {
+            if (Continues(p, "OG"))
+                p = ReadValue(p, RunLogPath);
+        } else if (option == 'Q') {
+            RunMode = Continues(p, "P") ? RunProgressOnly : RunQuiet;
         }
         while (*p && *p != ' ' && *p != '-' && *p != '/')
             ++p;

@@ -15,6 +15,7 @@ namespace zevrin {
 // browser.
 extern const unsigned PageTemplates[PageCount];
 const int DirectoryPage = 2;
+const int ProgressPage = 4;
 
 enum TemplateProblem : int {
     TemplateSound = 0,

@@ -21,6 +21,9 @@ TEST(CommandLineTest, Options)
         std::string text;
         std::string source;
         bool deleteSelf;
+        uint8_t mode = RunInteractive;
+        std::string dir = "";
+        std::string log = "";
     } cases[] = {
         {"nothing", "", own, false},
         {"only blanks", "   ", own, false},
@@ -30,26 +33,46 @@ TEST(CommandLineTest, Options)
         {"quote right after /S, /DEL right after the quote", "/S\"A:\\SETUP.EXE\"/DEL", "A:\\SETUP.EXE", true},
         {"bare path right after /S", "/Sd:\\x-y/z.exe", "d:\\x-y/z.exe", false},
         {"unclosed quote takes the rest", "/S \"C:\\a b", "C:\\a b", false},
-        {"a word that is no option stops parsing", "setup /S x /DEL", own, false},
+        {"a word that is no option stops parsing", "setup /S x /DEL /Q", own, false},
         {"/D alone sets nothing", "/D", own, false},
         {"/DX sets nothing", "/DX /DE", own, false},
         {"/DELETE counts as /DEL", "/DELETE", own, true},
-        {"unknown options are skipped", "/Q /xyz /del", own, true},
+        {"unknown options are skipped", "/xyz /Q /del", own, true, RunQuiet},
         {"leading blanks", "   /del", own, true},
         {"a lone slash at the end", "/del /", own, true},
         {"argument of 300 characters keeps 259", "/S " + long300, long300.substr(0, 259), false},
         {"quoted argument of 300 characters keeps 259", "/S\"" + long300 + "\" /DEL", long300.substr(0, 259), true},
+        // Unattended runs.
+        {"/QP is progress only", "-qp", own, false, RunProgressOnly},
+        {"/QUIET is quiet", "/QUIET", own, false, RunQuiet},
+        {"the last mode wins", "/Q /QP", own, false, RunProgressOnly},
+        {"quoted folder with blanks after '='", "/Q /DIR=\"C:\\Some Folder\\Deep-er/x\" /DEL", own, true, RunQuiet,
+         "C:\\Some Folder\\Deep-er/x"},
+        {"folder after a blank, lower case", "/dir \"D:\\a b\" /q", own, false, RunQuiet, "D:\\a b"},
+        {"bare folder ends at the blank", "/DIR=C:\\Program Files\\x", own, false, RunInteractive, "C:\\Program"},
+        {"log and folder in either order", "/LOG=\"C:\\logs\\setup 1.log\" /DIR=E:\\x /QP", own, false,
+         RunProgressOnly, "E:\\x", "C:\\logs\\setup 1.log"},
+        {"longer words are other options", "/LO=x /LOGX=y /DIRECTORY=z /DELX", own, true},
+        {"folder of 300 characters keeps 259", "/DIR=" + long300, own, false, RunInteractive, long300.substr(0, 259)},
+        {"/S and /DIR together", "/S\"A:\\SETUP.EXE\" /DIR=\"C:\\P\"", "A:\\SETUP.EXE", false, RunInteractive, "C:\\P"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         std::snprintf(PackageSourcePath, PathSize, "%s", own.c_str());
         DeleteSelfMode = false;
+        RunMode = RunInteractive;
+        CommandLineDir[0] = RunLogPath[0] = 0;
         ParseCommandLine(c.text.c_str());
         EXPECT_EQ(std::string(PackageSourcePath), c.source);
         EXPECT_EQ(DeleteSelfMode, c.deleteSelf);
+        EXPECT_EQ(RunMode, c.mode);
+        EXPECT_EQ(std::string(CommandLineDir), c.dir);
+        EXPECT_EQ(std::string(RunLogPath), c.log);
     }
     ParseCommandLine(nullptr);
     DeleteSelfMode = false;
+    RunMode = RunInteractive;
+    CommandLineDir[0] = RunLogPath[0] = 0;
 }
 
 TEST(CommandLineTest, ReadOptionArgumentStopsWhereTheArgumentEnds)

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "../../shared/state.h"
+#include "../../shared/win32/run_log.h"
 #include "../file_table.h"
 #include "../paths.h"
 #include "../uninstall_log.h"
@@ -86,6 +87,9 @@ void RegisterUninstaller(FileHandle log)
         SetText(handle, "DisplayName", UninstallName, static_cast<DWORD>(nameLength));
         SetText(handle, "UninstallString", UninstallerPath, static_cast<DWORD>(std::strlen(UninstallerPath)));
         RegCloseKey(handle);
+        LogLine("Registry: HKEY_LOCAL_MACHINE\\%s (DisplayName, UninstallString)", key);
+    } else {
+        LogLine("Registry failed: HKEY_LOCAL_MACHINE\\%s", key);
     }
     if (log != INVALID_FILE_HANDLE) {
         WriteLogHead(log, LogTagUninstallKey, static_cast<uint32_t>(keyLength + 6));
@@ -118,11 +122,14 @@ void RecordInstallDir()
         if (RegCreateKeyA(RootKey(PrevDirRootIndex), PrevDirKey, &key) == ERROR_SUCCESS) {
             SetText(key, PrevDirValue, InstallDir, static_cast<DWORD>(std::strlen(InstallDir) + 1));
             RegCloseKey(key);
+            LogLine("Registry: %s\\%s, value \"%s\" = %s", RootKeyName(PrevDirRootIndex), PrevDirKey,
+                    PrevDirValue ? PrevDirValue : "", InstallDir);
         }
     }
     if ((HeaderFlags & FlagRecordInProfile) && PrevDirIniFile && PrevDirIniSection && PrevDirIniKey) {
         WritePrivateProfileStringA(PrevDirIniSection, PrevDirIniKey, InstallDir, PrevDirIniFile);
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, PrevDirIniFile);
+        LogLine("Profile: %s [%s] %s = %s", PrevDirIniFile, PrevDirIniSection, PrevDirIniKey, InstallDir);
     }
 }
 
@@ -153,6 +160,7 @@ void RegisterAtNextStart()
         char command[sizeof path + 16];
         wsprintfA(command, "regsvr32 /s %s", path);
         SetText(key, name, command, static_cast<DWORD>(std::strlen(command)));
+        LogLine("Library registered at the next start: %s", DestPath);
         break;
     }
     RegCloseKey(key);
@@ -168,8 +176,10 @@ void RegisterLibraries()
             continue;
         if (EntryStatusOf(entry) == StatusAtRestart)
             RegisterAtNextStart();
+        else if (CallLibraryFunction(DestPath, "DllRegisterServer") >= 0)
+            LogLine("Library registered: %s", DestPath);
         else
-            CallLibraryFunction(DestPath, "DllRegisterServer");
+            LogLine("Library registration failed: %s", DestPath);
     }
 }
 
@@ -191,8 +201,13 @@ void FinishInstallation()
         AppendBackslash(InstallDir);
         RegisterLibraries();
     }
+    // A cancel at the disk prompt ends here too, with its error.
+    if (InstallOutcome != OutcomeCancelled)
+        InstallOutcome = ErrorCode ? OutcomeFailed : OutcomeInstalled;
     if (StartPage == WizardMode)
         GoToPage(5);
+    else if (RunMode == RunProgressOnly)
+        PageResult = PageNext; // the run ends with its only page
     InstallRunning = false;
 }
 

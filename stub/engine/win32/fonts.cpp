@@ -6,6 +6,7 @@
 
 #include "../font_name.h"
 #include "../../shared/state.h"
+#include "../../shared/win32/run_log.h"
 #include "../paths.h"
 
 namespace zevrin {
@@ -20,8 +21,10 @@ void RegisterFont(const char* path)
 {
     char name[FontNameSize];
     bool named = ReadFontValueName(path, name);
-    if (AddFontResourceA(path))
+    bool added = AddFontResourceA(path) != 0;
+    if (added)
         SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+    LogLine(added ? "Font: %s (%s)" : "Font not loaded: %s (%s)", path, named ? name : "no name in the file");
     if (!named)
         return;
     const char* file = PathFileName(path);

@@ -9,6 +9,7 @@
 
 #include "../../decode/decoder.h"
 #include "../../shared/state.h"
+#include "../../shared/win32/run_log.h"
 #include "../../shared/win32/window_state.h"
 #include "../file_table.h"
 #include "../paths.h"
@@ -189,6 +190,7 @@ void CountSharedFile()
         ++count;
     RegSetValueExA(key, DestPath, 0, type, reinterpret_cast<const BYTE*>(&count), 4);
     RegCloseKey(key);
+    LogLine("Shared file count: %s = %lu", DestPath, static_cast<unsigned long>(count));
 }
 
 void MakeDesktopShortcut(const uint8_t* entry)
@@ -200,11 +202,15 @@ void MakeDesktopShortcut(const uint8_t* entry)
     CreateShellLink(DestPath, link, EntryString(entry, DesktopLinkArgsString), 0);
 }
 
+// Why the last entry's file was not written, for the run log.
+const char* KeptBecause;
+
 // Whether the file at DestPath should be written (step of the per-file
 // walk that may ask the user). inUse: the destination cannot be replaced
 // now; it is left alone when it already holds the package's bytes.
 bool ShouldWrite(uint8_t* entry, int inUse)
 {
+    KeptBecause = "";
     if (inUse) {
         FileHandle existing = OpenExisting(DestPath, 0);
         if (existing != INVALID_FILE_HANDLE) {
@@ -213,13 +219,30 @@ bool ShouldWrite(uint8_t* entry, int inUse)
             bool same = FileLength(existing) == EntryU32(entry, EntryFileSize) &&
                         FileChecksum(existing) == EntryU32(entry, EntryChecksum);
             CloseFile(existing);
-            if (same)
+            if (same) {
+                KeptBecause = "in use, and already the same file";
                 return false;
+            }
         }
     }
     if (EntryByte(entry, EntryFlags) & (FlagCheckVersion | FlagCheckLanguage))
-        return CheckExistingVersion(entry) != 0;
+        return CheckExistingVersion(entry, &KeptBecause) != 0;
     return true;
+}
+
+// What became of the entry's file, for the run log.
+void LogEntry(const uint8_t* entry, bool written)
+{
+    if (!written) {
+        LogLine("Kept: %s (%s)", DestPath, KeptBecause);
+        return;
+    }
+    switch (EntryStatusOf(entry)) {
+    case StatusCreated: LogLine("Installed: %s", DestPath); break;
+    case StatusReplaced: LogLine("Replaced: %s", DestPath); break;
+    case StatusAtRestart: LogLine("In use, replaced at the next restart: %s", DestPath); break;
+    default: LogLine("Installed: %s", DestPath); break;
+    }
 }
 
 // The times stored with the entry, creation, last access, last write.
@@ -250,7 +273,8 @@ bool UnpackEntry(uint8_t* entry, int inUse)
     // write is reported below), so it holds exactly these bytes.
     RunningSum written;
     int decoded = DecodeToFileResult(file, PackageHandle, EntryU32(entry, EntryPackedSize), &written, OnBytesProduced);
-    if (PageResult == PageCancel) {
+    // Cancelled, or a volume that is not there (the source says which).
+    if (PageResult == PageCancel || ErrorCode != 0) {
         CloseFile(file);
         return false;
     }
@@ -344,6 +368,7 @@ bool InstallEntry(uint8_t* entry)
                 return false;
         }
         TempPath[0] = 0;
+        LogEntry(entry, write);
         if (flags & FlagUninstallerFile)
             SetEntryStatus(entry, StatusNone);
         FollowUpPackagedEntry(entry);
@@ -353,6 +378,21 @@ bool InstallEntry(uint8_t* entry)
 }
 
 } // namespace
+
+const char* DescribeError(int error)
+{
+    switch (error) {
+    case 0: return "no error";
+    case ErrorAccessCheck: return "the folder cannot be written";
+    case ErrorDiskSpace: return "not enough disk space";
+    case ErrorNotCompleted: return "the installation was not completed";
+    case ErrorCannotOpen: return "the package, or one of its volumes, cannot be opened";
+    case ErrorCannotCreate: return "the file cannot be written (disk full, access denied or a name too long)";
+    case ErrorChecksum: return "checksum error: the package is damaged";
+    case ErrorNotReplaced: return "the file on disk cannot be replaced";
+    default: return "error";
+    }
+}
 
 void SetErrorSubject(const char* path)
 {
@@ -444,6 +484,8 @@ int InstallNextFile(HWND)
                 SetProgressPercent(percent);
             }
             result = 1;
+        } else if (ErrorCode) {
+            LogLine("Failed: %s (%s)", ErrorSubject, DescribeError(ErrorCode));
         }
     }
     if (TempPath[0])

@@ -35,6 +35,9 @@ extern int RegCtrlCounter;
 extern uint32_t EntryIndex;
 extern uint8_t* EntryCursor;
 
+// An English description of an error number, for the run log.
+const char* DescribeError(int error);
+
 // ErrorSubject = path, cut (with "...") to fit.
 void SetErrorSubject(const char* path);
 // Shows the path, shortened to 30 characters, on the progress page: at

@@ -4,17 +4,17 @@
 
 namespace zevrin {
 
-void CallLibraryFunction(const char* path, const char* name)
+long CallLibraryFunction(const char* path, const char* name)
 {
     HMODULE library = LoadLibraryA(path);
     if (!library)
-        return;
+        return E_FAIL;
     typedef HRESULT(WINAPI * ServerFunction)();
     ServerFunction function =
         reinterpret_cast<ServerFunction>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-    if (function)
-        function();
+    HRESULT result = function ? function() : E_FAIL;
     FreeLibrary(library);
+    return result;
 }
 
 } // namespace zevrin

@@ -4,8 +4,9 @@
 namespace zevrin {
 
 // Loads the library at path and calls its exported `name`
-// (DllRegisterServer, DllUnregisterServer) without arguments; its result
-// is not looked at. Nothing when it does not load or has no such export.
-void CallLibraryFunction(const char* path, const char* name);
+// (DllRegisterServer, DllUnregisterServer) without arguments. Its result,
+// or E_FAIL when the library does not load or has no such export: only
+// the run log looks at it.
+long CallLibraryFunction(const char* path, const char* name);
 
 } // namespace zevrin

@@ -12,6 +12,13 @@ const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shar
 
 HKEY RootKey(uint32_t index) { return index < RootKeyCount ? RootKeyTable[index] : HKEY_CURRENT_USER; }
 
+const char* RootKeyName(uint32_t index)
+{
+    static const char* const Names[RootKeyCount] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                                                     "HKEY_USERS"};
+    return index < RootKeyCount ? Names[index] : Names[1];
+}
+
 bool ReadRegistryPath(HKEY root, const char* key, const char* name, char* text)
 {
     text[0] = 0;

@@ -14,6 +14,8 @@ const uint32_t RootKeyCount = 4;
 extern const HKEY RootKeyTable[RootKeyCount];
 // RootKeyTable[index]; HKEY_CURRENT_USER for any other index.
 HKEY RootKey(uint32_t index);
+// Its name, "HKEY_CURRENT_USER" and so on, for the run log.
+const char* RootKeyName(uint32_t index);
 
 // Reads a path into text (PathSize bytes) from the value `name` of
 // root\key (null: the key's default value). Only text values count:

@@ -84,8 +84,9 @@ bool SameBytes(FileHandle dest, const char* temp, uint32_t size)
 
 } // namespace
 
-int CheckExistingVersion(const uint8_t* entry)
+int CheckExistingVersion(const uint8_t* entry, const char** keptBecause)
 {
+    const char* because = nullptr;
     char* question = nullptr;
     if (!AllocZeroedWithRetry(QuestionSize, &question))
         return 1;
@@ -106,16 +107,22 @@ int CheckExistingVersion(const uint8_t* entry)
         if ((flags & FlagCheckVersion) && ExistingIsNewer(data, versionHigh, versionLow)) {
             // An empty text keeps the newer file without asking.
             if (!*GetMessageText(GroupMessages, MsgExistingNewer) ||
-                !AskAboutExisting(question, MsgExistingNewer, MessageYesNoDefaultNo))
+                !AskAboutExisting(question, MsgExistingNewer, MessageYesNoDefaultNo)) {
                 result = 0;
+                because = "the file on disk has a newer version";
+            }
         }
         uint32_t existing = 0;
         if (result && (flags & FlagCheckLanguage) && ExistingLanguage(data, &existing) && existing != language &&
-            !AskAboutExisting(question, MsgExistingOtherLanguage, MessageYesNo))
+            !AskAboutExisting(question, MsgExistingOtherLanguage, MessageYesNo)) {
             result = 0;
+            because = "the file on disk is in another language";
+        }
     }
     FreeAndClear(&data);
     FreeAndClear(&question);
+    if (keptBecause && because)
+        *keptBecause = because;
     return result;
 }
 

@@ -10,7 +10,8 @@ namespace zevrin {
 // 1 = write the entry's file over DestPath, 0 = keep the existing file.
 // Asks group 6 texts 29 and 30 as the entry's CheckVersion and
 // CheckLanguage flags say. Missing or unreadable version data gives 1.
-int CheckExistingVersion(const uint8_t* entry);
+// With 0, *keptBecause (when given) says why, for the run log.
+int CheckExistingVersion(const uint8_t* entry, const char** keptBecause = nullptr);
 
 // Puts `temp` in place of DestPath and sets the entry's Status: 23 an
 // existing file replaced (or found identical), 25 a new file, 500 waiting

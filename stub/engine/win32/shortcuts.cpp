@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../../shared/state.h"
+#include "../../shared/win32/run_log.h"
 #include "../file_table.h"
 #include "../paths.h"
 #include "../uninstall_log.h"
@@ -19,8 +20,10 @@ HRESULT CreateShellLink(const char* target, const char* link, const char* argume
     IShellLinkA* shellLink = nullptr;
     HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                       reinterpret_cast<void**>(&shellLink));
-    if (FAILED(result))
+    if (FAILED(result)) {
+        LogLine("Shortcut failed: %s -> %s", link, target);
         return result;
+    }
     shellLink->SetPath(target);
     const char* slash = std::strrchr(target, '\\');
     if (slash) {
@@ -49,6 +52,7 @@ HRESULT CreateShellLink(const char* target, const char* link, const char* argume
         persist->Release();
     }
     shellLink->Release();
+    LogLine(SUCCEEDED(result) ? "Shortcut: %s -> %s" : "Shortcut failed: %s -> %s", link, target);
     return result;
 }
 

@@ -169,8 +169,15 @@ INT_PTR ProgressOnCancel(HWND page)
     if (CancelQuestionOpen)
         return ConsumeCommand(page);
     CancelQuestionOpen = true;
-    if (ShowMessage(GetMessageText(GroupMessages, MsgCancelInstalling), MessageYesNo) == AnswerYes) {
+    // The user asked: this question is shown even in a progress-only run.
+    bool quietly = AnswerQuestionsQuietly;
+    AnswerQuestionsQuietly = false;
+    bool confirmed = ShowMessage(GetMessageText(GroupMessages, MsgCancelInstalling), MessageYesNo) == AnswerYes;
+    if (confirmed && !quietly)
         ShowMessage(GetMessageText(GroupMessages, MsgNotCompleted), MessageInformation);
+    AnswerQuestionsQuietly = quietly;
+    if (confirmed) {
+        InstallOutcome = OutcomeCancelled;
         PageResult = PageCancel;
         PendingViewEntry = nullptr;
         PendingLaunchEntry = nullptr;
@@ -276,8 +283,9 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER: ProgressOnTick(page, false); break;
     case ContinueMessage: ProgressOnTick(page, true); break;
     case WM_COMMAND:
-        // Alone, the page leaves Cancel to the frame's quiet cancel.
-        if (LOWORD(wParam) == IdCancel && StartPage == WizardMode)
+        // Alone, the page leaves Cancel to the frame's quiet cancel; a
+        // progress-only run asks, as the wizard does.
+        if (LOWORD(wParam) == IdCancel && (StartPage == WizardMode || RunMode == RunProgressOnly))
             return ProgressOnCancel(page);
         break;
     case WM_PAINT: {

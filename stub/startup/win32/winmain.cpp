@@ -1,12 +1,16 @@
 // Entry point and the order of one run: single instance, platform, command
 // line, delete-self or relaunch from removable media, header, the proposed
-// install folder, windows, the wizard, and what must wait until the wizard
-// is gone.
+// install folder, windows, the wizard (or an unattended run), and what
+// must wait until the wizard is gone.
 //
-// Exit codes: 0 after a normal run, after handing over to a running
-// instance or to a relaunched copy, and when the window class cannot be
-// registered; -1 when the package header cannot be read, the background
-// window cannot be created, or a dialog of the wizard cannot be made.
+// Exit codes (unattended.h): 0 installed, or a run that installs nothing
+// and was not cancelled; 3010 installed, a restart finishes it; 1602
+// cancelled; 1603 failed; 1618 another instance runs; -1 when the package
+// header cannot be read, the background window cannot be created, or a
+// dialog of the wizard cannot be made. A wizard started from a removable
+// drive ends with 0 once its copy runs; an unattended one waits for the
+// copy and ends with its code. 0 also when the window class cannot be
+// registered.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -18,13 +22,16 @@
 #include "../../engine/win32/restart.h"
 #include "../../pages/win32/pages.h"
 #include "../../shared/state.h"
+#include "../../shared/win32/run_log.h"
 #include "../../shared/win32/shown_text.h"
 #include "../../shared/win32/window_state.h"
 #include "../command_line.h"
 #include "../header.h"
+#include "../templates.h"
 #include "../../shared/messages.h"
 #include "install_dir.h"
 #include "sequencer.h"
+#include "unattended.h"
 
 namespace zevrin {
 
@@ -32,11 +39,18 @@ namespace {
 
 const int IconResource = 800;
 const int RelaunchNames = 999; // _inst0.exe .. _inst998.exe
+// Held while an installer runs, so that a quiet one, which has no window
+// to find, is found too.
+const char InstanceMutexName[] = "Zevrin Setup is running";
+HANDLE InstanceMutex;
 
-// Another instance's background window comes to the front instead.
-bool ProgramStartup(HINSTANCE instance)
+// Another instance's background window comes to the front instead, unless
+// this run is unattended (which must not steal the focus).
+bool ProgramStartup(HINSTANCE instance, bool unattended)
 {
     HWND other = FindWindowA(BackgroundClassName, nullptr);
+    if (other && unattended)
+        return false;
     if (other) {
         HWND popup = GetLastActivePopup(other);
         BringWindowToTop(other);
@@ -51,7 +65,6 @@ bool ProgramStartup(HINSTANCE instance)
     // The common controls a package's templates may use (templates.h).
     InitCommonControls();
     CreateFaceBrush();
-    GetModuleFileNameA(ModuleInstance, PackageSourcePath, PathSize);
     return true;
 }
 
@@ -89,11 +102,57 @@ bool CopyOwnImage(FileHandle copy)
     return copied;
 }
 
+// False when another run holds the instance mutex.
+bool ClaimInstance()
+{
+    InstanceMutex = CreateMutexA(nullptr, FALSE, InstanceMutexName);
+    if (InstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(InstanceMutex);
+        InstanceMutex = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// The options a relaunched copy keeps: " /Q", " /DIR="...", " /LOG="...".
+void AppendRunOptions(char* commandLine)
+{
+    if (RunMode == RunQuiet)
+        std::strcat(commandLine, " /Q");
+    else if (RunMode == RunProgressOnly)
+        std::strcat(commandLine, " /QP");
+    if (CommandLineDir[0])
+        wsprintfA(commandLine + std::strlen(commandLine), " /DIR=\"%s\"", CommandLineDir);
+    if (RunLogPath[0])
+        wsprintfA(commandLine + std::strlen(commandLine), " /LOG=\"%s\"", RunLogPath);
+}
+
+// Starts the copy; an unattended run waits for it and takes its exit code.
+bool StartCopy(char* commandLine, int showCommand, int* exitCode)
+{
+    *exitCode = 0;
+    if (!Unattended())
+        return WinExec(commandLine, showCommand) > 31;
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = static_cast<DWORD>(ExitFailed);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    *exitCode = static_cast<int>(code);
+    return true;
+}
+
 // Started from a floppy or other removable drive: copy the program's own
 // image to the temporary folder and start that copy with /S pointing back
 // at the package, so the disk can be changed. Any failure on the way
 // removes the copy, and the program goes on from the removable drive.
-bool RelaunchFromRemovable(int showCommand)
+bool RelaunchFromRemovable(int showCommand, int* exitCode)
 {
     GetModuleFileNameA(ModuleInstance, DestPath, PathSize);
     char root[PathSize];
@@ -124,13 +183,15 @@ bool RelaunchFromRemovable(int showCommand)
     bool filled = CopyOwnImage(copy);
     CloseFile(copy);
 
-    // "<copy>" /S"<package>" /DEL. The copy's path is quoted: unquoted, a
-    // temporary folder with a blank ("C:\my temp") would start C:\my.exe.
-    char commandLine[PathSize * 2 + 16];
+    // "<copy>" /S"<package>" /DEL and the run's options. The copy's path
+    // is quoted: unquoted, a temporary folder with a blank ("C:\my temp")
+    // would start C:\my.exe.
+    char commandLine[PathSize * 4 + 48];
     bool started = false;
-    if (filled && std::strlen(TempPath) + std::strlen(PackageSourcePath) + 16 < sizeof commandLine) {
+    if (filled) {
         wsprintfA(commandLine, "\"%s\" /S\"%s\" /DEL", TempPath, PackageSourcePath);
-        started = WinExec(commandLine, showCommand) > 31;
+        AppendRunOptions(commandLine);
+        started = StartCopy(commandLine, showCommand, exitCode);
     }
     if (!started)
         DeleteFileA(TempPath);
@@ -255,35 +316,74 @@ void ProgramTeardown()
     PageFont = nullptr;
 }
 
+// An unattended run installs without the wizard's pages: /Q without any
+// window, /QP with the progress page alone. A package made to run one
+// other page alone has no progress page to show: /QP installs it quietly.
+bool ShowsProgressPage()
+{
+    return RunMode == RunProgressOnly && (StartPage == WizardMode || StartPage == ProgressPage);
+}
+
+int EndRun(int code)
+{
+    CloseRunLog();
+    if (InstanceMutex)
+        CloseHandle(InstanceMutex);
+    InstanceMutex = nullptr;
+    ProgramTeardown();
+    return code;
+}
+
 int Run(HINSTANCE instance, const char* commandLine, int showCommand)
 {
-    if (!ProgramStartup(instance))
-        return 0;
-    ReadPlatform();
+    GetModuleFileNameA(instance, PackageSourcePath, PathSize);
     ParseCommandLine(commandLine);
+    AnswerQuestionsQuietly = Unattended();
+    if (!ProgramStartup(instance, Unattended()))
+        return ExitAnotherInstance;
+    ReadPlatform();
+    MakeCommandLinePathsWhole();
     if (DeleteSelfMode) {
         GetModuleFileNameA(ModuleInstance, DestPath, PathSize);
         ScheduleAtRestart(nullptr, DestPath);
-    } else if (RelaunchFromRemovable(showCommand)) {
-        ProgramTeardown();
-        return 0;
+    } else {
+        int copyExitCode = 0;
+        if (RelaunchFromRemovable(showCommand, &copyExitCode))
+            return EndRun(copyExitCode);
     }
-    if (!RegisterBackgroundClass())
-        return 0;
+    OpenCommandLineLog();
+    LogRunStart(commandLine);
+    if (!ClaimInstance()) {
+        LogLine("Another installation is running");
+        LogLine("Exit code: %d", ExitAnotherInstance);
+        return EndRun(ExitAnotherInstance);
+    }
+    if (RunMode != RunQuiet && !RegisterBackgroundClass())
+        return EndRun(0);
     ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     if (!ReadPackageHeader())
-        return -1;
+        return EndRun(FinishRun(false));
+    LogPackage();
     ResolveInstallDir();
-    if (!CreateBackgroundWindow())
-        return -1;
-    bool ran = RunFrameAndWizard();
-    InstallScreenSaver();
-    DrainMessages();
-    LaunchInstalledProgram();
+    ApplyCommandLineDir();
+    bool made = true;
+    if (Unattended() && !ShowsProgressPage()) {
+        InstallQuietly();
+    } else if (!Unattended() || PrepareInstallDirQuietly()) {
+        if (Unattended())
+            StartPage = ProgressPage;
+        if (!CreateBackgroundWindow())
+            return EndRun(FinishRun(false));
+        made = RunFrameAndWizard();
+        if (Unattended())
+            PendingViewEntry = PendingLaunchEntry = PendingScreenSaverEntry = nullptr;
+        InstallScreenSaver();
+        DrainMessages();
+        LaunchInstalledProgram();
+    }
     FreeHeaderData();
-    ProgramTeardown();
-    return ran ? 0 : -1;
+    return EndRun(FinishRun(made));
 }
 
 } // namespace
