@@ -52,15 +52,30 @@ bool Continues(const char*& p, const char* rest)
     return true;
 }
 
+// An option's argument. An option wrapped in quotes as a whole
+// ("/DIR=C:\My Folder", as programs that quote each argument write it)
+// takes the rest of its quotes, blanks and all.
+const char* ReadArgument(const char* p, char* destination, bool wrapped)
+{
+    if (!wrapped)
+        return ReadOptionArgument(p, destination, PathSize);
+    unsigned stored = 0;
+    for (p = SkipBlanks(p); *p && *p != '"'; ++p)
+        if (stored + 1 < PathSize)
+            destination[stored++] = *p;
+    destination[stored] = 0;
+    return p;
+}
+
 // The value of /DIR= or /LOG=: '=' or blanks, then one argument. A longer
 // word (/DIRECTORY) is another option, and unknown.
-const char* ReadValue(const char* p, char* destination)
+const char* ReadValue(const char* p, char* destination, bool wrapped)
 {
     if (*p == '=')
         ++p;
     else if (*p != ' ' && *p != '"')
         return p;
-    return ReadOptionArgument(p, destination, PathSize);
+    return ReadArgument(p, destination, wrapped);
 }
 
 } // namespace
@@ -70,26 +85,36 @@ void ParseCommandLine(const char* text)
     if (!text || !*text)
         return;
     const char* p = SkipBlanks(text);
-    while (*p == '-' || *p == '/') {
-        if (!p[1])
+    for (;;) {
+        bool wrapped = p[0] == '"' && (p[1] == '-' || p[1] == '/');
+        if (wrapped)
+            ++p;
+        if ((*p != '-' && *p != '/') || !p[1])
             break;
         char option = FoldCase(p[1]);
         p += 2;
         if (option == 'D') {
             if (Continues(p, "IR"))
-                p = ReadValue(p, CommandLineDir);
+                p = ReadValue(p, CommandLineDir, wrapped);
             else if (Continues(p, "EL"))
                 DeleteSelfMode = true;
         } else if (option == 'S') {
-            p = ReadOptionArgument(p, PackageSourcePath, PathSize);
+            p = ReadArgument(p, PackageSourcePath, wrapped);
         } else if (option == 'L') {
             if (Continues(p, "OG"))
-                p = ReadValue(p, RunLogPath);
+                p = ReadValue(p, RunLogPath, wrapped);
         } else if (option == 'Q') {
             RunMode = Continues(p, "P") ? RunProgressOnly : RunQuiet;
         }
-        while (*p && *p != ' ' && *p != '-' && *p != '/')
-            ++p;
+        if (wrapped) {
+            while (*p && *p != '"')
+                ++p;
+            if (*p == '"')
+                ++p;
+        } else {
+            while (*p && *p != ' ' && *p != '-' && *p != '/')
+                ++p;
+        }
         p = SkipBlanks(p);
     }
 }

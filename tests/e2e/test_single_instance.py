@@ -59,7 +59,7 @@ def case_brought_to_front():
         check_equal(after.event["pid"], before.event["pid"], "process showing the wizard")
 
         driver.run("uncover")
-        check_equal(exit_codes(leave_by_cancel(driver, package)), [0], "exit code")
+        check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
         check_equal(first.wait(), 0, "exit status of the first instance")
 
 
@@ -79,7 +79,7 @@ def case_minimized_is_restored():
         check(above(windows, "ZevrinClass", "cover"), "the installer did not come to the front: %r" % windows)
 
         driver.run("uncover")
-        check_equal(exit_codes(leave_by_cancel(driver, package)), [0], "exit code")
+        check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
         check_equal(first.wait(), 0, "exit status of the first instance")
 
 
@@ -104,7 +104,7 @@ def case_box_comes_on_top():
 
         driver.run("uncover")
         driver.answer("no")
-        check_equal(exit_codes(leave_by_cancel(driver, package)), [0], "exit code")
+        check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
         check_equal(first.wait(), 0, "exit status of the first instance")
 
 

@@ -84,7 +84,7 @@ def case_escape_asks():
         driver = stage.driver()
         driver.wait_page()
         ask_and_refuse(stage, driver, package, "escape", "escape-question")
-        check_equal(exit_codes(leave_by_cancel(driver, package)), [0], "exit code")
+        check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
         check_equal(run.wait(), 0, "exit status")
 
 

@@ -80,7 +80,7 @@ def case_pages_with_information():
             check_equal(view.caption, expected_caption(package, page, view.mode), "caption after Back")
         check_chrome(view, package, WELCOME)
 
-        check_equal(exit_codes(leave_by_cancel(driver, package)), [0], "exit code")
+        check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
         check_equal(run.wait(), 0, "exit status")
 
 
@@ -102,7 +102,7 @@ def case_pages_without_information():
         check_equal(view.caption, expected_caption(package, WELCOME, view.mode),
                     "caption after Back from the folder page")
         check_chrome(view, package, WELCOME)
-        check_equal(exit_codes(leave_by_cancel(driver, package)), [0], "exit code")
+        check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
         check_equal(run.wait(), 0, "exit status")
 
 
@@ -115,7 +115,7 @@ def case_enter_is_next():
         driver.wait_page()
         driver.run("key enter")
         check_chrome(driver.wait_page(), package, INFORMATION)
-        check_equal(exit_codes(leave_by_cancel(driver, package)), [0], "exit code")
+        check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
         check_equal(run.wait(), 0, "exit status")
 
 
@@ -133,7 +133,7 @@ def case_ready_page_names_folder():
         folder = package.manifest["folder"]["default"].rstrip("\\")
         check_equal(view.text(1001, "page"), package.page_text(READY, 2).replace("%s", folder),
                     "folder line of the ready page")
-        check_equal(exit_codes(leave_by_cancel(driver, package)), [0], "exit code")
+        check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
         check_equal(run.wait(), 0, "exit status")
 
 

@@ -54,6 +54,10 @@ TEST(CommandLineTest, Options)
          RunProgressOnly, "E:\\x", "C:\\logs\\setup 1.log"},
         {"longer words are other options", "/LO=x /LOGX=y /DIRECTORY=z /DELX", own, true},
         {"folder of 300 characters keeps 259", "/DIR=" + long300, own, false, RunInteractive, long300.substr(0, 259)},
+        {"options wrapped in quotes whole", "\"/DIR=C:\\My Folder\\x\" \"/LOG=D:\\a b.log\" \"/S C:\\p q.exe\" /q",
+         "C:\\p q.exe", false, RunQuiet, "C:\\My Folder\\x", "D:\\a b.log"},
+        {"a wrapped option without its closing quote", "\"/DIR=C:\\x y", own, false, RunInteractive, "C:\\x y"},
+        {"a quoted word that is no option stops parsing", "\"C:\\x\" /Q", own, false},
         {"/S and /DIR together", "/S\"A:\\SETUP.EXE\" /DIR=\"C:\\P\"", "A:\\SETUP.EXE", false, RunInteractive, "C:\\P"},
     };
     for (const Case& c : cases) {

@@ -4,10 +4,15 @@
 // shortcuts, the uninstall key, and the folders that are left empty. A
 // user's own files are never deleted: folders go only when empty.
 //
-// Usage: uninstall.exe [/quiet]. Quiet: no questions, shared files whose
-// count reaches 0 are kept. Exit codes: 0 everything removed (some files
-// perhaps at the next restart), 1 something is left (listed), 2 the log
-// is missing or damaged (nothing removed), 3 the user said No.
+// Usage: uninstall.exe [/quiet | /Q] [/LOG="file"]. Quiet: no questions,
+// shared files whose count reaches 0 are kept. Exit codes: 0 everything
+// removed (some files perhaps at the next restart), 1 something is left
+// (listed), 2 the log is missing or damaged (nothing removed), 3 the user
+// said No. /Q is as quiet, with the installer's exit codes: 0 removed
+// (what is left is the user's, or shared files kept), 3010 removed once
+// Windows restarts, 1603 the log is missing or damaged, or the uninstall
+// entry could not be removed. /LOG writes what was done to a plain-text
+// file.
 #include <windows.h>
 
 #include <cstring>
@@ -20,6 +25,7 @@
 #include "stub/engine/win32/shortcuts.h"
 #include "stub/shared/messages.h"
 #include "stub/shared/state.h"
+#include "stub/shared/win32/run_log.h"
 #include "stub/startup/command_line.h"
 #include "uninstaller/log_reader.h"
 #include "uninstaller/texts.h"
@@ -29,8 +35,12 @@ namespace zevrin {
 namespace {
 
 enum : int { ExitRemoved = 0, ExitLeft = 1, ExitRefused = 2, ExitDeclined = 3 };
+// The installer's codes, for /Q.
+enum : int { StandardRemoved = 0, StandardRestartNeeded = 3010, StandardCancelled = 1602, StandardFailed = 1603 };
 
 bool Quiet = false;
+bool StandardCodes = false; // /Q
+bool KeyLeft = false;       // the uninstall entry is still there
 char OwnPath[PathSize];
 char Product[PathSize];
 
@@ -78,6 +88,7 @@ void Tell(unsigned index, const char* argument)
 
 void AddLeft(const char* what)
 {
+    LogLine("Left: %s", what);
     Leftover = true;
     size_t used = std::strlen(Left);
     size_t length = std::strlen(what);
@@ -121,8 +132,11 @@ void RemoveFile(const char* path)
     }
     if (attributes & FILE_ATTRIBUTE_READONLY)
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (DeleteFileA(path) || !Exists(path))
+    if (DeleteFileA(path) || !Exists(path)) {
+        LogLine("Removed: %s", path);
         return;
+    }
+    LogLine("In use, removed at the next restart: %s", path);
     ScheduleAtRestart(nullptr, path);
     RebootNeeded = true;
     if (!Scheduled)
@@ -312,6 +326,9 @@ void RemoveUninstallKey(const UninstallLogView& log)
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
         RegCloseKey(opened);
         AddLeft(key);
+        KeyLeft = true;
+    } else {
+        LogLine("Registry removed: HKEY_LOCAL_MACHINE\\%s", key);
     }
 }
 
@@ -396,6 +413,8 @@ bool QuietOption(const char* line)
     char word[PathSize];
     // The program's own name, quoted or not, comes first.
     const char* at = ReadOptionArgument(line, word, PathSize);
+    // /Q and /LOG as the installer reads them.
+    ParseCommandLine(at);
     while (*at) {
         at = ReadOptionArgument(at, word, PathSize);
         if ((word[0] == '/' || word[0] == '-') && lstrcmpiA(word + 1, "quiet") == 0)
@@ -407,7 +426,11 @@ bool QuietOption(const char* line)
 int Uninstall()
 {
     IsWindowsNT = (GetVersion() & 0x80000000u) == 0;
-    Quiet = QuietOption(GetCommandLineA());
+    bool quietWord = QuietOption(GetCommandLineA());
+    StandardCodes = RunMode != RunInteractive && !quietWord;
+    Quiet = quietWord || StandardCodes;
+    OpenRunLog(RunLogPath);
+    LogLine("Zevrin uninstaller: %s", GetCommandLineA());
     DWORD ownLength = GetModuleFileNameA(nullptr, OwnPath, PathSize);
     if (ownLength == 0 || ownLength >= PathSize)
         return Refuse(UninstallDamaged);
@@ -488,9 +511,41 @@ int Uninstall()
 
 } // namespace zevrin
 
+namespace zevrin {
+
+namespace {
+
+// The run's code as /Q gives it.
+int StandardCode(int code)
+{
+    switch (code) {
+    case ExitRemoved:
+    case ExitLeft: return KeyLeft ? StandardFailed : RebootNeeded ? StandardRestartNeeded : StandardRemoved;
+    case ExitDeclined: return StandardCancelled;
+    default: return StandardFailed;
+    }
+}
+
+int Finish(int code)
+{
+    static const char* const Results[] = {"removed", "removed, something is left",
+                                          "refused: the log is missing or damaged, or the program was moved",
+                                          "declined by the user"};
+    LogLine("Result: %s%s", Results[code], RebootNeeded ? " (files in use go at the next restart)" : "");
+    if (StandardCodes)
+        code = StandardCode(code);
+    LogLine("Exit code: %d", code);
+    CloseRunLog();
+    return code;
+}
+
+} // namespace
+
+} // namespace zevrin
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    int code = zevrin::Uninstall();
+    int code = zevrin::Finish(zevrin::Uninstall());
     zevrin::FreeAndClear(&zevrin::MessageGroups[zevrin::GroupMessages]);
     ExitProcess(static_cast<UINT>(code));
 }

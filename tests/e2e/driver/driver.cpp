@@ -54,6 +54,11 @@
 //                         a process whose file name is NAME runs; prints
 //                         its command line and watches it for wait-exit
 //   processes             every process with its file and command line
+//   run COMMAND_LINE [SEC] starts a program and waits for it to end; prints
+//                         its exit code and every visible top-level window
+//                         any process showed meanwhile (looked at every
+//                         poll), so an unattended run can be seen to show
+//                         none
 //   info                  the prefix's temporary and Windows folders, drive
 //                         types and Windows version
 //   reg KEY VALUE         a registry value (KEY begins HKLM\ or HKCU\)
@@ -1346,6 +1351,50 @@ void WaitExit(const Words& words)
     Watched.clear();
 }
 
+void RunProgram(const Words& words)
+{
+    if (words.size() < 2)
+        Fail("run needs a command line");
+    Deadline deadline(SecondsArg(words, 2));
+    std::wstring commandLine = Wide(words[1]);
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        Fail("cannot start " + words[1]);
+    CloseHandle(process.hThread);
+    std::map<HWND, std::string> seen;
+    auto look = [&] {
+        for (HWND window : TopLevelWindows())
+            if (IsWindowVisible(window) && window != CoverWindow && !seen.count(window))
+                seen[window] = WindowJson(window);
+    };
+    while (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+        look();
+        if (deadline.Passed()) {
+            TerminateProcess(process.hProcess, 1);
+            CloseHandle(process.hProcess);
+            Fail(words[1] + " still runs after " + SecondsText(deadline.Seconds()));
+        }
+        Pump(PollMs);
+    }
+    look();
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    std::vector<std::string> windows;
+    for (auto& window : seen)
+        windows.push_back(window.second);
+    Emit(Json()
+             .Add("event", "ran")
+             .Add("pid", static_cast<unsigned long>(process.dwProcessId))
+             .Add("code", static_cast<long long>(static_cast<LONG>(code)))
+             .Raw("windows", List(windows))
+             .Text());
+}
+
 void WaitProcess(const Words& words)
 {
     if (words.size() < 2)
@@ -1551,6 +1600,8 @@ void Run(const Words& words)
         WaitGone(words);
     } else if (name == "wait-exit") {
         WaitExit(words);
+    } else if (name == "run") {
+        RunProgram(words);
     } else if (name == "wait-process") {
         WaitProcess(words);
     } else if (name == "processes") {
