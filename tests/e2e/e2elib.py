@@ -629,6 +629,17 @@ def exit_codes(events):
     return [e["code"] for e in events if e.get("event") == "exit"]
 
 
+# What the installer's exit codes mean (the README's table).
+INSTALLED, RESTART_NEEDED, CANCELLED, FAILED, ANOTHER_INSTANCE = 0, 3010, 1602, 1603, 1618
+
+
+def check_exit(driver, run, code, what="exit code"):
+    """The run ended with `code`, as Windows reports it (the driver) and as
+    the host sees it (its low 8 bits)."""
+    check_equal(exit_codes(driver.wait_exit()), [code], what)
+    check_equal(run.wait(), code & 0xFF, what + " (host status)")
+
+
 # ----------------------------------------------------------------- pixels
 
 def pixels(png, points):

@@ -13,8 +13,8 @@ import tomllib
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import (PACKAGES, Failure, Package, Page, Skip, Stage, check, check_equal, exit_codes, need_file,
-                    run_cases, stub_path, tool_path)
+from e2elib import (CANCELLED, FAILED, INSTALLED, PACKAGES, Failure, Package, Page, Skip, Stage, check,
+                    check_equal, check_exit, exit_codes, need_file, run_cases, stub_path, tool_path)
 
 DIRECTORY, READY, PROGRESS, FINISH = 2, 3, 4, 5
 FOLDER = "C:\\Zevrin Install"
@@ -116,12 +116,11 @@ def installed(stage, folder, files):
     return whole, missing
 
 
-def finish_and_close(stage, driver, run, shot="5-finish"):
+def finish_and_close(stage, driver, run, shot="5-finish", code=INSTALLED):
     view = driver.wait_page(120)
     stage.shot(shot)
     driver.press(2)
-    check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
-    check_equal(run.wait(), 0, "exit status")
+    check_exit(driver, run, code)
     return view
 
 
@@ -159,8 +158,7 @@ def confirm_cancel(stage, driver, package, run, files):
     driver.answer("yes")
     box = driver.answer("ok")
     check_equal(box["text"], package.message("not_completed"), "message after cancelling")
-    check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
-    check_equal(run.wait(), 0, "exit status")
+    check_exit(driver, run, CANCELLED)
     return installed(stage, FOLDER, files)
 
 
@@ -274,7 +272,7 @@ def case_second_disk_given_up():
         driver.answer("cancel")
         box = driver.answer("yes")
         check_equal(box["text"], package.message("cancel_installing"), "question after Cancel at the prompt")
-        view = finish_and_close(stage, driver, run)
+        view = finish_and_close(stage, driver, run, code=CANCELLED)
         check_equal(view.text(1000, "page"), package.message("not_completed"), "error 15 alone")
         installed(stage, FOLDER, files)
 
@@ -335,8 +333,7 @@ def case_disk_full():
                 view = driver.wait_page(120)
             stage.shot("5-finish")
             driver.press(2)
-            check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
-            check_equal(run.wait(), 0, "exit status")
+            check_exit(driver, run, FAILED)
             expected = package.text("finish", "error_format").replace(
                 "%s", package.message("cannot_create").replace("%s", "T:\\App\\big.bin"))
             check_equal(view.text(1000, "page"), expected, "error on the finish page")
@@ -373,8 +370,7 @@ def case_write_protected_medium():
             driver.press(2)
             driver.answer("yes")
             driver.answer("ok")
-            check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
-            check_equal(run.wait(), 0, "exit status")
+            check_exit(driver, run, CANCELLED)
         with open(locked) as f:
             check_equal(f.read(), "old\n", "the protected file")
     finally:

@@ -73,8 +73,8 @@ def case_cancel_no_then_yes():
         check_equal(box["text"], package.message("not_completed"), "message after Yes")
         check_equal([b["id"] for b in box["buttons"]], [1], "buttons of the message (OK only)")
         driver.answer("ok")
-        check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
-        check_equal(run.wait(), 0, "exit status")
+        check_equal(exit_codes(driver.wait_exit()), [1602], "exit code")
+        check_equal(run.wait(), 1602 & 0xFF, "exit status")
 
 
 def case_escape_asks():
@@ -85,7 +85,7 @@ def case_escape_asks():
         driver.wait_page()
         ask_and_refuse(stage, driver, package, "escape", "escape-question")
         check_equal(exit_codes(leave_by_cancel(driver, package)), [1602], "exit code")
-        check_equal(run.wait(), 0, "exit status")
+        check_equal(run.wait(), 1602 & 0xFF, "exit status")
 
 
 def system_close(package_name, target, page_steps):
@@ -103,9 +103,9 @@ def system_close(package_name, target, page_steps):
             if target == "frame":
                 check(view.event["frame"]["has_caption"], "the frame has no caption (and no system menu)")
             driver.run("syscommand close %s" % target)
-            # A question would keep the installer running.
-            check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
-            check_equal(run.wait(), 0, "exit status")
+            # A question would keep the installer running; the user left.
+            check_equal(exit_codes(driver.wait_exit()), [1602], "exit code")
+            check_equal(run.wait(), 1602 & 0xFF, "exit status")
     return case
 
 

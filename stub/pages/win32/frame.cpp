@@ -41,9 +41,6 @@ void CancelWizard()
         PendingLaunchEntry = nullptr;
         PendingScreenSaverEntry = nullptr;
     }
-    // Leaving the finish page this way takes nothing back.
-    if (InstallOutcome == OutcomeNone)
-        InstallOutcome = OutcomeCancelled;
     PageResult = PageCancel;
 }
 

@@ -72,6 +72,10 @@ bool RunWizard()
         int result = RunPage(PageTemplates[CurrentPage], PageProcedures[CurrentPage], 0);
         if (result == PageNotMade)
             return false;
+        // Cancel, Escape or Close before anything was installed; on the
+        // finish page they only end the wizard.
+        if (result == PageCancel && InstallOutcome == OutcomeNone)
+            InstallOutcome = OutcomeCancelled;
         if (StartPage != WizardMode)
             return true;
         // A page may have moved CurrentPage with GoToPage.
