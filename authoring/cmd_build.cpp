@@ -51,7 +51,12 @@ const char* const Help =
     "  -v                   also list every packed file with its sizes\n"
     "  --warnings-as-errors a warning fails the build, before anything is written (also -WX)\n"
     "\n"
-    "Exit status: 0 built, 1 failed (nothing written), 2 usage error.\n";
+    "Exit status: 0 built, 1 failed (nothing written), 2 usage error.\n"
+    "\n"
+    "The SETUP.EXE it makes installs unattended with /Q (no window at all) or /QP (progress only),\n"
+    "into /DIR=\"FOLDER\", logging to /LOG=\"FILE\"; it exits 0 installed, 3010 installed (restart\n"
+    "needed), 1602 cancelled, 1603 failed, 1618 another installation runs, -1 damaged package.\n"
+    "Its uninstaller takes /Q and /LOG with the same codes.\n";
 // The smallest packages whose build of 200 MB still beats makensis's
 // (bench/build_memory.sh --makensis; docs/manifest.md has the figures).
 const int DefaultBuildLevel = 11;

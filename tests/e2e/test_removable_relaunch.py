@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Started from a removable drive, the installer copies its own image (and
 not the package) to the temporary folder as _instN.exe, starts that copy
-with /S"<package>" /DEL and ends with 0 at once; the copy reads the
+with /S"<package>" /DEL and ends with 0 at once (an unattended run hands
+its switches on, waits for the copy and ends with its code); the copy reads the
 package from the removable drive and has itself deleted at the next
 restart.
 
@@ -203,7 +204,27 @@ def case_relaunch_built_package_shows_wizard():
         check_equal(view.event["pid"], copy["pid"], "process showing the wizard (the copy)")
         check_equal(view.caption, package.title + " - " + package.page_text(0, 0), "caption of the first page")
         driver.run("close-system-menu")
-        check_equal([e["code"] for e in driver.wait_exit() if e["event"] == "exit"], [0], "exit code of the copy")
+        check_equal([e["code"] for e in driver.wait_exit() if e["event"] == "exit"], [1602],
+                    "exit code of the copy (closing is cancelling)")
+
+
+def case_quiet_relaunch_waits():
+    """/Q from the floppy: the copy gets the run's switches, and the first
+    instance waits for it and ends with its code."""
+    with Stage("relaunch-quiet", removable=True) as stage:
+        package = Package(stage, "wizard")
+        on_floppy = os.path.join(stage.removable, "setup.exe")
+        shutil.copyfile(package.exe, on_floppy)
+        temp, _ = temp_folder(stage)
+        driver = stage.driver()
+        run = stage.start(on_floppy, "/Q", "/LOG=C:\\relaunch.log")
+        copy = driver.one("wait-process _inst0.exe", "process")
+        check_equal(copy["command_line"], '"%s_inst0.exe" /S"%s:\\setup.exe" /DEL /Q /LOG="C:\\relaunch.log"'
+                    % (temp, DRIVE), "command line of the copy")
+        check_equal(run.wait(), 0, "exit status of the instance on the floppy (the copy's)")
+        check(os.path.isdir(stage.unix_path("C:\\Zevrin E2E")), "the copy did not install")
+        with open(stage.unix_path("C:\\relaunch.log"), encoding="cp1252") as f:
+            check("Exit code: 0" in f.read(), "the copy's log has no exit code 0")
 
 
 CASES = [
@@ -214,6 +235,7 @@ CASES = [
     ("/DEL runs in place", case_del_option_runs_in_place),
     ("fixed drive runs in place", case_fixed_drive_runs_in_place),
     ("relaunched copy shows the wizard", case_relaunch_built_package_shows_wizard),
+    ("a quiet run waits for its copy", case_quiet_relaunch_waits),
 ]
 
 if __name__ == "__main__":
