@@ -1,7 +1,8 @@
 // The uninstaller: reads the log the installer appended to this program's
 // own file and takes away what the installation made: files (shared ones
 // by their usage count, fonts, self-registering libraries), start-menu
-// shortcuts, the uninstall key, and the folders that are left empty. A
+// shortcuts, the uninstall key (under HKEY_CURRENT_USER for a per-user
+// installation), and the folders that are left empty. A
 // user's own files are never deleted: folders go only when empty.
 //
 // Usage: uninstall.exe [/quiet]. Quiet: no questions, shared files whose
@@ -93,6 +94,10 @@ void AddLeft(const char* what)
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// Where the installation registered itself and counted shared files: a
+// per-user one never touched HKEY_LOCAL_MACHINE, nor needs rights for it.
+HKEY Root = HKEY_LOCAL_MACHINE;
+
 // Files in use, deleted at the next restart: not left, and their folders
 // go after them then.
 // (A block of its own: the program's data is part of every download.)
@@ -158,7 +163,7 @@ void ScheduleFolders(const char* installDir)
 bool ReleaseSharedFile(const char* path)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(Root, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
         if (Exists(path))
             AddLeft(path);
         return false;
@@ -308,8 +313,7 @@ void RemoveUninstallKey(const UninstallLogView& log)
     char key[PathSize];
     KeyOf(log, key);
     HKEY opened;
-    if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, key) != ERROR_SUCCESS &&
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
+    if (RegDeleteKeyA(Root, key) != ERROR_SUCCESS && RegOpenKeyExA(Root, key, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
         RegCloseKey(opened);
         AddLeft(key);
     }
@@ -380,7 +384,7 @@ const char* RegisteredPath(const UninstallLogView& log)
     path[0] = 0;
     if (log.hasKey) {
         KeyOf(log, key);
-        ReadRegistryPath(HKEY_LOCAL_MACHINE, key, "UninstallString", path);
+        ReadRegistryPath(Root, key, "UninstallString", path);
     }
     return path;
 }
@@ -428,6 +432,8 @@ int Uninstall()
         std::memcpy(MessageGroups[GroupMessages], log.texts, log.textsSize);
     if (problem != LogOk)
         return Refuse(problem == LogNotWritten ? UninstallNoLog : UninstallDamaged);
+    if (log.perUser)
+        Root = HKEY_CURRENT_USER;
     char installDir[PathSize];
     if (!FindInstallDir(log, OwnPath, RegisteredPath(log), installDir))
         return Refuse(UninstallMoved);

@@ -12,6 +12,8 @@ const char SharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shar
 
 HKEY RootKey(uint32_t index) { return index < RootKeyCount ? RootKeyTable[index] : HKEY_CURRENT_USER; }
 
+HKEY ProductRoot() { return PerUserInstall() ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
 bool ReadRegistryPath(HKEY root, const char* key, const char* name, char* text)
 {
     text[0] = 0;
