@@ -113,8 +113,8 @@ bool IsScheduled(const char* path)
     return false;
 }
 
-// Deletes a file; one in use goes at the next restart. False (and listed
-// as left) only for something that is not a file.
+// Deletes a file; one in use goes at the next restart. Listed as left
+// when it is not a file, or in use and the restart cannot take it.
 void RemoveFile(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);
@@ -128,7 +128,12 @@ void RemoveFile(const char* path)
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
     if (DeleteFileA(path) || !Exists(path))
         return;
-    ScheduleAtRestart(nullptr, path);
+    // Without administrator rights (a per-user product) the restart may
+    // not be asked to delete it: then it is left, and said so.
+    if (!ScheduleAtRestart(nullptr, path)) {
+        AddLeft(path);
+        return;
+    }
     RebootNeeded = true;
     if (!Scheduled)
         AllocZeroedWithRetry(ScheduledMaximum * PathSize, &Scheduled);
