@@ -468,7 +468,8 @@ std::string Slashes(std::string path)
 }
 
 // Folder macros the installer expands at the start of the default folder.
-const char* const FolderMacros[] = {"#windows#", "#system#", "#program files#"};
+const char* const FolderMacros[] = {"#windows#", "#system#", "#program files#", "#user program files#"};
+const char FolderMacroList[] = "#Windows#, #System#, #Program Files#, #User Program Files#";
 
 std::string FolderProblem(const std::string& folder)
 {
@@ -483,14 +484,14 @@ std::string FolderProblem(const std::string& folder)
     if (folder[0] == '#') {
         size_t close = folder.find('#', 1);
         if (close == std::string::npos)
-            return "starts with '#' but has no closing '#' (macros: #Windows#, #System#, #Program Files#)";
+            return std::string("starts with '#' but has no closing '#' (macros: ") + FolderMacroList + ")";
         std::string macro = Lower(folder.substr(0, close + 1));
         bool known = false;
         for (const char* m : FolderMacros)
             known = known || macro == m;
         if (!known)
-            return "uses the unknown folder macro " + folder.substr(0, close + 1) +
-                   " (macros: #Windows#, #System#, #Program Files#)";
+            return "uses the unknown folder macro " + folder.substr(0, close + 1) + " (macros: " + FolderMacroList +
+                   ")";
     }
     return std::string();
 }
@@ -928,10 +929,33 @@ uint32_t RootIndex(Reader& r, const toml::node* node, const std::string& value)
     r.Fail(node, "root", "expected one of HKCR, HKCU, HKLM or HKU, found \"" + value + "\"");
 }
 
+// Whether a folder text starts with one of the machine's own folders,
+// which a per-user installation may not write.
+bool InSystemFolder(const std::string& folder)
+{
+    std::string lower = Lower(folder);
+    return lower.rfind("#windows#", 0) == 0 || lower.rfind("#system#", 0) == 0;
+}
+
+// "X:\..." or "\\server\...": a profile file anywhere else is looked for
+// in the Windows folder.
+bool IsFullWindowsPath(const std::string& path)
+{
+    return (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+            path[2] == '\\') ||
+           (path.size() >= 3 && path[0] == '\\' && path[1] == '\\');
+}
+
+const char PerUserReason[] = "a per-user package ([product] privileges = \"user\") ";
+
 void Parser::ReadFolder(Reader& root)
 {
     const toml::table* table = root.Table("folder");
-    m_.defaultFolder = "#Program Files#\\" + m_.productName;
+    bool perUser = m_.PerUser();
+    m_.defaultFolder = (perUser ? "#User Program Files#\\" : "#Program Files#\\") + m_.productName;
+    // What a per-user installation records, it records for its user.
+    if (perUser)
+        m_.registryRoot = 1;
     m_.headerFlags |= 2; // editable unless the manifest says otherwise
     if (!table) {
         std::string problem = FolderProblem(m_.defaultFolder);
@@ -955,6 +979,9 @@ void Parser::ReadFolder(Reader& root)
             m_.warnings.push_back(RefAt(*node, "folder.default").Prefix() + "'" + folder +
                                   "' is relative: the installer would take it from whatever folder it was started "
                                   "in; start it with #Program Files# or a drive (C:\\)");
+        if (perUser && InSystemFolder(folder))
+            r.Fail(node, "default", std::string(PerUserReason) + "cannot install into the Windows or System folder; "
+                                                                   "use #User Program Files#");
     } else {
         std::string problem = FolderProblem(m_.defaultFolder);
         if (!problem.empty())
@@ -976,8 +1003,11 @@ void Parser::ReadFolder(Reader& root)
         if (m_.registryKey.empty() || m_.registryKey[0] == '\\' || m_.registryKey.back() == '\\')
             g.Fail(keyNode, "key", "must be a key path such as \"Software\\\\Vendor\\\\Product\"");
         m_.hasRegistryValue = g.Ansi("value", &m_.registryValue, PathLimit);
-        if (g.Bool("record", false))
+        if (g.Bool("record", false)) {
             m_.headerFlags |= 4;
+            if (perUser && m_.registryRoot != 1)
+                g.Fail(rootNode, "root", std::string(PerUserReason) + "records its folder under HKCU");
+        }
         g.Finish();
     }
     if (const toml::table* profile = r.Table("profile")) {
@@ -992,8 +1022,13 @@ void Parser::ReadFolder(Reader& root)
             if (fields[i]->empty())
                 g.Fail(field, keys[i], "is empty");
         }
-        if (g.Bool("record", false))
+        if (g.Bool("record", false)) {
             m_.headerFlags |= 8;
+            if (perUser && !IsFullWindowsPath(m_.profileFile))
+                g.Fail(g.Find("file"), "file", std::string(PerUserReason) +
+                                                   "cannot record into a profile file in the Windows folder; "
+                                                   "give a full path (C:\\...)");
+        }
         g.Finish();
     }
     r.Finish();
@@ -1522,6 +1557,24 @@ void CheckFileCombinations(Reader& r, const ManifestFile& f)
     }
 }
 
+// What only an administrator may do: the machine's own folders, shared
+// counts, fonts and libraries registered for every user.
+void CheckPerUserFile(Reader& r, const ManifestFile& f)
+{
+    if (f.location == LocationWindows || f.location == LocationShared)
+        r.Fail(r.Find("location"), "location",
+               std::string(PerUserReason) + "cannot install into the Windows or System folder");
+    if (f.location == LocationFont)
+        r.Fail(r.Find("location"), "location",
+               std::string(PerUserReason) + "cannot install fonts: they are the machine's; keep fonts in a "
+                                            "machine-wide package");
+    if (f.sharedCount)
+        r.Fail(r.Find("shared_count"), "shared_count", std::string(PerUserReason) + "cannot count shared files");
+    if (f.specialKind == SpecialSelfRegister)
+        r.Fail(r.Find("special"), "special",
+               std::string(PerUserReason) + "cannot register a library, which registers itself for every user");
+}
+
 struct Parser::Expansion {
     bool many = false;
     std::string root;                  // the folder the names are relative to (host path)
@@ -1619,6 +1672,8 @@ void Parser::ReadFile(const toml::table& table, size_t i)
     Expansion many;
     ReadFileSource(r, f, &many);
     ReadFileHandling(r, f);
+    if (m_.PerUser())
+        CheckPerUserFile(r, f);
     ReadFileVersion(r, f);
     ReadFileShortcuts(r, f);
     if (many.many)

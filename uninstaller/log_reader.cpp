@@ -156,8 +156,13 @@ bool ReadHead(ByteCursor* in, RecordHead* head)
 bool ReadKey(ByteCursor body, UninstallLogView* log)
 {
     uint32_t root = body.U32();
-    if (root != LogRootLocalMachine || !ReadText(&body, &log->key) || body.Left() != 0)
+    if ((root != LogRootLocalMachine && root != LogRootCurrentUser) || !ReadText(&body, &log->key) ||
+        body.Left() != 0)
         return false;
+    log->perUser = root == LogRootCurrentUser;
+    // Only a per-user log says its root without a key.
+    if (log->perUser && log->key.length == 0)
+        return true;
     // Only a product's own key below the uninstall list, never the list.
     size_t prefix = std::strlen(UninstallKeyPrefix);
     if (log->key.length <= prefix || !StartsWithFolded(log->key.text, UninstallKeyPrefix))

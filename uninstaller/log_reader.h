@@ -4,8 +4,9 @@
 //
 // After the image: an optional texts record (the publisher's texts, put
 // there by the authoring tool), then the log: 4661 files, 4662 shortcuts
-// (optional), 4664 uninstall key (optional), and the empty terminator
-// head, which ends the file. Anything else is a damaged log, refused whole.
+// (optional), 4664 uninstall key and its root (optional; always there
+// for a per-user installation, with an empty key when it registered
+// none), and the empty terminator head, which ends the file. Anything else is a damaged log, refused whole.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +45,10 @@ struct UninstallLogView {
     ByteCursor shortcuts; // the items of 4662, after its count
     uint32_t shortcutCount = 0;
     bool hasKey = false;
-    LogText key; // below HKEY_LOCAL_MACHINE, always under UninstallKeyPrefix
+    LogText key; // below the root, always under UninstallKeyPrefix
+    // A per-user installation (4664's root HKEY_CURRENT_USER): its key and
+    // shared counts are the user's; else HKEY_LOCAL_MACHINE's.
+    bool perUser = false;
 };
 
 // The file offset where the PE image ends: the end of its headers or of

@@ -61,6 +61,13 @@ int WriteCountedString(FileHandle log, const char* text)
     return result;
 }
 
+void WriteLogKey(FileHandle log, uint32_t root, const char* key)
+{
+    WriteLogHead(log, LogTagUninstallKey, static_cast<uint32_t>(std::strlen(key) + 6));
+    WriteLogU32(log, root);
+    WriteCountedString(log, key);
+}
+
 bool WriteLogFile(FileHandle log, const char* path, const char* installDir, uint8_t flags)
 {
     char folder[PathSize];

@@ -19,7 +19,10 @@ enum : uint16_t {
     LogTagTexts = 4680,
     LogTagEnd = TagTerminator,
 };
-// Record 4664 names a key below this root and prefix.
+// Record 4664 names a key below one of these roots and the prefix. A
+// per-user install writes the record with its root even without a key
+// (an empty key text): the uninstaller must know where the counts were.
+const uint32_t LogRootCurrentUser = 0x80000001;
 const uint32_t LogRootLocalMachine = 0x80000002;
 extern const char UninstallKeyPrefix[]; // "Software\...\CurrentVersion\Uninstall\"
 
@@ -41,6 +44,10 @@ int WriteLogHead(FileHandle log, uint16_t tag, uint32_t length);
 // CountedStringMaximum is not written at all (result 4): a wrapped length
 // with the whole text behind it would leave the rest of the log unreadable.
 int WriteCountedString(FileHandle log, const char* text);
+
+// Record 4664: root (LogRootCurrentUser or LogRootLocalMachine), then the
+// key as a counted string (empty: the root alone).
+void WriteLogKey(FileHandle log, uint32_t root, const char* key);
 
 // The item for path: folder and name as SplitLogPath gives them, then the
 // flags byte. False, nothing written, for a path that does not split.

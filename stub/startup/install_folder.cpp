@@ -36,6 +36,8 @@ FolderMacro SplitFolderMacro(const char* text, const char** rest)
         return SystemFolderMacro;
     if (SameMacro(text, length, "#Program Files#"))
         return ProgramFilesFolderMacro;
+    if (SameMacro(text, length, "#User Program Files#"))
+        return UserProgramFilesFolderMacro;
     return UnknownFolderMacro;
 }
 

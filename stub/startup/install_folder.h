@@ -11,7 +11,8 @@ enum FolderMacro {
     UnknownFolderMacro, // "#...#" of no known name: removed
     WindowsFolderMacro, // "#Windows#"
     SystemFolderMacro,  // "#System#"
-    ProgramFilesFolderMacro // "#Program Files#"
+    ProgramFilesFolderMacro, // "#Program Files#"
+    UserProgramFilesFolderMacro // "#User Program Files#": the user's own programs folder
 };
 
 // The macro a folder text begins with; unless NoFolderMacro, *rest is the

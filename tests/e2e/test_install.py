@@ -38,9 +38,10 @@ class InstallPackage(Package):
     """packages/install.toml with `files` added: written with the payload
     into the case's work folder and built there. `file_lines` adds TOML
     lines to the [[files]] entry of a file, by name; `extra` adds TOML
-    lines before the files (further tables such as [folder.registry])."""
+    lines before the files (further tables such as [folder.registry]);
+    `product` adds lines to the [product] table."""
 
-    def __init__(self, stage, files, default=FOLDER, options=(), file_lines=None, extra=()):
+    def __init__(self, stage, files, default=FOLDER, options=(), file_lines=None, extra=(), product=()):
         self.manifest_path = os.path.join(PACKAGES, "install.toml")
         with open(self.manifest_path, "rb") as f:
             self.manifest = tomllib.load(f)
@@ -49,6 +50,7 @@ class InstallPackage(Package):
         os.makedirs(work, exist_ok=True)
         with open(self.manifest_path) as f:
             text = f.read().replace('default = "C:\\\\Zevrin Install"', 'default = "%s"' % default.replace("\\", "\\\\"))
+        text = text.replace("[product]\n", "[product]\n" + "".join(line + "\n" for line in product), 1)
         text += "".join("\n" + line for line in extra) + ("\n" if extra else "")
         for name, data in files.items():
             source = os.path.join(work, "payload", *name.split("\\"))

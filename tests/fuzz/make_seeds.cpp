@@ -378,6 +378,10 @@ int main(int argc, char** argv)
         Save("fuzz_log", "installed", WithMode(0, GoodTail()));
         Save("fuzz_log", "whole", whole);
         Save("fuzz_log", "delivered", delivered);
+        Bytes perUser = Record(4661, Files());
+        Add(perUser, KeyRecord("", 0x80000001));
+        Add(perUser, End());
+        Save("fuzz_log", "per-user", WithMode(0, perUser));
     }
 
     // The format's sample streams: stored, fixed literals, fixed with a

@@ -27,6 +27,7 @@ TEST(InstallFolderTest, SplitFolderMacro)
         {"#sYsTeM#", SystemFolderMacro, ""},
         {"#Program Files#\\Tools", ProgramFilesFolderMacro, "Tools"},
         {"#PROGRAM FILES#\\\\Tools", ProgramFilesFolderMacro, "\\Tools"}, // one '\' only
+        {"#user program files#\\Demo", UserProgramFilesFolderMacro, "Demo"},
         {"#Temp#\\x", UnknownFolderMacro, "x"},
         {"##x", UnknownFolderMacro, "x"},
         {"#Windows #\\x", UnknownFolderMacro, "x"},

@@ -57,9 +57,7 @@ TEST(LogReaderTest, ReadsWhatTheInstallerWrites)
     WriteCountedString(log, "C:\\Menu\\Programs\\Demo");
     WriteCountedString(log, "Demo.lnk");
     EndLogRecord(log, head, LogTagShortcuts, 1);
-    WriteLogHead(log, LogTagUninstallKey, static_cast<uint32_t>(AppKey.size() + 6));
-    WriteLogU32(log, LogRootLocalMachine);
-    WriteCountedString(log, AppKey.c_str());
+    WriteLogKey(log, LogRootLocalMachine, AppKey.c_str());
     WriteLogHead(log, LogTagEnd, 0);
     CloseFile(log);
 
@@ -171,7 +169,11 @@ TEST(LogReaderTest, RefusesDamagedLogsWhole)
                                            End}), LogDamaged, false},
         {"a key outside the uninstall list", log({files, KeyRecord("Software\\Classes"), End}), LogDamaged, false},
         {"a key below a product's key", log({files, KeyRecord(AppKey + "\\Sub"), End}), LogDamaged, false},
-        {"another root", log({files, KeyRecord(AppKey, 0x80000001), End}), LogDamaged, false},
+        {"another root", log({files, KeyRecord(AppKey, 0x80000003), End}), LogDamaged, false},
+        {"HKCR, a root no installation writes", log({files, KeyRecord(AppKey, 0x80000000), End}), LogDamaged, false},
+        {"a machine-wide root without a key", log({files, KeyRecord(""), End}), LogDamaged, false},
+        {"a per-user key outside the uninstall list", log({files, KeyRecord("Software\\Classes", 0x80000001), End}),
+         LogDamaged, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -187,6 +189,51 @@ TEST(LogReaderTest, RefusesDamagedLogsWhole)
     for (size_t length = 0; length < good.size(); ++length) {
         Bytes shorter(good.begin(), good.begin() + static_cast<long>(length));
         ASSERT_NE(Read(shorter, &view), LogOk) << "cut to " << length << " bytes";
+    }
+}
+
+// The key record says the root: a per-user installation's key and counts
+// are under HKEY_CURRENT_USER, said even when it registered no key. A
+// reader that knows only HKEY_LOCAL_MACHINE refuses such a log whole (the
+// "another root" case above stands for it), never removing a machine key.
+TEST(LogReaderTest, ReadsTheRootOfTheKeys)
+{
+    Bytes files = Record(4661, Files());
+    struct Case {
+        const char* why;
+        Bytes key; // empty: no record
+        bool perUser;
+        bool hasKey;
+    } cases[] = {
+        {"machine-wide, with its key", KeyRecord(AppKey), false, true},
+        {"machine-wide, no key", {}, false, false},
+        {"per user, with its key", KeyRecord(AppKey, LogRootCurrentUser), true, true},
+        {"per user, no key: the root alone", KeyRecord("", LogRootCurrentUser), true, false},
+    };
+    // The installer's writer gives the same bytes.
+    TempDir dir;
+    std::string file = dir.File("uninst.exe");
+    for (const char* key : {"", AppKey.c_str()}) {
+        WriteBytes(file, End);
+        FileHandle log = OpenUninstallLog(file.c_str());
+        ASSERT_NE(log, INVALID_FILE_HANDLE);
+        WriteLogKey(log, LogRootCurrentUser, key);
+        CloseFile(log);
+        EXPECT_EQ(ReadBytes(file), KeyRecord(key, LogRootCurrentUser)) << key;
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Bytes bytes = Image();
+        Add(bytes, files);
+        Add(bytes, c.key);
+        Add(bytes, End);
+        UninstallLogView view;
+        ASSERT_EQ(Read(bytes, &view), LogOk);
+        EXPECT_EQ(view.perUser, c.perUser);
+        EXPECT_EQ(view.hasKey, c.hasKey);
+        if (c.hasKey) {
+            EXPECT_EQ(std::string(view.key.text, view.key.length), AppKey);
+        }
     }
 }
 

@@ -335,6 +335,54 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
     ExpectRefused(cases, sizeof cases / sizeof *cases);
 }
 
+// A per-user package: its own defaults, and a refusal, at the line that
+// asks for it, of everything its installation could only do with
+// administrator rights or outside the user's own part of the machine.
+TEST_F(ManifestTest, PerUserPackages)
+{
+    const std::string u = std::string(Minimal) + "privileges = \"user\"\n"; // lines 1-3
+    Manifest m = Good(u + "[folder.registry]\nkey = \"Software\\\\Zevrin\"\nrecord = true\n"
+                          "[folder.profile]\nfile = \"C:\\\\Users\\\\z.ini\"\nsection = \"S\"\nkey = \"K\"\n"
+                          "record = true\n");
+    EXPECT_TRUE(m.PerUser());
+    EXPECT_EQ(m.installOptions, 1u | 2u);
+    EXPECT_EQ(m.defaultFolder, "#User Program Files#\\Zevrin Demo");
+    EXPECT_EQ(m.registryRoot, 1u) << "recorded for the user";
+    // The macro is a machine-wide package's to use too.
+    EXPECT_EQ(Good(std::string(Minimal) + "[folder]\ndefault = \"#user program files#\\\\Z\"\n").defaultFolder,
+              "#user program files#\\Z");
+
+    const std::string f = u + "[[files]]\nsource = \"a.dll\"\n"; // [[files]] on line 4
+    ASSERT_EQ(std::system(("mkdir -p '" + dir.File("lib") + "'").c_str()), 0);
+    Put("lib/x.dll", "x");
+    const BadCase cases[] = {
+        {"the Windows folder as default", u + "[folder]\ndefault = \"#Windows#\\\\Z\"\n",
+         "5: folder.default: a per-user package ([product] privileges = \"user\") cannot install into the Windows"},
+        {"the System folder as default", u + "[folder]\ndefault = \"#SYSTEM#\"\n", "5: folder.default: a per-user"},
+        {"a file in the Windows folder", f + "location = \"windows\"\n",
+         "6: files[0].location: a per-user package ([product] privileges = \"user\") cannot install into the Windows"},
+        {"a shared system file", f + "location = \"shared\"\n", "6: files[0].location: a per-user package"},
+        {"a font", f + "location = \"font\"\n",
+         "6: files[0].location: a per-user package ([product] privileges = \"user\") cannot install fonts"},
+        {"a shared count", f + "shared_count = true\n",
+         "6: files[0].shared_count: a per-user package ([product] privileges = \"user\") cannot count shared files"},
+        {"a library that registers itself", f + "special = \"self_register\"\n",
+         "6: files[0].special: a per-user package ([product] privileges = \"user\") cannot register a library"},
+        {"every file of a folder into the Windows folder", u + "[[files]]\nsource = \"lib/\"\nlocation = \"windows\"\n",
+         "6: files[0].location: a per-user package"},
+        {"the folder recorded under HKLM", u + "[folder.registry]\nroot = \"HKLM\"\nkey = \"S\"\nrecord = true\n",
+         "5: folder.registry.root: a per-user package ([product] privileges = \"user\") records its folder under HKCU"},
+        {"the folder recorded in a profile file of the Windows folder",
+         u + "[folder.profile]\nfile = \"z.ini\"\nsection = \"S\"\nkey = \"K\"\nrecord = true\n",
+         "5: folder.profile.file: a per-user package ([product] privileges = \"user\") cannot record into a profile"},
+    };
+    ExpectRefused(cases, sizeof cases / sizeof *cases);
+    // Only what is recorded is written: reading HKLM or a profile file of
+    // the Windows folder for the proposal is harmless.
+    Good(u + "[folder.registry]\nroot = \"HKLM\"\nkey = \"S\"\n[folder.profile]\nfile = \"z.ini\"\nsection = \"S\"\n"
+             "key = \"K\"\n");
+}
+
 // One run reports every error that does not follow from another, one a
 // line in the order of the manifest: each clash of destinations naming
 // both entries, their lines and sources; each bad entry, text or table;

@@ -57,6 +57,16 @@ std::string SystemFolder()
     return path;
 }
 
+// The user's local application data and its Programs folder, where the
+// shell's known folder for the user's programs is.
+std::string UserProgramsFolder()
+{
+    char path[MAX_PATH] = "";
+    if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, path) != S_OK)
+        return "(no local application data)";
+    return std::string(path) + "\\Programs";
+}
+
 std::string ProgramFilesFolder()
 {
     char path[MAX_PATH] = "";
@@ -181,6 +191,7 @@ TEST_F(InstallDirTest, WithoutRecordsTheDefaultHasItsMacroExpanded)
         {"#SYSTEM#\\Zevrin", SystemFolder() + "\\Zevrin"},
         {"#sYsTeM#\\Zevrin", SystemFolder() + "\\Zevrin"},
         {"#Program Files#\\Tools", ProgramFilesFolder() + "\\Tools"},
+        {"#User Program Files#\\Tools", UserProgramsFolder() + "\\Tools"},
         {"#System\\Zevrin", "#System\\Zevrin"},
         {"#Temp#\\x", "x"},
         // The Windows folder and the rest would pass 259 characters: the

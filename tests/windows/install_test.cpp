@@ -993,6 +993,51 @@ TEST_F(InstallTest, UninstallLogAndKey)
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
+// A per-user installation registers under HKEY_CURRENT_USER only, and its
+// log says so even when there is no key to name (the uninstaller must
+// know whose counts it releases).
+TEST_F(InstallTest, PerUserUninstallKeyAndLogRoot)
+{
+    std::string name = Unique("Zevrin Per User ");
+    std::string key = UninstallKeyPrefix + name;
+    struct Case {
+        const char* why;
+        bool named;
+    } cases[] = {{"with an uninstall name", true}, {"without one", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SetupBuilder setup;
+        AddUninstaller(setup);
+        setup.Add("a.exe", Text("program"));
+        setup.records = [&](PackageBuilder& header) {
+            header.Record(TagInstallOptions, Bytes{OptionPerUser, 0, 0, 0});
+            if (c.named)
+                header.Record(TagUninstallName, Text(name));
+        };
+        Load(setup);
+        ASSERT_TRUE(PerUserInstall());
+        EXPECT_EQ(Install(), 2);
+        EXPECT_EQ(ErrorCode, 0);
+
+        std::vector<LogRecord> log = ReadLog(ReadBytes(Target("uninst.exe")), UninstallerBytes().size() - 8);
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[1].tag, 4664);
+        std::string logged = c.named ? key : "";
+        Bytes body = {0x01, 0, 0, 0x80, static_cast<uint8_t>(logged.size()), static_cast<uint8_t>(logged.size() >> 8)};
+        body.insert(body.end(), logged.begin(), logged.end());
+        EXPECT_EQ(log[1].body, body);
+
+        HKEY opened;
+        EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS);
+        EXPECT_EQ(ReadRegistryText(HKEY_CURRENT_USER, key, "DisplayName"), c.named ? name : "<no key>");
+        if (c.named) {
+            EXPECT_STRCASEEQ(ReadRegistryText(HKEY_CURRENT_USER, key, "UninstallString").c_str(),
+                             Target("uninst.exe").c_str());
+        }
+        RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    }
+}
+
 // An uninstaller that does not end with the stock terminator head is not
 // written into: what its last bytes mean is unknown.
 TEST_F(InstallTest, UninstallerOfUnknownEndingGetsNoLog)

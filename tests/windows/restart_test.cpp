@@ -60,8 +60,8 @@ TEST(RestartTest, NtFamilyQueuesMoveFileEx)
     std::string doomed = MakeFile("zevrin-doomed.tmp");
     std::string fresh = MakeFile("zevrin-fresh.tmp");
     std::string old = MakeFile("zevrin-old.tmp");
-    ScheduleAtRestart(nullptr, doomed.c_str());
-    ScheduleAtRestart(old.c_str(), fresh.c_str());
+    EXPECT_TRUE(ScheduleAtRestart(nullptr, doomed.c_str()));
+    EXPECT_TRUE(ScheduleAtRestart(old.c_str(), fresh.c_str()));
 
     std::vector<std::wstring> names = PendingRenames();
     bool deletion = false, replacement = false;

@@ -1,7 +1,8 @@
 // The uninstaller: reads the log the installer appended to this program's
 // own file and takes away what the installation made: files (shared ones
 // by their usage count, fonts, self-registering libraries), start-menu
-// shortcuts, the uninstall key, and the folders that are left empty. A
+// shortcuts, the uninstall key (under HKEY_CURRENT_USER for a per-user
+// installation), and the folders that are left empty. A
 // user's own files are never deleted: folders go only when empty.
 //
 // Usage: uninstall.exe [/quiet | /Q] [/LOG="file"]. Quiet: no questions,
@@ -104,6 +105,10 @@ void AddLeft(const char* what)
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// Where the installation registered itself and counted shared files: a
+// per-user one never touched HKEY_LOCAL_MACHINE, nor needs rights for it.
+HKEY Root = HKEY_LOCAL_MACHINE;
+
 // Files in use, deleted at the next restart: not left, and their folders
 // go after them then.
 // (A block of its own: the program's data is part of every download.)
@@ -119,8 +124,8 @@ bool IsScheduled(const char* path)
     return false;
 }
 
-// Deletes a file; one in use goes at the next restart. False (and listed
-// as left) only for something that is not a file.
+// Deletes a file; one in use goes at the next restart. Listed as left
+// when it is not a file, or in use and the restart cannot take it.
 void RemoveFile(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);
@@ -136,8 +141,13 @@ void RemoveFile(const char* path)
         LogLine("Removed: %s", path);
         return;
     }
+    // Without administrator rights (a per-user product) the restart may
+    // not be asked to delete it: then it is left, and said so.
+    if (!ScheduleAtRestart(nullptr, path)) {
+        AddLeft(path);
+        return;
+    }
     LogLine("In use, removed at the next restart: %s", path);
-    ScheduleAtRestart(nullptr, path);
     RebootNeeded = true;
     if (!Scheduled)
         AllocZeroedWithRetry(ScheduledMaximum * PathSize, &Scheduled);
@@ -172,7 +182,7 @@ void ScheduleFolders(const char* installDir)
 bool ReleaseSharedFile(const char* path)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(Root, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
         if (Exists(path))
             AddLeft(path);
         return false;
@@ -322,13 +332,12 @@ void RemoveUninstallKey(const UninstallLogView& log)
     char key[PathSize];
     KeyOf(log, key);
     HKEY opened;
-    if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, key) != ERROR_SUCCESS &&
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
+    if (RegDeleteKeyA(Root, key) != ERROR_SUCCESS && RegOpenKeyExA(Root, key, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
         RegCloseKey(opened);
         AddLeft(key);
         KeyLeft = true;
     } else {
-        LogLine("Registry removed: HKEY_LOCAL_MACHINE\\%s", key);
+        LogLine("Registry removed: %s\\%s", Root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE", key);
     }
 }
 
@@ -397,7 +406,7 @@ const char* RegisteredPath(const UninstallLogView& log)
     path[0] = 0;
     if (log.hasKey) {
         KeyOf(log, key);
-        ReadRegistryPath(HKEY_LOCAL_MACHINE, key, "UninstallString", path);
+        ReadRegistryPath(Root, key, "UninstallString", path);
     }
     return path;
 }
@@ -451,6 +460,8 @@ int Uninstall()
         std::memcpy(MessageGroups[GroupMessages], log.texts, log.textsSize);
     if (problem != LogOk)
         return Refuse(problem == LogNotWritten ? UninstallNoLog : UninstallDamaged);
+    if (log.perUser)
+        Root = HKEY_CURRENT_USER;
     char installDir[PathSize];
     if (!FindInstallDir(log, OwnPath, RegisteredPath(log), installDir))
         return Refuse(UninstallMoved);

@@ -67,8 +67,16 @@ void SetText(HKEY key, const char* name, const char* text, DWORD length)
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length);
 }
 
-// The uninstall key, and record 4664 naming it so the uninstaller removes it.
-void RegisterUninstaller(FileHandle log)
+// Record 4664: the key (empty: none) below the installation's root.
+void LogUninstallKey(FileHandle log, const char* key)
+{
+    if (log != INVALID_FILE_HANDLE)
+        WriteLogKey(log, PerUserInstall() ? LogRootCurrentUser : LogRootLocalMachine, key);
+}
+
+// The uninstall key, and record 4664 naming it so the uninstaller removes
+// it. True when the record was written.
+bool RegisterUninstaller(FileHandle log)
 {
     size_t prefixLength = std::strlen(UninstallKeyPrefix);
     size_t nameLength = std::strlen(UninstallName);
@@ -76,27 +84,24 @@ void RegisterUninstaller(FileHandle log)
     // A key too long for a counted string could only be written cut, and
     // the uninstaller would then remove another key.
     if (keyLength > CountedStringMaximum)
-        return;
+        return false;
     char* key = nullptr;
     if (!AllocWithRetry(static_cast<uint32_t>(keyLength + 1), reinterpret_cast<void**>(&key)))
-        return;
+        return false;
     std::memcpy(key, UninstallKeyPrefix, prefixLength);
     std::memcpy(key + prefixLength, UninstallName, nameLength + 1);
     HKEY handle;
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &handle) == ERROR_SUCCESS) {
+    if (RegCreateKeyA(ProductRoot(), key, &handle) == ERROR_SUCCESS) {
         SetText(handle, "DisplayName", UninstallName, static_cast<DWORD>(nameLength));
         SetText(handle, "UninstallString", UninstallerPath, static_cast<DWORD>(std::strlen(UninstallerPath)));
         RegCloseKey(handle);
-        LogLine("Registry: HKEY_LOCAL_MACHINE\\%s (DisplayName, UninstallString)", key);
+        LogLine("Registry: %s\\%s (DisplayName, UninstallString)", ProductRootName(), key);
     } else {
-        LogLine("Registry failed: HKEY_LOCAL_MACHINE\\%s", key);
+        LogLine("Registry failed: %s\\%s", ProductRootName(), key);
     }
-    if (log != INVALID_FILE_HANDLE) {
-        WriteLogHead(log, LogTagUninstallKey, static_cast<uint32_t>(keyLength + 6));
-        WriteLogU32(log, LogRootLocalMachine);
-        WriteCountedString(log, key);
-    }
+    LogUninstallKey(log, key);
     FreeAndClear(&key);
+    return true;
 }
 
 void WriteUninstallLog()
@@ -106,8 +111,11 @@ void WriteUninstallLog()
     if (log != INVALID_FILE_HANDLE)
         LogInstalledFiles(log);
     CreateMenuShortcuts(log);
-    if (UninstallName && *UninstallName)
-        RegisterUninstaller(log);
+    bool keyLogged = UninstallName && *UninstallName && RegisterUninstaller(log);
+    // A per-user log always says its root; a machine-wide one without a
+    // key stays as it always was.
+    if (!keyLogged && PerUserInstall())
+        LogUninstallKey(log, "");
     if (log != INVALID_FILE_HANDLE) {
         WriteLogHead(log, LogTagEnd, 0);
         CloseFile(log);
@@ -138,7 +146,7 @@ void RecordInstallDir()
 void RegisterAtNextStart()
 {
     HKEY key;
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, RunOnceKey, &key) != ERROR_SUCCESS)
+    if (RegCreateKeyA(ProductRoot(), RunOnceKey, &key) != ERROR_SUCCESS)
         return;
     while (RegCtrlCounter < RegCtrlLimit) {
         char name[16];

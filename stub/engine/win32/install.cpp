@@ -170,7 +170,7 @@ FileHandle CreateTempFile()
 void CountSharedFile()
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(ProductRoot(), SharedDllsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return;
     BYTE data[32];
     DWORD size = sizeof data;

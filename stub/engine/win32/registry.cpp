@@ -19,6 +19,10 @@ const char* RootKeyName(uint32_t index)
     return index < RootKeyCount ? Names[index] : Names[1];
 }
 
+HKEY ProductRoot() { return PerUserInstall() ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
+const char* ProductRootName() { return RootKeyName(PerUserInstall() ? 1 : 2); }
+
 bool ReadRegistryPath(HKEY root, const char* key, const char* name, char* text)
 {
     text[0] = 0;

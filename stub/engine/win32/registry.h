@@ -17,6 +17,12 @@ HKEY RootKey(uint32_t index);
 // Its name, "HKEY_CURRENT_USER" and so on, for the run log.
 const char* RootKeyName(uint32_t index);
 
+// The root of what the installation registers for itself (uninstall
+// key, shared counts, libraries registered at the next start):
+// HKEY_CURRENT_USER for a per-user install, else HKEY_LOCAL_MACHINE.
+HKEY ProductRoot();
+const char* ProductRootName(); // for the run log
+
 // Reads a path into text (PathSize bytes) from the value `name` of
 // root\key (null: the key's default value). Only text values count:
 // REG_SZ, and REG_EXPAND_SZ with its variables expanded. Other types hold
@@ -25,7 +31,7 @@ const char* RootKeyName(uint32_t index);
 // would name another folder), give false with text empty.
 bool ReadRegistryPath(HKEY root, const char* key, const char* name, char* text);
 
-// HKLM key of the shared-file usage counters, one value per file path.
+// Key of the shared-file usage counters (below ProductRoot()), one value per file path.
 extern const char SharedDllsKey[];
 // Reads the usage count of a shared file as a number: a REG_DWORD or
 // 4-byte binary value as it is, a text holding a number (written by some

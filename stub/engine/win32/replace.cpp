@@ -141,7 +141,12 @@ void CompareOrSchedule(uint8_t* entry, const char* temp)
         SetEntryStatus(entry, StatusReplaced);
         return;
     }
-    ScheduleAtRestart(DestPath, temp);
+    // A promise of a restart that will not replace the file would leave the
+    // old one in place unsaid.
+    if (!ScheduleAtRestart(DestPath, temp)) {
+        SetEntryStatus(entry, StatusFailed);
+        return;
+    }
     RebootNeeded = true;
     SetEntryStatus(entry, StatusAtRestart);
 }

@@ -21,7 +21,9 @@ void ReplaceFile(uint8_t* entry, const char* temp);
 
 // For a DestPath that cannot be deleted: keeps it when its bytes equal
 // `temp` (temp deleted, Status 23), otherwise schedules the replacement
-// for the next restart (Status 500, RebootNeeded).
+// for the next restart (Status 500, RebootNeeded); where the restart may
+// not be asked (a user without administrator rights), Status 27 with temp
+// left for the caller to delete.
 void CompareOrSchedule(uint8_t* entry, const char* temp);
 
 } // namespace zevrin

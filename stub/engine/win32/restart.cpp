@@ -53,14 +53,12 @@ void MarkDeletion(const char* ini, const char* shortSource)
 
 } // namespace
 
-void ScheduleAtRestart(const char* target, const char* source)
+bool ScheduleAtRestart(const char* target, const char* source)
 {
     if (IsWindowsNT) {
         if (target)
-            MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
-        else
-            MoveFileExA(source, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        return;
+            return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+        return MoveFileExA(source, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
     }
 
     char shortSource[PathSize] = "";
@@ -71,17 +69,18 @@ void ScheduleAtRestart(const char* target, const char* source)
         ShortForm(target, shortTarget);
     UINT length = GetWindowsDirectoryA(ini, PathSize);
     if (length == 0 || length + sizeof "\\WININIT.INI" > PathSize)
-        return;
+        return true;
     std::strcat(ini, "\\WININIT.INI");
 
     if (target) {
         WritePrivateProfileStringA(RenameSection, shortTarget, shortSource, ini);
         FlushProfile(ini);
-        return;
+        return true;
     }
     WritePrivateProfileStringA(RenameSection, PlaceholderKey, shortSource, ini);
     FlushProfile(ini);
     MarkDeletion(ini, shortSource);
+    return true;
 }
 
 } // namespace zevrin
