@@ -884,6 +884,13 @@ Resources ReadResources(const Manifest& m)
         attempt([&] { r.frame = Picture(m.framePicture, m.framePictureRef); });
     if (!m.backgroundPicture.empty())
         attempt([&] { r.background = Picture(m.backgroundPicture, m.backgroundPictureRef); });
+    if (!m.icon.empty())
+        attempt([&] {
+            ProgramLook look;
+            std::string problem;
+            if (!ProgramLookOf(m, std::u16string(), std::string(), &look, &problem))
+                Fail(problem);
+        });
     for (const ManifestFile& f : m.files) {
         if (f.uninstallMode == UninstallExternal)
             continue;
