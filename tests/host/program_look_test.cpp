@@ -227,6 +227,11 @@ TEST_F(ProgramLookTest, SetupAndUninstallerSayWhatTheManifestSays)
             EXPECT_EQ(GetU32(&file[field]), ReferenceChecksum(file, field));
         }
 
+        Outcome listed = RunShell(dir, "ZEVRIN list out/Product-Setup.exe");
+        EXPECT_NE(listed.out.find("Execution level:    " + std::string(c.level) + "\n"), std::string::npos)
+            << listed.out;
+        EXPECT_NE(listed.out.find("Version resource:   Zevrin Test"), std::string::npos) << listed.out;
+
         // The uninstaller's texts still follow its image, where it looks
         // for them.
         Bytes removal = ReadBytes(dir.File("x/remove.exe"));
