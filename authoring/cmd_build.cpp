@@ -25,6 +25,7 @@
 #include "manifest.h"
 #include "package_writer.h"
 #include "uninstaller_copy.h"
+#include "../uninstaller/texts.h"
 #include "platform.h"
 
 namespace zevrin {
@@ -323,7 +324,9 @@ int Run(const std::vector<std::string>& args)
         }
         ::close(fd);
         uninstallerCopy = pattern;
-        if (!WriteUninstallerCopy(&f, uninstallerCopy, &error)) {
+        ProgramLook look;
+        if (!ProgramLookOf(manifest, AnsiToUtf16(f.uninstallerTexts[UninstallTitle]), f.name, &look, &error) ||
+            !WriteUninstallerCopy(&f, uninstallerCopy, &error, &look)) {
             std::remove(uninstallerCopy.c_str());
             std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
             return 1;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "package_reader.h"
+#include "pe_version.h"
 #include "platform.h"
 
 #ifdef _WIN32
@@ -258,6 +260,59 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows, const std::ve
     }
 }
 
+// UTF-16 for the terminal: ASCII as it is, the rest as \uXXXX.
+std::string PrintableWide(const std::u16string& text)
+{
+    std::string out;
+    for (char16_t c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+// What the stub says about itself: the execution level of its manifest
+// and its version resource. Nothing for a stub that is no PE image.
+void AddProgramLines(const PackageReader& p,
+                     const std::function<void(const std::string&, const std::string&)>& add)
+{
+    std::vector<uint8_t> stub(p.stubLength);
+    int fd = ::open(p.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    bool read = ::pread(fd, stub.data(), stub.size(), 0) == static_cast<ssize_t>(stub.size());
+    ::close(fd);
+    std::vector<PeResource> resources;
+    if (!read || !ReadPeResources(stub.data(), stub.size(), &resources, nullptr))
+        return;
+    std::string level = "(no manifest)";
+    for (const PeResource& r : resources) {
+        if (r.type.named || r.type.id != 24)
+            continue;
+        std::string xml(r.data.begin(), r.data.end());
+        size_t at = xml.find("level=\"", xml.find("requestedExecutionLevel"));
+        level = at == std::string::npos ? "(not given)" : Printable(xml.substr(at + 7, xml.find('"', at + 7) - at - 7));
+    }
+    add("Execution level", level);
+    PeVersion version;
+    if (!ReadPeVersion(stub.data(), stub.size(), &version, nullptr)) {
+        add("Version resource", "(none)");
+        return;
+    }
+    std::string text;
+    for (const char16_t* key : {u"ProductName", u"ProductVersion", u"CompanyName", u"LegalCopyright"}) {
+        auto found = version.strings.find(key);
+        if (found != version.strings.end() && !found->second.empty())
+            text += (text.empty() ? "" : ", ") + PrintableWide(found->second);
+    }
+    add("Version resource", text.empty() ? "(no strings)" : text);
+}
+
 int List(const Args& args)
 {
     PackageReader p(OnePackage(args, "list"), true);
@@ -266,6 +321,7 @@ int List(const Args& args)
     auto add = [&lines](const std::string& label, const std::string& value) { lines.push_back({label, value}); };
     add("Package", Printable(p.path) + ": " + Plural(p.fileLength, "byte", "bytes") + ", stub " +
                        std::to_string(p.stubLength) + " bytes (stamp at " + Hex32(p.stampOffset) + ")");
+    AddProgramLines(p, add);
     add("Title", p.title.empty() ? "(none)" : Printable(p.title));
     add("Flags", FlagsText(p.headerFlags));
     add("Default folder", p.defaultFolder.empty() ? "(none)" : Printable(p.defaultFolder));

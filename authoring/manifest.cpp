@@ -23,6 +23,7 @@
 
 #include "../stub/shared/messages.h"
 #include "../uninstaller/texts.h"
+#include "pe_resources.h"
 #include "platform.h"
 
 namespace zevrin {
@@ -42,6 +43,9 @@ namespace {
 
 // Paths and names in the package are read into 260-byte buffers.
 const size_t PathLimit = 259;
+// A version resource string; with all of them the resource stays far
+// below its 64 KB.
+const size_t MaxVersionText = 1024;
 // The installer builds "Software\Microsoft\Windows\CurrentVersion\Uninstall\"
 // + the name in a path buffer.
 const size_t UninstallKeyPrefixLength = 51;
@@ -122,6 +126,55 @@ std::string CodePointName(uint32_t cp)
 
 } // namespace
 
+namespace {
+
+// The code point at p (advanced past it); false with a message at bad
+// UTF-8. `position` counts bytes, for the message.
+bool NextCodePoint(const unsigned char*& p, const unsigned char* end, size_t& position, uint32_t* out,
+                   std::string* problem)
+{
+    uint32_t cp;
+    int length;
+    if (*p < 0x80) {
+        cp = *p;
+        length = 1;
+    } else if ((*p & 0xE0) == 0xC0) {
+        cp = *p & 0x1F;
+        length = 2;
+    } else if ((*p & 0xF0) == 0xE0) {
+        cp = *p & 0x0F;
+        length = 3;
+    } else if ((*p & 0xF8) == 0xF0) {
+        cp = *p & 0x07;
+        length = 4;
+    } else {
+        *problem = "is not valid UTF-8 (byte " + std::to_string(position) + ")";
+        return false;
+    }
+    if (end - p < length) {
+        *problem = "is not valid UTF-8 (cut off at the end)";
+        return false;
+    }
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            *problem = "is not valid UTF-8 (byte " + std::to_string(position + i) + ")";
+            return false;
+        }
+        cp = cp << 6 | (p[i] & 0x3F);
+    }
+    static const uint32_t Smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < Smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        *problem = "is not valid UTF-8 (byte " + std::to_string(position) + ")";
+        return false;
+    }
+    p += length;
+    position += length;
+    *out = cp;
+    return true;
+}
+
+} // namespace
+
 bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::string* problem)
 {
     std::string out;
@@ -131,39 +184,8 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::string* problem
     size_t position = 0;
     while (p < end) {
         uint32_t cp;
-        int length;
-        if (*p < 0x80) {
-            cp = *p;
-            length = 1;
-        } else if ((*p & 0xE0) == 0xC0) {
-            cp = *p & 0x1F;
-            length = 2;
-        } else if ((*p & 0xF0) == 0xE0) {
-            cp = *p & 0x0F;
-            length = 3;
-        } else if ((*p & 0xF8) == 0xF0) {
-            cp = *p & 0x07;
-            length = 4;
-        } else {
-            *problem = "is not valid UTF-8 (byte " + std::to_string(position) + ")";
+        if (!NextCodePoint(p, end, position, &cp, problem))
             return false;
-        }
-        if (end - p < length) {
-            *problem = "is not valid UTF-8 (cut off at the end)";
-            return false;
-        }
-        for (int i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80) {
-                *problem = "is not valid UTF-8 (byte " + std::to_string(position + i) + ")";
-                return false;
-            }
-            cp = cp << 6 | (p[i] & 0x3F);
-        }
-        static const uint32_t Smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < Smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            *problem = "is not valid UTF-8 (byte " + std::to_string(position) + ")";
-            return false;
-        }
         int byte = -1;
         if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
             byte = static_cast<int>(cp);
@@ -182,11 +204,45 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::string* problem
             return false;
         }
         out.push_back(static_cast<char>(byte));
-        p += length;
-        position += length;
     }
     *ansi = std::move(out);
     return true;
+}
+
+bool Utf8ToUtf16(const std::string& utf8, std::u16string* out, std::string* problem)
+{
+    std::u16string text;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const unsigned char* end = p + utf8.size();
+    size_t position = 0;
+    while (p < end) {
+        uint32_t cp;
+        if (!NextCodePoint(p, end, position, &cp, problem))
+            return false;
+        if (cp < 0x20) {
+            *problem = cp == 0 ? "has a NUL character" : "has the control character " + CodePointName(cp);
+            return false;
+        }
+        if (cp >= 0x10000) {
+            text.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            text.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            text.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    *out = std::move(text);
+    return true;
+}
+
+std::u16string AnsiToUtf16(const std::string& ansi)
+{
+    std::u16string text;
+    for (char c : ansi) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        uint16_t high = byte >= 0x80 && byte < 0xA0 ? Cp1252High[byte - 0x80] : 0;
+        text.push_back(static_cast<char16_t>(high ? high : byte));
+    }
+    return text;
 }
 
 namespace {
@@ -885,6 +941,34 @@ void Parser::ReadProduct(Reader& root)
     bool present;
     if (r.Choice("privileges", {"admin", "user"}, 0, &present) == 1)
         m_.installOptions |= 2u;
+    // The programs' version resource: Unicode, so any character will do.
+    std::string version;
+    if (r.RawString("version", &version, &node)) {
+        if (!ParseFileVersion(version, &m_.versionMS, &m_.versionLS))
+            r.Fail(node, "version",
+                   "expected one to four numbers from 0 to 65535 separated by dots (\"1.2\", \"1.2.3.4\"), found \"" +
+                       version + "\"");
+        m_.productVersion = version;
+    }
+    const std::pair<const char*, std::u16string*> texts[] = {
+        {"publisher", &m_.publisher}, {"copyright", &m_.copyright}, {"description", &m_.description}};
+    for (const auto& text : texts) {
+        std::string raw, problem;
+        if (!r.RawString(text.first, &raw, &node))
+            continue;
+        if (!Utf8ToUtf16(raw, text.second, &problem))
+            r.Fail(node, text.first, problem);
+        if (text.second->size() > MaxVersionText)
+            r.Fail(node, text.first, "is " + std::to_string(text.second->size()) + " characters long; at most " +
+                                         std::to_string(MaxVersionText) + " fit");
+    }
+    std::string icon;
+    if (r.RawString("icon", &icon, &node)) {
+        if (Lower(icon).size() < 4 || Lower(icon).compare(icon.size() - 4, 4, ".ico") != 0)
+            r.Fail(node, "icon", "expected an icon file (.ico), found \"" + icon + "\"");
+        m_.icon = Resolve(icon, node);
+        m_.iconRef = RefAt(*node, "product.icon");
+    }
     r.Finish();
 }
 

@@ -71,6 +71,13 @@ struct Manifest {
     std::string baseDir; // relative paths in the manifest start here
 
     std::string productName;
+    // What SETUP.EXE and the uninstaller say about themselves (their
+    // version resource and icon); empty: not given.
+    std::string productVersion; // as written; versionMS/LS its numbers
+    uint32_t versionMS = 0, versionLS = 0;
+    std::u16string publisher, copyright, description;
+    std::string icon; // a .ico file
+    SourceRef iconRef;
     std::string uninstallName; // empty: no uninstall registration
     bool hasStartPage = false;
     uint16_t startPage = 0xFFFF;
@@ -134,5 +141,12 @@ bool LoadManifest(const std::string& path, Manifest* manifest, std::string* erro
 // that has no Windows-1252 form (or of a control character other than
 // tab, CR and LF, NUL included).
 bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::string* problem);
+
+// UTF-8 to UTF-16; false with a description of bad UTF-8 or of a control
+// character.
+bool Utf8ToUtf16(const std::string& utf8, std::u16string* out, std::string* problem);
+
+// Windows-1252 to UTF-16.
+std::u16string AnsiToUtf16(const std::string& ansi);
 
 } // namespace zevrin

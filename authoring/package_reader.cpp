@@ -596,14 +596,8 @@ void PackageReader::ScanVolumes()
                                          " bytes after the last stream");
             break;
         }
-        // The installer reads a volume to its end, not to its declared
-        // length: more bytes than declared would be taken as the next
-        // volume's data.
-        if (volume.held > volume.declared) {
-            dataStop = shown + ": " + std::to_string(volume.held - volume.declared) +
-                       " bytes more than declared before the next volume";
-            break;
-        }
+        // Bytes after a volume's declared data (a signature) are not
+        // read: the installer stops at the declared length too.
         if (number + 1 > MaxVolumes) {
             dataStop = "more than " + std::to_string(MaxVolumes) + " volumes";
             break;

@@ -23,6 +23,7 @@
 #include "../stub/startup/header.h"
 #include "../stub/startup/templates.h"
 #include "encoder.h"
+#include "pe_resources.h"
 #include "pe_version.h"
 #include "platform.h"
 
@@ -794,12 +795,21 @@ void PutU32At(Bytes& out, size_t at, uint32_t v)
 }
 
 // The stub with its stamp record filled in: its own length, where the
-// installer finds the header, and the start page.
-Bytes StampedStub(const std::string& stubPath, const Manifest& m)
+// installer finds the header, and the start page. A Windows program first
+// gets the package's execution level, version resource and icon; a stub
+// that is no PE image (a stand-in) is taken as it is.
+struct Stub {
+    Bytes bytes;
+    size_t checksumField = 0; // 0: none to fill
+};
+
+Stub StampedStub(const std::string& stubPath, const Manifest& m, const std::string& output)
 {
     if (stubPath.empty())
         Fail("no installer stub given");
-    Bytes stub = ReadWhole(stubPath, "stub: ");
+    Stub result;
+    Bytes& stub = result.bytes;
+    stub = ReadWhole(stubPath, "stub: ");
     size_t stamp;
     std::string problem;
     if (!FindStamp(stub, &stamp, &problem))
@@ -807,11 +817,26 @@ Bytes StampedStub(const std::string& stubPath, const Manifest& m)
     if (uint32_t old = GetU32(&stub[stamp + StampStubLengthOffset]))
         Fail("stub '" + stubPath + "' already carries a package (its stamp gives " + std::to_string(old) +
              " as the stub length); give the plain installer program");
+    PeLayout layout;
+    if (ReadPeLayout(stub.data(), stub.size(), &layout, nullptr)) {
+        std::u16string description = m.description;
+        if (description.empty())
+            description = AnsiToUtf16(m.groups.size() > 6 && !m.groups[6].empty() ? m.groups[6][0]
+                                                                                 : m.productName + " Setup");
+        ProgramLook look;
+        if (!ProgramLookOf(m, description, output == "-" ? "SETUP.EXE" : BaseName(output), &look, &problem))
+            Fail(problem);
+        if (!ApplyProgramLook(&stub, look, &problem))
+            Fail("stub '" + stubPath + "': " + problem);
+        if (!FindStamp(stub, &stamp, &problem) || !ReadPeLayout(stub.data(), stub.size(), &layout, &problem))
+            Fail("stub '" + stubPath + "' with its resources: " + problem);
+        result.checksumField = layout.checksumField;
+    }
     PutU32At(stub, stamp + StampStubLengthOffset, static_cast<uint32_t>(stub.size()));
     uint16_t startPage = m.hasStartPage ? m.startPage : 0xFFFF;
     stub[stamp + StampStartPageOffset] = static_cast<uint8_t>(startPage);
     stub[stamp + StampStartPageOffset + 1] = static_cast<uint8_t>(startPage >> 8);
-    return stub;
+    return result;
 }
 
 struct Resources {
@@ -859,6 +884,13 @@ Resources ReadResources(const Manifest& m)
         attempt([&] { r.frame = Picture(m.framePicture, m.framePictureRef); });
     if (!m.backgroundPicture.empty())
         attempt([&] { r.background = Picture(m.backgroundPicture, m.backgroundPictureRef); });
+    if (!m.icon.empty())
+        attempt([&] {
+            ProgramLook look;
+            std::string problem;
+            if (!ProgramLookOf(m, std::u16string(), std::string(), &look, &problem))
+                Fail(problem);
+        });
     for (const ManifestFile& f : m.files) {
         if (f.uninstallMode == UninstallExternal)
             continue;
@@ -884,6 +916,8 @@ void RefuseOverwritingInputs(const Manifest& m, const BuildOptions& options)
         inputs.push_back({m.framePicture, m.framePictureRef.key});
     if (!m.backgroundPicture.empty())
         inputs.push_back({m.backgroundPicture, m.backgroundPictureRef.key});
+    if (!m.icon.empty())
+        inputs.push_back({m.icon, m.iconRef.key});
     for (const ManifestFile& f : m.files)
         if (!f.source.empty())
             inputs.push_back({f.source, f.ref.key});
@@ -1071,17 +1105,34 @@ Bytes Terminator(uint32_t firstData)
 
 // Writes the package file and its volumes, each under a temporary name;
 // renames them only when all are complete.
-void WriteOutputs(const Bytes& stub, const Bytes& header, const Spool& spool, const DataLayout& layout,
+void WriteOutputs(Stub& stub, const Bytes& header, const Spool& spool, const DataLayout& layout,
                   const BuildOptions& options, BuildSummary* summary)
 {
     uint64_t data = spool.Size();
+    Bytes terminator = Terminator(static_cast<uint32_t>(layout.first));
+    if (stub.checksumField) {
+        // The sum covers the whole package file, so the data is read once
+        // more first: standard output cannot be patched afterwards.
+        PeChecksum sum(stub.checksumField);
+        sum.Add(stub.bytes.data(), stub.bytes.size());
+        sum.Add(header.data(), header.size());
+        sum.Add(terminator.data(), terminator.size());
+        std::unique_ptr<uint8_t[]> buffer(new uint8_t[CopyChunk]);
+        for (uint64_t at = 0; at < layout.first;) {
+            size_t n = layout.first - at < CopyChunk ? static_cast<size_t>(layout.first - at) : CopyChunk;
+            spool.Read(at, buffer.get(), n);
+            sum.Add(buffer.get(), n);
+            at += n;
+        }
+        PutU32At(stub.bytes, stub.checksumField, sum.Finish());
+    }
     std::vector<std::unique_ptr<OutputFile>> outputs;
     uint64_t copied = 0;
     outputs.emplace_back(new OutputFile(options.output));
     OutputFile& package = *outputs.back();
-    package.Write(stub);
+    package.Write(stub.bytes);
     package.Write(header);
-    package.Write(Terminator(static_cast<uint32_t>(layout.first)));
+    package.Write(terminator);
     CopyData(spool, 0, layout.first, package, options, &copied, data);
     package.Close();
     summary->written.push_back(options.output);
@@ -1157,7 +1208,7 @@ private:
 void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary)
 {
     CheckOptions(options);
-    Bytes stub = StampedStub(options.stubPath, m);
+    Stub stub = StampedStub(options.stubPath, m, options.output);
     Resources resources = ReadResources(m);
     RefuseOverwritingInputs(m, options);
 
@@ -1166,7 +1217,7 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
     Spool spool(options.output);
     Bytes table = PackFiles(m, options, spool, summary);
     Bytes header = HeaderRecords(m, resources, table, options.level);
-    uint64_t fixed = static_cast<uint64_t>(stub.size()) + header.size() + TerminatorSize;
+    uint64_t fixed = static_cast<uint64_t>(stub.bytes.size()) + header.size() + TerminatorSize;
     DataLayout layout = PlanVolumes(options, fixed, spool.Size());
     struct stat info;
     std::string stale = VolumeName(options.output, static_cast<unsigned>(layout.volumes.size() + 1));
@@ -1178,7 +1229,7 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
     }
     WriteOutputs(stub, header, spool, layout, options, summary);
 
-    summary->stubLength = static_cast<uint32_t>(stub.size());
+    summary->stubLength = static_cast<uint32_t>(stub.bytes.size());
     summary->headerLength = static_cast<uint32_t>(header.size() + TerminatorSize);
     summary->dataLength = spool.Size();
     folders.Keep();
@@ -1186,6 +1237,45 @@ void Build(const Manifest& m, const BuildOptions& options, BuildSummary* summary
 
 
 } // namespace
+
+bool ProgramLookOf(const Manifest& m, const std::u16string& description, const std::string& fileName,
+                   ProgramLook* look, std::string* error)
+{
+    ProgramLook l;
+    l.requireAdministrator = !m.PerUser();
+    l.productName = AnsiToUtf16(m.productName);
+    l.description = description;
+    l.version = AnsiToUtf16(m.productVersion); // digits and dots
+    l.versionMS = m.versionMS;
+    l.versionLS = m.versionLS;
+    l.publisher = m.publisher;
+    l.copyright = m.copyright;
+    l.originalName = AnsiToUtf16(fileName);
+    if (!m.icon.empty()) {
+        try {
+            l.icon = ReadWhole(m.icon, m.iconRef.Prefix());
+        } catch (const Failure& f) {
+            *error = f.message;
+            return false;
+        }
+        std::string problem;
+        if (!CheckIconFile(l.icon, &problem)) {
+            *error = m.iconRef.Prefix() + "'" + BaseName(m.icon) + "' " + problem;
+            return false;
+        }
+        // The package reader finds the stamp as the first marker in the
+        // stub: none may come after it.
+        if (std::search(l.icon.begin(), l.icon.end(), StampMarker, StampMarker + sizeof StampMarker) !=
+            l.icon.end()) {
+            *error = m.iconRef.Prefix() + "'" + BaseName(m.icon) +
+                     "' holds the bytes 77 77 67 54 29 48, which mark the installer's stamp record; change "
+                     "the icon a little (one pixel will do)";
+            return false;
+        }
+    }
+    *look = std::move(l);
+    return true;
+}
 
 bool FindStamp(const Bytes& stub, size_t* offset, std::string* error)
 {

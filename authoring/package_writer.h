@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "manifest.h"
+#include "pe_resources.h"
 
 namespace zevrin {
 
@@ -55,6 +56,14 @@ struct BuildSummary {
 // report all of theirs).
 bool BuildPackage(const Manifest& manifest, const BuildOptions& options, BuildSummary* summary,
                   std::string* error);
+
+// What a program of the package says about itself, from the manifest:
+// the execution level its privileges need, the version resource's
+// strings (`description` and the file name `fileName` are the program's
+// own), the icon read and checked. False with a message naming the
+// manifest line when the icon cannot be used.
+bool ProgramLookOf(const Manifest& m, const std::u16string& description, const std::string& fileName,
+                   ProgramLook* look, std::string* error);
 
 // The pieces, exposed for tests.
 

@@ -93,8 +93,7 @@ bool Fail(std::string* error, const char* text)
     return false;
 }
 
-bool ParseHeaders(const Image& image, Pe* pe, uint32_t* resourceRva, uint32_t* resourceSize,
-                  std::string* error)
+bool ParseLayout(const Image& image, PeLayout* layout, std::string* error)
 {
     if (!image.Has(0, 64) || image.data[0] != 'M' || image.data[1] != 'Z')
         return Fail(error, "not a Windows executable (no MZ header)");
@@ -117,21 +116,58 @@ bool ParseHeaders(const Image& image, Pe* pe, uint32_t* resourceRva, uint32_t* r
         return Fail(error, "damaged PE header (unknown optional header kind)");
     if (optionalSize < countField + 4)
         return Fail(error, "damaged PE header (no data directories)");
-    uint32_t directories = image.U32(optional + countField);
-    size_t resourceEntry = optional + countField + 4 + 2 * 8; // directory 2: resources
-    if (directories < 3 || resourceEntry + 8 > optional + optionalSize)
+    PeLayout l;
+    l.plus = magic == 0x20B;
+    l.optionalHeader = optional;
+    l.optionalSize = optionalSize;
+    l.checksumField = optional + 64;
+    l.sectionAlignment = image.U32(optional + 32);
+    l.fileAlignment = image.U32(optional + 36);
+    l.headersSize = image.U32(optional + 60);
+    l.directories = optional + countField + 4;
+    uint32_t count = image.U32(optional + countField);
+    uint32_t room = static_cast<uint32_t>((optionalSize - countField - 4) / 8);
+    l.directoryCount = count < room ? count : room;
+    size_t table = optional + optionalSize;
+    if (!image.Has(table, 40 * static_cast<size_t>(sections)))
+        return Fail(error, "damaged PE header (section table cut off)");
+    l.imageEnd = table + 40 * static_cast<size_t>(sections);
+    if (l.headersSize > l.imageEnd && l.headersSize <= image.size)
+        l.imageEnd = l.headersSize;
+    for (unsigned i = 0; i < sections; ++i) {
+        PeSection s;
+        s.header = table + 40 * i;
+        std::memcpy(s.name, image.data + s.header, 8);
+        s.virtualSize = image.U32(s.header + 8);
+        s.virtualAddress = image.U32(s.header + 12);
+        s.rawSize = image.U32(s.header + 16);
+        s.rawOffset = image.U32(s.header + 20);
+        s.characteristics = image.U32(s.header + 36);
+        if (s.rawSize && s.rawOffset + static_cast<size_t>(s.rawSize) > l.imageEnd)
+            l.imageEnd = s.rawOffset + static_cast<size_t>(s.rawSize);
+        l.sections.push_back(s);
+    }
+    *layout = l;
+    return true;
+}
+
+bool ParseHeaders(const Image& image, Pe* pe, uint32_t* resourceRva, uint32_t* resourceSize,
+                  std::string* error)
+{
+    PeLayout layout;
+    if (!ParseLayout(image, &layout, error))
+        return false;
+    if (layout.directoryCount < 3)
         return Fail(error, "no version resource (the file has no resources)");
-    *resourceRva = image.U32(resourceEntry);
-    *resourceSize = image.U32(resourceEntry + 4);
+    *resourceRva = layout.DirectoryRva(2, image.data);
+    *resourceSize = layout.DirectorySize(2, image.data);
     if (*resourceRva == 0 || *resourceSize == 0)
         return Fail(error, "no version resource (the file has no resources)");
 
     pe->image = image;
-    pe->sectionTable = optional + optionalSize;
-    pe->sectionCount = sections;
-    if (!image.Has(pe->sectionTable, 40 * static_cast<size_t>(sections)))
-        return Fail(error, "damaged PE header (section table cut off)");
-    pe->headersSize = image.U32(optional + 60);
+    pe->sectionTable = layout.optionalHeader + layout.optionalSize;
+    pe->sectionCount = static_cast<unsigned>(layout.sections.size());
+    pe->headersSize = layout.headersSize;
     return true;
 }
 
@@ -286,8 +322,147 @@ bool ReadPeVersion(const uint8_t* data, size_t size, PeVersion* out, std::string
         version.language = image.U16(translation.value);
         version.codePage = image.U16(translation.value + 2);
     }
+    Block stringInfo, table;
+    if (FindChild(image, versionAt, root, u"StringFileInfo", &stringInfo) &&
+        ReadBlock(image, versionAt, stringInfo.children, stringInfo.end, &table)) {
+        size_t at = table.children;
+        for (unsigned i = 0; i < MaxVersionChildren && at < table.end; ++i) {
+            Block text;
+            if (!ReadBlock(image, versionAt, at, table.end, &text))
+                break;
+            std::u16string value;
+            for (size_t c = text.value; c + 2 <= text.end && c < text.children; c += 2) {
+                char16_t unit = image.U16(c);
+                if (unit == 0)
+                    break;
+                value.push_back(unit);
+            }
+            version.strings[text.key] = value;
+            at = Align4(text.end, versionAt);
+        }
+    }
     *out = version;
     return true;
+}
+
+namespace {
+
+// One level of the resource tree: `level` 0 types, 1 names, 2 languages.
+struct ResourceWalk {
+    const Pe& pe;
+    size_t base;
+    uint32_t available;
+    std::vector<PeResource>* out;
+    std::string* error;
+
+    bool Name(uint32_t field, ResourceName* name) const
+    {
+        name->named = (field & 0x80000000u) != 0;
+        if (!name->named) {
+            name->id = static_cast<uint16_t>(field);
+            return true;
+        }
+        uint32_t at = field & 0x7FFFFFFF;
+        if (at > available || available - at < 2)
+            return false;
+        unsigned length = pe.image.U16(base + at);
+        if (available - at - 2 < 2u * length)
+            return false;
+        for (unsigned i = 0; i < length; ++i)
+            name->text.push_back(static_cast<char16_t>(pe.image.U16(base + at + 2 + 2 * i)));
+        return true;
+    }
+
+    bool Directory(uint32_t directory, int level, PeResource& path)
+    {
+        if (directory > available || available - directory < 16)
+            return Fail(error, "damaged resource directory");
+        size_t at = base + directory;
+        unsigned count = pe.image.U16(at + 12) + pe.image.U16(at + 14);
+        if (count > MaxDirectoryEntries || out->size() > MaxDirectoryEntries * 4)
+            return Fail(error, "damaged resource directory (too many entries)");
+        for (unsigned i = 0; i < count; ++i) {
+            uint32_t entry = directory + 16 + 8 * i;
+            if (entry > available || available - entry < 8)
+                return Fail(error, "damaged resource directory");
+            uint32_t nameField = pe.image.U32(base + entry);
+            uint32_t target = pe.image.U32(base + entry + 4);
+            bool subdirectory = (target & 0x80000000u) != 0;
+            ResourceName name;
+            if (!Name(nameField, &name) || subdirectory != (level < 2))
+                return Fail(error, "damaged resource directory");
+            if (level == 0)
+                path.type = name;
+            else if (level == 1)
+                path.name = name;
+            else
+                path.language = name.id;
+            if (level < 2) {
+                if (!Directory(target & 0x7FFFFFFF, level + 1, path))
+                    return false;
+                continue;
+            }
+            if (target > available || available - target < 16)
+                return Fail(error, "damaged resource directory");
+            uint32_t dataRva = pe.image.U32(base + target);
+            uint32_t dataSize = pe.image.U32(base + target + 4);
+            size_t dataAt = 0;
+            if (dataSize && !pe.Map(dataRva, dataSize, &dataAt))
+                return Fail(error, "damaged resource (outside the file)");
+            PeResource resource = path;
+            resource.codePage = pe.image.U32(base + target + 8);
+            resource.data.assign(pe.image.data + dataAt, pe.image.data + dataAt + dataSize);
+            out->push_back(resource);
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+uint32_t PeLayout::DirectoryRva(uint32_t i, const uint8_t* data) const
+{
+    if (i >= directoryCount)
+        return 0;
+    const uint8_t* p = data + directories + 8 * i;
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint32_t PeLayout::DirectorySize(uint32_t i, const uint8_t* data) const
+{
+    if (i >= directoryCount)
+        return 0;
+    const uint8_t* p = data + directories + 8 * i + 4;
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool ReadPeLayout(const uint8_t* data, size_t size, PeLayout* out, std::string* error)
+{
+    return ParseLayout(Image{data, size}, out, error);
+}
+
+bool ReadPeResources(const uint8_t* data, size_t size, std::vector<PeResource>* out, std::string* error)
+{
+    Image image{data, size};
+    Pe pe{image};
+    PeLayout layout;
+    if (!ParseLayout(image, &layout, error))
+        return false;
+    out->clear();
+    uint32_t resourceRva = layout.DirectoryRva(2, data);
+    uint32_t resourceSize = layout.DirectorySize(2, data);
+    if (resourceRva == 0 || resourceSize == 0)
+        return true;
+    pe.sectionTable = layout.optionalHeader + layout.optionalSize;
+    pe.sectionCount = static_cast<unsigned>(layout.sections.size());
+    pe.headersSize = layout.headersSize;
+    size_t base, extent;
+    if (!pe.MapPrefix(resourceRva, &base, &extent))
+        return Fail(error, "damaged resource directory (outside the file)");
+    uint32_t available = static_cast<uint32_t>(extent < resourceSize ? extent : resourceSize);
+    ResourceWalk walk{pe, base, available, out, error};
+    PeResource path;
+    return walk.Directory(0, 0, path);
 }
 
 std::string VersionText(uint32_t ms, uint32_t ls)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../stub/engine/uninstall_log.h"
+#include "pe_resources.h"
 #include "platform.h"
 
 namespace zevrin {
@@ -37,7 +38,7 @@ bool ReadProgram(const std::string& path, std::vector<uint8_t>* data, uint64_t* 
 
 } // namespace
 
-bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string* error)
+bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string* error, const ProgramLook* look)
 {
     static const uint8_t Terminator[8] = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
     std::string prefix = (f->sourceRef.line ? f->sourceRef : f->ref).Prefix();
@@ -52,6 +53,15 @@ bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string*
                                             "(bytes 7F 7F 00 00 00 00 00 00), which the installer overwrites";
         return false;
     }
+    // A Windows program gets the package's level, version and icon; a
+    // stand-in that is no PE image is packed as it is.
+    PeLayout layout;
+    bool pe = ReadPeLayout(data.data(), data.size(), &layout, nullptr);
+    std::string problem;
+    if (pe && look && !ApplyProgramLook(&data, *look, &problem)) {
+        *error = prefix + "the uninstaller '" + f->source + "': " + problem;
+        return false;
+    }
     std::vector<uint8_t> group = {static_cast<uint8_t>(f->uninstallerTexts.size()),
                                   static_cast<uint8_t>(f->uninstallerTexts.size() >> 8)};
     for (const std::string& text : f->uninstallerTexts)
@@ -61,6 +71,9 @@ bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string*
         head.push_back(static_cast<uint8_t>(group.size() >> (8 * i)));
     data.insert(data.end() - 8, head.begin(), head.end());
     data.insert(data.end() - 8, group.begin(), group.end());
+    // Summed with its texts; the installer's log makes the sum stale.
+    if (pe)
+        SetPeChecksum(&data);
     std::ofstream out(copy, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     out.close();

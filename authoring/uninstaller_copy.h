@@ -6,6 +6,7 @@
 #include <string>
 
 #include "manifest.h"
+#include "pe_resources.h"
 
 namespace zevrin {
 
@@ -16,7 +17,9 @@ namespace zevrin {
 // two builds of the same files give the same package). False, with
 // `error` naming the manifest line and `f` unchanged, when the program
 // cannot be read or does not end with the terminator, or the copy cannot
-// be written.
-bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string* error);
+// be written. A program that is a PE image first gets `look` (when
+// given: level, version resource, icon), and the copy its checksum.
+bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string* error,
+                          const ProgramLook* look = nullptr);
 
 } // namespace zevrin

@@ -5,8 +5,9 @@
 // (limit 0) reads a header stream to the end of the file and gives back
 // what the decoder did not take. A bounded source reads the file-data
 // region, which may continue in the volumes SETUP.D01, SETUP.D02, ...:
-// when a request comes back short it changes to the next volume, asking
-// for its disk when it cannot be opened.
+// each volume up to the data its head declares; when a request comes back
+// short it changes to the next volume, asking for its disk when it cannot
+// be opened.
 #include <cstring>
 #include <new>
 
@@ -83,7 +84,11 @@ void StreamDecoder::FillBuffer()
     if (!buffer || handle == INVALID_FILE_HANDLE)
         return;
     uint32_t request = bounded && limit < SourceBufferSize ? limit : SourceBufferSize;
-    uint32_t got = ReadSome(handle, buffer, request);
+    // A volume is read up to the data its head declares, never beyond:
+    // whatever follows (an Authenticode signature of SETUP.EXE) is not
+    // the next volume's data.
+    uint32_t inVolume = bounded && VolumeBytesLeft < request ? VolumeBytesLeft : request;
+    uint32_t got = inVolume ? ReadSome(handle, buffer, inVolume) : 0;
     cursor = buffer;
     available = got;
     if (!bounded)
@@ -103,7 +108,8 @@ void StreamDecoder::FillBuffer()
         available = 0;
         return;
     }
-    uint32_t more = ReadSome(handle, buffer + got, request - got);
+    uint32_t rest = request - got < VolumeBytesLeft ? request - got : VolumeBytesLeft;
+    uint32_t more = rest ? ReadSome(handle, buffer + got, rest) : 0;
     available += more;
     CountVolumeBytes(more);
 }

@@ -242,6 +242,22 @@ TEST_F(ManifestTest, PathsUpTo259CharactersFit)
     EXPECT_EQ(m.defaultFolder.size(), 259u);
 }
 
+// The programs' version resource takes any Unicode text; the version
+// goes into the fixed words as written, missing parts 0.
+TEST_F(ManifestTest, WhatTheProgramsSayAboutThemselves)
+{
+    Manifest m = Good(std::string(Minimal) + "version = \"2.10.3\"\npublisher = \"\u5f20 Software\"\n"
+                                             "copyright = \"\u00a9 2024 \U0001F600\"\nicon = \"art/app.ico\"\n");
+    EXPECT_EQ(m.productVersion, "2.10.3");
+    EXPECT_EQ(m.versionMS, 0x0002000Au);
+    EXPECT_EQ(m.versionLS, 0x00030000u);
+    EXPECT_EQ(m.publisher, u"\u5f20 Software");
+    EXPECT_EQ(m.copyright, u"\u00a9 2024 \U0001F600"); // a surrogate pair
+    EXPECT_EQ(m.description, u"");
+    EXPECT_EQ(m.icon, dir.File("art/app.ico"));
+    EXPECT_EQ(m.iconRef.line, 6u);
+}
+
 TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
 {
     const std::string p = std::string(Minimal); // lines 1-2
@@ -255,6 +271,16 @@ TEST_F(ManifestTest, BadManifestsNameFileLineAndKey)
         {"misspelt key", p + "titel = \"T\"\n", "3: product.titel: unknown key"},
         {"unknown table", p + "[fles]\nsource = \"a\"\n", "3: fles: unknown key"},
         {"empty title", p + "title = \"\"\n", "3: product.title: is empty"},
+        {"version with a letter", p + "version = \"1.2b\"\n",
+         "3: product.version: expected one to four numbers from 0 to 65535 separated by dots"},
+        {"version of five parts", p + "version = \"1.2.3.4.5\"\n", "3: product.version: expected one to four"},
+        {"version part over 65535", p + "version = \"1.65536\"\n", "3: product.version: expected one to four"},
+        {"empty version part", p + "version = \"1..2\"\n", "3: product.version: expected one to four"},
+        {"publisher with a control character", p + "publisher = \"a\\u0007\"\n",
+         "3: product.publisher: has the control character U+0007"},
+        {"copyright too long", p + "copyright = \"" + std::string(1025, 'c') + "\"\n",
+         "3: product.copyright: is 1025 characters long; at most 1024 fit"},
+        {"icon of another kind", p + "icon = \"app.png\"\n", "3: product.icon: expected an icon file (.ico)"},
         {"uninstall name with a backslash", p + "uninstall_name = \"a\\\\b\"\n", "3: product.uninstall_name: must be"},
         {"start page", p + "[wizard]\nstart_page = \"setup\"\n",
          "4: wizard.start_page: expected one of welcome, information, directory, ready, progress or finish"},

@@ -391,9 +391,14 @@ TEST_F(PackageReaderTest, DamagedPackagesSayWhy)
          AtReadFiles, 0, ".D01: data shorter than declared (29990 of 30000 bytes)"},
         {"continuation volume without its head", threeVolumes, [](Volumes& v) { v[1].resize(2); }, AtReadFiles,
          0, ".D01: volume head cut short (2 bytes)"},
-        {"volume longer than declared before the next", threeVolumes,
-         [](Volumes& v) { v[1].insert(v[1].end(), {1, 2, 3}); }, AtReadFiles, 0,
-         ".D01: 3 bytes more than declared before the next volume"},
+        // A signature appended to SETUP.EXE, or anything after a volume's
+        // declared data, is not taken as the next volume's data.
+        {"bytes after the declared data of volumes before the last", threeVolumes,
+         [](Volumes& v) {
+             v[0].insert(v[0].end(), 3000, 0x30);
+             v[1].insert(v[1].end(), {1, 2, 3});
+         },
+         InFile, 0, ""},
         {"data left after the last stream", threeVolumes,
          [](Volumes& v) {
              v[2].insert(v[2].end(), 7, 0xAB);
