@@ -1795,6 +1795,8 @@ void Parser::ReadUninstaller(Reader& root)
     f.projectUninstaller = true;
     f.uninstaller = true;
     f.name = "uninstall.exe";
+    // Our uninstaller reads the folders made and the remembered folder.
+    m_.installOptions |= 4u;
     const toml::node* node = nullptr;
     if (r.Ansi("name", &f.name, PathLimit, &node)) {
         std::string problem = f.name.find_first_of("\\/") != std::string::npos

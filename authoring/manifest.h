@@ -86,7 +86,8 @@ struct Manifest {
 
     uint32_t headerFlags = 0;
     // Install options (record 4679); bit 0: files in time slices rather
-    // than one a tick; bit 1: a per-user install. 0 writes no record.
+    // than one a tick; bit 1: a per-user install; bit 2: the uninstall log
+    // lists the folders made (with [uninstaller]). 0 writes no record.
     uint32_t installOptions = 1;
     bool PerUser() const { return (installOptions & 2u) != 0; }
     std::string defaultFolder;

@@ -175,6 +175,76 @@ bool ReadKey(ByteCursor body, UninstallLogView* log)
     return true;
 }
 
+bool ReadFolder(ByteCursor* in, LogText* folder)
+{
+    // A whole folder below a drive or share, never a root or a climb out.
+    return ReadText(in, folder) && IsFullPath(*folder) && HasNoParentPart(*folder) && folder->length > 3 &&
+           folder->text[folder->length - 1] != '\\' && folder->text[folder->length - 1] != '/';
+}
+
+bool ReadFolders(ByteCursor body, UninstallLogView* log)
+{
+    log->folderCount = body.U32();
+    log->folders = ByteCursor(body.Bytes(0), body.Left());
+    // Each folder takes at least six bytes.
+    if (body.Failed() || log->folderCount > body.Left() / 6)
+        return false;
+    for (uint32_t i = 0; i < log->folderCount; ++i) {
+        LogText folder;
+        if (!ReadFolder(&body, &folder))
+            return false;
+    }
+    log->hasFolders = true;
+    return !body.Failed() && body.Left() == 0;
+}
+
+// A key below a root: parts without empty ones, no leading or final '\'.
+bool GoodKey(const LogText& key)
+{
+    if (key.length == 0 || key.text[0] == '\\' || key.text[key.length - 1] == '\\')
+        return false;
+    for (uint16_t i = 1; i < key.length; ++i)
+        if (key.text[i] == '\\' && key.text[i - 1] == '\\')
+            return false;
+    return true;
+}
+
+unsigned KeyParts(const LogText& key)
+{
+    unsigned parts = 1;
+    for (uint16_t i = 0; i < key.length; ++i)
+        parts += key.text[i] == '\\';
+    return parts;
+}
+
+bool ReadRegistryValue(ByteCursor body, UninstallLogView* log)
+{
+    log->registryRoot = body.U32();
+    if (body.Failed() || log->registryRoot < LogRootFirst || log->registryRoot > LogRootLast ||
+        !ReadText(&body, &log->registryKey) || !ReadText(&body, &log->registryValue))
+        return false;
+    log->registryMadeParts = body.U8();
+    if (body.Failed() || body.Left() != 0 || !GoodKey(log->registryKey) ||
+        log->registryMadeParts > KeyParts(log->registryKey))
+        return false;
+    log->hasRegistryValue = true;
+    return true;
+}
+
+bool ReadProfileEntry(ByteCursor body, UninstallLogView* log)
+{
+    if (!ReadText(&body, &log->profileFile) || !ReadText(&body, &log->profileSection) ||
+        !ReadText(&body, &log->profileKey))
+        return false;
+    log->profileFlags = body.U8();
+    if (body.Failed() || body.Left() != 0 || !log->profileFile.length || !HasNoParentPart(log->profileFile) ||
+        !log->profileSection.length || !log->profileKey.length ||
+        (log->profileFlags & ~(LogProfileNewSection | LogProfileNewFile)) != 0)
+        return false;
+    log->hasProfileEntry = true;
+    return true;
+}
+
 } // namespace
 
 LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView* log)
@@ -208,6 +278,17 @@ LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView
         if (!ReadKey(in.Sub(head.bodyLength), log) || !ReadHead(&in, &head))
             return LogDamaged;
     }
+    // The remembered folder comes only with the list of folders made.
+    if (head.tag == LogTagFolders) {
+        if (!ReadFolders(in.Sub(head.bodyLength), log) || !ReadHead(&in, &head))
+            return LogDamaged;
+        if (head.tag == LogTagRegistryValue &&
+            (!ReadRegistryValue(in.Sub(head.bodyLength), log) || !ReadHead(&in, &head)))
+            return LogDamaged;
+        if (head.tag == LogTagProfileEntry &&
+            (!ReadProfileEntry(in.Sub(head.bodyLength), log) || !ReadHead(&in, &head)))
+            return LogDamaged;
+    }
     if (head.tag != LogTagEnd || head.bodyLength != 0 || in.Left() != 0)
         return LogDamaged;
     return LogOk;
@@ -225,6 +306,20 @@ LogItem NextLogShortcut(ByteCursor* items)
     LogItem item;
     ReadItem(items, false, &item);
     return item;
+}
+
+LogText NextLogFolder(ByteCursor* items)
+{
+    LogText folder;
+    ReadFolder(items, &folder);
+    return folder;
+}
+
+void LogTextCopy(const LogText& text, char* out)
+{
+    if (text.length)
+        std::memcpy(out, text.text, text.length);
+    out[text.length] = 0;
 }
 
 bool LogItemPath(const LogItem& item, const char* installDir, char* out)

@@ -6,7 +6,9 @@
 // there by the authoring tool), then the log: 4661 files, 4662 shortcuts
 // (optional), 4664 uninstall key and its root (optional; always there
 // for a per-user installation, with an empty key when it registered
-// none), and the empty terminator head, which ends the file. Anything else is a damaged log, refused whole.
+// none), then for packages that ask 4690 folders made, 4691 the remembered
+// registry value (optional), 4692 the remembered profile entry (optional),
+// and the empty terminator head, which ends the file. Anything else is a damaged log, refused whole.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +51,20 @@ struct UninstallLogView {
     // A per-user installation (4664's root HKEY_CURRENT_USER): its key and
     // shared counts are the user's; else HKEY_LOCAL_MACHINE's.
     bool perUser = false;
+    // Written for packages that ask: the folders the installation made
+    // (a parent before its children), and where it remembered the install
+    // folder. With hasFolders the uninstaller removes only those folders.
+    bool hasFolders = false;
+    ByteCursor folders; // counted full paths, after the count
+    uint32_t folderCount = 0;
+    bool hasRegistryValue = false;
+    uint32_t registryRoot = 0; // LogRootFirst..LogRootLast
+    LogText registryKey;
+    LogText registryValue; // empty: the key's default value
+    uint8_t registryMadeParts = 0;
+    bool hasProfileEntry = false;
+    LogText profileFile, profileSection, profileKey;
+    uint8_t profileFlags = 0; // LogProfileNewSection, LogProfileNewFile
 };
 
 // The file offset where the PE image ends: the end of its headers or of
@@ -66,6 +82,10 @@ LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView
 // no flags byte.
 LogItem NextLogFile(ByteCursor* items);
 LogItem NextLogShortcut(ByteCursor* items);
+LogText NextLogFolder(ByteCursor* items);
+
+// A log text as a C string into out (PathSize bytes).
+void LogTextCopy(const LogText& text, char* out);
 
 // The item's full path into out (PathSize bytes): a relative folder is
 // taken inside installDir (which ends in '\'). False when it does not fit,

@@ -97,4 +97,81 @@ void EndLogRecord(FileHandle log, uint32_t head, uint16_t tag, uint32_t count)
     SeekTo(log, end);
 }
 
+namespace {
+
+// The made folders, NUL-terminated one after the other.
+char* MadeFolders = nullptr;
+uint32_t MadeFoldersUsed = 0;
+uint32_t MadeFoldersSize = 0;
+uint32_t MadeFoldersCount = 0;
+
+bool IsFullFolder(const char* path)
+{
+    if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\')
+        return path[3] != 0;
+    return path[0] == '\\' && path[1] == '\\' && path[2] && path[2] != '\\';
+}
+
+} // namespace
+
+void RememberMadeFolder(const char* path)
+{
+    uint32_t length = static_cast<uint32_t>(std::strlen(path));
+    while (length && path[length - 1] == '\\')
+        --length;
+    // The reader takes only whole paths that fit the system's limit.
+    if (length >= PathSize || !IsFullFolder(path))
+        return;
+    if (MadeFoldersUsed + length + 1 > MadeFoldersSize) {
+        uint32_t size = MadeFoldersSize ? MadeFoldersSize * 2 : 4096;
+        char* grown = nullptr;
+        if (!AllocWithRetry(size, &grown))
+            return;
+        if (MadeFoldersUsed)
+            std::memcpy(grown, MadeFolders, MadeFoldersUsed);
+        FreeAndClear(&MadeFolders);
+        MadeFolders = grown;
+        MadeFoldersSize = size;
+    }
+    std::memcpy(MadeFolders + MadeFoldersUsed, path, length);
+    MadeFolders[MadeFoldersUsed + length] = 0;
+    MadeFoldersUsed += length + 1;
+    ++MadeFoldersCount;
+}
+
+void ForgetMadeFolders()
+{
+    FreeAndClear(&MadeFolders);
+    MadeFoldersUsed = MadeFoldersSize = MadeFoldersCount = 0;
+}
+
+uint32_t MadeFolderCount() { return MadeFoldersCount; }
+
+void WriteLogFolders(FileHandle log)
+{
+    uint32_t head = BeginLogRecord(log, LogTagFolders);
+    for (uint32_t at = 0; at < MadeFoldersUsed; at += static_cast<uint32_t>(std::strlen(MadeFolders + at)) + 1)
+        WriteCountedString(log, MadeFolders + at);
+    EndLogRecord(log, head, LogTagFolders, MadeFoldersCount);
+}
+
+void WriteLogRegistryValue(FileHandle log, uint32_t root, const char* key, const char* value, uint8_t madeParts)
+{
+    WriteLogHead(log, LogTagRegistryValue, static_cast<uint32_t>(4 + 2 + std::strlen(key) + 2 + std::strlen(value) + 1));
+    WriteLogU32(log, root);
+    WriteCountedString(log, key);
+    WriteCountedString(log, value);
+    WriteExact(log, &madeParts, 1);
+}
+
+void WriteLogProfileEntry(FileHandle log, const char* file, const char* section, const char* key, uint8_t flags)
+{
+    WriteLogHead(log, LogTagProfileEntry,
+                 static_cast<uint32_t>(6 + std::strlen(file) + std::strlen(section) + std::strlen(key) + 1));
+    WriteCountedString(log, file);
+    WriteCountedString(log, section);
+    WriteCountedString(log, key);
+    WriteExact(log, &flags, 1);
+}
+
 } // namespace zevrin

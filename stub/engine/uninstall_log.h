@@ -14,6 +14,11 @@ enum : uint16_t {
     LogTagFiles = 4661,
     LogTagShortcuts = 4662,
     LogTagUninstallKey = 4664,
+    // Written when the package asks (OptionLogFolders): the folders the
+    // installation made, and where it remembered the install folder.
+    LogTagFolders = 4690,
+    LogTagRegistryValue = 4691,
+    LogTagProfileEntry = 4692,
     // Before the log: the uninstaller's own texts, one message group, put
     // there by the authoring tool.
     LogTagTexts = 4680,
@@ -28,6 +33,12 @@ extern const char UninstallKeyPrefix[]; // "Software\...\CurrentVersion\Uninstal
 
 const uint32_t LogHeadSize = RecordHeadSize; // the package header's framing
 const uint32_t CountedStringMaximum = 0xFFFF;
+
+// Record 4691 names its root as a registry handle value.
+const uint32_t LogRootFirst = 0x80000000; // HKEY_CLASSES_ROOT
+const uint32_t LogRootLast = 0x80000003;  // HKEY_USERS
+// Flags of record 4692: what the installation added besides the entry.
+enum : uint8_t { LogProfileNewSection = 1, LogProfileNewFile = 2 };
 
 // Item flags of a 4661 record.
 enum : uint8_t { LogItemShared = 1, LogItemFont = 2, LogItemSelfRegister = 4 };
@@ -58,5 +69,25 @@ bool WriteLogFile(FileHandle log, const char* path, const char* installDir, uint
 // leaves the file at its end. BeginLogRecord gives the head's position.
 uint32_t BeginLogRecord(FileHandle log, uint16_t tag);
 void EndLogRecord(FileHandle log, uint32_t head, uint16_t tag, uint32_t count);
+
+// Folders made during the installation, in the order they were made
+// (a parent before its children): the uninstaller removes them, once
+// empty, in the opposite order. Only full paths are kept, without the
+// final '\\'.
+void RememberMadeFolder(const char* path);
+void ForgetMadeFolders();
+uint32_t MadeFolderCount();
+
+// Record 4690: u32 count, then each folder remembered, as a counted string.
+void WriteLogFolders(FileHandle log);
+
+// Record 4691: u32 root, key and value name as counted strings, u8 the
+// number of the key's last parts the installation made (0: the key was
+// there).
+void WriteLogRegistryValue(FileHandle log, uint32_t root, const char* key, const char* value, uint8_t madeParts);
+
+// Record 4692: file, section, key as counted strings, then u8 flags
+// (LogProfileNewSection, LogProfileNewFile).
+void WriteLogProfileEntry(FileHandle log, const char* file, const char* section, const char* key, uint8_t flags);
 
 } // namespace zevrin

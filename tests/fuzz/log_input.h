@@ -102,6 +102,45 @@ inline Bytes TextsRecord(const std::vector<std::string>& texts)
 
 inline Bytes End() { return Head(0x7F7F, 0); }
 
+// Record 4690: the folders an installation made; countDelta makes its
+// count lie.
+inline Bytes FoldersRecord(const std::vector<std::string>& folders, int countDelta = 0)
+{
+    Bytes body;
+    AddU32(body, static_cast<uint32_t>(folders.size() + countDelta));
+    for (const std::string& folder : folders)
+        Add(body, Counted(folder));
+    Bytes out = Head(4690, static_cast<uint32_t>(body.size()));
+    Add(out, body);
+    return out;
+}
+
+// Record 4691: the remembered folder's registry value.
+inline Bytes RegistryValueRecord(uint32_t root, const std::string& key, const std::string& value, uint8_t madeParts)
+{
+    Bytes body;
+    AddU32(body, root);
+    Add(body, Counted(key));
+    Add(body, Counted(value));
+    body.push_back(madeParts);
+    Bytes out = Head(4691, static_cast<uint32_t>(body.size()));
+    Add(out, body);
+    return out;
+}
+
+// Record 4692: the remembered folder's profile entry.
+inline Bytes ProfileEntryRecord(const std::string& file, const std::string& section, const std::string& key,
+                                uint8_t flags)
+{
+    Bytes body = Counted(file);
+    Add(body, Counted(section));
+    Add(body, Counted(key));
+    body.push_back(flags);
+    Bytes out = Head(4692, static_cast<uint32_t>(body.size()));
+    Add(out, body);
+    return out;
+}
+
 inline std::vector<Item> Files()
 {
     return {{".", "uninst.exe", 0}, {".\\sub", "b.dat", 0}, {"C:\\WINDOWS\\SYSTEM", "lib.dll", 5}};

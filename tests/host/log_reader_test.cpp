@@ -274,4 +274,118 @@ TEST(LogReaderTest, FindsTheInstallFolderWhereItWasInstalled)
     }
 }
 
+// Folders made and the remembered folder: what the installer's writer
+// gives is read back; damaged records refuse the log whole. An older
+// reader stops at 4690 as at any unknown record ("an unknown record"
+// above) and removes nothing.
+TEST(LogReaderTest, ReadsTheFoldersMadeAndTheRememberedFolder)
+{
+    TempDir dir;
+    std::string file = dir.File("uninst.exe");
+    Bytes delivered = Image();
+    Add(delivered, End);
+    WriteBytes(file, delivered);
+    ForgetMadeFolders();
+    RememberMadeFolder("C:\\Program Files\\Publisher");
+    RememberMadeFolder("C:\\Program Files\\Publisher\\Product\\"); // kept without its '\'
+    RememberMadeFolder("sub");                                        // not a whole path: left out
+    RememberMadeFolder("C:\\");                                         // a drive is never made
+    EXPECT_EQ(MadeFolderCount(), 2u);
+    FileHandle log = OpenUninstallLog(file.c_str());
+    ASSERT_NE(log, INVALID_FILE_HANDLE);
+    uint32_t head = BeginLogRecord(log, LogTagFiles);
+    EndLogRecord(log, head, LogTagFiles, 0);
+    WriteLogKey(log, LogRootLocalMachine, AppKey.c_str());
+    WriteLogFolders(log);
+    WriteLogRegistryValue(log, 0x80000001, "Software\\Publisher\\Product", "Folder", 2);
+    WriteLogProfileEntry(log, "product.ini", "Setup", "Folder", LogProfileNewSection | LogProfileNewFile);
+    WriteLogHead(log, LogTagEnd, 0);
+    CloseFile(log);
+    ForgetMadeFolders();
+
+    Bytes bytes = ReadBytes(file);
+    UninstallLogView view;
+    ASSERT_EQ(Read(bytes, &view), LogOk);
+    ASSERT_TRUE(view.hasFolders);
+    ASSERT_EQ(view.folderCount, 2u);
+    ByteCursor items = view.folders;
+    char text[PathSize];
+    LogTextCopy(NextLogFolder(&items), text);
+    EXPECT_STREQ(text, "C:\\Program Files\\Publisher");
+    LogTextCopy(NextLogFolder(&items), text);
+    EXPECT_STREQ(text, "C:\\Program Files\\Publisher\\Product");
+    ASSERT_TRUE(view.hasRegistryValue);
+    EXPECT_EQ(view.registryRoot, 0x80000001u);
+    EXPECT_EQ(std::string(view.registryKey.text, view.registryKey.length), "Software\\Publisher\\Product");
+    EXPECT_EQ(std::string(view.registryValue.text, view.registryValue.length), "Folder");
+    EXPECT_EQ(view.registryMadeParts, 2);
+    ASSERT_TRUE(view.hasProfileEntry);
+    EXPECT_EQ(std::string(view.profileFile.text, view.profileFile.length), "product.ini");
+    EXPECT_EQ(std::string(view.profileSection.text, view.profileSection.length), "Setup");
+    EXPECT_EQ(std::string(view.profileKey.text, view.profileKey.length), "Folder");
+    EXPECT_EQ(view.profileFlags, LogProfileNewSection | LogProfileNewFile);
+
+    Bytes files = Record(4661, Files());
+    Bytes key = KeyRecord(AppKey);
+    Bytes folders = FoldersRecord({"C:\\Publisher", "C:\\Publisher\\Product"});
+    Bytes value = RegistryValueRecord(0x80000002, "Software\\Publisher", "", 1);
+    Bytes entry = ProfileEntryRecord("C:\\WINDOWS\\p.ini", "Setup", "Folder", 0);
+    struct Case {
+        const char* why;
+        std::vector<Bytes> records;
+        LogProblem expected;
+        bool hasFolders;
+    } cases[] = {
+        {"folders made, none of the rest", {files, folders}, LogOk, true},
+        {"no folder made: the record says so", {files, key, FoldersRecord({})}, LogOk, true},
+        {"the key's default value, an existing key", {files, folders, value}, LogOk, true},
+        {"only the profile entry", {files, folders, entry}, LogOk, true},
+        {"the remembered value without the folders", {files, value}, LogDamaged, false},
+        {"the profile before the value", {files, folders, entry, value}, LogDamaged, false},
+        {"the folders before the key", {files, folders, key}, LogDamaged, false},
+        {"folders twice", {files, folders, folders}, LogDamaged, false},
+        {"a folder count one too many", {files, FoldersRecord({"C:\\A"}, 1)}, LogDamaged, false},
+        {"a folder count one too few", {files, FoldersRecord({"C:\\A", "C:\\B"}, -1)}, LogDamaged, false},
+        {"a relative folder", {files, FoldersRecord({".\\sub"})}, LogDamaged, false},
+        {"a drive's root", {files, FoldersRecord({"C:\\"})}, LogDamaged, false},
+        {"a folder with its final '\\'", {files, FoldersRecord({"C:\\A\\"})}, LogDamaged, false},
+        {"'..' in a folder", {files, FoldersRecord({"C:\\A\\..\\WINDOWS"})}, LogDamaged, false},
+        {"a folder too long for the system", {files, FoldersRecord({"C:\\" + std::string(300, 'x')})}, LogDamaged,
+         false},
+        {"a root below HKCR", {files, folders, RegistryValueRecord(0x7FFFFFFF, "Software\\P", "", 0)}, LogDamaged,
+         false},
+        {"a root past HKU", {files, folders, RegistryValueRecord(0x80000004, "Software\\P", "", 0)}, LogDamaged,
+         false},
+        {"an empty key", {files, folders, RegistryValueRecord(0x80000001, "", "Folder", 0)}, LogDamaged, false},
+        {"an empty key part", {files, folders, RegistryValueRecord(0x80000001, "Software\\\\P", "F", 0)}, LogDamaged,
+         false},
+        {"more key parts made than the key has",
+         {files, folders, RegistryValueRecord(0x80000001, "Software\\P", "F", 3)}, LogDamaged, false},
+        {"an empty profile section", {files, folders, ProfileEntryRecord("p.ini", "", "Folder", 0)}, LogDamaged,
+         false},
+        {"'..' in the profile file", {files, folders, ProfileEntryRecord("..\\p.ini", "S", "K", 0)}, LogDamaged,
+         false},
+        {"an unknown profile flag", {files, folders, ProfileEntryRecord("p.ini", "S", "K", 4)}, LogDamaged, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Bytes bytesOf = Image();
+        for (const Bytes& r : c.records)
+            Add(bytesOf, r);
+        Add(bytesOf, End);
+        EXPECT_EQ(Read(bytesOf, &view), c.expected);
+        if (c.expected == LogOk) {
+            EXPECT_EQ(view.hasFolders, c.hasFolders);
+        }
+    }
+    // A value record cut by a byte, inside a good log.
+    Bytes cut = value;
+    cut[4] -= 1;
+    cut.pop_back();
+    Bytes cutLog = Image();
+    for (const Bytes& r : {files, folders, cut, End})
+        Add(cutLog, r);
+    EXPECT_EQ(Read(cutLog, &view), LogDamaged);
+}
+
 } // namespace

@@ -2,8 +2,10 @@
 // own file and takes away what the installation made: files (shared ones
 // by their usage count, fonts, self-registering libraries), start-menu
 // shortcuts, the uninstall key (under HKEY_CURRENT_USER for a per-user
-// installation), and the folders that are left empty. A
-// user's own files are never deleted: folders go only when empty.
+// installation), the remembered install folder, and the folders that are
+// left empty: those the installation made, when its log lists them, else
+// those of its files and shortcuts. A user's own files are never deleted:
+// folders go only when empty, and never the shell's own folders.
 //
 // Usage: uninstall.exe [/quiet | /Q] [/LOG="file"]. Quiet: no questions,
 // shared files whose count reaches 0 are kept. Exit codes: 0 everything
@@ -225,6 +227,61 @@ bool ReleaseSharedFile(const char* path)
     return false;
 }
 
+// The shell's own folders, each without its final '\': never removed,
+// nor any folder above them, even when empty and named by an old log.
+const unsigned ShellFolderMaximum = 24;
+char (*ShellFolders)[PathSize] = nullptr;
+unsigned ShellFolderCount = 0;
+
+void FindShellFolders()
+{
+    static const int Folders[] = {
+        CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_STARTMENU,   CSIDL_COMMON_STARTMENU,
+        CSIDL_PROGRAMS,         CSIDL_COMMON_PROGRAMS,         CSIDL_STARTUP,     CSIDL_COMMON_STARTUP,
+        CSIDL_FONTS,            CSIDL_PROGRAM_FILES,           CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON,
+        CSIDL_WINDOWS,          CSIDL_SYSTEM,                  CSIDL_SYSTEMX86,   CSIDL_PROFILE,
+        CSIDL_APPDATA,          CSIDL_LOCAL_APPDATA,           CSIDL_COMMON_APPDATA, CSIDL_PERSONAL,
+    };
+    if (!AllocZeroedWithRetry(ShellFolderMaximum * PathSize, &ShellFolders))
+        return;
+    for (int folder : Folders)
+        if (SpecialFolderPath(folder, ShellFolders[ShellFolderCount]))
+            StripBackslash(ShellFolders[ShellFolderCount++]);
+    // Shells that know neither of these still have the calls.
+    UINT length = GetWindowsDirectoryA(ShellFolders[ShellFolderCount], PathSize);
+    if (length && length < PathSize)
+        StripBackslash(ShellFolders[ShellFolderCount++]);
+    length = GetSystemDirectoryA(ShellFolders[ShellFolderCount], PathSize);
+    if (length && length < PathSize)
+        StripBackslash(ShellFolders[ShellFolderCount++]);
+}
+
+// A shell folder, or a folder above one. Without the list (no memory)
+// every folder counts as one: nothing is removed rather than too much.
+bool IsShellFolder(const char* path)
+{
+    if (!ShellFolders)
+        return true;
+    char folder[PathSize];
+    lstrcpynA(folder, path, PathSize);
+    StripBackslash(folder);
+    size_t length = std::strlen(folder);
+    for (unsigned i = 0; i < ShellFolderCount; ++i) {
+        const char* shell = ShellFolders[i];
+        if (StartsWithFolded(shell, folder) && (shell[length] == 0 || shell[length] == '\\'))
+            return true;
+    }
+    return false;
+}
+
+bool RemoveFolder(const char* path)
+{
+    if (IsShellFolder(path) || !RemoveDirectoryA(path))
+        return false;
+    LogLine("Removed: %s\\", path);
+    return true;
+}
+
 // Removes folder and its parents while they are empty, as long as they
 // lie strictly inside `top` (which ends in '\'); `top` itself when
 // `withTop`. True when anything went.
@@ -241,7 +298,7 @@ bool RemoveEmptyFolders(const char* folder, const char* top, bool withTop)
         bool isTop = length + 1 == topLength && StartsWithFolded(top, path);
         if (!inside && !(withTop && isTop))
             return removed;
-        if (!RemoveDirectoryA(path))
+        if (!RemoveFolder(path))
             return removed;
         removed = true;
         if (isTop)
@@ -259,6 +316,32 @@ void FolderOf(const char* path, char* folder)
     char* slash = std::strrchr(folder, '\\');
     if (slash)
         slash[1] = 0;
+}
+
+// A profile file the installation made goes when nothing but blanks is
+// left in it. A bare name lies in the Windows folder.
+void RemoveEmptyProfile(const char* file)
+{
+    char path[PathSize];
+    if (std::strchr(file, '\\') || std::strchr(file, '/')) {
+        lstrcpynA(path, file, PathSize);
+    } else {
+        char windows[PathSize];
+        UINT length = GetWindowsDirectoryA(windows, PathSize);
+        if (!length || length >= PathSize || !JoinPath(path, windows, file))
+            return;
+    }
+    FileHandle handle = OpenExisting(path, 0);
+    if (handle == INVALID_FILE_HANDLE)
+        return;
+    uint8_t bytes[64];
+    uint32_t length = FileLength(handle);
+    bool blank = length <= sizeof bytes && ReadExact(handle, bytes, length) == 0;
+    for (uint32_t i = 0; blank && i < length; ++i)
+        blank = bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\r' || bytes[i] == '\n';
+    CloseFile(handle);
+    if (blank && DeleteFileA(path))
+        LogLine("Removed: %s", path);
 }
 
 void RemoveFiles(const UninstallLogView& log, const char* installDir)
@@ -280,8 +363,8 @@ void RemoveFiles(const UninstallLogView& log, const char* installDir)
         RemoveFile(path);
     }
     // A folder goes once the folders below it have: repeat until a pass
-    // removes nothing.
-    if (!*installDir)
+    // removes nothing. A log that lists the folders made says which.
+    if (!*installDir || log.hasFolders)
         return;
     for (bool again = true; again;) {
         again = false;
@@ -311,10 +394,99 @@ void RemoveShortcuts(const UninstallLogView& log)
             continue;
         RemoveFile(path);
         // Folders of the Programs menu that are now empty; never the menu.
-        if (menu) {
+        if (menu && !log.hasFolders) {
             FolderOf(path, path);
             RemoveEmptyFolders(path, programs, false);
         }
+    }
+}
+
+// The folders the installation made, the deepest first (the log lists a
+// parent before its children), each only when empty. The folders of files
+// deleted at the restart are deleted then too, when empty by then (the
+// NT family; WININIT.INI of the older one deletes files only).
+void RemoveMadeFolders(const UninstallLogView& log)
+{
+    LogText* folders = nullptr;
+    if (!log.folderCount || !AllocWithRetry(log.folderCount * static_cast<uint32_t>(sizeof(LogText)), &folders))
+        return;
+    ByteCursor items = log.folders;
+    for (uint32_t i = 0; i < log.folderCount; ++i)
+        folders[i] = NextLogFolder(&items);
+    for (uint32_t i = log.folderCount; i-- > 0;) {
+        char path[PathSize];
+        LogTextCopy(folders[i], path);
+        if (RemoveFolder(path) || !Exists(path) || !IsWindowsNT || IsShellFolder(path))
+            continue;
+        AppendBackslash(path);
+        for (unsigned f = 0; f < ScheduledCount; ++f) {
+            if (StartsWithFolded(Scheduled[f], path)) {
+                StripBackslash(path);
+                ScheduleAtRestart(nullptr, path);
+                break;
+            }
+        }
+    }
+    FreeAndClear(&folders);
+}
+
+HKEY LogRoot(uint32_t root) { return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(root)); }
+
+bool KeyIsEmpty(HKEY root, const char* path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD keys = 1, values = 1;
+    bool empty = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &keys, nullptr, nullptr, &values, nullptr, nullptr,
+                                  nullptr, nullptr) == ERROR_SUCCESS &&
+                 keys == 0 && values == 0;
+    RegCloseKey(key);
+    return empty;
+}
+
+// The install folder the installation remembered for the next one: the
+// value, the keys it made when empty; the profile entry, its section
+// and file when the installation added them and nothing else is there.
+void RemoveRemembered(const UninstallLogView& log)
+{
+    if (log.hasRegistryValue) {
+        HKEY root = LogRoot(log.registryRoot);
+        char path[PathSize];
+        char value[PathSize];
+        LogTextCopy(log.registryKey, path);
+        LogTextCopy(log.registryValue, value);
+        HKEY key;
+        if (RegOpenKeyExA(root, path, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            if (RegDeleteValueA(key, value) == ERROR_SUCCESS)
+                LogLine("Registry removed: %s, value \"%s\"", path, value);
+            RegCloseKey(key);
+        }
+        for (uint8_t part = 0; part < log.registryMadeParts && KeyIsEmpty(root, path); ++part) {
+            if (RegDeleteKeyA(root, path) != ERROR_SUCCESS)
+                break;
+            LogLine("Registry removed: %s", path);
+            char* slash = std::strrchr(path, '\\');
+            if (!slash)
+                break;
+            *slash = 0;
+        }
+    }
+    if (log.hasProfileEntry) {
+        char file[PathSize];
+        char section[PathSize];
+        char key[PathSize];
+        LogTextCopy(log.profileFile, file);
+        LogTextCopy(log.profileSection, section);
+        LogTextCopy(log.profileKey, key);
+        WritePrivateProfileStringA(section, key, nullptr, file);
+        char probe[4];
+        if ((log.profileFlags & LogProfileNewSection) && GetPrivateProfileSectionA(section, probe, sizeof probe, file) == 0)
+            WritePrivateProfileStringA(section, nullptr, nullptr, file);
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
+        LogLine("Profile removed: %s [%s] %s", file, section, key);
+        if (log.profileFlags & LogProfileNewFile)
+            RemoveEmptyProfile(file);
     }
 }
 
@@ -480,11 +652,17 @@ int Uninstall()
         if (ShowMessage(text, MessageYesNo) != AnswerYes)
             return ExitDeclined;
     }
+    FindShellFolders();
     RemoveFiles(log, installDir);
     RemoveShortcuts(log);
     RemoveUninstallKey(log);
+    RemoveRemembered(log);
     RemoveSelf();
-    if (*installDir) {
+    if (log.hasFolders) {
+        RemoveMadeFolders(log);
+        if (*installDir && Exists(installDir))
+            ListLeft(installDir, 0);
+    } else if (*installDir) {
         char ownFolder[PathSize];
         FolderOf(OwnPath, ownFolder);
         RemoveEmptyFolders(ownFolder, installDir, true);
@@ -496,6 +674,7 @@ int Uninstall()
         }
     }
     FreeAndClear(&file);
+    FreeAndClear(&ShellFolders);
 
     if (RebootNeeded)
         Tell(UninstallRestart, nullptr);

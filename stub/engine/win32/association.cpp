@@ -25,23 +25,48 @@ LONG ReadRegistryDefault(HKEY root, const char* subKey, char* out)
     return 0;
 }
 
-void OpenWithAssociation(const char* file, const char* extension)
+namespace {
+
+bool OpenedWithAssociation(const char* file, const char* extension)
 {
     if (reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", file, nullptr, nullptr, SW_SHOW)) > 32)
-        return;
+        return true;
     char command[PathSize];
     if (ReadRegistryDefault(HKEY_CLASSES_ROOT, extension, command) != 0 || !command[0])
-        return;
+        return false;
     static const char OpenKey[] = "\\shell\\open\\command";
     size_t length = std::strlen(command);
     if (length + sizeof OpenKey > PathSize)
-        return;
+        return false;
     std::memcpy(command + length, OpenKey, sizeof OpenKey);
     // An empty command would run the file itself.
     if (ReadRegistryDefault(HKEY_CLASSES_ROOT, command, command) != 0 || !command[0])
+        return false;
+    return BuildOpenCommand(command, file) && WinExec(command, SW_SHOW) > 31;
+}
+
+// The system's "Open with" choice, so the user can pick a program. Shells
+// that lack the verb still have the dialog in shell32.
+void OpenWithChoice(const char* file)
+{
+    if (reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "openas", file, nullptr, nullptr, SW_SHOW)) > 32)
         return;
-    if (BuildOpenCommand(command, file))
-        WinExec(command, SW_SHOW);
+    char command[PathSize + 40];
+    static const char OpenAs[] = "rundll32.exe shell32.dll,OpenAs_RunDLL ";
+    size_t length = std::strlen(file);
+    if (length + sizeof OpenAs > sizeof command)
+        return;
+    std::memcpy(command, OpenAs, sizeof OpenAs - 1);
+    std::memcpy(command + sizeof OpenAs - 1, file, length + 1);
+    WinExec(command, SW_SHOW);
+}
+
+} // namespace
+
+void OpenWithAssociation(const char* file, const char* extension)
+{
+    if (!OpenedWithAssociation(file, extension))
+        OpenWithChoice(file);
 }
 
 void ViewInstalledFile()

@@ -12,7 +12,8 @@ LONG ReadRegistryDefault(HKEY root, const char* subKey, char* out);
 
 // Opens file through the shell; when that fails, runs the open command
 // registered under HKEY_CLASSES_ROOT for extension (".txt") with the file
-// in place of "%1" (open_command.h). Nothing is reported.
+// in place of "%1" (open_command.h); when no program opens it, the
+// system's "Open with" choice for the file. Nothing is reported.
 void OpenWithAssociation(const char* file, const char* extension);
 
 // Opens the installed file marked for viewing (PendingViewEntry), when

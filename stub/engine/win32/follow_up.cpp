@@ -104,6 +104,90 @@ bool RegisterUninstaller(FileHandle log)
     return true;
 }
 
+// What RecordInstallDir wrote, for records 4691 and 4692.
+struct Remembered {
+    bool registry = false;
+    uint8_t madeParts = 0; // the key's last parts that were not there
+    bool profile = false;
+    uint8_t profileFlags = 0;
+};
+
+// How many of key's last parts do not exist below root yet.
+uint8_t MissingKeyParts(HKEY root, const char* key)
+{
+    char path[PathSize];
+    lstrcpynA(path, key, PathSize);
+    uint8_t missing = 0;
+    for (;;) {
+        HKEY opened;
+        if (RegOpenKeyExA(root, path, 0, KEY_READ, &opened) == ERROR_SUCCESS) {
+            RegCloseKey(opened);
+            return missing;
+        }
+        ++missing;
+        char* slash = std::strrchr(path, '\\');
+        if (!slash)
+            return missing;
+        *slash = 0;
+    }
+}
+
+// The profile file as the system resolves it: a bare name lies in the
+// Windows folder.
+bool ProfilePath(const char* file, char* path)
+{
+    if (std::strchr(file, '\\') || std::strchr(file, '/'))
+        return lstrcpynA(path, file, PathSize) != nullptr;
+    char windows[PathSize];
+    UINT length = GetWindowsDirectoryA(windows, PathSize);
+    return length && length < PathSize && JoinPath(path, windows, file);
+}
+
+// The install folder, for the next installation's proposal.
+Remembered RecordInstallDir()
+{
+    Remembered done;
+    if ((HeaderFlags & FlagRecordInRegistry) && PrevDirKey) {
+        HKEY root = RootKey(PrevDirRootIndex);
+        uint8_t missing = std::strlen(PrevDirKey) < PathSize ? MissingKeyParts(root, PrevDirKey) : 0;
+        HKEY key;
+        if (RegCreateKeyA(root, PrevDirKey, &key) == ERROR_SUCCESS) {
+            done.registry = RegSetValueExA(key, PrevDirValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(InstallDir),
+                                           static_cast<DWORD>(std::strlen(InstallDir) + 1)) == ERROR_SUCCESS;
+            done.madeParts = missing;
+            RegCloseKey(key);
+            LogLine("Registry: %s\\%s, value \"%s\" = %s", RootKeyName(PrevDirRootIndex), PrevDirKey,
+                    PrevDirValue ? PrevDirValue : "", InstallDir);
+        }
+    }
+    if ((HeaderFlags & FlagRecordInProfile) && PrevDirIniFile && PrevDirIniSection && PrevDirIniKey) {
+        char path[PathSize];
+        char probe[4];
+        if (ProfilePath(PrevDirIniFile, path) && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+            done.profileFlags = LogProfileNewFile | LogProfileNewSection;
+        else if (GetPrivateProfileSectionA(PrevDirIniSection, probe, sizeof probe, PrevDirIniFile) == 0)
+            done.profileFlags = LogProfileNewSection;
+        done.profile = WritePrivateProfileStringA(PrevDirIniSection, PrevDirIniKey, InstallDir, PrevDirIniFile) != 0;
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, PrevDirIniFile);
+        LogLine("Profile: %s [%s] %s = %s", PrevDirIniFile, PrevDirIniSection, PrevDirIniKey, InstallDir);
+    }
+    return done;
+}
+
+bool FitsLog(const char* text) { return std::strlen(text) < PathSize; }
+
+// Records 4690 to 4692: what the uninstaller removes beyond the files.
+void LogFoldersAndRemembered(FileHandle log, const Remembered& done)
+{
+    WriteLogFolders(log);
+    const char* value = PrevDirValue ? PrevDirValue : "";
+    uint32_t root = LogRootFirst + (PrevDirRootIndex < RootKeyCount ? PrevDirRootIndex : 1);
+    if (done.registry && FitsLog(PrevDirKey) && FitsLog(value))
+        WriteLogRegistryValue(log, root, PrevDirKey, value, done.madeParts);
+    if (done.profile && FitsLog(PrevDirIniFile) && FitsLog(PrevDirIniSection) && FitsLog(PrevDirIniKey))
+        WriteLogProfileEntry(log, PrevDirIniFile, PrevDirIniSection, PrevDirIniKey, done.profileFlags);
+}
+
 void WriteUninstallLog()
 {
     FileHandle log = OpenUninstallLog(UninstallLogPath);
@@ -116,28 +200,14 @@ void WriteUninstallLog()
     // key stays as it always was.
     if (!keyLogged && PerUserInstall())
         LogUninstallKey(log, "");
+    StripBackslash(InstallDir);
+    Remembered done = RecordInstallDir();
+    AppendBackslash(InstallDir);
     if (log != INVALID_FILE_HANDLE) {
+        if (LogFolders())
+            LogFoldersAndRemembered(log, done);
         WriteLogHead(log, LogTagEnd, 0);
         CloseFile(log);
-    }
-}
-
-// The install folder, for the next installation's proposal.
-void RecordInstallDir()
-{
-    if ((HeaderFlags & FlagRecordInRegistry) && PrevDirKey) {
-        HKEY key;
-        if (RegCreateKeyA(RootKey(PrevDirRootIndex), PrevDirKey, &key) == ERROR_SUCCESS) {
-            SetText(key, PrevDirValue, InstallDir, static_cast<DWORD>(std::strlen(InstallDir) + 1));
-            RegCloseKey(key);
-            LogLine("Registry: %s\\%s, value \"%s\" = %s", RootKeyName(PrevDirRootIndex), PrevDirKey,
-                    PrevDirValue ? PrevDirValue : "", InstallDir);
-        }
-    }
-    if ((HeaderFlags & FlagRecordInProfile) && PrevDirIniFile && PrevDirIniSection && PrevDirIniKey) {
-        WritePrivateProfileStringA(PrevDirIniSection, PrevDirIniKey, InstallDir, PrevDirIniFile);
-        WritePrivateProfileStringA(nullptr, nullptr, nullptr, PrevDirIniFile);
-        LogLine("Profile: %s [%s] %s = %s", PrevDirIniFile, PrevDirIniSection, PrevDirIniKey, InstallDir);
     }
 }
 
@@ -203,10 +273,10 @@ void FinishInstallation()
         } else {
             AppendBackslash(InstallDir);
             CreateMenuShortcuts(INVALID_FILE_HANDLE);
+            StripBackslash(InstallDir);
+            RecordInstallDir();
+            AppendBackslash(InstallDir);
         }
-        StripBackslash(InstallDir);
-        RecordInstallDir();
-        AppendBackslash(InstallDir);
         RegisterLibraries();
     }
     // A cancel at the disk prompt ends here too, with its error.

@@ -7,6 +7,7 @@
 #include "../disk_space.h"
 #include "../file_table.h"
 #include "../paths.h"
+#include "../uninstall_log.h"
 #include "destination.h"
 
 namespace zevrin {
@@ -18,11 +19,22 @@ namespace {
 
 typedef BOOL(WINAPI* DiskFreeSpaceExCall)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 
-bool EnterFolder(const char* folder)
+// Folders the installation makes are remembered for its uninstaller,
+// which removes them and no folder that was there before.
+bool MakeFolder(const char* folder, bool remember)
+{
+    if (!CreateDirectoryA(folder, nullptr))
+        return false;
+    if (remember)
+        RememberMadeFolder(folder);
+    return true;
+}
+
+bool EnterFolder(const char* folder, bool remember)
 {
     if (SetCurrentDirectoryA(folder))
         return true;
-    return CreateDirectoryA(folder, nullptr) && SetCurrentDirectoryA(folder);
+    return MakeFolder(folder, remember) && SetCurrentDirectoryA(folder);
 }
 
 } // namespace
@@ -74,7 +86,7 @@ uint32_t FreeDiskSpaceKB(const char* path, uint32_t* clusterKB)
     return result;
 }
 
-int MakeDirectories(const char* path)
+int MakeDirectories(const char* path, bool remember)
 {
     uint32_t length = static_cast<uint32_t>(std::strlen(path));
     char* buf = nullptr;
@@ -113,7 +125,7 @@ int MakeDirectories(const char* path)
         // A new folder whose parent is there (the next folder of a sorted
         // table, mostly) is made at once rather than walked to.
         if (!entered)
-            entered = CreateDirectoryA(acc, nullptr) && SetCurrentDirectoryA(acc);
+            entered = MakeFolder(acc, remember) && SetCurrentDirectoryA(acc);
     }
     if (entered) {
         // done
@@ -124,7 +136,7 @@ int MakeDirectories(const char* path)
             std::memcpy(acc + accLength, seg, pos - seg);
             accLength += pos - seg;
             acc[accLength] = 0;
-            if (!EnterFolder(acc))
+            if (!EnterFolder(acc, remember))
                 failed = 1;
             seg = pos;
             pos = std::strchr(pos + 1, '\\');
@@ -132,7 +144,7 @@ int MakeDirectories(const char* path)
     } else {
         std::strcpy(acc, buf);
         StripBackslash(acc);
-        if (!EnterFolder(acc))
+        if (!EnterFolder(acc, remember))
             failed = 1;
     }
     FreeAndClear(&buf);

@@ -17,8 +17,10 @@ uint32_t FreeDiskSpaceKB(const char* path, uint32_t* clusterKB);
 // Creates the folders of path up to its last '\' (all of path without
 // one), entering each, so that the current folder is left in the deepest.
 // 0 done, 1 a folder could not be created or entered (always on a network
-// path: its server name is neither), -1 out of memory.
-int MakeDirectories(const char* path);
+// path: its server name is neither), -1 out of memory. The folders made
+// are remembered for the uninstall log unless `remember` is false (a
+// folder that is not the product's, such as the run log's).
+int MakeDirectories(const char* path, bool remember = true);
 
 // Before the installation: the space the file table needs on the install
 // folder's volume (each file's growth over its existing copy, in whole

@@ -62,7 +62,7 @@ void OpenCommandLineLog()
     // MakeDirectories enters each folder it makes.
     char current[PathSize];
     DWORD length = GetCurrentDirectoryA(PathSize, current);
-    MakeDirectories(RunLogPath);
+    MakeDirectories(RunLogPath, false);
     if (length > 0 && length < PathSize)
         SetCurrentDirectoryA(current);
     OpenRunLog(RunLogPath);
