@@ -111,9 +111,8 @@ def case_quiet_as_wizard():
                      "uninstall log")
         diff = without_logs(differences(before, snapshot(stage), temp))
         # What the uninstaller leaves by design: the shared file and its
-        # count, itself until the restart, and (for now) the remembered folder.
-        kept = [d for d in diff if SHARED.lower() in d.lower() or "zevrin unattended" in d.lower() or
-                d.lower().startswith("+ " + temp.lower())]
+        # count, and itself until the restart.
+        kept = [d for d in diff if SHARED.lower() in d.lower() or d.lower().startswith("+ " + temp.lower())]
         check_equal(sorted(set(diff) - set(kept)), [], "left after the quiet uninstall")
 
 
