@@ -1097,9 +1097,9 @@ TEST(FileTableTest, CopiesNameAnEarlierEntryWithTheSameBytes)
         std::vector<uint8_t> table = Table(entries);
         uint32_t bad = 99;
         EXPECT_EQ(CheckFileTable(table.data(), static_cast<uint32_t>(table.size()), &bad), c.ok);
-        if (!c.ok)
+        if (!c.ok) {
             EXPECT_EQ(bad, c.bad);
-        if (c.ok) {
+        } else {
             // Without the flag (as an older stub reads it): no stream.
             const uint8_t* last = table.data() + 4;
             for (size_t i = 1; i < entries.size(); ++i)
