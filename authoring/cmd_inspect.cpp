@@ -195,6 +195,8 @@ std::string Attributes(const PackageEntry& e)
     }
     if (e.flags & 8)
         parts.push_back("times");
+    if (e.copy)
+        parts.push_back("same-as #" + std::to_string(e.sourceEntry));
     switch (e.afterAction) {
     case 0: break;
     case 1: parts.push_back("view-after"); break;
@@ -388,7 +390,7 @@ int List(const Args& args)
         {"#", "Name", "Location", "Size", "Packed", "Checksum", "Attributes", "Shortcuts"}};
     for (const PackageEntry& e : p.entries)
         rows.push_back({std::to_string(e.index), Printable(e.Name()), LocationName(e.location),
-                        std::to_string(e.fileSize), e.External() ? "-" : std::to_string(e.packedSize),
+                        std::to_string(e.fileSize), e.External() || e.copy ? "-" : std::to_string(e.packedSize),
                         Hex32(e.checksum), Attributes(e), Shortcuts(e)});
     PrintTable(rows, {true, false, false, true, true, false, false, false});
     return 0;

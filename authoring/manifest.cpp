@@ -941,6 +941,8 @@ void Parser::ReadProduct(Reader& root)
     bool present;
     if (r.Choice("privileges", {"admin", "user"}, 0, &present) == 1)
         m_.installOptions |= 2u;
+    // false: every file its own stream, for stubs that predate copies.
+    m_.storeOnce = r.Bool("store_once", true);
     // The programs' version resource: Unicode, so any character will do.
     std::string version;
     if (r.RawString("version", &version, &node)) {

@@ -90,6 +90,8 @@ struct Manifest {
     // lists the folders made (with [uninstaller]). 0 writes no record.
     uint32_t installOptions = 1;
     bool PerUser() const { return (installOptions & 2u) != 0; }
+    // Files with the same bytes packed once, later entries as copies.
+    bool storeOnce = true;
     std::string defaultFolder;
 
     bool hasRegistry = false;

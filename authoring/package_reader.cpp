@@ -163,6 +163,10 @@ PackageEntry ReadEntry(const uint8_t* raw, uint32_t index)
             time = low | static_cast<uint64_t>(in.U32()) << 32;
         }
     }
+    if (e.flags & FlagSameAsEntry) {
+        e.copy = true;
+        e.sourceEntry = in.U32();
+    }
     for (std::string& text : e.strings) {
         const char* at = in.Text();
         text = at ? at : "";
@@ -707,14 +711,16 @@ void PackageReader::StandAt(uint64_t offset)
     VolumeBytesLeft = volume.declared - inside;
 }
 
-FileCheck PackageReader::DecodeEntry(const PackageEntry& entry, FileVisitor& visitor, uint64_t* progress,
-                                     bool* exact)
+// `stream`: the entry whose stream holds the bytes, `entry` itself but
+// for a copy.
+FileCheck PackageReader::DecodeEntry(const PackageEntry& entry, const PackageEntry& stream, FileVisitor& visitor,
+                                     uint64_t* progress, bool* exact)
 {
     FileCheck check;
     FileOutput* output = visitor.Begin(entry);
 
     StreamDecoder decoder;
-    if (!decoder.OpenSource(PackageHandle, entry.packedSize))
+    if (!decoder.OpenSource(PackageHandle, stream.packedSize))
         throw PackageError("out of memory");
     CheckingSink sink(decoder, entry.fileSize, output, visitor, progress, unpackedBytes);
     decoder.sink = &sink;
@@ -724,7 +730,7 @@ FileCheck PackageReader::DecodeEntry(const PackageEntry& entry, FileVisitor& vis
     {
         PromptCatcher prompt;
         result = decoder.Decode();
-        consumed = entry.packedSize - decoder.limit - decoder.available;
+        consumed = stream.packedSize - decoder.limit - decoder.available;
         decoder.ReleaseSource();
         decoder.sink = nullptr;
         if (decoder.abandoned || PageResult == PageCancel) {
@@ -739,7 +745,7 @@ FileCheck PackageReader::DecodeEntry(const PackageEntry& entry, FileVisitor& vis
         throw PackageError(sink.writeError);
     bool tooLong = sink.tooLong;
     // Only then does the handle stand where the next stream begins.
-    *exact = result == DecodeOk && !sink.stopped && consumed == entry.packedSize;
+    *exact = result == DecodeOk && !sink.stopped && consumed == stream.packedSize;
 
     check.size = sink.produced;
     check.checksum = sink.sum.Value();
@@ -748,7 +754,7 @@ FileCheck PackageReader::DecodeEntry(const PackageEntry& entry, FileVisitor& vis
         check.problem = "unpacks to more than its size of " + std::to_string(entry.fileSize) + " bytes";
     } else if (result != DecodeOk) {
         check.problem = decoder.ranDry && result == DecodeBadData
-                            ? "damaged stream: it runs past its packed size of " + std::to_string(entry.packedSize) +
+                            ? "damaged stream: it runs past its packed size of " + std::to_string(stream.packedSize) +
                                   " bytes"
                             : DecodeProblem(result);
     } else if (check.size != entry.fileSize) {
@@ -756,11 +762,11 @@ FileCheck PackageReader::DecodeEntry(const PackageEntry& entry, FileVisitor& vis
     } else if (check.checksum != entry.checksum) {
         std::snprintf(text, sizeof text, "checksum 0x%08x, expected 0x%08x", check.checksum, entry.checksum);
         check.problem = text;
-    } else if (consumed != entry.packedSize) {
+    } else if (consumed != stream.packedSize) {
         // The installer would read the next file from the wrong place.
-        uint32_t short_ = entry.packedSize - consumed;
+        uint32_t short_ = stream.packedSize - consumed;
         check.problem = "stream ends " + std::to_string(short_) + (short_ == 1 ? " byte" : " bytes") +
-                        " before its packed size of " + std::to_string(entry.packedSize);
+                        " before its packed size of " + std::to_string(stream.packedSize);
     }
     return check;
 }
@@ -786,16 +792,19 @@ void PackageReader::ReadFiles(FileVisitor& visitor)
         if (entry.External())
             continue;
         FileCheck check;
-        if (entry.packedSize == 0) {
+        // The header check has found a copy's source earlier in the table,
+        // with a stream of its own.
+        const PackageEntry& stream = entry.copy ? entries[entry.sourceEntry] : entry;
+        if (stream.packedSize == 0) {
             // A bounded source with limit 0 would be unbounded: no stream.
             check.problem = "no stream (packed size 0)";
         } else {
-            if (entry.dataOffset + entry.packedSize > usableBytes)
+            if (stream.dataOffset + stream.packedSize > usableBytes)
                 throw PackageError(dataStop.empty() ? "file data ends early" : dataStop);
-            if (!placed || standing != entry.dataOffset)
-                StandAt(entry.dataOffset);
-            check = DecodeEntry(entry, visitor, &progress, &placed);
-            standing = entry.dataOffset + entry.packedSize;
+            if (!placed || standing != stream.dataOffset)
+                StandAt(stream.dataOffset);
+            check = DecodeEntry(entry, stream, visitor, &progress, &placed);
+            standing = stream.dataOffset + stream.packedSize;
         }
         if (!visitor.End(entry, check))
             break;

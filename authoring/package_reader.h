@@ -75,6 +75,10 @@ struct PackageEntry {
     std::string strings[6];
     // Where its stream starts in the file-data region (all volumes as one).
     uint64_t dataOffset = 0;
+    // A copy (flag 16) installs the bytes of this earlier entry; it has no
+    // stream of its own.
+    bool copy = false;
+    uint32_t sourceEntry = 0;
 
     const std::string& Name() const { return strings[0]; }
     bool External() const { return uninstallMode == 2; }
@@ -128,7 +132,8 @@ public:
     PackageReader(const PackageReader&) = delete;
     PackageReader& operator=(const PackageReader&) = delete;
 
-    // Decodes every stream in table order across the volumes, checking
+    // Decodes every stream in table order across the volumes (a copy's
+    // source stream again, for the copy's own visit), checking
     // its size, checksum (also for the uninstaller entry) and that it
     // ends exactly at its packed size. A file that fails does not stop the
     // walk: the next stream is read from where the table puts it. Throws
@@ -180,7 +185,8 @@ private:
     uint32_t VolumeAt(uint64_t offset) const;
     void CheckReads();
     void StandAt(uint64_t offset);
-    FileCheck DecodeEntry(const PackageEntry& entry, FileVisitor& visitor, uint64_t* progress, bool* exact);
+    FileCheck DecodeEntry(const PackageEntry& entry, const PackageEntry& stream, FileVisitor& visitor,
+                          uint64_t* progress, bool* exact);
 
     uint8_t savedStamp[24];
     bool headerRead = false;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -455,18 +456,31 @@ private:
 
 // ------------------------------------------------------------------- files
 
+const uint32_t NoSource = 0xFFFFFFFF;
+
 struct PackedFile {
     Bytes entry;
     uint64_t sourceSize = 0;
+    uint32_t checksum = 0;
+};
+
+// An earlier entry with the same bytes as the one being packed.
+struct SameAs {
+    uint32_t index = NoSource;
+    uint32_t checksum = 0;
 };
 
 std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+// `source`: the index of the earlier entry whose stream this one shares,
+// or NoSource.
 Bytes FileEntryBytes(const ManifestFile& f, uint32_t packed, uint32_t size, uint32_t checksum,
                      uint32_t versionMS, uint32_t versionLS, uint16_t language, bool times,
-                     uint64_t fileTime)
+                     uint64_t fileTime, uint32_t source = NoSource)
 {
     uint8_t flags = 0;
+    if (source != NoSource)
+        flags |= FlagSameAsEntry;
     if (f.uninstaller)
         flags |= FlagUninstallerFile;
     if (f.checkVersion)
@@ -500,6 +514,8 @@ Bytes FileEntryBytes(const ManifestFile& f, uint32_t packed, uint32_t size, uint
         for (int i = 0; i < 3; ++i)
             PutU64(e, fileTime);
     }
+    if (source != NoSource)
+        PutU32(e, source);
     PutText(e, f.name);
     PutText(e, f.menuFolders);
     PutText(e, f.menuName);
@@ -671,7 +687,8 @@ bool SpoolStream(const SourceFile& source, int level, Spool& spool, uint32_t* ch
     return true;
 }
 
-PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceProgress& progress)
+PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceProgress& progress,
+                    const SameAs& same = SameAs())
 {
     PackedFile result;
     std::string prefix = (f.sourceRef.line ? f.sourceRef : f.ref).Prefix();
@@ -724,6 +741,15 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceP
         }
     }
 
+    result.sourceSize = size;
+    uint64_t writeTime = f.hasWriteTime ? f.writeTime : source.WriteTime();
+    if (same.index != NoSource) {
+        result.checksum = same.checksum;
+        result.entry = FileEntryBytes(f, 0, size, same.checksum, versionMS, versionLS, language, f.keepTimes,
+                                      writeTime, same.index);
+        return result;
+    }
+
     // A compressed stream that is not shorter than the stored one, or that
     // does not decode back, gives way to the stored one; one of those that
     // does not decode back is a decoder defect.
@@ -739,9 +765,9 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceP
     uint64_t packed = spool.Size() - start;
     if (packed > UINT32_MAX)
         Fail(prefix + "the compressed stream is 4 GiB or larger");
-    result.sourceSize = size;
+    result.checksum = checksum;
     result.entry = FileEntryBytes(f, static_cast<uint32_t>(packed), size, checksum, versionMS, versionLS, language,
-                                  f.keepTimes, f.hasWriteTime ? f.writeTime : source.WriteTime());
+                                  f.keepTimes, writeTime);
     return result;
 }
 
@@ -938,25 +964,152 @@ void RefuseOverwritingInputs(const Manifest& m, const BuildOptions& options)
     }
 }
 
+// The bytes of a file to be compared with others: its size, a hash, and
+// the installer's checksum (which a copy's entry must repeat).
+struct Fingerprint {
+    uint32_t size = 0;
+    uint64_t hash = 0;
+    uint32_t checksum = 0;
+};
+
+Fingerprint FingerprintOf(const SourceFile& file)
+{
+    Fingerprint print;
+    print.size = file.Size();
+    uint64_t hash = 14695981039346656037ull; // FNV-1a
+    RunningSum sum;
+    Bytes chunk(1 << 16);
+    for (uint64_t at = 0; at < print.size;) {
+        size_t n = std::min<uint64_t>(chunk.size(), print.size - at);
+        file.Read(at, chunk.data(), n);
+        for (size_t i = 0; i < n; ++i)
+            hash = (hash ^ chunk[i]) * 1099511628211ull;
+        sum.Add(chunk.data(), static_cast<uint32_t>(n));
+        at += n;
+    }
+    print.hash = hash;
+    print.checksum = sum.Value();
+    return print;
+}
+
+bool SameBytes(const SourceFile& a, const SourceFile& b)
+{
+    if (a.Size() != b.Size())
+        return false;
+    Bytes x(1 << 16), y(1 << 16);
+    for (uint64_t at = 0; at < a.Size();) {
+        size_t n = std::min<uint64_t>(x.size(), a.Size() - at);
+        a.Read(at, x.data(), n);
+        b.Read(at, y.data(), n);
+        if (std::memcmp(x.data(), y.data(), n) != 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// Files that may share another's stream: packed ones other than the
+// uninstaller (its log is written over its end) and empty files (a copy's
+// entry is longer than their stream).
+bool MayShare(const ManifestFile& f)
+{
+    return f.uninstallMode != UninstallExternal && !f.uninstaller && !f.source.empty();
+}
+
+// Finds, for each file, an earlier one with the same bytes: the hash picks
+// the candidates, a comparison of the bytes decides.
+class Duplicates {
+public:
+    Duplicates(const Manifest& m, const std::vector<uint64_t>& sizes) : m_(m)
+    {
+        std::map<uint64_t, int> count;
+        for (size_t i = 0; i < m.files.size(); ++i)
+            if (MayShare(m.files[i]) && sizes[i] > 0)
+                ++count[sizes[i]];
+        for (size_t i = 0; i < m.files.size(); ++i)
+            wanted_.push_back(MayShare(m.files[i]) && sizes[i] > 0 && count[sizes[i]] > 1);
+    }
+
+    // The earlier entry file `i` can share, if any.
+    SameAs Find(size_t i)
+    {
+        SameAs same;
+        if (!wanted_[i])
+            return same;
+        const ManifestFile& f = m_.files[i];
+        SourceFile file(f.source, (f.sourceRef.line ? f.sourceRef : f.ref).Prefix());
+        Fingerprint print = FingerprintOf(file);
+        std::vector<Seen>& candidates = seen_[std::make_pair(print.size, print.hash)];
+        for (const Seen& c : candidates) {
+            const ManifestFile& other = m_.files[c.index];
+            SourceFile earlier(other.source, (other.sourceRef.line ? other.sourceRef : other.ref).Prefix());
+            // The checksum is the earlier stream's, as packed.
+            if (c.checksum == print.checksum && SameBytes(file, earlier)) {
+                same.index = c.index;
+                same.checksum = c.checksum;
+                return same;
+            }
+        }
+        pending_ = Seen{static_cast<uint32_t>(i), 0};
+        pendingKey_ = std::make_pair(print.size, print.hash);
+        hasPending_ = true;
+        return same;
+    }
+
+    // File `i` was packed with a stream of its own summing to `checksum`.
+    void Packed(size_t i, uint32_t checksum)
+    {
+        if (!hasPending_ || pending_.index != i)
+            return;
+        pending_.checksum = checksum;
+        seen_[pendingKey_].push_back(pending_);
+        hasPending_ = false;
+    }
+
+private:
+    struct Seen {
+        uint32_t index;
+        uint32_t checksum;
+    };
+    const Manifest& m_;
+    std::vector<bool> wanted_;
+    std::map<std::pair<uint32_t, uint64_t>, std::vector<Seen>> seen_;
+    Seen pending_ = {};
+    std::pair<uint32_t, uint64_t> pendingKey_;
+    bool hasPending_ = false;
+};
+
 // Compresses every file into the spool; returns the file table.
 Bytes PackFiles(const Manifest& m, const BuildOptions& options, Spool& spool, BuildSummary* summary)
 {
     Bytes table;
     PutU32(table, static_cast<uint32_t>(m.files.size()));
     uint64_t total = 0;
+    std::vector<uint64_t> sizes;
     for (const ManifestFile& f : m.files) {
         struct stat info;
+        uint64_t size = 0;
         if (f.uninstallMode != UninstallExternal && ::stat(f.source.c_str(), &info) == 0)
-            total += static_cast<uint64_t>(info.st_size);
+            size = static_cast<uint64_t>(info.st_size);
+        sizes.push_back(size);
+        total += size;
     }
+    Duplicates duplicates(m, sizes);
     uint64_t done = 0;
-    for (const ManifestFile& f : m.files) {
+    for (size_t i = 0; i < m.files.size(); ++i) {
+        const ManifestFile& f = m.files[i];
         Report(options, "compressing " + (f.source.empty() ? f.name : BaseName(f.source)), done, total);
         uint64_t before = spool.Size();
         std::string what = "compressing " + (f.source.empty() ? f.name : BaseName(f.source));
+        SameAs same = m.storeOnce ? duplicates.Find(i) : SameAs();
         PackedFile packed = PackFile(f, options.level, spool, [&](uint64_t inFile) {
             Report(options, what, done + inFile, total);
-        });
+        }, same);
+        // A stream no longer than what a copy adds to its entry is not shared.
+        if (same.index == NoSource && spool.Size() - before > SourceEntrySize)
+            duplicates.Packed(i, packed.checksum);
+        if (same.index != NoSource)
+            ++summary->sharedFiles;
         table.insert(table.end(), packed.entry.begin(), packed.entry.end());
         if (f.uninstallMode != UninstallExternal)
             summary->files.push_back(PackedReport{f.name, packed.sourceSize, spool.Size() - before});

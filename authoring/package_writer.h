@@ -46,6 +46,7 @@ struct BuildSummary {
     uint64_t sourceBytes = 0;  // packed files before compression
     size_t packedFiles = 0;
     size_t externalFiles = 0;
+    size_t sharedFiles = 0; // entries that install an earlier entry's bytes
     std::vector<std::string> warnings;
     std::vector<PackedReport> files; // in table order, external ones left out
 };

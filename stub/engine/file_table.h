@@ -26,6 +26,7 @@ enum : uint32_t {
     EntryFixedSize = 24,
     VersionBlockSize = 20,
     FileTimesSize = 24,
+    SourceEntrySize = 4,
 };
 
 // Values of the byte fields.
@@ -40,6 +41,9 @@ enum : uint8_t {
     FlagCheckVersion = 2,
     FlagCheckLanguage = 4,
     FlagHasFileTimes = 8,
+    // The same bytes as an earlier entry, whose u32 index follows the file
+    // times; no stream of its own (PackedSize 0, which older readers refuse).
+    FlagSameAsEntry = 16,
 };
 
 enum : uint16_t { StatusNone = 0, StatusReplaced = 23, StatusCreated = 25, StatusFailed = 27, StatusAtRestart = 500 };
@@ -68,6 +72,8 @@ const uint8_t* NextEntry(const uint8_t* entry);
 // u32 one (EntryPackedSize, EntryFileSize, EntryChecksum).
 uint8_t EntryByte(const uint8_t* entry, uint32_t field);
 uint32_t EntryU32(const uint8_t* entry, uint32_t field);
+// The earlier entry whose bytes an entry with FlagSameAsEntry installs.
+uint32_t EntrySourceIndex(const uint8_t* entry);
 inline uint8_t* NextEntry(uint8_t* entry) { return const_cast<uint8_t*>(NextEntry(static_cast<const uint8_t*>(entry))); }
 // The Status the run has written into an entry (a StatusNone .. value).
 inline uint16_t EntryStatusOf(const uint8_t* entry) { return ReadU16(entry + EntryStatus); }
@@ -82,9 +88,11 @@ inline bool CountsAsShared(const uint8_t* entry)
 // True when `size` bytes hold a u32 count and that many well-formed
 // entries: each at least as long as its parts, inside the table, with its
 // six strings ending inside the entry, and each entry with a stream (every
-// one but the external files) with a PackedSize of at least 1: an empty
-// file still has a stream, and a bounded decode of 0 bytes would read
-// without bound. Everything that walks the table relies on this having
+// one but the external files and the copies) with a PackedSize of at
+// least 1: an empty file still has a stream, and a bounded decode of 0
+// bytes would read without bound. A copy (FlagSameAsEntry) has PackedSize
+// 0 and names an earlier entry with a stream of its own, of the same size
+// and checksum; neither may be the uninstaller or external. Everything that walks the table relies on this having
 // been checked once when the header was read. On false, *badEntry (when
 // given) is the index of the first entry that is malformed or missing, 0
 // when the table is too short to hold its count.

@@ -279,6 +279,36 @@ def case_second_disk_given_up():
         installed(stage, FOLDER, files)
 
 
+def case_identical_files():
+    """Files with the same bytes are packed once and each copy arrives byte
+    for byte, also when its bytes lie in the volume before; the bar moves
+    forward only and the temporary copy the installer keeps is gone."""
+    with Stage("install-identical") as stage:
+        files = payload(6, 3, big=200000)
+        files["copies\\big.bin"] = files["again.bin"] = files["big.bin"]
+        files["copies\\file001.txt"] = files["file001.txt"]
+        files["last.bin"] = files["big.bin"]
+        package = InstallPackage(stage, files, options=["--volume-size", "120K"])
+        listed = subprocess.run([tool_path(), "list", package.exe], capture_output=True, text=True, timeout=60)
+        check(listed.stdout.count("same-as #") == 4, "four copies in the package:\n" + listed.stdout)
+        check(os.path.getsize(package.exe) + os.path.getsize(package.exe[:-4] + ".D01") < 300000,
+              "the big file packed once")
+        run = stage.start(package.exe)
+        driver = stage.driver()
+        to_ready(stage, driver, package)
+        event = driver.one("time-install 120", "installed", 120)
+        stage.shot("5-finish")
+        check_equal(installed(stage, FOLDER, files)[1], [], "files missing")
+        seen = event.get("percents", {}).get("seen", [])
+        check(seen == sorted(seen) and all(0 <= p <= 100 for p in seen), "percentages seen: %r" % seen)
+        driver.press(2)
+        check_equal(exit_codes(driver.wait_exit()), [0], "exit code")
+        check_equal(run.wait(), 0, "exit status")
+        users = stage.unix_path("C:\\users")
+        left = [os.path.join(d, n) for d, _, names in os.walk(users) for n in names if n.lower().startswith("zvs")]
+        check(left == [], "temporary copies left: %r" % left)
+
+
 def small_drive():
     """A 1 MB file system of its own (tmpfs) on a fresh mount point; Skip
     where mounting is not allowed."""
@@ -387,6 +417,7 @@ CASES = [
     ("Cancel inside a large file abandons it", case_cancel_inside_large_file),
     ("second disk missing, put back at the prompt", case_second_disk_put_back),
     ("second disk missing, given up: error 15", case_second_disk_given_up),
+    ("identical files packed once, each copy installed", case_identical_files),
     ("a disk that fills up", case_disk_full),
     ("a write-protected file on a read-only drive", case_write_protected_medium),
 ]

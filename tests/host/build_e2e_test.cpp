@@ -116,6 +116,93 @@ TEST_F(BuildCommandTest, VolumesFromTheCommandLine)
     EXPECT_EQ(ReadBytes(dir.File("disk.D01")).size(), 1474560u);
 }
 
+// Files with the same bytes are packed once and come back whole from the
+// installer's reader and from list, verify and extract, on one volume and
+// with copies whose source lies in another volume. A file of the same size
+// that differs in its last byte, empty files and a one-byte file are no
+// copies.
+TEST_F(BuildCommandTest, IdenticalFilesArePackedOnce)
+{
+    const Bytes a = Random(30000, 1);
+    Bytes nearly = a;
+    nearly.back() ^= 1;
+    struct File {
+        const char* source;
+        Bytes bytes;
+        int sameAs; // the entry it copies, -1 none
+    } files[] = {
+        {"a.bin", a, -1},          {"b.bin", Random(30000, 2), -1}, {"nearly.bin", nearly, -1},
+        {"sub/a.bin", a, 0},       {"e1.txt", Bytes(), -1},         {"e2.txt", Bytes(), -1},
+        {"x1.txt", Bytes{'x'}, -1}, {"x2.txt", Bytes{'x'}, -1},     {"sub/b.bin", Random(30000, 2), 1},
+        {"again.bin", a, 0},
+    };
+    ASSERT_EQ(::mkdir(dir.File("sub").c_str(), 0777), 0);
+    std::string list;
+    for (const File& f : files) {
+        Put(f.source, f.bytes);
+        std::string name = f.source;
+        if (name.find('/') != std::string::npos)
+            name.replace(name.find('/'), 1, "\\\\");
+        list += std::string("[[files]]\nsource = \"") + f.source + "\"\nname = \"" + name + "\"\n";
+    }
+    Put("once.toml", Head() + list);
+    // store_once belongs to [product]: the head's [wizard] follows it.
+    std::string each = Head();
+    each.insert(each.find("[wizard]"), "store_once = false\n");
+    Put("each.toml", each + list);
+
+    struct Case {
+        const char* why;
+        const char* volumes;
+        const char* summary;
+    } cases[] = {
+        {"one volume", "", "10 files, 1 volume: OK\n"},
+        {"copies of streams in other volumes", " --volume-size 20000", "10 files, 5 volumes: OK\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        uint64_t sizes[2] = {};
+        for (int once = 0; once < 2; ++once) {
+            std::string out = once ? "once" : "each";
+            std::string build = "ZEVRIN build " + out + ".toml --stub stub.exe -o " + out + ".exe" + c.volumes;
+            Outcome o = RunShell(dir, build);
+            ASSERT_EQ(o.status, 0) << o.err;
+            for (unsigned k = 0; k < 10; ++k) {
+                Bytes volume = ReadBytes(dir.File(k ? VolumeName(out + ".exe", k) : out + ".exe"));
+                sizes[once] += volume.size();
+            }
+        }
+        // Three random files of 30000 bytes are not packed again.
+        EXPECT_GE(sizes[0], sizes[1] + 3 * 29000) << sizes[0] << " " << sizes[1];
+
+        ASSERT_TRUE(ReadBack(dir.File("once.exe")));
+        ASSERT_EQ(EntryCount, 10u);
+        const uint8_t* entry = FirstEntry;
+        for (const File& f : files) {
+            bool copy = (entry[EntryFlags] & FlagSameAsEntry) != 0;
+            EXPECT_EQ(copy ? static_cast<int>(EntrySourceIndex(entry)) : -1, f.sameAs) << f.source;
+            EXPECT_EQ(copy, ReadU32(entry + EntryPackedSize) == 0) << f.source;
+            entry = NextEntry(entry);
+        }
+        std::vector<Bytes> unpacked = UnpackAll(dir);
+        ASSERT_EQ(unpacked.size(), 10u);
+        for (size_t i = 0; i < 10; ++i)
+            EXPECT_TRUE(unpacked[i] == files[i].bytes) << files[i].source;
+        FreeHeaderData();
+
+        Outcome listed = RunShell(dir, "ZEVRIN list once.exe");
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        EXPECT_NE(listed.out.find("same-as #1"), std::string::npos) << listed.out;
+        Outcome verify = RunShell(dir, "ZEVRIN verify once.exe");
+        EXPECT_EQ(verify.status, 0) << verify.err;
+        EXPECT_EQ(verify.out, c.summary);
+        Outcome extract = RunShell(dir, "rm -rf x && ZEVRIN extract once.exe -d x");
+        EXPECT_EQ(extract.status, 0) << extract.err;
+        for (const File& f : files)
+            EXPECT_TRUE(ReadBytes(dir.File(std::string("x/") + f.source)) == f.bytes) << f.source;
+    }
+}
+
 // Two builds of one manifest give the same bytes, [uninstaller] too: its
 // packed copy is made anew by each build, and its entry carries the
 // program's modification time, not the copy's.

@@ -1026,4 +1026,90 @@ TEST(FileTableTest, EntryStringsSkipOptionalBlocks)
     EXPECT_TRUE(CheckFileTable(empty.data(), 4));
 }
 
+// A copy entry and the earlier entry whose bytes it installs: one good
+// pair, then each way the pair can be wrong; the table is refused at the
+// copy. A stub that does not know copies reads one as an entry without a
+// stream, and refuses it too.
+TEST(FileTableTest, CopiesNameAnEarlierEntryWithTheSameBytes)
+{
+    struct Spec {
+        uint8_t flags = 0;
+        uint32_t packed = 10;
+        uint32_t size = 5;
+        uint32_t sum = 7;
+        uint8_t uninstallMode = UninstallRemove;
+        uint32_t source = 0xFFFFFFFF; // a copy of this entry
+    };
+    auto entry = [](const Spec& spec) {
+        std::vector<uint8_t> e(EntryFixedSize, 0);
+        e[EntryFlags] = spec.flags | (spec.source != 0xFFFFFFFF ? FlagSameAsEntry : 0);
+        e[EntryUninstallMode] = spec.uninstallMode;
+        for (int i = 0; i < 4; ++i) {
+            e[EntryPackedSize + i] = static_cast<uint8_t>(spec.packed >> (8 * i));
+            e[EntryFileSize + i] = static_cast<uint8_t>(spec.size >> (8 * i));
+            e[EntryChecksum + i] = static_cast<uint8_t>(spec.sum >> (8 * i));
+        }
+        if (spec.flags & FlagHasFileTimes)
+            e.insert(e.end(), FileTimesSize, 0);
+        if (spec.source != 0xFFFFFFFF)
+            AppendU32(e, spec.source);
+        for (const char* s : {"name", "", "", "", "", ""})
+            e.insert(e.end(), s, s + std::strlen(s) + 1);
+        WriteU16(e.data(), static_cast<uint16_t>(e.size()));
+        return e;
+    };
+    Spec source, copy, other, external, uninstaller;
+    copy.packed = 0;
+    copy.source = 0;
+    other.size = 6;
+    external.packed = 0;
+    external.uninstallMode = UninstallExternal;
+    uninstaller.flags = FlagUninstallerFile;
+    auto with = [](Spec s, std::function<void(Spec&)> change) {
+        change(s);
+        return s;
+    };
+    struct Case {
+        const char* why;
+        std::vector<Spec> entries;
+        bool ok;
+        uint32_t bad;
+    } cases[] = {
+        {"a copy of the first entry", {source, other, copy}, true, 0},
+        {"with file times before its index", {source, with(copy, [](Spec& s) { s.flags = FlagHasFileTimes; })}, true, 0},
+        {"its source a later entry", {with(copy, [](Spec& s) { s.source = 1; }), source}, false, 0},
+        {"itself as its source", {source, with(copy, [](Spec& s) { s.source = 1; })}, false, 1},
+        {"an index past the table", {source, with(copy, [](Spec& s) { s.source = 0xFFFFFFFE; })}, false, 1},
+        {"another size", {other, copy}, false, 1},
+        {"another checksum", {with(source, [](Spec& s) { s.sum = 8; }), copy}, false, 1},
+        {"a copy of a copy", {source, copy, with(copy, [](Spec& s) { s.source = 1; })}, false, 2},
+        {"a copy of an external file", {with(external, [](Spec& s) { s.size = 5; s.sum = 7; }), copy}, false, 1},
+        {"a copy of the uninstaller", {uninstaller, copy}, false, 1},
+        {"a copy with a stream", {source, with(copy, [](Spec& s) { s.packed = 10; })}, false, 1},
+        {"an external copy", {source, with(copy, [](Spec& s) { s.uninstallMode = UninstallExternal; })}, false, 1},
+        {"an uninstaller copy", {source, with(copy, [](Spec& s) { s.flags = FlagUninstallerFile; })}, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::vector<std::vector<uint8_t>> entries;
+        for (const Spec& spec : c.entries)
+            entries.push_back(entry(spec));
+        std::vector<uint8_t> table = Table(entries);
+        uint32_t bad = 99;
+        EXPECT_EQ(CheckFileTable(table.data(), static_cast<uint32_t>(table.size()), &bad), c.ok);
+        if (!c.ok) {
+            EXPECT_EQ(bad, c.bad);
+        } else {
+            // Without the flag (as an older stub reads it): no stream.
+            const uint8_t* last = table.data() + 4;
+            for (size_t i = 1; i < entries.size(); ++i)
+                last = NextEntry(last);
+            EXPECT_EQ(EntrySourceIndex(last), 0u);
+            EXPECT_STREQ(EntryString(last, FileNameString), "name");
+            table[last - table.data() + EntryFlags] &= ~FlagSameAsEntry;
+            EXPECT_FALSE(CheckFileTable(table.data(), static_cast<uint32_t>(table.size()), &bad));
+        }
+    }
+}
+
 } // namespace

@@ -153,6 +153,11 @@ inline std::vector<Bytes> UnpackAll(const TempDir& dir)
             out.push_back(Bytes());
             continue;
         }
+        // A copy has no stream: the bytes of the entry it names.
+        if (entry[EntryFlags] & FlagSameAsEntry) {
+            out.push_back(out.at(EntrySourceIndex(entry)));
+            continue;
+        }
         std::string target = dir.File("unpacked-" + std::to_string(i));
         FileHandle file = CreateAlways(target.c_str());
         EXPECT_TRUE(DecodeToFile(file, PackageHandle, ReadU32(entry + EntryPackedSize))) << "entry " << i;

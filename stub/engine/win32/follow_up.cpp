@@ -267,6 +267,7 @@ void FinishInstallation()
 {
     CloseFile(PackageHandle);
     PackageHandle = INVALID_FILE_HANDLE;
+    CloseStash();
     if (ErrorCode == 0) {
         if (UninstallerPath[0]) {
             WriteUninstallLog();

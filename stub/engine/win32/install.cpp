@@ -259,11 +259,145 @@ void ApplyFileTimes(const uint8_t* entry, FileHandle file)
     SetFileTime(static_cast<HANDLE>(file), &stamp[0], &stamp[1], &stamp[2]);
 }
 
-// Unpacks the entry's stream into a fresh temporary file, verifies it and
+// Files stored once for several entries. The first entry's stream is
+// unpacked into the stash, a temporary file deleted when it is closed (or
+// the process ends), and every entry of the set is copied from there. The
+// stream is never read twice, so no earlier volume is asked for again, and
+// nothing depends on what became of an installed copy: kept because it is
+// newer, replaced only at the restart, in use, or overwritten by a later
+// entry of the same name.
+const uint32_t NotStashed = 0xFFFFFFFF;
+const uint32_t StashWanted = 0xFFFFFFFE;
+FileHandle Stash = INVALID_FILE_HANDLE;
+char StashPath[PathSize];
+uint32_t StashLength;
+// Per entry: where its bytes lie in the stash, StashWanted for a source
+// not reached yet, NotStashed otherwise. Null without copies.
+uint32_t* StashAt;
+
+} // namespace
+
+void CloseStash()
+{
+    CloseFile(Stash);
+    Stash = INVALID_FILE_HANDLE;
+    StashPath[0] = 0;
+    StashLength = 0;
+    FreeAndClear(&StashAt);
+}
+
+namespace {
+
+// Marks the entries that copies take their bytes from. False (ErrorCode
+// 17) when the per-entry table cannot be had.
+bool PlanStash()
+{
+    CloseStash();
+    bool copies = false;
+    const uint8_t* entry = FirstEntry;
+    for (uint32_t i = 0; entry && i < EntryCount; ++i, entry = NextEntry(entry))
+        copies = copies || (EntryByte(entry, EntryFlags) & FlagSameAsEntry);
+    if (!copies)
+        return true;
+    if (!AllocWithRetry(EntryCount * 4, &StashAt)) {
+        Fail(ErrorCannotCreate, "(memory)");
+        return false;
+    }
+    std::memset(StashAt, 0xFF, EntryCount * 4);
+    entry = FirstEntry;
+    for (uint32_t i = 0; i < EntryCount; ++i, entry = NextEntry(entry))
+        if (EntryByte(entry, EntryFlags) & FlagSameAsEntry)
+            StashAt[EntrySourceIndex(entry)] = StashWanted;
+    return true;
+}
+
+bool OpenStash()
+{
+    if (Stash != INVALID_FILE_HANDLE)
+        return true;
+    char folder[PathSize];
+    DWORD length = GetTempPathA(PathSize, folder);
+    if (length == 0 || length >= PathSize || !GetTempFileNameA(folder, "zvs", 0, StashPath)) {
+        Fail(ErrorCannotCreate, length && length < PathSize ? folder : "%TEMP%");
+        return false;
+    }
+    HANDLE file = CreateFileA(StashPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DeleteFileA(StashPath);
+        Fail(ErrorCannotCreate, StashPath);
+        return false;
+    }
+    Stash = file;
+    return true;
+}
+
+// Unpacks a source entry's stream into the stash and checks it like any
+// file; the progress of the entry is counted here.
+bool StashEntry(const uint8_t* entry)
+{
+    if (!OpenStash())
+        return false;
+    uint32_t size = EntryU32(entry, EntryFileSize);
+    if (size > 0xFFFFFFFFu - StashLength) {
+        Fail(ErrorCannotCreate, StashPath);
+        return false;
+    }
+    SeekTo(Stash, StashLength);
+    RunningSum written;
+    int decoded = DecodeToFileResult(Stash, PackageHandle, EntryU32(entry, EntryPackedSize), &written, OnBytesProduced);
+    if (PageResult == PageCancel || ErrorCode != 0)
+        return false;
+    if (decoded == DecodeWriteFailed) {
+        Fail(ErrorCannotCreate, StashPath);
+        return false;
+    }
+    if (written.Length() != size || written.Value() != EntryU32(entry, EntryChecksum)) {
+        Fail(ErrorChecksum, DestPath);
+        return false;
+    }
+    StashAt[EntryIndex] = StashLength;
+    StashLength += size;
+    return true;
+}
+
+// Copies `size` stashed bytes from `at` into `file`, summing them. A
+// failed read or write leaves the sum short; false when abandoned.
+bool CopyFromStash(uint32_t at, uint32_t size, FileHandle file, RunningSum* written, bool* writeFailed, bool progress)
+{
+    uint8_t* chunk = nullptr;
+    if (!AllocWithRetry(ChecksumChunk, &chunk)) {
+        *writeFailed = true;
+        return true;
+    }
+    SeekTo(Stash, at);
+    uint32_t left = size;
+    bool going = true;
+    while (left && going) {
+        uint32_t want = left < ChecksumChunk ? left : ChecksumChunk;
+        uint32_t got = ReadSome(Stash, chunk, want);
+        if (!got)
+            break;
+        if (WriteExact(file, chunk, got)) {
+            *writeFailed = true;
+            break;
+        }
+        written->Add(chunk, got);
+        left -= got;
+        going = progress ? OnBytesProduced(size - left) : (ProgressPulse ? ProgressPulse() : true);
+    }
+    FreeAndClear(&chunk);
+    if (!going)
+        PageResult = PageCancel;
+    return going;
+}
+
+// Unpacks the entry's stream (or copies its stashed bytes, at `stashed`,
+// when it has them there) into a fresh temporary file, verifies it and
 // puts it in place. True when the entry is done; false with ErrorCode set
 // or the installation abandoned. TempPath stays set while the temporary
 // file is ours to delete.
-bool UnpackEntry(uint8_t* entry, int inUse)
+bool UnpackEntry(uint8_t* entry, int inUse, uint32_t stashed)
 {
     MakeDirectories(DestPath);
     FileHandle file = CreateTempFile();
@@ -272,7 +406,17 @@ bool UnpackEntry(uint8_t* entry, int inUse)
     // Summed as written: the file is new and took every byte (a failed
     // write is reported below), so it holds exactly these bytes.
     RunningSum written;
-    int decoded = DecodeToFileResult(file, PackageHandle, EntryU32(entry, EntryPackedSize), &written, OnBytesProduced);
+    int decoded = DecodeOk;
+    if (stashed == NotStashed) {
+        decoded = DecodeToFileResult(file, PackageHandle, EntryU32(entry, EntryPackedSize), &written, OnBytesProduced);
+    } else {
+        // A source's progress was counted as its stream was unpacked.
+        bool copy = (EntryByte(entry, EntryFlags) & FlagSameAsEntry) != 0;
+        bool writeFailed = false;
+        CopyFromStash(stashed, EntryU32(entry, EntryFileSize), file, &written, &writeFailed, copy);
+        if (writeFailed)
+            decoded = DecodeWriteFailed;
+    }
     // Cancelled, or a volume that is not there (the source says which).
     if (PageResult == PageCancel || ErrorCode != 0) {
         CloseFile(file);
@@ -358,10 +502,24 @@ bool InstallEntry(uint8_t* entry)
     if (EntryByte(entry, EntryUninstallMode) != UninstallExternal) {
         bool write = ShouldWrite(entry, inUse);
         ErrorCode = 0;
-        if (write) {
-            if (!UnpackEntry(entry, inUse))
+        // Where the entry's bytes are: its own stream, or the stash.
+        uint32_t stashed = NotStashed;
+        if (flags & FlagSameAsEntry) {
+            // Its source comes first and is stashed whatever became of it.
+            stashed = StashAt ? StashAt[EntrySourceIndex(entry)] : NotStashed;
+            if (stashed >= StashWanted) {
+                Fail(ErrorChecksum, DestPath);
                 return false;
-        } else {
+            }
+        } else if (StashAt && StashAt[EntryIndex] == StashWanted) {
+            if (!StashEntry(entry))
+                return false;
+            stashed = StashAt[EntryIndex];
+        }
+        if (write) {
+            if (!UnpackEntry(entry, inUse, stashed))
+                return false;
+        } else if (stashed == NotStashed) {
             DecodeToFileResult(INVALID_FILE_HANDLE, PackageHandle, EntryU32(entry, EntryPackedSize), nullptr,
                                OnBytesProduced);
             if (PageResult == PageCancel || ErrorCode != 0)
@@ -456,6 +614,11 @@ bool StartInstallation()
     // handle is long gone.
     VolumeBytesLeft = VolumeDataLength;
     SeekTo(PackageHandle, DataLengthOffset + 4);
+    if (!PlanStash()) {
+        CloseFile(PackageHandle);
+        PackageHandle = INVALID_FILE_HANDLE;
+        return false;
+    }
     WeightTotal = WeightDone = 0;
     if (TimedPacing()) {
         const uint8_t* entry = FirstEntry;

@@ -27,6 +27,10 @@ int InstallNextFile(HWND page);
 // ends in '\' after a run without error.
 void FinishInstallation();
 
+// Closes (and so deletes) the temporary file of the bytes that several
+// entries share; FinishInstallation does it.
+void CloseStash();
+
 // Numbers the RunOnce values of libraries registered at the next start;
 // never reset, so one run never gives two libraries the same value.
 extern int RegCtrlCounter;
