@@ -1032,7 +1032,7 @@ TEST(FileTableTest, EntryStringsSkipOptionalBlocks)
 // stream, and refuses it too.
 TEST(FileTableTest, CopiesNameAnEarlierEntryWithTheSameBytes)
 {
-    struct Spec {
+    struct EntryShape {
         uint8_t flags = 0;
         uint32_t packed = 10;
         uint32_t size = 5;
@@ -1040,19 +1040,19 @@ TEST(FileTableTest, CopiesNameAnEarlierEntryWithTheSameBytes)
         uint8_t uninstallMode = UninstallRemove;
         uint32_t source = 0xFFFFFFFF; // a copy of this entry
     };
-    auto entry = [](const Spec& spec) {
+    auto entry = [](const EntryShape& shape) {
         std::vector<uint8_t> e(EntryFixedSize, 0);
-        e[EntryFlags] = spec.flags | (spec.source != 0xFFFFFFFF ? FlagSameAsEntry : 0);
-        e[EntryUninstallMode] = spec.uninstallMode;
+        e[EntryFlags] = shape.flags | (shape.source != 0xFFFFFFFF ? FlagSameAsEntry : 0);
+        e[EntryUninstallMode] = shape.uninstallMode;
         for (int i = 0; i < 4; ++i) {
-            e[EntryPackedSize + i] = static_cast<uint8_t>(spec.packed >> (8 * i));
-            e[EntryFileSize + i] = static_cast<uint8_t>(spec.size >> (8 * i));
-            e[EntryChecksum + i] = static_cast<uint8_t>(spec.sum >> (8 * i));
+            e[EntryPackedSize + i] = static_cast<uint8_t>(shape.packed >> (8 * i));
+            e[EntryFileSize + i] = static_cast<uint8_t>(shape.size >> (8 * i));
+            e[EntryChecksum + i] = static_cast<uint8_t>(shape.sum >> (8 * i));
         }
-        if (spec.flags & FlagHasFileTimes)
+        if (shape.flags & FlagHasFileTimes)
             e.insert(e.end(), FileTimesSize, 0);
-        if (spec.source != 0xFFFFFFFF)
-            AppendU32(e, spec.source);
+        if (shape.source != 0xFFFFFFFF)
+            AppendU32(e, shape.source);
         for (const char* s : {"name", "", "", "", "", ""})
             e.insert(e.end(), s, s + std::strlen(s) + 1);
         WriteU16(e.data(), static_cast<uint16_t>(e.size()));
@@ -1092,7 +1092,7 @@ TEST(FileTableTest, CopiesNameAnEarlierEntryWithTheSameBytes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         std::vector<std::vector<uint8_t>> entries;
-        for (const Spec& spec : c.entries)
+        for (const EntryShape& shape : c.entries)
             entries.push_back(entry(spec));
         std::vector<uint8_t> table = Table(entries);
         uint32_t bad = 99;
