@@ -1058,42 +1058,42 @@ TEST(FileTableTest, CopiesNameAnEarlierEntryWithTheSameBytes)
         WriteU16(e.data(), static_cast<uint16_t>(e.size()));
         return e;
     };
-    Spec source, copy, other, external, uninstaller;
+    EntryShape source, copy, other, external, uninstaller;
     copy.packed = 0;
     copy.source = 0;
     other.size = 6;
     external.packed = 0;
     external.uninstallMode = UninstallExternal;
     uninstaller.flags = FlagUninstallerFile;
-    auto with = [](Spec s, std::function<void(Spec&)> change) {
+    auto with = [](EntryShape s, std::function<void(EntryShape&)> change) {
         change(s);
         return s;
     };
     struct Case {
         const char* why;
-        std::vector<Spec> entries;
+        std::vector<EntryShape> entries;
         bool ok;
         uint32_t bad;
     } cases[] = {
         {"a copy of the first entry", {source, other, copy}, true, 0},
-        {"with file times before its index", {source, with(copy, [](Spec& s) { s.flags = FlagHasFileTimes; })}, true, 0},
-        {"its source a later entry", {with(copy, [](Spec& s) { s.source = 1; }), source}, false, 0},
-        {"itself as its source", {source, with(copy, [](Spec& s) { s.source = 1; })}, false, 1},
-        {"an index past the table", {source, with(copy, [](Spec& s) { s.source = 0xFFFFFFFE; })}, false, 1},
+        {"with file times before its index", {source, with(copy, [](EntryShape& s) { s.flags = FlagHasFileTimes; })}, true, 0},
+        {"its source a later entry", {with(copy, [](EntryShape& s) { s.source = 1; }), source}, false, 0},
+        {"itself as its source", {source, with(copy, [](EntryShape& s) { s.source = 1; })}, false, 1},
+        {"an index past the table", {source, with(copy, [](EntryShape& s) { s.source = 0xFFFFFFFE; })}, false, 1},
         {"another size", {other, copy}, false, 1},
-        {"another checksum", {with(source, [](Spec& s) { s.sum = 8; }), copy}, false, 1},
-        {"a copy of a copy", {source, copy, with(copy, [](Spec& s) { s.source = 1; })}, false, 2},
-        {"a copy of an external file", {with(external, [](Spec& s) { s.size = 5; s.sum = 7; }), copy}, false, 1},
+        {"another checksum", {with(source, [](EntryShape& s) { s.sum = 8; }), copy}, false, 1},
+        {"a copy of a copy", {source, copy, with(copy, [](EntryShape& s) { s.source = 1; })}, false, 2},
+        {"a copy of an external file", {with(external, [](EntryShape& s) { s.size = 5; s.sum = 7; }), copy}, false, 1},
         {"a copy of the uninstaller", {uninstaller, copy}, false, 1},
-        {"a copy with a stream", {source, with(copy, [](Spec& s) { s.packed = 10; })}, false, 1},
-        {"an external copy", {source, with(copy, [](Spec& s) { s.uninstallMode = UninstallExternal; })}, false, 1},
-        {"an uninstaller copy", {source, with(copy, [](Spec& s) { s.flags = FlagUninstallerFile; })}, false, 1},
+        {"a copy with a stream", {source, with(copy, [](EntryShape& s) { s.packed = 10; })}, false, 1},
+        {"an external copy", {source, with(copy, [](EntryShape& s) { s.uninstallMode = UninstallExternal; })}, false, 1},
+        {"an uninstaller copy", {source, with(copy, [](EntryShape& s) { s.flags = FlagUninstallerFile; })}, false, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         std::vector<std::vector<uint8_t>> entries;
         for (const EntryShape& shape : c.entries)
-            entries.push_back(entry(spec));
+            entries.push_back(entry(shape));
         std::vector<uint8_t> table = Table(entries);
         uint32_t bad = 99;
         EXPECT_EQ(CheckFileTable(table.data(), static_cast<uint32_t>(table.size()), &bad), c.ok);
