@@ -17,6 +17,7 @@
 
 #include "../stub/decode/decoder.h"
 #include "../stub/engine/file_table.h"
+#include "../stub/shared/checksum.h"
 #include "../stub/pages/stored_bitmap.h"
 #include "../stub/shared/byte_cursor.h"
 #include "../stub/shared/message_script.h"

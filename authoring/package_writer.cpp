@@ -20,6 +20,7 @@
 
 #include "../stub/decode/decoder.h"
 #include "../stub/engine/file_table.h"
+#include "../stub/shared/checksum.h"
 #include "../stub/shared/state.h"
 #include "../stub/startup/header.h"
 #include "../stub/startup/templates.h"

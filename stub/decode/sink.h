@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "../engine/file_table.h"
+#include "../shared/checksum.h"
 #include "../shared/platform.h"
 
 namespace zevrin {

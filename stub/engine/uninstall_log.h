@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "../shared/platform.h"
-#include "../startup/header.h"
+#include "../shared/record_head.h"
 
 namespace zevrin {
 

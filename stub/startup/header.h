@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "../shared/platform.h"
+#include "../shared/record_head.h"
 #include "templates.h"
 
 namespace zevrin {
@@ -28,17 +29,6 @@ enum : uint16_t {
     TagStartPage = 4676,
     TagTitleStyle = 4678,
     TagInstallOptions = 4679,
-    TagTerminator = 0x7F7F,
-};
-
-const uint8_t RecordCompressed = 1;
-const uint32_t RecordHeadSize = 8;
-
-struct RecordHead {
-    uint16_t tag;
-    uint8_t flags;
-    uint8_t reserved;
-    uint32_t bodyLength;
 };
 
 // Why ReadPackageHeader refused a package; the authoring tool words its

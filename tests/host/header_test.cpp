@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../../stub/engine/file_table.h"
+#include "../../stub/shared/checksum.h"
 #include "../../stub/shared/message_script.h"
 #include "../../stub/startup/header.h"
 #include "../../stub/shared/messages.h"

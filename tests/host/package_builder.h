@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../../stub/engine/file_table.h"
+#include "../../stub/shared/checksum.h"
 #include "../../stub/startup/header.h"
 #include "stream_builder.h"
 #include "template_builder.h"

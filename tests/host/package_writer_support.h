@@ -13,6 +13,7 @@
 
 #include "../../stub/decode/decoder.h"
 #include "../../stub/engine/file_table.h"
+#include "../../stub/shared/checksum.h"
 #include "../../stub/shared/message_script.h"
 #include "../../stub/startup/header.h"
 #include "../../stub/shared/messages.h"

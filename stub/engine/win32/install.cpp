@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "../../decode/decoder.h"
+#include "../../shared/checksum.h"
 #include "../../shared/state.h"
 #include "../../shared/win32/run_log.h"
 #include "../../shared/win32/window_state.h"
