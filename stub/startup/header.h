@@ -28,6 +28,7 @@ enum : uint16_t {
     TagStartPage = 4676,
     TagTitleStyle = 4678,
     TagInstallOptions = 4679,
+    TagUpgradeKeep = 4693,
     TagTerminator = 0x7F7F,
 };
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "../../stub/engine/uninstall_log.h"
-#include "../../uninstaller/log_reader.h"
+#include "../../stub/engine/log_reader.h"
 #include "../fuzz/log_input.h"
 #include "test_support.h"
 
