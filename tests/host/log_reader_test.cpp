@@ -174,6 +174,12 @@ TEST(LogReaderTest, RefusesDamagedLogsWhole)
         {"a machine-wide root without a key", log({files, KeyRecord(""), End}), LogDamaged, false},
         {"a per-user key outside the uninstall list", log({files, KeyRecord("Software\\Classes", 0x80000001), End}),
          LogDamaged, false},
+        {"sums for one item fewer than the files", log({files, SumsRecord({{1, 2}, {3, 4}}), End}), LogDamaged, false},
+        {"sums whose count lies", log({files, SumsRecord({{1, 2}, {3, 4}, {5, 6}}, 1), End}), LogDamaged, false},
+        {"sums before the folders", log({files, SumsRecord({{1, 2}, {3, 4}, {5, 6}}), FoldersRecord({}), End}),
+         LogDamaged, false},
+        {"sums twice", log({files, SumsRecord({{1, 2}, {3, 4}, {5, 6}}), SumsRecord({{1, 2}, {3, 4}, {5, 6}}), End}),
+         LogDamaged, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
