@@ -517,6 +517,28 @@ std::string RelativePathProblem(const std::string& path)
     }
 }
 
+// A path inside the install folder, '*' and '?' allowed: never a drive,
+// a root, a climb out, or the '|' that separates the patterns.
+std::string KeepPatternProblem(const std::string& pattern)
+{
+    if (pattern.empty())
+        return "is empty";
+    if (pattern.find_first_of(":|\"<>") != std::string::npos)
+        return "holds a character no path inside the install folder has (: | \" < >)";
+    if (pattern[0] == '\\')
+        return "starts with '\\': name a path inside the install folder";
+    size_t start = 0;
+    for (;;) {
+        size_t end = pattern.find('\\', start);
+        std::string part = pattern.substr(start, end == std::string::npos ? end : end - start);
+        if (part.empty() || part == "." || part == "..")
+            return "has an empty, '.' or '..' part";
+        if (end == std::string::npos)
+            return std::string();
+        start = end + 1;
+    }
+}
+
 std::string Slashes(std::string path)
 {
     std::replace(path.begin(), path.end(), '/', '\\');
@@ -943,6 +965,22 @@ void Parser::ReadProduct(Reader& root)
         m_.installOptions |= 2u;
     // false: every file its own stream, for stubs that predate copies.
     m_.storeOnce = r.Bool("store_once", true);
+    // false: a new version installs beside the old one's files as before.
+    m_.upgrade = r.Bool("upgrade", true);
+    if (const toml::node* keep = r.Find("upgrade_keep")) {
+        const toml::array* list = keep->as_array();
+        if (!list)
+            r.Fail(keep, "upgrade_keep", std::string("expected a list of paths, found ") + TypeName(*keep));
+        for (const toml::node& item : *list) {
+            if (!item.is_string())
+                r.Fail(&item, "upgrade_keep", std::string("expected a path, found ") + TypeName(item));
+            std::string pattern = Slashes(r.ToAnsi(&item, "upgrade_keep", r.Expanded(&item, "upgrade_keep"), PathLimit));
+            std::string problem = KeepPatternProblem(pattern);
+            if (!problem.empty())
+                r.Fail(&item, "upgrade_keep", "\"" + pattern + "\" " + problem);
+            m_.upgradeKeep.push_back(pattern);
+        }
+    }
     // The programs' version resource: Unicode, so any character will do.
     std::string version;
     if (r.RawString("version", &version, &node)) {
@@ -1799,6 +1837,9 @@ void Parser::ReadUninstaller(Reader& root)
     f.name = "uninstall.exe";
     // Our uninstaller reads the folders made and the remembered folder.
     m_.installOptions |= 4u;
+    // Its log is what an upgrade reads: the installed version's files.
+    if (m_.upgrade)
+        m_.installOptions |= 16u;
     const toml::node* node = nullptr;
     if (r.Ansi("name", &f.name, PathLimit, &node)) {
         std::string problem = f.name.find_first_of("\\/") != std::string::npos

@@ -87,9 +87,17 @@ struct Manifest {
     uint32_t headerFlags = 0;
     // Install options (record 4679); bit 0: files in time slices rather
     // than one a tick; bit 1: a per-user install; bit 2: the uninstall log
-    // lists the folders made (with [uninstaller]). 0 writes no record.
+    // lists the folders made (with [uninstaller]); bit 4 (below). 0 writes
+    // no record.
     uint32_t installOptions = 1;
     bool PerUser() const { return (installOptions & 2u) != 0; }
+    // Bit 4: an installed older version is upgraded; set with our
+    // uninstaller unless [product] upgrade = false. upgradeKeep: paths
+    // (patterns) inside the install folder an upgrade keeps although the
+    // new version no longer ships them (header record 4693).
+    bool upgrade = true;
+    std::vector<std::string> upgradeKeep;
+    bool Upgrades() const { return (installOptions & 16u) != 0; }
     // Files with the same bytes packed once, later entries as copies.
     bool storeOnce = true;
     std::string defaultFolder;

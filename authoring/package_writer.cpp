@@ -1144,6 +1144,12 @@ Bytes HeaderRecords(const Manifest& m, const Resources& resources, const Bytes& 
     }
     if (!m.uninstallName.empty())
         AddText(header, TagUninstallName, m.uninstallName, level);
+    if (m.Upgrades() && !m.upgradeKeep.empty()) {
+        std::string keep;
+        for (const std::string& pattern : m.upgradeKeep)
+            keep += (keep.empty() ? "" : "|") + pattern;
+        AddText(header, TagUpgradeKeep, keep, level);
+    }
     if (m.hasBackgroundTitle) {
         AddText(header, TagBackgroundTitle, m.backgroundTitle, level);
         AddBody(header, TagTitleStyle, Bytes(m.titleStyle, m.titleStyle + sizeof m.titleStyle), level);

@@ -1,6 +1,6 @@
 // The project's uninstaller as it is packed ([uninstaller] in a manifest):
 // the built program with the publisher's texts before its terminator head,
-// where the uninstaller reads them (uninstaller/log_reader.h).
+// where the uninstaller reads them (stub/engine/log_reader.h).
 #pragma once
 
 #include <string>

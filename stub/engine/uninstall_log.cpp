@@ -155,6 +155,54 @@ void WriteLogFolders(FileHandle log)
     EndLogRecord(log, head, LogTagFolders, MadeFoldersCount);
 }
 
+namespace {
+
+uint8_t* LoggedSums = nullptr;
+uint32_t LoggedSumsUsed = 0;
+uint32_t LoggedSumsSize = 0;
+bool LoggedSumsLost = false; // one was not kept: the record would not match 4661
+
+} // namespace
+
+void RememberLoggedSum(uint32_t size, uint32_t sum)
+{
+    if (LoggedSumsUsed + 8 > LoggedSumsSize) {
+        uint32_t grown = LoggedSumsSize ? LoggedSumsSize * 2 : 2048;
+        uint8_t* bigger = nullptr;
+        if (!AllocWithRetry(grown, &bigger)) {
+            LoggedSumsLost = true;
+            return;
+        }
+        if (LoggedSumsUsed)
+            std::memcpy(bigger, LoggedSums, LoggedSumsUsed);
+        FreeAndClear(&LoggedSums);
+        LoggedSums = bigger;
+        LoggedSumsSize = grown;
+    }
+    PutU32(LoggedSums + LoggedSumsUsed, size);
+    PutU32(LoggedSums + LoggedSumsUsed + 4, sum);
+    LoggedSumsUsed += 8;
+}
+
+void ForgetLoggedSums()
+{
+    FreeAndClear(&LoggedSums);
+    LoggedSumsUsed = LoggedSumsSize = 0;
+    LoggedSumsLost = false;
+}
+
+uint32_t LoggedSumCount() { return LoggedSumsUsed / 8; }
+
+void WriteLogSums(FileHandle log)
+{
+    if (LoggedSumsLost)
+        return;
+    WriteLogHead(log, LogTagFileSums, 4 + LoggedSumsUsed);
+    WriteLogU32(log, LoggedSumCount());
+    if (LoggedSumsUsed)
+        WriteExact(log, LoggedSums, LoggedSumsUsed);
+}
+
 void WriteLogRegistryValue(FileHandle log, uint32_t root, const char* key, const char* value, uint8_t madeParts)
 {
     WriteLogHead(log, LogTagRegistryValue, static_cast<uint32_t>(4 + 2 + std::strlen(key) + 2 + std::strlen(value) + 1));

@@ -19,6 +19,10 @@ enum : uint16_t {
     LogTagFolders = 4690,
     LogTagRegistryValue = 4691,
     LogTagProfileEntry = 4692,
+    // Written by packages that upgrade (OptionUpgrade): the size and
+    // checksum each 4661 item was installed with, so that a later upgrade
+    // or the uninstaller can tell a file the user changed since.
+    LogTagFileSums = 4694,
     // Before the log: the uninstaller's own texts, one message group, put
     // there by the authoring tool.
     LogTagTexts = 4680,
@@ -39,6 +43,10 @@ const uint32_t LogRootFirst = 0x80000000; // HKEY_CLASSES_ROOT
 const uint32_t LogRootLast = 0x80000003;  // HKEY_USERS
 // Flags of record 4692: what the installation added besides the entry.
 enum : uint8_t { LogProfileNewSection = 1, LogProfileNewFile = 2 };
+
+// The size of a 4661 item without a known sum (a shortcut, which the
+// system writes): never compared.
+const uint32_t LogNoSum = 0xFFFFFFFF;
 
 // Item flags of a 4661 record.
 enum : uint8_t { LogItemShared = 1, LogItemFont = 2, LogItemSelfRegister = 4 };
@@ -80,6 +88,14 @@ uint32_t MadeFolderCount();
 
 // Record 4690: u32 count, then each folder remembered, as a counted string.
 void WriteLogFolders(FileHandle log);
+
+// The sums of the 4661 items, in their order, for record 4694.
+void RememberLoggedSum(uint32_t size, uint32_t sum);
+void ForgetLoggedSums();
+uint32_t LoggedSumCount();
+// Record 4694: u32 count, then per item u32 size and u32 checksum; not
+// written when memory ran out for one of them.
+void WriteLogSums(FileHandle log);
 
 // Record 4691: u32 root, key and value name as counted strings, u8 the
 // number of the key's last parts the installation made (0: the key was

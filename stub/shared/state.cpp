@@ -62,6 +62,7 @@ char* PrevDirValue;
 char* PrevDirIniFile;
 char* PrevDirIniSection;
 char* PrevDirIniKey;
+char* UpgradeKeep;
 uint8_t* TemplateBlob;
 uint32_t TemplateBlobSize;
 uint8_t* FileTable;

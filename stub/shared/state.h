@@ -50,11 +50,13 @@ enum : uint32_t {
     OptionTimedPacing = 1, // the progress page installs files in time slices
     OptionPerUser = 2,     // installed for the current user only, without elevation
     OptionLogFolders = 4,  // the uninstall log lists the folders made and the remembered folder
+    OptionUpgrade = 16,    // an installed older version is upgraded: one log, dropped files removed
 };
 extern uint32_t InstallOptions;
 inline bool TimedPacing() { return (InstallOptions & OptionTimedPacing) != 0; }
 inline bool PerUserInstall() { return (InstallOptions & OptionPerUser) != 0; }
 inline bool LogFolders() { return (InstallOptions & OptionLogFolders) != 0; }
+inline bool Upgrades() { return (InstallOptions & OptionUpgrade) != 0; }
 extern uint16_t StartPage; // 0xFFFF = wizard mode
 const uint16_t WizardMode = 0xFFFF;
 extern uint8_t* FrameBitmap;
@@ -67,6 +69,9 @@ extern char* PrevDirValue;
 extern char* PrevDirIniFile;
 extern char* PrevDirIniSection;
 extern char* PrevDirIniKey;
+// Record 4693: files an upgrade keeps though the new version drops them,
+// '|'-separated patterns of paths inside the install folder.
+extern char* UpgradeKeep;
 extern uint8_t* TemplateBlob;
 extern uint32_t TemplateBlobSize;
 extern uint8_t* FileTable;

@@ -52,6 +52,7 @@ const TagRule TagTable[] = {
     {TagStartPage, RawU16, &StartPage},
     {TagTitleStyle, Style, &TitleStyle},
     {TagInstallOptions, RawU32, &InstallOptions},
+    {TagUpgradeKeep, Text, &UpgradeKeep},
     {TagTerminator, Terminator, nullptr},
 };
 
@@ -445,6 +446,7 @@ void FreeHeaderData()
     FreeAndClear(&PrevDirIniFile);
     FreeAndClear(&PrevDirIniSection);
     FreeAndClear(&PrevDirIniKey);
+    FreeAndClear(&UpgradeKeep);
     FreeAndClear(&TemplateBlob);
     TemplateBlobSize = 0;
     FreeAndClear(&FileTable);

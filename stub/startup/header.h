@@ -29,6 +29,7 @@ enum : uint16_t {
     TagStartPage = 4676,
     TagTitleStyle = 4678,
     TagInstallOptions = 4679,
+    TagUpgradeKeep = 4693,
 };
 
 // Why ReadPackageHeader refused a package; the authoring tool words its

@@ -8,7 +8,7 @@
 #include "fuzz_support.h"
 #include "log_input.h"
 #include "stub/shared/state.h"
-#include "uninstaller/log_reader.h"
+#include "stub/engine/log_reader.h"
 
 using namespace zevrin;
 

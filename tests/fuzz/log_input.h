@@ -141,6 +141,21 @@ inline Bytes ProfileEntryRecord(const std::string& file, const std::string& sect
     return out;
 }
 
+// Record 4694: (size, checksum) per file item; countDelta makes its
+// count lie.
+inline Bytes SumsRecord(const std::vector<std::pair<uint32_t, uint32_t>>& sums, int countDelta = 0)
+{
+    Bytes body;
+    AddU32(body, static_cast<uint32_t>(sums.size() + countDelta));
+    for (const auto& sum : sums) {
+        AddU32(body, sum.first);
+        AddU32(body, sum.second);
+    }
+    Bytes out = Head(4694, static_cast<uint32_t>(body.size()));
+    Add(out, body);
+    return out;
+}
+
 inline std::vector<Item> Files()
 {
     return {{".", "uninst.exe", 0}, {".\\sub", "b.dat", 0}, {"C:\\WINDOWS\\SYSTEM", "lib.dll", 5}};

@@ -382,6 +382,13 @@ int main(int argc, char** argv)
         Add(perUser, KeyRecord("", 0x80000001));
         Add(perUser, End());
         Save("fuzz_log", "per-user", WithMode(0, perUser));
+        // An upgrading package's log: folders made, then the file sums.
+        Bytes upgraded = Record(4661, Files());
+        Add(upgraded, KeyRecord(AppKey));
+        Add(upgraded, FoldersRecord({"C:\\App"}));
+        Add(upgraded, SumsRecord({{10, 1}, {20, 2}, {0xFFFFFFFFu, 0}}));
+        Add(upgraded, End());
+        Save("fuzz_log", "upgraded", WithMode(0, upgraded));
     }
 
     // The format's sample streams: stored, fixed literals, fixed with a

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "../../stub/engine/uninstall_log.h"
-#include "../../uninstaller/log_reader.h"
+#include "../../stub/engine/log_reader.h"
 #include "../fuzz/log_input.h"
 #include "test_support.h"
 
@@ -173,6 +173,12 @@ TEST(LogReaderTest, RefusesDamagedLogsWhole)
         {"HKCR, a root no installation writes", log({files, KeyRecord(AppKey, 0x80000000), End}), LogDamaged, false},
         {"a machine-wide root without a key", log({files, KeyRecord(""), End}), LogDamaged, false},
         {"a per-user key outside the uninstall list", log({files, KeyRecord("Software\\Classes", 0x80000001), End}),
+         LogDamaged, false},
+        {"sums for one item fewer than the files", log({files, SumsRecord({{1, 2}, {3, 4}}), End}), LogDamaged, false},
+        {"sums whose count lies", log({files, SumsRecord({{1, 2}, {3, 4}, {5, 6}}, 1), End}), LogDamaged, false},
+        {"sums before the folders", log({files, SumsRecord({{1, 2}, {3, 4}, {5, 6}}), FoldersRecord({}), End}),
+         LogDamaged, false},
+        {"sums twice", log({files, SumsRecord({{1, 2}, {3, 4}, {5, 6}}), SumsRecord({{1, 2}, {3, 4}, {5, 6}}), End}),
          LogDamaged, false},
     };
     for (const Case& c : cases) {

@@ -414,6 +414,44 @@ TEST_F(ManifestTest, PerUserPackages)
 // both entries, their lines and sources; each bad entry, text or table;
 // each unknown key. A refused entry takes part in no later check. A
 // syntax error or a bad [define] stops at once.
+// Upgrades come with our uninstaller, whose log says what the installed
+// version put where; a publisher may turn them off or keep files.
+TEST_F(ManifestTest, UpgradesAndTheFilesTheyKeep)
+{
+    Put("u.exe", "MZ");
+    const std::string uninstaller = "[uninstaller]\nprogram = \"u.exe\"\n";
+    struct Case {
+        const char* why;
+        std::string product; // lines added to [product]
+        std::string rest;
+        uint32_t options;
+        std::vector<std::string> keep;
+    } cases[] = {
+        {"our uninstaller: upgrades", "", uninstaller, 1u | 4u | 16u, {}},
+        {"turned off", "upgrade = false\n", uninstaller, 1u | 4u, {}},
+        {"no uninstaller, no log to read", "", "", 1u, {}},
+        {"patterns, '/' read as '\\'", "upgrade_keep = [\"saves/*\", \"*.ini\", \"data\\\\user?.dat\"]\n",
+         uninstaller, 1u | 4u | 16u, {"saves\\*", "*.ini", "data\\user?.dat"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Manifest m = Good(std::string(Minimal) + c.product + c.rest);
+        EXPECT_EQ(m.installOptions, c.options);
+        EXPECT_EQ(m.upgradeKeep, c.keep);
+    }
+    const std::string p = std::string(Minimal); // lines 1-2
+    const BadCase bad[] = {
+        {"upgrade not a boolean", p + "upgrade = \"yes\"\n", "3: product.upgrade: expected true or false"},
+        {"keep not a list", p + "upgrade_keep = \"saves\\\\*\"\n", "3: product.upgrade_keep: expected a list"},
+        {"keep with a drive", p + "upgrade_keep = [\"C:\\\\saves\"]\n", "3: product.upgrade_keep: \"C:\\saves\""},
+        {"keep from the root", p + "upgrade_keep = [\"\\\\saves\"]\n", "3: product.upgrade_keep: \"\\saves\""},
+        {"keep climbing out", p + "upgrade_keep = [\"..\\\\x\"]\n", "3: product.upgrade_keep: \"..\\x\" has"},
+        {"keep with the separator", p + "upgrade_keep = [\"a|b\"]\n", "3: product.upgrade_keep: \"a|b\" holds"},
+        {"an empty pattern", p + "upgrade_keep = [\"\"]\n", "3: product.upgrade_keep: \"\" is empty"},
+    };
+    ExpectRefused(bad, sizeof bad / sizeof bad[0]);
+}
+
 TEST_F(ManifestTest, EveryErrorThatStandsAloneIsReported)
 {
     for (const char* file : {"inc/A.h", "inc/a.h", "inc/c:1.txt", "inc/d:2.txt", "inc/sub/X.txt", "inc/sub/x.txt"}) {

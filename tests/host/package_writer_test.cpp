@@ -420,6 +420,37 @@ TEST_F(PackageWriterTest, StartPageGoesIntoStampAndRecord)
     EXPECT_EQ(StartPage, 5);
 }
 
+// The files an upgrade keeps travel in their own record, and only in a
+// package that upgrades: an older stub skips the record.
+TEST_F(PackageWriterTest, UpgradeKeepListOnlyWithUpgrades)
+{
+    struct Case {
+        const char* why;
+        uint32_t options;
+        std::vector<std::string> keep;
+        const char* expected; // null: no record
+    } cases[] = {
+        {"upgrades with patterns", 1u | 4u | 16u, {"saves\\*", "*.ini"}, "saves\\*|*.ini"},
+        {"upgrades without patterns", 1u | 4u | 16u, {}, nullptr},
+        {"patterns without upgrades", 1u | 4u, {"saves\\*"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Manifest m = Load(Head());
+        m.installOptions = c.options;
+        m.upgradeKeep = c.keep;
+        ASSERT_TRUE(Build(m));
+        ForgetPackageHeader();
+        ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
+        EXPECT_EQ(InstallOptions, c.options);
+        if (c.expected) {
+            EXPECT_STREQ(UpgradeKeep, c.expected);
+        } else {
+            EXPECT_EQ(UpgradeKeep, nullptr);
+        }
+    }
+}
+
 TEST_F(PackageWriterTest, UnusableStubsAreRefused)
 {
     Bytes twice = FakeStub();

@@ -14,7 +14,7 @@
 #include "authoring/uninstaller_copy.h"
 #include "package_writer_support.h"
 #include "stub/shared/messages.h"
-#include "uninstaller/log_reader.h"
+#include "stub/engine/log_reader.h"
 #include "uninstaller/texts.h"
 
 using namespace zevrin;

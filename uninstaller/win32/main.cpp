@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "stub/engine/paths.h"
+#include "stub/engine/upgrade.h"
 #include "stub/engine/win32/fonts.h"
 #include "stub/engine/win32/library.h"
 #include "stub/engine/win32/registry.h"
@@ -30,7 +31,7 @@
 #include "stub/shared/state.h"
 #include "stub/shared/win32/run_log.h"
 #include "stub/startup/command_line.h"
-#include "uninstaller/log_reader.h"
+#include "stub/engine/log_reader.h"
 #include "uninstaller/texts.h"
 
 namespace zevrin {
@@ -347,11 +348,21 @@ void RemoveEmptyProfile(const char* file)
 void RemoveFiles(const UninstallLogView& log, const char* installDir)
 {
     ByteCursor items = log.files;
+    ByteCursor sums = log.sums;
     for (uint32_t i = 0; i < log.fileCount; ++i) {
         LogItem item = NextLogFile(&items);
+        LogSum installed = log.hasSums ? NextLogSum(&sums) : LogSum();
         char path[PathSize];
         if (!LogItemPath(item, installDir, path))
             continue;
+        // A file the user changed since is kept and said so; in the
+        // install folder the list of what is left names it.
+        if (!(item.flags & LogItemShared) && ChangedSince(path, installed)) {
+            LogLine("Changed since the installation, kept: %s", path);
+            if (!*installDir || !StartsWithFolded(path, installDir))
+                AddLeft(path);
+            continue;
+        }
         if ((item.flags & LogItemShared) && !ReleaseSharedFile(path))
             continue;
         if (!Exists(path))
@@ -616,15 +627,9 @@ int Uninstall()
     if (ownLength == 0 || ownLength >= PathSize)
         return Refuse(UninstallDamaged);
 
-    // The whole file: the program is small and the log a list of paths.
     uint8_t* file = nullptr;
-    FileHandle handle = OpenExisting(OwnPath, 0);
-    uint32_t size = handle == INVALID_FILE_HANDLE ? 0 : FileLength(handle);
-    bool read = handle != INVALID_FILE_HANDLE && size != 0xFFFFFFFFu && size < 0x10000000u &&
-                AllocWithRetry(size ? size : 1, &file) && ReadExact(handle, file, size) == 0;
-    if (handle != INVALID_FILE_HANDLE)
-        CloseFile(handle);
-    if (!read)
+    uint32_t size = 0;
+    if (!LoadUninstallerLog(OwnPath, &file, &size))
         return Refuse(UninstallDamaged);
     UninstallLogView log;
     LogProblem problem = ReadUninstallLog(file, size, &log);

@@ -16,6 +16,7 @@
 #include "library.h"
 #include "registry.h"
 #include "shortcuts.h"
+#include "upgrade.h"
 
 namespace zevrin {
 
@@ -50,14 +51,20 @@ void LogInstalledFiles(FileHandle log)
             uint16_t status = EntryStatusOf(entry);
             bool installed = status == StatusReplaced || status == StatusCreated || status == StatusAtRestart;
             if (installed && EntryByte(entry, EntryUninstallMode) == UninstallRemove &&
-                WriteLogFile(log, DestPath, InstallDir, LogItemFlags(entry)))
+                WriteLogFile(log, DestPath, InstallDir, LogItemFlags(entry))) {
                 ++count;
+                if (Upgrades())
+                    RememberLoggedSum(EntryU32(entry, EntryFileSize), EntryU32(entry, EntryChecksum));
+            }
         }
         // Listed whatever the entry's status, under the name
         // MakeDesktopShortcut saved it as.
         const char* link = EntryString(entry, DesktopLinkNameString);
-        if (*link && DesktopLinkPath(link, DestPath) && WriteLogFile(log, DestPath, InstallDir, 0))
+        if (*link && DesktopLinkPath(link, DestPath) && WriteLogFile(log, DestPath, InstallDir, 0)) {
             ++count;
+            if (Upgrades())
+                RememberLoggedSum(LogNoSum, 0);
+        }
     }
     EndLogRecord(log, head, LogTagFiles, count);
 }
@@ -206,9 +213,14 @@ void WriteUninstallLog()
     if (log != INVALID_FILE_HANDLE) {
         if (LogFolders())
             LogFoldersAndRemembered(log, done);
+        // Sums let a later upgrade and the uninstaller tell a file the
+        // user changed.
+        if (Upgrades())
+            WriteLogSums(log);
         WriteLogHead(log, LogTagEnd, 0);
         CloseFile(log);
     }
+    ForgetLoggedSums();
 }
 
 // A library whose new copy waits for the restart registers itself at the
@@ -271,6 +283,7 @@ void FinishInstallation()
     if (ErrorCode == 0) {
         if (UninstallerPath[0]) {
             WriteUninstallLog();
+            FinishUpgrade();
         } else {
             AppendBackslash(InstallDir);
             CreateMenuShortcuts(INVALID_FILE_HANDLE);
@@ -280,6 +293,7 @@ void FinishInstallation()
         }
         RegisterLibraries();
     }
+    ForgetPreviousInstall();
     // A cancel at the disk prompt ends here too, with its error.
     if (InstallOutcome != OutcomeCancelled)
         InstallOutcome = ErrorCode ? OutcomeFailed : OutcomeInstalled;

@@ -20,6 +20,7 @@
 #include "replace.h"
 #include "shortcuts.h"
 #include "space.h"
+#include "upgrade.h"
 
 namespace zevrin {
 
@@ -463,7 +464,8 @@ bool UnpackEntry(uint8_t* entry, int inUse, uint32_t stashed)
 // The per-file follow-ups of a packaged entry, written or kept.
 void FollowUpPackagedEntry(const uint8_t* entry)
 {
-    if (CountsAsShared(entry))
+    // A file the installed version counted already is not counted twice.
+    if (CountsAsShared(entry) && !SharedCountedBefore(DestPath))
         CountSharedFile();
     if (EntryByte(entry, EntryLocation) == LocationFont)
         RegisterFont(DestPath);
@@ -626,6 +628,8 @@ bool StartInstallation()
         for (uint32_t i = 0; entry && i < EntryCount; ++i, entry = NextEntry(entry))
             WeightTotal += EntryWeight(entry);
     }
+    // Read now: the new files replace the installed uninstaller.
+    LoadPreviousInstall();
     InstallRunning = true;
     return true;
 }

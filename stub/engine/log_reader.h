@@ -8,13 +8,15 @@
 // for a per-user installation, with an empty key when it registered
 // none), then for packages that ask 4690 folders made, 4691 the remembered
 // registry value (optional), 4692 the remembered profile entry (optional),
-// and the empty terminator head, which ends the file. Anything else is a damaged log, refused whole.
+// then for packages that upgrade 4694 the size and checksum of each file
+// item, and the empty terminator head, which ends the file. Anything else
+// is a damaged log, refused whole.
 #pragma once
 
 #include <cstdint>
 
-#include "stub/engine/uninstall_log.h"
-#include "stub/shared/byte_cursor.h"
+#include "uninstall_log.h"
+#include "../shared/byte_cursor.h"
 
 namespace zevrin {
 
@@ -40,6 +42,8 @@ struct LogItem {
 
 struct UninstallLogView {
     uint32_t imageEnd = 0;
+    uint32_t logStart = 0; // file offset of the 4661 head
+    uint32_t fileSize = 0;
     const uint8_t* texts = nullptr; // the texts record's body, or null
     uint32_t textsSize = 0;
     ByteCursor files; // the items of 4661, after its count
@@ -65,6 +69,15 @@ struct UninstallLogView {
     bool hasProfileEntry = false;
     LogText profileFile, profileSection, profileKey;
     uint8_t profileFlags = 0; // LogProfileNewSection, LogProfileNewFile
+    // Written by packages that upgrade: per 4661 item, in its order, the
+    // size (LogNoSum: none) and checksum it was installed with.
+    bool hasSums = false;
+    ByteCursor sums; // after the count, fileCount pairs
+};
+
+struct LogSum {
+    uint32_t size = LogNoSum;
+    uint32_t sum = 0;
 };
 
 // The file offset where the PE image ends: the end of its headers or of
@@ -83,6 +96,14 @@ LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView
 LogItem NextLogFile(ByteCursor* items);
 LogItem NextLogShortcut(ByteCursor* items);
 LogText NextLogFolder(ByteCursor* items);
+LogSum NextLogSum(ByteCursor* sums);
+
+// The bytes of the log of the uninstaller at path, for ReadUninstallLog:
+// a new buffer (freed with FreeAndClear) in *bytes, its length in *size.
+// False when the file cannot be read whole. Every reader of an installed
+// log goes through here: the uninstaller for its own, the installer for
+// the one an upgrade replaces.
+bool LoadUninstallerLog(const char* path, uint8_t** bytes, uint32_t* size);
 
 // A log text as a C string into out (PathSize bytes).
 void LogTextCopy(const LogText& text, char* out);

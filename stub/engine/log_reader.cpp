@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "stub/engine/paths.h"
-#include "stub/shared/state.h"
+#include "paths.h"
+#include "../shared/state.h"
 
 namespace zevrin {
 
@@ -245,6 +245,17 @@ bool ReadProfileEntry(ByteCursor body, UninstallLogView* log)
     return true;
 }
 
+// Exactly one pair per file item.
+bool ReadSums(ByteCursor body, UninstallLogView* log)
+{
+    uint32_t count = body.U32();
+    if (body.Failed() || count != log->fileCount || body.Left() != static_cast<uint64_t>(count) * 8)
+        return false;
+    log->sums = ByteCursor(body.Bytes(0), body.Left());
+    log->hasSums = true;
+    return true;
+}
+
 } // namespace
 
 LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView* log)
@@ -267,6 +278,8 @@ LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView
     }
     if (head.tag == LogTagEnd && head.bodyLength == 0 && in.Left() == 0)
         return LogNotWritten;
+    log->logStart = log->imageEnd + in.Offset() - LogHeadSize;
+    log->fileSize = size;
     if (head.tag != LogTagFiles || !ReadItems(in.Sub(head.bodyLength), true, &log->files, &log->fileCount) ||
         !ReadHead(&in, &head))
         return LogDamaged;
@@ -289,6 +302,8 @@ LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView
             (!ReadProfileEntry(in.Sub(head.bodyLength), log) || !ReadHead(&in, &head)))
             return LogDamaged;
     }
+    if (head.tag == LogTagFileSums && (!ReadSums(in.Sub(head.bodyLength), log) || !ReadHead(&in, &head)))
+        return LogDamaged;
     if (head.tag != LogTagEnd || head.bodyLength != 0 || in.Left() != 0)
         return LogDamaged;
     return LogOk;
@@ -313,6 +328,36 @@ LogText NextLogFolder(ByteCursor* items)
     LogText folder;
     ReadFolder(items, &folder);
     return folder;
+}
+
+LogSum NextLogSum(ByteCursor* sums)
+{
+    LogSum sum;
+    sum.size = sums->U32();
+    sum.sum = sums->U32();
+    if (sums->Failed())
+        sum = LogSum();
+    return sum;
+}
+
+bool LoadUninstallerLog(const char* path, uint8_t** bytes, uint32_t* size)
+{
+    *bytes = nullptr;
+    *size = 0;
+    // The whole file: the program is small and the log a list of paths.
+    FileHandle handle = OpenExisting(path, 0);
+    if (handle == INVALID_FILE_HANDLE)
+        return false;
+    uint32_t length = FileLength(handle);
+    bool read = length != 0xFFFFFFFFu && length < 0x10000000u && AllocWithRetry(length ? length : 1, bytes) &&
+                ReadExact(handle, *bytes, length) == 0;
+    CloseFile(handle);
+    if (!read) {
+        FreeAndClear(bytes);
+        return false;
+    }
+    *size = length;
+    return true;
 }
 
 void LogTextCopy(const LogText& text, char* out)
