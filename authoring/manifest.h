@@ -57,6 +57,8 @@ struct ManifestFile {
     // are written into the copy that is packed.
     bool projectUninstaller = false;
     std::vector<std::string> uninstallerTexts;
+    // The program is signed: packed as it is, its log written beside it.
+    bool logBeside = false;
     // The modification time (a FILETIME) the entry carries when `source`
     // is a copy the build made: the program's, not the copy's, so that
     // the package does not depend on when it was built.
@@ -89,6 +91,10 @@ struct Manifest {
     // than one a tick; bit 1: a per-user install; bit 2: the uninstall log
     // lists the folders made (with [uninstaller]). 0 writes no record.
     uint32_t installOptions = 1;
+    // Bit 5 of the install options: the uninstaller is signed, and its
+    // texts (this message group, record 4700) and log go into a file
+    // beside it. Empty: no record.
+    std::vector<uint8_t> uninstallerTextsBeside;
     bool PerUser() const { return (installOptions & 2u) != 0; }
     // Files with the same bytes packed once, later entries as copies.
     bool storeOnce = true;

@@ -9,12 +9,15 @@
 // none), then for packages that ask 4690 folders made, 4691 the remembered
 // registry value (optional), 4692 the remembered profile entry (optional),
 // and the empty terminator head, which ends the file. Anything else is a damaged log, refused whole.
+// A signed uninstaller cannot carry them: the same records then make up
+// a file of their own beside it (UninstallLogBesidePath).
 #pragma once
 
 #include <cstdint>
 
 #include "stub/engine/uninstall_log.h"
 #include "stub/shared/byte_cursor.h"
+#include "stub/shared/state.h"
 
 namespace zevrin {
 
@@ -23,6 +26,7 @@ enum LogProblem : int {
     LogNoImage,    // the file does not start with a PE image we can measure
     LogNotWritten, // only the delivered tail: no installation wrote a log
     LogDamaged,    // anything else: cut short, lengths or counts that lie, a path that leaves its folder
+    LogUnreadable, // the uninstaller, or the log beside it, is there but cannot be read
 };
 
 // A counted string of the log: not NUL-terminated, never longer than
@@ -77,6 +81,32 @@ uint32_t PeImageEnd(const uint8_t* file, uint32_t size);
 // are found (and kept in `log`) even when the log itself is refused, so
 // that the refusal is worded by the publisher.
 LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView* log);
+
+// The log of a signed uninstaller: the same records as after an unsigned
+// one's image, making up the whole file beside it.
+LogProblem ReadUninstallLogBeside(const uint8_t* beside, uint32_t size, UninstallLogView* log);
+
+// True when the PE image carries an Authenticode signature (a certificate
+// table in its data directories): nothing may then be added to the file.
+bool PeHasSignature(const uint8_t* file, uint32_t size);
+
+// The bytes a loaded log's view points into, and where the log was.
+struct InstalledLog {
+    uint8_t* program = nullptr;
+    uint32_t programSize = 0;
+    bool beside = false; // the log is the file at besidePath
+    char besidePath[PathSize] = {};
+    uint8_t* besideBytes = nullptr;
+    uint32_t besideSize = 0;
+};
+
+// The log of the uninstaller at uninstallerPath, wherever it lies: after
+// the image of an unsigned program, in the file beside a signed one. The
+// only place that decides where an installed log is. A signed program
+// without the file beside it gets LogNotWritten. `loaded` owns the bytes
+// until FreeInstalledLog.
+LogProblem LoadUninstallLog(const char* uninstallerPath, InstalledLog* loaded, UninstallLogView* log);
+void FreeInstalledLog(InstalledLog* loaded);
 
 // The next item of a cursor ReadUninstallLog checked. Shortcut items have
 // no flags byte.

@@ -52,6 +52,7 @@ const TagRule TagTable[] = {
     {TagStartPage, RawU16, &StartPage},
     {TagTitleStyle, Style, &TitleStyle},
     {TagInstallOptions, RawU32, &InstallOptions},
+    {TagUninstallerTexts, Buffer, &UninstallerTexts},
     {TagTerminator, Terminator, nullptr},
 };
 
@@ -451,6 +452,7 @@ void FreeHeaderData()
     EntryCount = 0;
     FirstEntry = nullptr;
     FreeAndClear(&TitleStyle);
+    FreeAndClear(&UninstallerTexts);
     for (int i = 0; i < MessageGroupCount; ++i)
         FreeAndClear(&MessageGroups[i]);
 }

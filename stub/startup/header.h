@@ -28,6 +28,8 @@ enum : uint16_t {
     TagStartPage = 4676,
     TagTitleStyle = 4678,
     TagInstallOptions = 4679,
+    // The uninstaller's texts, for the log written beside a signed one.
+    TagUninstallerTexts = 4700,
     TagTerminator = 0x7F7F,
 };
 

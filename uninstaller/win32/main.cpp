@@ -46,6 +46,7 @@ bool StandardCodes = false; // /Q
 bool KeyLeft = false;       // the uninstall entry is still there
 char OwnPath[PathSize];
 char Product[PathSize];
+InstalledLog Loaded; // the log and the bytes its view points into
 
 // What is left, one line each; cut with "..." when it grows too long for a
 // message box.
@@ -520,6 +521,9 @@ void RemoveUninstallKey(const UninstallLogView& log)
 // next restart where it is.
 void RemoveSelf()
 {
+    // The log beside a signed program was read whole: it goes now.
+    if (Loaded.beside)
+        RemoveFile(Loaded.besidePath);
     char folder[PathSize];
     char moved[PathSize];
     if (GetTempPathA(PathSize, folder) && GetTempFileNameA(folder, "zun", 0, moved)) {
@@ -616,18 +620,8 @@ int Uninstall()
     if (ownLength == 0 || ownLength >= PathSize)
         return Refuse(UninstallDamaged);
 
-    // The whole file: the program is small and the log a list of paths.
-    uint8_t* file = nullptr;
-    FileHandle handle = OpenExisting(OwnPath, 0);
-    uint32_t size = handle == INVALID_FILE_HANDLE ? 0 : FileLength(handle);
-    bool read = handle != INVALID_FILE_HANDLE && size != 0xFFFFFFFFu && size < 0x10000000u &&
-                AllocWithRetry(size ? size : 1, &file) && ReadExact(handle, file, size) == 0;
-    if (handle != INVALID_FILE_HANDLE)
-        CloseFile(handle);
-    if (!read)
-        return Refuse(UninstallDamaged);
     UninstallLogView log;
-    LogProblem problem = ReadUninstallLog(file, size, &log);
+    LogProblem problem = LoadUninstallLog(OwnPath, &Loaded, &log);
     if (log.texts && log.textsSize && AllocWithRetry(log.textsSize, &MessageGroups[GroupMessages]))
         std::memcpy(MessageGroups[GroupMessages], log.texts, log.textsSize);
     if (problem != LogOk)
@@ -673,7 +667,7 @@ int Uninstall()
                 ScheduleFolders(installDir);
         }
     }
-    FreeAndClear(&file);
+    FreeInstalledLog(&Loaded);
     FreeAndClear(&ShellFolders);
 
     if (RebootNeeded)
