@@ -5,7 +5,8 @@
 # a second many-file set (bench/fileset.py). The table of bench/README.md
 # and the default level of docs/manifest.md come from it.
 #
-#   bench/level_table.sh [--levels "6 7 8 9 10 11 12"] [--mb N] [--sets "big corpus set"] [--no-nsis] [--work DIR]
+#   bench/level_table.sh [--levels "6 7 8 9 10 11 12"] [--mb N] [--sets "big corpus set"] [--nsis "zlib,/SOLID lzma"]
+#                        [--no-nsis] [--work DIR]
 #
 # CPU time is user + system seconds of the build (/usr/bin/time), which
 # other load on the machine changes little; wall time is printed beside
@@ -21,12 +22,14 @@ levels="6 7 8 9 10 11 12"
 mb=64
 sets="big corpus set"
 nsis=1
+compressors=("zlib" "/SOLID lzma") # makensis's default, and its best
 work=/tmp/zevrin-level-bench
 while [ $# -gt 0 ]; do
     case "$1" in
     --levels) levels="$2"; shift 2 ;;
     --mb) mb="$2"; shift 2 ;;
     --sets) sets="$2"; shift 2 ;;
+    --nsis) IFS=, read -r -a compressors <<<"$2"; shift 2 ;;
     --no-nsis) nsis=0; shift ;;
     --work) work="$2"; shift 2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
@@ -101,7 +104,7 @@ print(sum(os.path.getsize(os.path.join(os.path.dirname(m), f["source"])) for f i
         rm -f SETUP.EXE
     done
     if [ "$nsis" = 1 ]; then
-        for compressor in "zlib" "/SOLID lzma"; do
+        for compressor in "${compressors[@]}"; do
             python3 "$src/manifest_to_nsi.py" "$manifest" "$compressor" bench.nsi "$work/nsis.exe"
             LC_ALL=C.UTF-8 nice /usr/bin/time -v -o time.log makensis -V1 -INPUTCHARSET UTF8 bench.nsi >/dev/null
             row "$set" "makensis ($compressor)" time.log nsis.exe "$input"
