@@ -325,11 +325,19 @@ int Run(const std::vector<std::string>& args)
         ::close(fd);
         uninstallerCopy = pattern;
         ProgramLook look;
+        bool isSigned = false;
         if (!ProgramLookOf(manifest, AnsiToUtf16(f.uninstallerTexts[UninstallTitle]), f.name, &look, &error) ||
-            !WriteUninstallerCopy(&f, uninstallerCopy, &error, &look)) {
+            !WriteUninstallerCopy(&f, uninstallerCopy, &error, &look, &isSigned)) {
             std::remove(uninstallerCopy.c_str());
             std::fprintf(stderr, "zevrin: build: %s\n", error.c_str());
             return 1;
+        }
+        if (isSigned) {
+            PackLogBeside(&manifest, f);
+            if (verbosity > 0)
+                std::fprintf(stderr, "zevrin: build: %sthe uninstaller is signed: packed as it is, without the "
+                                     "package's look; its log goes into '%s.log' beside it\n",
+                             f.ref.Prefix().c_str(), f.name.c_str());
         }
     }
 

@@ -57,6 +57,8 @@ struct ManifestFile {
     // are written into the copy that is packed.
     bool projectUninstaller = false;
     std::vector<std::string> uninstallerTexts;
+    // The program is signed: packed as it is, its log written beside it.
+    bool logBeside = false;
     // The modification time (a FILETIME) the entry carries when `source`
     // is a copy the build made: the program's, not the copy's, so that
     // the package does not depend on when it was built.
@@ -90,6 +92,10 @@ struct Manifest {
     // lists the folders made (with [uninstaller]); bit 4 (below). 0 writes
     // no record.
     uint32_t installOptions = 1;
+    // Bit 5 of the install options: the uninstaller is signed, and its
+    // texts (this message group, record 4700) and log go into a file
+    // beside it. Empty: no record.
+    std::vector<uint8_t> uninstallerTextsBeside;
     bool PerUser() const { return (installOptions & 2u) != 0; }
     // Bit 4: an installed older version is upgraded; set with our
     // uninstaller unless [product] upgrade = false. upgradeKeep: paths

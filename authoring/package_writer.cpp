@@ -712,7 +712,7 @@ PackedFile PackFile(const ManifestFile& f, int level, Spool& spool, const PieceP
 
     SourceFile source(f.source, prefix);
     uint32_t size = source.Size();
-    if (f.uninstaller) {
+    if (f.uninstaller && !f.logBeside) {
         uint8_t tail[8];
         if (size >= 8)
             source.Read(size - 8, tail, 8);
@@ -1137,6 +1137,8 @@ Bytes HeaderRecords(const Manifest& m, const Resources& resources, const Bytes& 
         PutU32(options, m.installOptions);
         AddRecord(header, TagInstallOptions, 0, options);
     }
+    if (!m.uninstallerTextsBeside.empty())
+        AddRecord(header, TagUninstallerTexts, 0, m.uninstallerTextsBeside);
     if (m.hasStartPage) {
         Bytes page;
         PutU16(page, m.startPage);

@@ -15,6 +15,8 @@ namespace zevrin {
 
 namespace {
 
+const uint32_t DirectorySecurity = 4; // the certificate table
+
 // The whole file and its modification time; false with errno set.
 bool ReadProgram(const std::string& path, std::vector<uint8_t>* data, uint64_t* writeTime)
 {
@@ -38,7 +40,29 @@ bool ReadProgram(const std::string& path, std::vector<uint8_t>* data, uint64_t* 
 
 } // namespace
 
-bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string* error, const ProgramLook* look)
+std::vector<uint8_t> UninstallerTextsGroup(const ManifestFile& f)
+{
+    std::vector<uint8_t> group = {static_cast<uint8_t>(f.uninstallerTexts.size()),
+                                  static_cast<uint8_t>(f.uninstallerTexts.size() >> 8)};
+    for (const std::string& text : f.uninstallerTexts)
+        group.insert(group.end(), text.c_str(), text.c_str() + text.size() + 1);
+    return group;
+}
+
+void PackLogBeside(Manifest* m, const ManifestFile& f)
+{
+    m->installOptions |= 32u;
+    m->uninstallerTextsBeside = UninstallerTextsGroup(f);
+}
+
+bool IsSignedProgram(const std::vector<uint8_t>& data)
+{
+    PeLayout layout;
+    return ReadPeLayout(data.data(), data.size(), &layout, nullptr) && layout.DirectorySize(DirectorySecurity, data.data());
+}
+
+bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string* error, const ProgramLook* look,
+                          bool* isSigned)
 {
     static const uint8_t Terminator[8] = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
     std::string prefix = (f->sourceRef.line ? f->sourceRef : f->ref).Prefix();
@@ -47,6 +71,14 @@ bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string*
     if (!ReadProgram(f->source, &data, &writeTime)) {
         *error = prefix + "cannot read the uninstaller '" + f->source + "': " + std::strerror(errno);
         return false;
+    }
+    // A signed program is packed untouched: its texts and log go beside it.
+    if (isSigned && IsSignedProgram(data)) {
+        *isSigned = true;
+        f->logBeside = true;
+        f->hasWriteTime = true;
+        f->writeTime = writeTime;
+        return true;
     }
     if (data.size() < 8 || std::memcmp(&data[data.size() - 8], Terminator, 8) != 0) {
         *error = prefix + "'" + f->source + "' cannot be the uninstaller: it must end with an empty log record "
@@ -62,10 +94,7 @@ bool WriteUninstallerCopy(ManifestFile* f, const std::string& copy, std::string*
         *error = prefix + "the uninstaller '" + f->source + "': " + problem;
         return false;
     }
-    std::vector<uint8_t> group = {static_cast<uint8_t>(f->uninstallerTexts.size()),
-                                  static_cast<uint8_t>(f->uninstallerTexts.size() >> 8)};
-    for (const std::string& text : f->uninstallerTexts)
-        group.insert(group.end(), text.c_str(), text.c_str() + text.size() + 1);
+    std::vector<uint8_t> group = UninstallerTextsGroup(*f);
     std::vector<uint8_t> head = {static_cast<uint8_t>(LogTagTexts), static_cast<uint8_t>(LogTagTexts >> 8), 0, 0};
     for (int i = 0; i < 4; ++i)
         head.push_back(static_cast<uint8_t>(group.size() >> (8 * i)));

@@ -12,6 +12,7 @@ PACKAGES=(
     wine wine32:i386 wine64 xvfb x11-utils
     libdeflate-dev googletest libgtest-dev libgmock-dev fonts-dejavu-core fonts-wine
     zlib1g-dev libtomlplusplus-dev libzopfli-dev imagemagick
+    openssl osslsigncode
     clang libclang-rt-14-dev libfuzzer-14-dev
 )
 

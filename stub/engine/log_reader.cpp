@@ -258,13 +258,11 @@ bool ReadSums(ByteCursor body, UninstallLogView* log)
 
 } // namespace
 
-LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView* log)
+namespace {
+
+// The records from an optional 4680 to the terminator, which ends `in`.
+LogProblem ReadRecords(ByteCursor in, UninstallLogView* log)
 {
-    *log = UninstallLogView();
-    log->imageEnd = PeImageEnd(file, size);
-    if (!log->imageEnd)
-        return LogNoImage;
-    ByteCursor in(file + log->imageEnd, size - log->imageEnd);
     RecordHead head;
     if (!ReadHead(&in, &head))
         return LogDamaged;
@@ -279,7 +277,7 @@ LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView
     if (head.tag == LogTagEnd && head.bodyLength == 0 && in.Left() == 0)
         return LogNotWritten;
     log->logStart = log->imageEnd + in.Offset() - LogHeadSize;
-    log->fileSize = size;
+    log->fileSize = log->imageEnd + in.Offset() + in.Left();
     if (head.tag != LogTagFiles || !ReadItems(in.Sub(head.bodyLength), true, &log->files, &log->fileCount) ||
         !ReadHead(&in, &head))
         return LogDamaged;
@@ -307,6 +305,102 @@ LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView
     if (head.tag != LogTagEnd || head.bodyLength != 0 || in.Left() != 0)
         return LogDamaged;
     return LogOk;
+}
+
+// The whole file into a block of its own; null when it cannot be read.
+uint8_t* ReadWholeFile(const char* path, uint32_t* size, bool* missing)
+{
+    *size = 0;
+    *missing = false;
+    FileHandle handle = OpenExisting(path, 0);
+    if (handle == INVALID_FILE_HANDLE) {
+        *missing = true;
+        return nullptr;
+    }
+    uint8_t* bytes = nullptr;
+    uint32_t length = FileLength(handle);
+    // The program is small and the log a list of paths.
+    bool read = length != 0xFFFFFFFFu && length < 0x10000000u && AllocWithRetry(length ? length : 1, &bytes) &&
+                ReadExact(handle, bytes, length) == 0;
+    CloseFile(handle);
+    if (!read) {
+        FreeAndClear(&bytes);
+        return nullptr;
+    }
+    *size = length;
+    return bytes;
+}
+
+} // namespace
+
+bool PeHasSignature(const uint8_t* file, uint32_t size)
+{
+    ByteCursor dos(file, size);
+    if (dos.U16() != 0x5A4D) // "MZ"
+        return false;
+    dos.Skip(0x3C - 2);
+    uint32_t pe = dos.U32();
+    if (dos.Failed() || pe > size)
+        return false;
+    ByteCursor in(file + pe, size - pe);
+    uint32_t signature = in.U32();
+    in.Skip(16);
+    uint16_t optionalSize = in.U16();
+    in.Skip(2);
+    ByteCursor optional = in.Sub(optionalSize);
+    uint16_t magic = optional.U16();
+    // The data directories follow the fixed fields, longer in PE32+.
+    uint32_t fixed = magic == 0x20B ? 108 : 92;
+    optional.Skip(fixed - 2);
+    uint32_t directories = optional.U32();
+    optional.Skip(4 * 8); // export, import, resource, exception
+    optional.Skip(4);     // the certificate table's file offset
+    uint32_t certificates = optional.U32();
+    return !in.Failed() && !optional.Failed() && signature == 0x4550 && (magic == 0x10B || magic == 0x20B) &&
+           directories > 4 && certificates != 0;
+}
+
+LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView* log)
+{
+    *log = UninstallLogView();
+    log->imageEnd = PeImageEnd(file, size);
+    if (!log->imageEnd)
+        return LogNoImage;
+    return ReadRecords(ByteCursor(file + log->imageEnd, size - log->imageEnd), log);
+}
+
+LogProblem ReadUninstallLogBeside(const uint8_t* beside, uint32_t size, UninstallLogView* log)
+{
+    *log = UninstallLogView();
+    return ReadRecords(ByteCursor(beside, size), log);
+}
+
+LogProblem LoadUninstallLog(const char* uninstallerPath, InstalledLog* loaded, UninstallLogView* log)
+{
+    FreeInstalledLog(loaded);
+    *log = UninstallLogView();
+    bool missing;
+    loaded->program = ReadWholeFile(uninstallerPath, &loaded->programSize, &missing);
+    if (!loaded->program)
+        return LogUnreadable;
+    // A signature covers the whole file: the installer then wrote the log
+    // beside it instead of appending it.
+    if (!PeHasSignature(loaded->program, loaded->programSize))
+        return ReadUninstallLog(loaded->program, loaded->programSize, log);
+    loaded->beside = true;
+    if (!UninstallLogBesidePath(uninstallerPath, loaded->besidePath))
+        return LogDamaged;
+    loaded->besideBytes = ReadWholeFile(loaded->besidePath, &loaded->besideSize, &missing);
+    if (!loaded->besideBytes)
+        return missing ? LogNotWritten : LogUnreadable;
+    return ReadUninstallLogBeside(loaded->besideBytes, loaded->besideSize, log);
+}
+
+void FreeInstalledLog(InstalledLog* loaded)
+{
+    FreeAndClear(&loaded->program);
+    FreeAndClear(&loaded->besideBytes);
+    *loaded = InstalledLog();
 }
 
 LogItem NextLogFile(ByteCursor* items)
@@ -338,26 +432,6 @@ LogSum NextLogSum(ByteCursor* sums)
     if (sums->Failed())
         sum = LogSum();
     return sum;
-}
-
-bool LoadUninstallerLog(const char* path, uint8_t** bytes, uint32_t* size)
-{
-    *bytes = nullptr;
-    *size = 0;
-    // The whole file: the program is small and the log a list of paths.
-    FileHandle handle = OpenExisting(path, 0);
-    if (handle == INVALID_FILE_HANDLE)
-        return false;
-    uint32_t length = FileLength(handle);
-    bool read = length != 0xFFFFFFFFu && length < 0x10000000u && AllocWithRetry(length ? length : 1, bytes) &&
-                ReadExact(handle, *bytes, length) == 0;
-    CloseFile(handle);
-    if (!read) {
-        FreeAndClear(bytes);
-        return false;
-    }
-    *size = length;
-    return true;
 }
 
 void LogTextCopy(const LogText& text, char* out)

@@ -11,12 +11,15 @@
 // then for packages that upgrade 4694 the size and checksum of each file
 // item, and the empty terminator head, which ends the file. Anything else
 // is a damaged log, refused whole.
+// A signed uninstaller cannot carry them: the same records then make up
+// a file of their own beside it (UninstallLogBesidePath).
 #pragma once
 
 #include <cstdint>
 
 #include "uninstall_log.h"
 #include "../shared/byte_cursor.h"
+#include "../shared/state.h"
 
 namespace zevrin {
 
@@ -25,6 +28,7 @@ enum LogProblem : int {
     LogNoImage,    // the file does not start with a PE image we can measure
     LogNotWritten, // only the delivered tail: no installation wrote a log
     LogDamaged,    // anything else: cut short, lengths or counts that lie, a path that leaves its folder
+    LogUnreadable, // the uninstaller, or the log beside it, is there but cannot be read
 };
 
 // A counted string of the log: not NUL-terminated, never longer than
@@ -91,19 +95,38 @@ uint32_t PeImageEnd(const uint8_t* file, uint32_t size);
 // that the refusal is worded by the publisher.
 LogProblem ReadUninstallLog(const uint8_t* file, uint32_t size, UninstallLogView* log);
 
+// The log of a signed uninstaller: the same records as after an unsigned
+// one's image, making up the whole file beside it.
+LogProblem ReadUninstallLogBeside(const uint8_t* beside, uint32_t size, UninstallLogView* log);
+
+// True when the PE image carries an Authenticode signature (a certificate
+// table in its data directories): nothing may then be added to the file.
+bool PeHasSignature(const uint8_t* file, uint32_t size);
+
+// The bytes a loaded log's view points into, and where the log was.
+struct InstalledLog {
+    uint8_t* program = nullptr;
+    uint32_t programSize = 0;
+    bool beside = false; // the log is the file at besidePath
+    char besidePath[PathSize] = {};
+    uint8_t* besideBytes = nullptr;
+    uint32_t besideSize = 0;
+};
+
+// The log of the uninstaller at uninstallerPath, wherever it lies: after
+// the image of an unsigned program, in the file beside a signed one. The
+// only place that decides where an installed log is. A signed program
+// without the file beside it gets LogNotWritten. `loaded` owns the bytes
+// until FreeInstalledLog.
+LogProblem LoadUninstallLog(const char* uninstallerPath, InstalledLog* loaded, UninstallLogView* log);
+void FreeInstalledLog(InstalledLog* loaded);
+
 // The next item of a cursor ReadUninstallLog checked. Shortcut items have
 // no flags byte.
 LogItem NextLogFile(ByteCursor* items);
 LogItem NextLogShortcut(ByteCursor* items);
 LogText NextLogFolder(ByteCursor* items);
 LogSum NextLogSum(ByteCursor* sums);
-
-// The bytes of the log of the uninstaller at path, for ReadUninstallLog:
-// a new buffer (freed with FreeAndClear) in *bytes, its length in *size.
-// False when the file cannot be read whole. Every reader of an installed
-// log goes through here: the uninstaller for its own, the installer for
-// the one an upgrade replaces.
-bool LoadUninstallerLog(const char* path, uint8_t** bytes, uint32_t* size);
 
 // A log text as a C string into out (PathSize bytes).
 void LogTextCopy(const LogText& text, char* out);

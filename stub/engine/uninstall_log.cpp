@@ -35,6 +35,32 @@ FileHandle OpenUninstallLog(const char* path)
     return INVALID_FILE_HANDLE;
 }
 
+bool UninstallLogBesidePath(const char* uninstallerPath, char* out)
+{
+    static const char Suffix[] = ".log";
+    size_t length = std::strlen(uninstallerPath);
+    if (!length || length + sizeof Suffix > PathSize)
+        return false;
+    std::memcpy(out, uninstallerPath, length);
+    std::memcpy(out + length, Suffix, sizeof Suffix);
+    return true;
+}
+
+FileHandle CreateUninstallLogBeside(const char* uninstallerPath, const uint8_t* texts, uint32_t textsSize)
+{
+    char path[PathSize];
+    if (!UninstallLogBesidePath(uninstallerPath, path))
+        return INVALID_FILE_HANDLE;
+    FileHandle log = CreateAlways(path);
+    if (log == INVALID_FILE_HANDLE || !texts)
+        return log;
+    if (WriteLogHead(log, LogTagTexts, textsSize) != 0 || (textsSize && WriteExact(log, texts, textsSize) != 0)) {
+        CloseFile(log);
+        return INVALID_FILE_HANDLE;
+    }
+    return log;
+}
+
 int WriteLogU32(FileHandle log, uint32_t value)
 {
     uint8_t bytes[4];

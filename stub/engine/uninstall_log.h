@@ -57,6 +57,16 @@ enum : uint8_t { LogItemShared = 1, LogItemFont = 2, LogItemSelfRegister = 4 };
 // does not end so: a file we do not know the end of is left as it is.
 FileHandle OpenUninstallLog(const char* path);
 
+// Where a signed uninstaller's log lies: the file beside it, its name with
+// ".log" appended. False when that path would not fit PathSize.
+bool UninstallLogBesidePath(const char* uninstallerPath, char* out);
+
+// Makes the log file beside a signed uninstaller, replacing an earlier
+// one, and writes the uninstaller's texts record (record 4680 holding the
+// message group `texts`, when given) at its start; the log follows. The
+// invalid handle when it cannot be made.
+FileHandle CreateUninstallLogBeside(const char* uninstallerPath, const uint8_t* texts, uint32_t textsSize);
+
 int WriteLogU32(FileHandle log, uint32_t value);
 int WriteLogHead(FileHandle log, uint16_t tag, uint32_t length);
 // u16 length, then the bytes without terminator. A text longer than

@@ -204,8 +204,8 @@ void PutRest(Out* out, ByteCursor items) { out->Put(items.Bytes(0), items.Left()
 
 } // namespace
 
-bool AcceptPrevious(PreviousInstall* previous, uint8_t* bytes, uint32_t size, const char* path, const char* registered,
-                    const char* key, bool perUser)
+bool AcceptPrevious(PreviousInstall* previous, uint8_t* bytes, uint32_t size, bool beside, const char* path,
+                    const char* registered, const char* key, bool perUser)
 {
     ForgetPrevious(previous);
     if (!bytes)
@@ -214,7 +214,9 @@ bool AcceptPrevious(PreviousInstall* previous, uint8_t* bytes, uint32_t size, co
     previous->size = size;
     UninstallLogView& log = previous->log;
     size_t keyLength = std::strlen(key);
-    bool accepted = std::strlen(path) < PathSize && ReadUninstallLog(bytes, size, &log) == LogOk && log.hasKey &&
+    bool accepted = std::strlen(path) < PathSize &&
+                    (beside ? ReadUninstallLogBeside(bytes, size, &log) : ReadUninstallLog(bytes, size, &log)) == LogOk &&
+                    log.hasKey &&
                     log.perUser == perUser && log.key.length == keyLength && StartsWithFolded(log.key.text, key) &&
                     FindInstallDir(log, path, registered, previous->installDir);
     if (!accepted) {

@@ -25,13 +25,14 @@ struct PreviousInstall {
 };
 
 // Takes `bytes` (of the uninstaller at `path`, which the product's key
-// `key` names as `registered`) for `previous` when they hold a log our
+// `key` names as `registered`, or of the log file beside it when
+// `beside`: LoadUninstallLog says which) for `previous` when they hold a log our
 // reader accepts, written for that very key under the same root
 // (perUser), with the uninstaller where it was installed. False, with
 // the bytes freed and `previous` empty, otherwise: then there is no
 // upgrade and the installation runs as it always did.
-bool AcceptPrevious(PreviousInstall* previous, uint8_t* bytes, uint32_t size, const char* path, const char* registered,
-                    const char* key, bool perUser);
+bool AcceptPrevious(PreviousInstall* previous, uint8_t* bytes, uint32_t size, bool beside, const char* path,
+                    const char* registered, const char* key, bool perUser);
 void ForgetPrevious(PreviousInstall* previous);
 
 // Whether `previous` counted `path` as a shared file: the new version's

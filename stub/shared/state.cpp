@@ -69,6 +69,7 @@ uint8_t* FileTable;
 uint32_t EntryCount;
 uint8_t* FirstEntry;
 uint8_t* TitleStyle;
+uint8_t* UninstallerTexts;
 bool PackageComplete;
 uint32_t DataLengthOffset;
 

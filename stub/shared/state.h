@@ -51,12 +51,16 @@ enum : uint32_t {
     OptionPerUser = 2,     // installed for the current user only, without elevation
     OptionLogFolders = 4,  // the uninstall log lists the folders made and the remembered folder
     OptionUpgrade = 16,    // an installed older version is upgraded: one log, dropped files removed
+    // The uninstaller is signed: its log goes to a file beside it, never
+    // into the program, which would break the signature.
+    OptionLogBeside = 32,
 };
 extern uint32_t InstallOptions;
 inline bool TimedPacing() { return (InstallOptions & OptionTimedPacing) != 0; }
 inline bool PerUserInstall() { return (InstallOptions & OptionPerUser) != 0; }
 inline bool LogFolders() { return (InstallOptions & OptionLogFolders) != 0; }
 inline bool Upgrades() { return (InstallOptions & OptionUpgrade) != 0; }
+inline bool LogBeside() { return (InstallOptions & OptionLogBeside) != 0; }
 extern uint16_t StartPage; // 0xFFFF = wizard mode
 const uint16_t WizardMode = 0xFFFF;
 extern uint8_t* FrameBitmap;
@@ -78,6 +82,9 @@ extern uint8_t* FileTable;
 extern uint32_t EntryCount;
 extern uint8_t* FirstEntry;
 extern uint8_t* TitleStyle; // 68 bytes when present
+// Record 4700: the uninstaller's message group, written at the start of
+// the log beside a signed uninstaller (null: none).
+extern uint8_t* UninstallerTexts;
 const uint32_t TitleStyleSize = 68;
 extern bool PackageComplete;
 extern uint32_t DataLengthOffset; // file offset right after the terminator's head

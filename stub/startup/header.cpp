@@ -53,6 +53,7 @@ const TagRule TagTable[] = {
     {TagTitleStyle, Style, &TitleStyle},
     {TagInstallOptions, RawU32, &InstallOptions},
     {TagUpgradeKeep, Text, &UpgradeKeep},
+    {TagUninstallerTexts, Buffer, &UninstallerTexts},
     {TagTerminator, Terminator, nullptr},
 };
 
@@ -453,6 +454,7 @@ void FreeHeaderData()
     EntryCount = 0;
     FirstEntry = nullptr;
     FreeAndClear(&TitleStyle);
+    FreeAndClear(&UninstallerTexts);
     for (int i = 0; i < MessageGroupCount; ++i)
         FreeAndClear(&MessageGroups[i]);
 }

@@ -30,6 +30,8 @@ enum : uint16_t {
     TagTitleStyle = 4678,
     TagInstallOptions = 4679,
     TagUpgradeKeep = 4693,
+    // The uninstaller's texts, for the log written beside a signed one.
+    TagUninstallerTexts = 4700,
 };
 
 // Why ReadPackageHeader refused a package; the authoring tool words its

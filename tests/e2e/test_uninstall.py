@@ -6,10 +6,13 @@ that uninstaller, quietly or answering its questions, and the prefix is as
 it was before the installation, except for what each case names: a file
 the user added stays, a shared file still counted elsewhere stays, a file
 in use goes at the restart. A damaged log is refused and nothing goes.
+An uninstaller signed before packing still verifies once installed (its
+log lies beside it) and takes the product back the same way.
 Wine's own list of installed programs shows the product only while it is
 installed."""
 
 import os
+import shutil
 import subprocess
 import sys
 
@@ -153,13 +156,14 @@ def uninstall_lines():
         return [line.rstrip("\n") for line in f if not line.startswith("#")]
 
 
-def install(stage, driver, program=False):
+def install(stage, driver, program=False, uninstaller=None):
     files, lines = product_files()
     if program:
         with open(hello_path(), "rb") as f:
             files[PROGRAM] = f.read()
+    uninstaller = uninstaller or need_file(uninstaller_path(), "the uninstaller")
     package = InstallPackage(stage, files, file_lines=lines, extra=uninstall_lines(),
-                             options=["--uninstaller", need_file(uninstaller_path(), "the uninstaller")])
+                             options=["--uninstaller", uninstaller])
     run = stage.start(package.exe, name="install")
     view = to_progress(stage, driver, package)
     while view.caption != package.title + " - " + package.page_text(FINISH, 0):
@@ -361,6 +365,77 @@ def case_damaged():
         check(PRODUCT in listed(stage), "the product is no longer listed")
 
 
+def signed_uninstaller(stage):
+    """A copy of the uninstaller signed with a throwaway certificate:
+    (its path, the certificate's path)."""
+    from test_signed import need_program, sign
+    need_program("osslsigncode")
+    program = stage.path("signed-uninstaller.exe")
+    shutil.copyfile(need_file(uninstaller_path(), "the uninstaller"), program)
+    return program, sign(program, os.path.dirname(program))
+
+
+def verify_signature(program, cert):
+    from test_signed import need_program, run
+    report = run([need_program("osslsigncode"), "verify", "-CAfile", cert, program], os.path.dirname(program),
+                 "osslsigncode verify")
+    check("Signature verification: ok" in report, "osslsigncode verify: " + report)
+
+
+def install_signed(stage):
+    """Installs with a signed uninstaller: (driver, temporary folder,
+    snapshot before). The installed program is the signed one, byte for
+    byte, and still verifies; its log lies beside it."""
+    driver = prepare(stage)
+    temp = temp_folder(driver)
+    before = snapshot(stage)
+    program, cert = signed_uninstaller(stage)
+    install(stage, driver, uninstaller=program)
+    installed_path = stage.unix_path(UNINSTALLER)
+    with open(program, "rb") as f, open(installed_path, "rb") as g:
+        check(f.read() == g.read(), "the installed uninstaller is not the signed program")
+    verify_signature(installed_path, cert)
+    check(os.path.exists(installed_path + ".log"), "no log beside the signed uninstaller")
+    return driver, temp, before
+
+
+def case_signed():
+    with Stage("uninstall-signed") as stage:
+        driver, temp, before = install_signed(stage)
+        code, output = run_quiet(stage)
+        shared = shared_path(driver)
+        check_equal(code, 1, "exit code (a shared file kept); output %r" % output)
+        # The publisher's texts come from the file beside the program.
+        check(TEXTS["left"] in output, "output in the publisher's words: %r" % output)
+        after = snapshot(stage)
+        named = [moved_uninstaller(stage, temp, before, after), "+ " + shared,
+                 "+ HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs: %s=dword:00000000"
+                 % ('"' + shared.replace("\\", "\\\\") + '"')]
+        check_same(before, after, temp, named, "after uninstalling with a signed uninstaller")
+
+
+def case_signed_log_damaged():
+    with Stage("uninstall-signed-damaged") as stage:
+        driver, temp, _ = install_signed(stage)
+        log = stage.unix_path(UNINSTALLER) + ".log"
+        with open(log, "rb") as f:
+            data = f.read()
+        for what, damage, code_text in (("cut short", data[:-1], TEXTS["damaged"]),
+                                        ("a byte after the terminator", data + b"\0", TEXTS["damaged"]),
+                                        ("missing", None, "")):
+            if damage is None:
+                os.remove(log)
+            else:
+                with open(log, "wb") as f:
+                    f.write(damage)
+            before = snapshot(stage)
+            code, output = run_quiet(stage)
+            check_equal(code, 2, "exit code of a refused log (%s)" % what)
+            check(code_text in output, "the refusal (%s): %r" % (what, output))
+            check_same(before, snapshot(stage), temp, [], "after a refused log (%s)" % what)
+        check(PRODUCT in listed(stage), "the product is no longer listed")
+
+
 CASES = [
     ("a quiet uninstall puts the prefix back, but for a shared file kept", case_quiet),
     ("answering the questions, a user's file and its folders stay", case_interactive),
@@ -369,6 +444,8 @@ CASES = [
     ("the same on the older family, through WININIT.INI", lambda: in_use_case(True)),
     ("answering No removes nothing", case_declined),
     ("a damaged log is refused and nothing is removed", case_damaged),
+    ("a signed uninstaller still verifies once installed and takes the product back", case_signed),
+    ("a signed uninstaller refuses a damaged or missing log beside it", case_signed_log_damaged),
 ]
 
 if __name__ == "__main__":

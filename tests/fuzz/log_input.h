@@ -34,6 +34,23 @@ inline Bytes Image()
     return image;
 }
 
+// Image() as osslsigncode leaves it: a certificate table (data directory
+// 4) after the sections; `plus` makes it a PE32+ image.
+inline Bytes SignedImage(bool plus = false)
+{
+    Bytes image = Image();
+    const uint32_t optional = 0x40 + 24;
+    image[optional] = 0x0B;
+    image[optional + 1] = plus ? 0x02 : 0x01;
+    uint32_t directories = optional + (plus ? 112 : 96);
+    image[directories - 4] = 16; // directory count
+    image[directories + 4 * 8] = static_cast<uint8_t>(ImageSize); // offset
+    image[directories + 4 * 8 + 1] = static_cast<uint8_t>(ImageSize >> 8);
+    image[directories + 4 * 8 + 4] = 0x10; // size
+    image.resize(ImageSize + 0x10, 0x5A);
+    return image;
+}
+
 inline void Add(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 
 inline void AddU32(Bytes& out, uint32_t value)

@@ -394,4 +394,144 @@ TEST(LogReaderTest, ReadsTheFoldersMadeAndTheRememberedFolder)
     EXPECT_EQ(Read(cutLog, &view), LogDamaged);
 }
 
+// A signed uninstaller: its log is the file beside it, and only that file.
+TEST(LogReaderTest, ReadsTheLogBesideASignedUninstaller)
+{
+    Bytes bareImage = Image();
+    Bytes signedImage = SignedImage();
+    Bytes appended = Image();
+    Add(appended, GoodTail());
+    Bytes signedAppended = SignedImage();
+    Add(signedAppended, GoodTail());
+    Bytes withoutTexts = Record(4661, Files());
+    Add(withoutTexts, End);
+    Bytes delivered = TextsRecord({"Remove Demo"});
+    Add(delivered, End);
+    Bytes cut = GoodTail();
+    cut.pop_back();
+    Bytes trailing = GoodTail();
+    trailing.push_back(0);
+    Bytes withImage = appended; // the appended form copied beside
+    Bytes climbing = TextsRecord({"Remove Demo"});
+    Add(climbing, Record(4661, {{".\\..\\..", "boot.ini", 0}}));
+    Add(climbing, End);
+    Bytes lyingCount = Record(4661, Files(), 1);
+    Add(lyingCount, End);
+    const Bytes none = {0xFF}; // marks "no file beside"
+
+    struct Case {
+        const char* why;
+        Bytes program;
+        Bytes beside;
+        LogProblem expected;
+        bool fromBeside;
+        uint32_t files;
+    } cases[] = {
+        {"signed, the log beside it", signedImage, GoodTail(), LogOk, true, 3},
+        {"signed PE32+, the log beside it", SignedImage(true), GoodTail(), LogOk, true, 3},
+        {"signed, a log beside it without texts", signedImage, withoutTexts, LogOk, true, 3},
+        {"signed, nothing beside it", signedImage, none, LogNotWritten, true, 0},
+        {"signed, a log after its image but none beside", signedAppended, none, LogNotWritten, true, 0},
+        {"signed, beside it only the texts", signedImage, delivered, LogNotWritten, true, 0},
+        {"signed, an empty file beside it", signedImage, {}, LogDamaged, true, 0},
+        {"signed, the log beside it cut short", signedImage, cut, LogDamaged, true, 0},
+        {"signed, a byte after the terminator", signedImage, trailing, LogDamaged, true, 0},
+        {"signed, a program image beside it", signedImage, withImage, LogDamaged, true, 0},
+        {"signed, a path climbing out", signedImage, climbing, LogDamaged, true, 0},
+        {"signed, a count that lies", signedImage, lyingCount, LogDamaged, true, 0},
+        {"unsigned reads its own log, not the file beside", appended, withoutTexts, LogOk, false, 3},
+        {"unsigned without a log, a log beside it", bareImage, GoodTail(), LogDamaged, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        TempDir dir;
+        std::string program = dir.File("uninst.exe");
+        WriteBytes(program, c.program);
+        if (c.beside != none)
+            WriteBytes(program + ".log", c.beside);
+        InstalledLog loaded;
+        UninstallLogView view;
+        EXPECT_EQ(LoadUninstallLog(program.c_str(), &loaded, &view), c.expected);
+        EXPECT_EQ(loaded.beside, c.fromBeside);
+        if (c.fromBeside) {
+            EXPECT_EQ(std::string(loaded.besidePath), program + ".log");
+        }
+        if (c.expected == LogOk) {
+            EXPECT_EQ(view.fileCount, c.files);
+        }
+        FreeInstalledLog(&loaded);
+    }
+
+    InstalledLog loaded;
+    UninstallLogView view;
+    EXPECT_EQ(LoadUninstallLog("/nonexistent/uninst.exe", &loaded, &view), LogUnreadable);
+}
+
+TEST(LogReaderTest, KnowsASignedImage)
+{
+    Bytes fewDirectories = SignedImage();
+    fewDirectories[0x40 + 24 + 92] = 4; // no certificate table entry
+    Bytes shortOptional = SignedImage();
+    shortOptional[0x40 + 20] = 96; // the directories lie past the header
+    Bytes headersCut = SignedImage();
+    headersCut.resize(0x100);
+    Bytes unknownMagic = SignedImage();
+    unknownMagic[0x40 + 24 + 1] = 0x03;
+    struct Case {
+        const char* why;
+        Bytes bytes;
+        bool expected;
+    } cases[] = {
+        {"unsigned", Image(), false},
+        {"signed PE32", SignedImage(), true},
+        {"signed PE32+", SignedImage(true), true},
+        {"four data directories", fewDirectories, false},
+        {"optional header too short", shortOptional, false},
+        {"unknown optional header", unknownMagic, false},
+        {"cut inside the headers", headersCut, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PeHasSignature(c.bytes.data(), static_cast<uint32_t>(c.bytes.size())), c.expected) << c.why;
+}
+
+// The installer's writer and the reader agree on the file beside a signed
+// uninstaller, which replaces the one an earlier installation left.
+TEST(LogReaderTest, ReadsTheLogTheInstallerWritesBesideIt)
+{
+    TempDir dir;
+    std::string program = dir.File("uninst.exe");
+    WriteBytes(program, SignedImage());
+    WriteBytes(program + ".log", Bytes(3000, 0x41)); // an earlier installation's
+    Bytes group = {1, 0, 'B', 'y', 'e', 0};
+
+    FileHandle log = CreateUninstallLogBeside(program.c_str(), group.data(), static_cast<uint32_t>(group.size()));
+    ASSERT_NE(log, INVALID_FILE_HANDLE);
+    uint32_t head = BeginLogRecord(log, LogTagFiles);
+    ASSERT_TRUE(WriteLogFile(log, "C:\\App\\sub\\b.dat", "C:\\App\\", 0));
+    EndLogRecord(log, head, LogTagFiles, 1);
+    WriteLogKey(log, LogRootLocalMachine, AppKey.c_str());
+    WriteLogHead(log, LogTagEnd, 0);
+    CloseFile(log);
+
+    InstalledLog loaded;
+    UninstallLogView view;
+    ASSERT_EQ(LoadUninstallLog(program.c_str(), &loaded, &view), LogOk);
+    EXPECT_TRUE(loaded.beside);
+    ASSERT_EQ(view.textsSize, group.size());
+    EXPECT_EQ(Bytes(view.texts, view.texts + view.textsSize), group);
+    ASSERT_EQ(view.fileCount, 1u);
+    ByteCursor items = view.files;
+    EXPECT_EQ(Path(NextLogFile(&items), "C:\\App\\"), "C:\\App\\sub\\b.dat");
+    EXPECT_TRUE(view.hasKey);
+    FreeInstalledLog(&loaded);
+    // The program itself is as it was signed.
+    EXPECT_EQ(ReadBytes(program), SignedImage());
+
+    std::string longPath(PathSize - 4, 'a');
+    char out[PathSize];
+    EXPECT_FALSE(UninstallLogBesidePath(longPath.c_str(), out));
+    EXPECT_TRUE(UninstallLogBesidePath(longPath.substr(1).c_str(), out));
+    EXPECT_EQ(CreateUninstallLogBeside(longPath.c_str(), nullptr, 0), INVALID_FILE_HANDLE);
+}
+
 } // namespace

@@ -91,6 +91,57 @@ done = "All gone."
     FreeAndClear(&MessageGroups[GroupMessages]);
 }
 
+// A signed program cannot take texts or a log: it is packed as it is, and
+// the package asks for its texts and log beside it.
+TEST_F(UninstallerAuthoringTest, PacksASignedUninstallerAsItIs)
+{
+    Bytes program = loginput::SignedImage();
+    Put("uninstall.exe", program);
+    Manifest m;
+    std::string error;
+    ASSERT_TRUE(Load(Head() + "[uninstaller]\nprogram = \"uninstall.exe\"\n[uninstaller.texts]\ndone = \"Gone.\"\n",
+                     &m, &error))
+        << error;
+    ManifestFile& f = m.files.back();
+    bool isSigned = false;
+    ASSERT_TRUE(WriteUninstallerCopy(&f, dir.File("copy.exe"), &error, nullptr, &isSigned)) << error;
+    ASSERT_TRUE(isSigned);
+    EXPECT_EQ(f.source, dir.File("uninstall.exe")) << "the signed program itself is packed";
+    PackLogBeside(&m, f);
+    BuildOptions options;
+    options.output = dir.File("SETUP.EXE");
+    options.stubPath = dir.File("stub.exe");
+    options.level = 9;
+    ASSERT_TRUE(BuildPackage(m, options, nullptr, &error)) << error;
+    ASSERT_TRUE(ReadBack(dir.File("SETUP.EXE")));
+    EXPECT_TRUE(LogBeside());
+    EXPECT_TRUE(LogFolders());
+    std::vector<Bytes> unpacked = UnpackAll(dir);
+    ASSERT_EQ(unpacked.size(), 1u);
+    EXPECT_EQ(unpacked[0], program);
+
+    // Record 4700 is the texts' message group, as the uninstaller reads it.
+    ASSERT_NE(UninstallerTexts, nullptr);
+    FreeAndClear(&MessageGroups[GroupMessages]);
+    AllocWithRetry(BlockSize(UninstallerTexts), &MessageGroups[GroupMessages]);
+    std::memcpy(MessageGroups[GroupMessages], UninstallerTexts, BlockSize(UninstallerTexts));
+    EXPECT_STREQ(GetMessageText(GroupMessages, UninstallTitle), "Zevrin Test Uninstall");
+    EXPECT_STREQ(GetMessageText(GroupMessages, UninstallDone), "Gone.");
+    FreeAndClear(&MessageGroups[GroupMessages]);
+
+    // Unsigned, the same manifest asks for nothing beside it.
+    ForgetPackageHeader();
+    Manifest plain;
+    ASSERT_TRUE(Load(Head() + "[uninstaller]\nprogram = \"plain.exe\"\n", &plain, &error)) << error;
+    Bytes unsignedProgram = loginput::Image();
+    loginput::Add(unsignedProgram, loginput::End());
+    Put("plain.exe", unsignedProgram);
+    isSigned = false;
+    ASSERT_TRUE(WriteUninstallerCopy(&plain.files.back(), dir.File("copy.exe"), &error, nullptr, &isSigned)) << error;
+    EXPECT_FALSE(isSigned);
+    EXPECT_FALSE(plain.files.back().logBeside);
+}
+
 TEST_F(UninstallerAuthoringTest, RefusesWhatCannotWork)
 {
     Put("uninstall.exe", Bytes{'M', 'Z', 0x7F, 0x7F, 0, 0, 0, 0, 0, 0});

@@ -46,7 +46,7 @@ uint8_t* Owned(const Bytes& bytes)
 bool Accept(PreviousInstall* previous, const Bytes& bytes, const char* registered = OldUninstaller,
             const std::string& key = ProductKey, bool perUser = false)
 {
-    return AcceptPrevious(previous, Owned(bytes), static_cast<uint32_t>(bytes.size()), OldUninstaller, registered,
+    return AcceptPrevious(previous, Owned(bytes), static_cast<uint32_t>(bytes.size()), false, OldUninstaller, registered,
                           key.c_str(), perUser);
 }
 
@@ -285,13 +285,6 @@ TEST(UpgradeTest, WritesAndReadsTheSums)
     // Without the folders, too.
     Bytes plain = LogOf({Record(4661, {{".", "a.exe", 0}}), KeyRecord(ProductKey), SumsRecord({{1, 2}})});
     EXPECT_TRUE(View(plain).hasSums);
-    // And LoadUninstallerLog reads the file whole.
-    uint8_t* loaded = nullptr;
-    uint32_t size = 0;
-    ASSERT_TRUE(LoadUninstallerLog(file.c_str(), &loaded, &size));
-    EXPECT_EQ(Bytes(loaded, loaded + size), bytes);
-    FreeAndClear(&loaded);
-    EXPECT_FALSE(LoadUninstallerLog(dir.File("missing.exe").c_str(), &loaded, &size));
 }
 
 // The one log: the new version's items, then the old ones kept with their
@@ -324,7 +317,7 @@ TEST(UpgradeTest, MergesTheOldLogIntoTheNewOne)
                            SumsRecord({{1, 1}, {2, 2}, {3, 3}, {4, 4}})});
         std::string registered = oldDir + "uninst.exe";
         PreviousInstall previous;
-        ASSERT_TRUE(AcceptPrevious(&previous, Owned(old), static_cast<uint32_t>(old.size()), registered.c_str(),
+        ASSERT_TRUE(AcceptPrevious(&previous, Owned(old), static_cast<uint32_t>(old.size()), false, registered.c_str(),
                                    registered.c_str(), ProductKey.c_str(), false));
         Bytes fresh = LogOf({Record(4661, {{".", "same.exe", 0}, {".\\data", "new.dat", 0}}),
                              Record(4662, {{"C:\\Menu\\Demo", "Demo.lnk", -1}}), KeyRecord(ProductKey),

@@ -47,6 +47,7 @@ bool StandardCodes = false; // /Q
 bool KeyLeft = false;       // the uninstall entry is still there
 char OwnPath[PathSize];
 char Product[PathSize];
+InstalledLog Loaded; // the log and the bytes its view points into
 
 // What is left, one line each; cut with "..." when it grows too long for a
 // message box.
@@ -531,6 +532,9 @@ void RemoveUninstallKey(const UninstallLogView& log)
 // next restart where it is.
 void RemoveSelf()
 {
+    // The log beside a signed program was read whole: it goes now.
+    if (Loaded.beside)
+        RemoveFile(Loaded.besidePath);
     char folder[PathSize];
     char moved[PathSize];
     if (GetTempPathA(PathSize, folder) && GetTempFileNameA(folder, "zun", 0, moved)) {
@@ -627,12 +631,8 @@ int Uninstall()
     if (ownLength == 0 || ownLength >= PathSize)
         return Refuse(UninstallDamaged);
 
-    uint8_t* file = nullptr;
-    uint32_t size = 0;
-    if (!LoadUninstallerLog(OwnPath, &file, &size))
-        return Refuse(UninstallDamaged);
     UninstallLogView log;
-    LogProblem problem = ReadUninstallLog(file, size, &log);
+    LogProblem problem = LoadUninstallLog(OwnPath, &Loaded, &log);
     if (log.texts && log.textsSize && AllocWithRetry(log.textsSize, &MessageGroups[GroupMessages]))
         std::memcpy(MessageGroups[GroupMessages], log.texts, log.textsSize);
     if (problem != LogOk)
@@ -678,7 +678,7 @@ int Uninstall()
                 ScheduleFolders(installDir);
         }
     }
-    FreeAndClear(&file);
+    FreeInstalledLog(&Loaded);
     FreeAndClear(&ShellFolders);
 
     if (RebootNeeded)

@@ -197,7 +197,12 @@ void LogFoldersAndRemembered(FileHandle log, const Remembered& done)
 
 void WriteUninstallLog()
 {
-    FileHandle log = OpenUninstallLog(UninstallLogPath);
+    // A signed uninstaller stays as it was signed: its log is a file of its
+    // own beside it, next to the final place even while a copy in use waits
+    // for the restart.
+    FileHandle log = LogBeside() ? CreateUninstallLogBeside(UninstallerPath, UninstallerTexts,
+                                                            UninstallerTexts ? BlockSize(UninstallerTexts) : 0)
+                                 : OpenUninstallLog(UninstallLogPath);
     AppendBackslash(InstallDir);
     if (log != INVALID_FILE_HANDLE)
         LogInstalledFiles(log);

@@ -210,9 +210,9 @@ void UndoOldRemembered(const UpgradePlan& plan)
 }
 
 // The merged log in place of the new one, from where that begins.
-bool WriteMergedLog(const UninstallLogView& fresh, const uint8_t* merged, uint32_t size)
+bool WriteMergedLog(const InstalledLog& where, const UninstallLogView& fresh, const uint8_t* merged, uint32_t size)
 {
-    FileHandle log = OpenExisting(UninstallLogPath, 2);
+    FileHandle log = OpenExisting(where.beside ? where.besidePath : UninstallLogPath, 2);
     if (log == INVALID_FILE_HANDLE)
         return false;
     bool written = SeekTo(log, fresh.logStart) == fresh.logStart && WriteExact(log, merged, size) == 0 &&
@@ -246,13 +246,21 @@ void LoadPreviousInstall()
     } else {
         std::memcpy(path, registered, length + 1);
     }
-    uint8_t* bytes = nullptr;
-    uint32_t size = 0;
-    if (!LoadUninstallerLog(path, &bytes, &size)) {
+    InstalledLog installed;
+    UninstallLogView view;
+    if (LoadUninstallLog(path, &installed, &view) != LogOk) {
+        FreeInstalledLog(&installed);
         LogLine("Upgrade: no installed log at %s", path);
         return;
     }
-    if (AcceptPrevious(&Previous, bytes, size, path, registered, key, PerUserInstall()))
+    // The bytes that hold the log go to Previous, which reads them again.
+    bool beside = installed.beside;
+    uint8_t*& held = beside ? installed.besideBytes : installed.program;
+    uint8_t* bytes = held;
+    uint32_t size = beside ? installed.besideSize : installed.programSize;
+    held = nullptr;
+    FreeInstalledLog(&installed);
+    if (AcceptPrevious(&Previous, bytes, size, beside, path, registered, key, PerUserInstall()))
         LogLine("Upgrade: the installed version's log: %s", path);
     else
         LogLine("Upgrade: the installed log at %s is not one to upgrade, installing as new", path);
@@ -266,8 +274,7 @@ void FinishUpgrade()
 {
     if (!Previous.bytes)
         return;
-    uint8_t* freshBytes = nullptr;
-    uint32_t freshSize = 0;
+    InstalledLog freshLog;
     UninstallLogView fresh;
     UpgradePlan plan;
     char* table = nullptr;
@@ -275,8 +282,7 @@ void FinishUpgrade()
     uint32_t mergedSize = 0;
     // Without the new log there is nothing to merge into: the old
     // version's files then stay as they are.
-    if (!LoadUninstallerLog(UninstallLogPath, &freshBytes, &freshSize) ||
-        ReadUninstallLog(freshBytes, freshSize, &fresh) != LogOk) {
+    if (LoadUninstallLog(UninstallLogPath, &freshLog, &fresh) != LogOk) {
         LogLine("Upgrade: the new log cannot be read back; the old version's files stay");
     } else if ((table = TableDestinations()) == nullptr ||
                !PlanUpgrade(Previous, fresh, InstallDir, table, UpgradeKeep, &plan)) {
@@ -287,7 +293,7 @@ void FinishUpgrade()
         RemoveEmptyOldFolders(&plan);
         UndoOldRemembered(plan);
         if (BuildMergedLog(Previous, fresh, InstallDir, plan, &merged, &mergedSize) &&
-            WriteMergedLog(fresh, merged, mergedSize))
+            WriteMergedLog(freshLog, fresh, merged, mergedSize))
             LogLine("Upgrade: one log for both versions");
         else
             LogLine("Upgrade: the merged log could not be written");
@@ -295,7 +301,7 @@ void FinishUpgrade()
     FreeAndClear(&merged);
     FreeAndClear(&table);
     ForgetPlan(&plan);
-    FreeAndClear(&freshBytes);
+    FreeInstalledLog(&freshLog);
     ForgetPreviousInstall();
 }
 
