@@ -943,6 +943,9 @@ void Parser::ReadProduct(Reader& root)
         m_.installOptions |= 2u;
     // false: every file its own stream, for stubs that predate copies.
     m_.storeOnce = r.Bool("store_once", true);
+    // false: a cancel or failure leaves what was installed so far.
+    if (!r.Bool("rollback", true))
+        m_.installOptions &= ~8u;
     // The programs' version resource: Unicode, so any character will do.
     std::string version;
     if (r.RawString("version", &version, &node)) {

@@ -87,8 +87,9 @@ struct Manifest {
     uint32_t headerFlags = 0;
     // Install options (record 4679); bit 0: files in time slices rather
     // than one a tick; bit 1: a per-user install; bit 2: the uninstall log
-    // lists the folders made (with [uninstaller]). 0 writes no record.
-    uint32_t installOptions = 1;
+    // lists the folders made (with [uninstaller]); bit 3: a cancel or a
+    // failure rolls the installation back. 0 writes no record.
+    uint32_t installOptions = 1 | 8;
     bool PerUser() const { return (installOptions & 2u) != 0; }
     // Files with the same bytes packed once, later entries as copies.
     bool storeOnce = true;

@@ -50,11 +50,13 @@ enum : uint32_t {
     OptionTimedPacing = 1, // the progress page installs files in time slices
     OptionPerUser = 2,     // installed for the current user only, without elevation
     OptionLogFolders = 4,  // the uninstall log lists the folders made and the remembered folder
+    OptionRollBack = 8,    // a cancel or a failure during the installation takes it all back
 };
 extern uint32_t InstallOptions;
 inline bool TimedPacing() { return (InstallOptions & OptionTimedPacing) != 0; }
 inline bool PerUserInstall() { return (InstallOptions & OptionPerUser) != 0; }
 inline bool LogFolders() { return (InstallOptions & OptionLogFolders) != 0; }
+inline bool RollBackWanted() { return (InstallOptions & OptionRollBack) != 0; }
 extern uint16_t StartPage; // 0xFFFF = wizard mode
 const uint16_t WizardMode = 0xFFFF;
 extern uint8_t* FrameBitmap;

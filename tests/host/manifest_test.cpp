@@ -69,7 +69,7 @@ TEST_F(ManifestTest, MinimalManifestGetsEveryDefault)
     EXPECT_EQ(m.productName, "Zevrin Demo");
     EXPECT_EQ(m.defaultFolder, "#Program Files#\\Zevrin Demo");
     EXPECT_EQ(m.headerFlags, 2u); // folder editable
-    EXPECT_EQ(m.installOptions, 1u); // files in time slices
+    EXPECT_EQ(m.installOptions, 1u | 8u); // files in time slices, rolled back on cancel or failure
     EXPECT_FALSE(m.hasStartPage);
     EXPECT_FALSE(m.hasRegistry);
     EXPECT_FALSE(m.hasProfile);
@@ -133,6 +133,7 @@ TEST_F(ManifestTest, OptionsReachTheirFields)
 {
     Manifest m = Good(std::string(Minimal) + R"(
 uninstall_name = "Zevrin Demo 1"
+rollback = false
 [wizard]
 start_page = "Progress"
 templates = "dialogs/mine.rc"
@@ -151,7 +152,9 @@ uninstaller = true
     EXPECT_EQ(m.uninstallName, "Zevrin Demo 1");
     EXPECT_TRUE(m.hasStartPage);
     EXPECT_EQ(m.startPage, 4);
-    EXPECT_EQ(m.installOptions, 0u); // one file a tick: no record
+    EXPECT_EQ(m.installOptions, 0u); // one file a tick, no rollback: no record
+    // Rollback alone still makes the record.
+    EXPECT_EQ(Good(std::string(Minimal) + "[wizard]\npacing = \"file\"\n").installOptions, 8u);
     EXPECT_EQ(m.templates, dir.File("dialogs/mine.rc"));
     EXPECT_EQ(m.defaultFolder, "#System#\\Zevrin");
     EXPECT_EQ(m.headerFlags, 1u | 4u); // full screen, record in the registry; not editable, profile not recorded
@@ -371,7 +374,7 @@ TEST_F(ManifestTest, PerUserPackages)
                           "[folder.profile]\nfile = \"C:\\\\Users\\\\z.ini\"\nsection = \"S\"\nkey = \"K\"\n"
                           "record = true\n");
     EXPECT_TRUE(m.PerUser());
-    EXPECT_EQ(m.installOptions, 1u | 2u);
+    EXPECT_EQ(m.installOptions, 1u | 2u | 8u);
     EXPECT_EQ(m.defaultFolder, "#User Program Files#\\Zevrin Demo");
     EXPECT_EQ(m.registryRoot, 1u) << "recorded for the user";
     // The macro is a machine-wide package's to use too.
