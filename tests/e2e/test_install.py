@@ -312,13 +312,13 @@ def case_identical_files():
         check(left == [], "temporary copies left: %r" % left)
 
 
-def small_drive():
-    """A 1 MB file system of its own (tmpfs) on a fresh mount point; Skip
-    where mounting is not allowed."""
+def small_drive(size="1m"):
+    """A file system of its own (tmpfs, 1 MB unless `size` says) on a fresh
+    mount point; Skip where mounting is not allowed."""
     if os.geteuid() != 0:
         raise Skip("mounting a small drive needs root")
     point = tempfile.mkdtemp(prefix="zevrin-e2e-drive-")
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", point],
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", point],
                              capture_output=True, text=True)
     if mounted.returncode != 0:
         os.rmdir(point)

@@ -102,9 +102,9 @@ def damaged_last_file(stage, driver, folder, product):
 
 
 def disk_full(stage, driver, folder, product):
-    """The wizard on drive T: (1 MB): Yes to going on with too little room;
-    a 3 MB file fills the drive after the changed files went in."""
-    files = {"big.bin": random.Random(4).randbytes(3 * 1024 * 1024), "after.txt": b"never reached\n"}
+    """The wizard on drive T: (4 MB): Yes to going on with too little room;
+    a 6 MB file fills the drive after the changed files went in."""
+    files = {"big.bin": random.Random(4).randbytes(6 * 1024 * 1024), "after.txt": b"never reached\n"}
     package = version(stage, 2, folder, files, product=product)
     run = stage.start(package.exe, name="version 2")
     driver.wait_page()
@@ -129,7 +129,8 @@ def disk_full(stage, driver, folder, product):
 
 def over_version_1(name, stop, rolled_back=True, on_drive_t=False):
     def case():
-        drive = small_drive() if on_drive_t else None
+        # Version 1 must pass the space check: the font and libraries count.
+        drive = small_drive("4m") if on_drive_t else None
         try:
             with Stage("rollback-" + name) as stage:
                 driver = prepare(stage)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../../stub/engine/file_table.h"
+#include "../../stub/engine/uninstall_log.h"
 #include "../../stub/engine/win32/install.h"
 #include "../../stub/engine/win32/shortcuts.h"
 #include "../../stub/shared/message_script.h"
@@ -622,6 +623,74 @@ TEST_F(InstallTest, DestinationInUse)
             DeleteFileA(Target(name).c_str());
         PageResult = PageRunning;
     }
+}
+
+// Rollback (install options bit 3) over an earlier installation: a file
+// replaced, a file in use, new files in new folders. A failure puts the
+// folder back as it was and leaves no restart queued; a success leaves no
+// file set aside and queues the file in use only then. Without the bit a
+// failure keeps what went in, as before.
+TEST_F(InstallTest, RollBackOnFailureOnlyWhenThePackageAsks)
+{
+    struct Case {
+        const char* why;
+        uint32_t options;
+        bool damaged; // the last file's stream
+        std::vector<std::string> left;
+        const char* oldText; // old.txt afterwards
+        bool queued;         // busy.dll's replacement at the restart
+    } cases[] = {
+        {"rollback, a checksum error: as before the run", OptionRollBack, true, {"busy.dll", "old.txt"}, "old", false},
+        {"rollback, success: nothing set aside", OptionRollBack, false,
+         {"busy.$$A", "busy.dll", "last.bin", "old.txt", "sub"}, "new", true},
+        {"no rollback, a checksum error: what went in stays", 0, true, {"busy.dll", "old.txt", "sub"}, "new", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SetupBuilder setup;
+        setup.Add("old.txt", Text("new"));
+        setup.Add("busy.dll", Text("new library"));
+        setup.Add("sub\\deep\\made.txt", Text("made"));
+        setup.Add("last.bin", Pattern(3000, 3));
+        if (c.damaged)
+            setup.tamperStream = [](size_t index, Bytes& stream) {
+                if (index == 3)
+                    stream.back() ^= 0x01;
+            };
+        const uint32_t bits = c.options;
+        setup.records = [bits](PackageBuilder& b) {
+            b.Record(TagInstallOptions, {static_cast<uint8_t>(bits), 0, 0, 0});
+        };
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        ::WriteBytes(Target("old.txt"), Text("old"));
+        ::WriteBytes(Target("busy.dll"), Text("old library"));
+        Hold(Target("busy.dll"));
+        ForgetMadeFolders();
+        size_t renamesBefore = PendingRenames().size();
+
+        Install();
+        EXPECT_EQ(ErrorCode, c.damaged ? ErrorChecksum : 0);
+        std::vector<std::string> left = Listing(target_);
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(ReadBytes(Target("old.txt")), Text(c.oldText));
+        EXPECT_EQ(ReadBytes(Target("busy.dll")), Text("old library"));
+        std::vector<std::wstring> renames = PendingRenames();
+        bool queued = false;
+        for (size_t i = renamesBefore; i < renames.size(); ++i)
+            queued = queued || renames[i].find(L"busy.$$A") != std::wstring::npos;
+        EXPECT_EQ(queued, c.queued);
+
+        for (HANDLE h : held_)
+            CloseHandle(h);
+        held_.clear();
+        WinExecWait("cmd /c rmdir /s /q \"" + target_ + "\" >nul 2>nul");
+        ErrorCode = 0;
+        PageResult = PageRunning;
+        RebootNeeded = false;
+    }
+    InstallOptions = 0;
 }
 
 TEST_F(InstallTest, ReadOnlyDestinationIsReplacedAndStaysReadOnly)
