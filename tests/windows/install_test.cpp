@@ -700,18 +700,25 @@ TEST_F(InstallTest, RollBackOnFailureOnlyWhenThePackageAsks)
 
 TEST_F(InstallTest, ReadOnlyDestinationIsReplacedAndStaysReadOnly)
 {
-    SetupBuilder setup;
-    setup.Add("locked.txt", Text("new"));
-    Load(setup);
-    CreateDirectoryA(target_.c_str(), nullptr);
-    ::WriteBytes(Target("locked.txt"), Text("old"));
-    SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    // With rollback the old file is set aside first, then deleted.
+    for (uint8_t options : {uint8_t(0), uint8_t(OptionRollBack)}) {
+        SCOPED_TRACE(options);
+        SetupBuilder setup;
+        setup.Add("locked.txt", Text("new"));
+        setup.records = [options](PackageBuilder& b) { b.Record(TagInstallOptions, {options, 0, 0, 0}); };
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        ::WriteBytes(Target("locked.txt"), Text("old"));
+        SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
 
-    EXPECT_EQ(Install(), 1);
-    EXPECT_EQ(StatusOf(0), StatusReplaced);
-    EXPECT_EQ(ReadBytes(Target("locked.txt")), Text("new"));
-    EXPECT_TRUE(GetFileAttributesA(Target("locked.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(Install(), 1);
+        EXPECT_EQ(StatusOf(0), StatusReplaced);
+        EXPECT_EQ(ReadBytes(Target("locked.txt")), Text("new"));
+        EXPECT_TRUE(GetFileAttributesA(Target("locked.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(Listing(target_), std::vector<std::string>{"locked.txt"});
+        SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    InstallOptions = 0;
 }
 
 // The existing file is a DLL with version 2.0.0.0, language 0x0407 (built

@@ -461,9 +461,12 @@ bool UnpackEntry(uint8_t* entry, int inUse, uint32_t stashed)
         CompareOrSchedule(entry, TempPath);
     else
         ReplaceFile(entry, TempPath);
-    if (aside == AsideDone && EntryStatusOf(entry) == StatusCreated)
+    if (aside >= AsideDone && EntryStatusOf(entry) == StatusCreated) {
         SetEntryStatus(entry, StatusReplaced);
-    else if (aside == AsideNothing && EntryStatusOf(entry) == StatusCreated && !NoteFileMade(DestPath))
+        // As a replacement without rollback keeps it.
+        if (aside == AsideDoneReadOnly)
+            SetFileAttributesA(DestPath, GetFileAttributesA(DestPath) | FILE_ATTRIBUTE_READONLY);
+    } else if (aside == AsideNothing && EntryStatusOf(entry) == StatusCreated && !NoteFileMade(DestPath))
         return false;
     if ((flags & FlagUninstallerFile) && EntryStatusOf(entry) == StatusAtRestart)
         std::memcpy(UninstallLogPath, TempPath, PathSize);

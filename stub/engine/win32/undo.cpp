@@ -131,11 +131,12 @@ void BeginJournal()
     JournalOpen = RollBackWanted();
 }
 
-bool Journaling() { return JournalOpen; }
-
 int SetAside(const char* path)
 {
-    if (!JournalOpen || !Exists(path))
+    // A folder in the file's place is left to the replacement's own
+    // handling (it fails there, as without rollback).
+    DWORD attributes = JournalOpen ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return AsideNothing;
     char backup[PathSize];
     for (unsigned attempt = 1; attempt <= BackupAttempts; ++attempt) {
@@ -148,7 +149,7 @@ int SetAside(const char* path)
             return AsideFailed;
         }
         if (MoveFileA(path, backup))
-            return AsideDone;
+            return (attributes & FILE_ATTRIBUTE_READONLY) ? AsideDoneReadOnly : AsideDone;
         JournalDropLast();
         DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
@@ -175,7 +176,7 @@ bool PrepareWrite(const char* path)
     if (!JournalOpen)
         return true;
     int aside = SetAside(path);
-    if (aside == AsideDone)
+    if (aside == AsideDone || aside == AsideDoneReadOnly)
         return true;
     if (aside == AsideNothing && JournalAdd(StepFileMade, path))
         return true;

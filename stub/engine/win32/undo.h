@@ -13,12 +13,11 @@ namespace zevrin {
 
 // Opens the journal when the package asks for rollback.
 void BeginJournal();
-// The journal is open: changes are to be kept.
-bool Journaling();
 
-enum { AsideNothing = 0, AsideDone = 1, AsideInUse = -1, AsideFailed = -2 };
+enum { AsideNothing = 0, AsideDone = 1, AsideDoneReadOnly = 2, AsideInUse = -1, AsideFailed = -2 };
 // Before a file is put at path: an existing one is renamed beside itself
-// (BackupName) and journalled. AsideNothing when nothing is there,
+// (BackupName) and journalled (AsideDoneReadOnly: it was read-only, and
+// its replacement is to be). AsideNothing when nothing (or a folder) is there,
 // AsideInUse when it cannot be renamed (the caller treats it as in use),
 // AsideFailed (ErrorCode set) when no free name or no memory.
 int SetAside(const char* path);
