@@ -37,6 +37,20 @@ void FailMemory() { Fail(ErrorCannotCreate, "(memory)"); }
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// A running program or a file held open may often be renamed all the
+// same; it is in use, as without rollback, when it cannot be written.
+bool HeldOpen(const char* path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 // A file of our own to delete; a read-only one too.
 bool DeleteOurs(const char* path)
 {
@@ -138,6 +152,8 @@ int SetAside(const char* path)
     DWORD attributes = JournalOpen ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return AsideNothing;
+    if (HeldOpen(path))
+        return AsideInUse;
     char backup[PathSize];
     for (unsigned attempt = 1; attempt <= BackupAttempts; ++attempt) {
         if (!BackupName(path, attempt, backup, PathSize))
