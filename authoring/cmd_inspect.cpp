@@ -329,6 +329,7 @@ int List(const Args& args)
     add("Default folder", p.defaultFolder.empty() ? "(none)" : Printable(p.defaultFolder));
     add("Start page", p.startPage == 0xFFFF ? "wizard mode" : "page " + std::to_string(p.startPage) + " only");
     add("Pacing", p.installOptions & 1 ? "files in time slices" : "one file a tick");
+    add("Rollback", p.installOptions & 8 ? "on cancel or failure" : "none: what was installed stays");
     add("Uninstall name", p.uninstallName.empty() ? "(none)" : Printable(p.uninstallName));
     if (!p.backgroundTitle.empty())
         add("Background title", Printable(p.backgroundTitle));

@@ -965,6 +965,9 @@ void Parser::ReadProduct(Reader& root)
         m_.installOptions |= 2u;
     // false: every file its own stream, for stubs that predate copies.
     m_.storeOnce = r.Bool("store_once", true);
+    // false: a cancel or failure leaves what was installed so far.
+    if (!r.Bool("rollback", true))
+        m_.installOptions &= ~8u;
     // false: a new version installs beside the old one's files as before.
     m_.upgrade = r.Bool("upgrade", true);
     if (const toml::node* keep = r.Find("upgrade_keep")) {

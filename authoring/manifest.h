@@ -89,9 +89,10 @@ struct Manifest {
     uint32_t headerFlags = 0;
     // Install options (record 4679); bit 0: files in time slices rather
     // than one a tick; bit 1: a per-user install; bit 2: the uninstall log
-    // lists the folders made (with [uninstaller]); bit 4 (below). 0 writes
-    // no record.
-    uint32_t installOptions = 1;
+    // lists the folders made (with [uninstaller]); bit 3: a cancel or a
+    // failure rolls the installation back; bit 4 (below). 0 writes no
+    // record.
+    uint32_t installOptions = 1 | 8;
     // Bit 5 of the install options: the uninstaller is signed, and its
     // texts (this message group, record 4700) and log go into a file
     // beside it. Empty: no record.

@@ -173,6 +173,12 @@ void ForgetMadeFolders()
 
 uint32_t MadeFolderCount() { return MadeFoldersCount; }
 
+const char* MadeFolderList(uint32_t* used)
+{
+    *used = MadeFoldersUsed;
+    return MadeFolders;
+}
+
 void WriteLogFolders(FileHandle log)
 {
     uint32_t head = BeginLogRecord(log, LogTagFolders);

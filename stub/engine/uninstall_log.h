@@ -95,6 +95,9 @@ void EndLogRecord(FileHandle log, uint32_t head, uint16_t tag, uint32_t count);
 void RememberMadeFolder(const char* path);
 void ForgetMadeFolders();
 uint32_t MadeFolderCount();
+// The folders remembered, one after the other, each with its terminator;
+// *used: their bytes.
+const char* MadeFolderList(uint32_t* used);
 
 // Record 4690: u32 count, then each folder remembered, as a counted string.
 void WriteLogFolders(FileHandle log);

@@ -50,6 +50,7 @@ enum : uint32_t {
     OptionTimedPacing = 1, // the progress page installs files in time slices
     OptionPerUser = 2,     // installed for the current user only, without elevation
     OptionLogFolders = 4,  // the uninstall log lists the folders made and the remembered folder
+    OptionRollBack = 8,    // a cancel or a failure during the installation takes it all back
     OptionUpgrade = 16,    // an installed older version is upgraded: one log, dropped files removed
     // The uninstaller is signed: its log goes to a file beside it, never
     // into the program, which would break the signature.
@@ -59,6 +60,7 @@ extern uint32_t InstallOptions;
 inline bool TimedPacing() { return (InstallOptions & OptionTimedPacing) != 0; }
 inline bool PerUserInstall() { return (InstallOptions & OptionPerUser) != 0; }
 inline bool LogFolders() { return (InstallOptions & OptionLogFolders) != 0; }
+inline bool RollBackWanted() { return (InstallOptions & OptionRollBack) != 0; }
 inline bool Upgrades() { return (InstallOptions & OptionUpgrade) != 0; }
 inline bool LogBeside() { return (InstallOptions & OptionLogBeside) != 0; }
 extern uint16_t StartPage; // 0xFFFF = wizard mode

@@ -152,6 +152,9 @@ def case_full_install():
 # One file a tick, as packages without the pacing record install: the
 # installation lasts long enough to be stopped between two files.
 PER_FILE = ["[wizard]", 'pacing = "file"']
+# Without rollback a cancel or failure leaves what was installed so far
+# (test_rollback.py has the packages that roll back).
+KEEP_ON_FAILURE = ["rollback = false"]
 
 
 def confirm_cancel(stage, driver, package, run, files):
@@ -194,7 +197,7 @@ def timed_install(command, result):
 def case_cancel_no_then_yes():
     with Stage("install-cancel") as stage:
         files = payload(150, 2)
-        package = InstallPackage(stage, files, extra=PER_FILE)
+        package = InstallPackage(stage, files, extra=PER_FILE, product=KEEP_ON_FAILURE)
         run = stage.start(package.exe)
         driver = stage.driver()
         to_progress(stage, driver, package)
@@ -223,7 +226,7 @@ def case_cancel_inside_large_file():
     abandons that file (no temporary file, nothing in its place)."""
     with Stage("install-cancel-large") as stage:
         files = payload(3, 4, big=96 * 1000 * 1000)
-        package = InstallPackage(stage, files, options=["--level", "0"])
+        package = InstallPackage(stage, files, options=["--level", "0"], product=KEEP_ON_FAILURE)
         run = stage.start(package.exe)
         driver = stage.driver()
         to_ready(stage, driver, package)
@@ -309,13 +312,13 @@ def case_identical_files():
         check(left == [], "temporary copies left: %r" % left)
 
 
-def small_drive():
-    """A 1 MB file system of its own (tmpfs) on a fresh mount point; Skip
-    where mounting is not allowed."""
+def small_drive(size="1m"):
+    """A file system of its own (tmpfs, 1 MB unless `size` says) on a fresh
+    mount point; Skip where mounting is not allowed."""
     if os.geteuid() != 0:
         raise Skip("mounting a small drive needs root")
     point = tempfile.mkdtemp(prefix="zevrin-e2e-drive-")
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", point],
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", point],
                              capture_output=True, text=True)
     if mounted.returncode != 0:
         os.rmdir(point)
@@ -351,7 +354,7 @@ def case_disk_full():
         with Stage("install-disk-full") as stage:
             files = {"small.txt": b"fits\n", "big.bin": random.Random(4).randbytes(3 * 1024 * 1024),
                      "after.txt": b"never reached\n"}
-            package = InstallPackage(stage, files, default="T:\\App")
+            package = InstallPackage(stage, files, default="T:\\App", product=KEEP_ON_FAILURE)
             run, driver, box = next_on_drive_t(stage, drive, package)
             if box["text"] == package.message("create_folder"):
                 driver.answer("yes")

@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2elib import (ANOTHER_INSTANCE, CANCELLED, FAILED, INSTALLED, RESTART_NEEDED, Page, Stage, check, check_equal,
                     check_exit, cut_package, leave_by_cancel, need_file, quote, run_cases, uninstaller_path,
                     wait_running)
-from test_install import (FINISH, FOLDER, PROGRESS, InstallPackage, installed, payload, remove_drive, small_drive,
+from test_install import (FINISH, FOLDER, KEEP_ON_FAILURE, PROGRESS, InstallPackage, installed, payload, remove_drive, small_drive,
                           to_progress, to_ready)
 from test_launch import PROGRAM, hello_path
 from test_uninstall import (SHARED, check_same, differences, prepare, product_files, shared_path, snapshot,
@@ -158,7 +158,7 @@ def nothing_on_the_drive(stage):
 def damaged_last_file(stage):
     # Stored, so the last file's bytes stand in the package as they are.
     files = {"first.txt": b"fine\n", "last.bin": b"LASTFILE" + bytes(range(256)) * 64}
-    exe = InstallPackage(stage, files, options=["--level", "0"]).exe
+    exe = InstallPackage(stage, files, options=["--level", "0"], product=KEEP_ON_FAILURE).exe
     with open(exe, "r+b") as f:
         data = f.read()
         at = data.index(b"LASTFILE") + 1000

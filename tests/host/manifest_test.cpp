@@ -69,7 +69,7 @@ TEST_F(ManifestTest, MinimalManifestGetsEveryDefault)
     EXPECT_EQ(m.productName, "Zevrin Demo");
     EXPECT_EQ(m.defaultFolder, "#Program Files#\\Zevrin Demo");
     EXPECT_EQ(m.headerFlags, 2u); // folder editable
-    EXPECT_EQ(m.installOptions, 1u); // files in time slices
+    EXPECT_EQ(m.installOptions, 1u | 8u); // files in time slices, rolled back on cancel or failure
     EXPECT_FALSE(m.hasStartPage);
     EXPECT_FALSE(m.hasRegistry);
     EXPECT_FALSE(m.hasProfile);
@@ -133,6 +133,7 @@ TEST_F(ManifestTest, OptionsReachTheirFields)
 {
     Manifest m = Good(std::string(Minimal) + R"(
 uninstall_name = "Zevrin Demo 1"
+rollback = false
 [wizard]
 start_page = "Progress"
 templates = "dialogs/mine.rc"
@@ -151,7 +152,9 @@ uninstaller = true
     EXPECT_EQ(m.uninstallName, "Zevrin Demo 1");
     EXPECT_TRUE(m.hasStartPage);
     EXPECT_EQ(m.startPage, 4);
-    EXPECT_EQ(m.installOptions, 0u); // one file a tick: no record
+    EXPECT_EQ(m.installOptions, 0u); // one file a tick, no rollback: no record
+    // Rollback alone still makes the record.
+    EXPECT_EQ(Good(std::string(Minimal) + "[wizard]\npacing = \"file\"\n").installOptions, 8u);
     EXPECT_EQ(m.templates, dir.File("dialogs/mine.rc"));
     EXPECT_EQ(m.defaultFolder, "#System#\\Zevrin");
     EXPECT_EQ(m.headerFlags, 1u | 4u); // full screen, record in the registry; not editable, profile not recorded
@@ -371,7 +374,7 @@ TEST_F(ManifestTest, PerUserPackages)
                           "[folder.profile]\nfile = \"C:\\\\Users\\\\z.ini\"\nsection = \"S\"\nkey = \"K\"\n"
                           "record = true\n");
     EXPECT_TRUE(m.PerUser());
-    EXPECT_EQ(m.installOptions, 1u | 2u);
+    EXPECT_EQ(m.installOptions, 1u | 2u | 8u);
     EXPECT_EQ(m.defaultFolder, "#User Program Files#\\Zevrin Demo");
     EXPECT_EQ(m.registryRoot, 1u) << "recorded for the user";
     // The macro is a machine-wide package's to use too.
@@ -409,11 +412,6 @@ TEST_F(ManifestTest, PerUserPackages)
              "key = \"K\"\n");
 }
 
-// One run reports every error that does not follow from another, one a
-// line in the order of the manifest: each clash of destinations naming
-// both entries, their lines and sources; each bad entry, text or table;
-// each unknown key. A refused entry takes part in no later check. A
-// syntax error or a bad [define] stops at once.
 // Upgrades come with our uninstaller, whose log says what the installed
 // version put where; a publisher may turn them off or keep files.
 TEST_F(ManifestTest, UpgradesAndTheFilesTheyKeep)
@@ -427,11 +425,11 @@ TEST_F(ManifestTest, UpgradesAndTheFilesTheyKeep)
         uint32_t options;
         std::vector<std::string> keep;
     } cases[] = {
-        {"our uninstaller: upgrades", "", uninstaller, 1u | 4u | 16u, {}},
-        {"turned off", "upgrade = false\n", uninstaller, 1u | 4u, {}},
-        {"no uninstaller, no log to read", "", "", 1u, {}},
+        {"our uninstaller: upgrades", "", uninstaller, 1u | 4u | 8u | 16u, {}},
+        {"turned off", "upgrade = false\n", uninstaller, 1u | 4u | 8u, {}},
+        {"no uninstaller, no log to read", "", "", 1u | 8u, {}},
         {"patterns, '/' read as '\\'", "upgrade_keep = [\"saves/*\", \"*.ini\", \"data\\\\user?.dat\"]\n",
-         uninstaller, 1u | 4u | 16u, {"saves\\*", "*.ini", "data\\user?.dat"}},
+         uninstaller, 1u | 4u | 8u | 16u, {"saves\\*", "*.ini", "data\\user?.dat"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -452,6 +450,11 @@ TEST_F(ManifestTest, UpgradesAndTheFilesTheyKeep)
     ExpectRefused(bad, sizeof bad / sizeof bad[0]);
 }
 
+// One run reports every error that does not follow from another, one a
+// line in the order of the manifest: each clash of destinations naming
+// both entries, their lines and sources; each bad entry, text or table;
+// each unknown key. A refused entry takes part in no later check. A
+// syntax error or a bad [define] stops at once.
 TEST_F(ManifestTest, EveryErrorThatStandsAloneIsReported)
 {
     for (const char* file : {"inc/A.h", "inc/a.h", "inc/c:1.txt", "inc/d:2.txt", "inc/sub/X.txt", "inc/sub/x.txt"}) {

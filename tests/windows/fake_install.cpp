@@ -60,6 +60,8 @@ void FinishInstallation()
 
 void FlushProgressPath() {}
 
+void AbandonInstallation() {}
+
 void SetProgressPercent(uint32_t p)
 {
     ProgressPercent = p > 100 ? 100 : p;

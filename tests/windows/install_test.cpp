@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../../stub/engine/file_table.h"
+#include "../../stub/engine/uninstall_log.h"
 #include "../../stub/engine/win32/install.h"
 #include "../../stub/engine/win32/shortcuts.h"
 #include "../../stub/shared/message_script.h"
@@ -624,20 +625,100 @@ TEST_F(InstallTest, DestinationInUse)
     }
 }
 
+// Rollback (install options bit 3) over an earlier installation: a file
+// replaced, a file in use, new files in new folders. A failure puts the
+// folder back as it was and leaves no restart queued; a success leaves no
+// file set aside and queues the file in use only then. Without the bit a
+// failure keeps what went in, the restart queued, as before.
+TEST_F(InstallTest, RollBackOnFailureOnlyWhenThePackageAsks)
+{
+    struct Case {
+        const char* why;
+        uint32_t options;
+        bool damaged; // the last file's stream
+        std::vector<std::string> left;
+        const char* oldText; // old.txt afterwards
+        bool queued;         // busy.dll's replacement at the restart
+    } cases[] = {
+        {"rollback, a checksum error: as before the run", OptionRollBack, true, {"busy.dll", "old.txt"}, "old", false},
+        {"rollback, success: nothing set aside", OptionRollBack, false,
+         {"busy.$$A", "busy.dll", "last.bin", "old.txt", "sub"}, "new", true},
+        {"no rollback, a checksum error: what went in stays, the restart queued", 0, true,
+         {"busy.$$A", "busy.dll", "old.txt", "sub"}, "new", true},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        // The restart queue keeps one entry per name: each case its own.
+        const std::string busy = "busy" + std::to_string(++round);
+        SetupBuilder setup;
+        setup.Add("old.txt", Text("new"));
+        setup.Add(busy + ".dll", Text("new library"));
+        setup.Add("sub\\deep\\made.txt", Text("made"));
+        setup.Add("last.bin", Pattern(3000, 3));
+        if (c.damaged)
+            setup.tamperStream = [](size_t index, Bytes& stream) {
+                if (index == 3)
+                    stream.back() ^= 0x01;
+            };
+        const uint32_t bits = c.options;
+        setup.records = [bits](PackageBuilder& b) {
+            b.Record(TagInstallOptions, {static_cast<uint8_t>(bits), 0, 0, 0});
+        };
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        ::WriteBytes(Target("old.txt"), Text("old"));
+        ::WriteBytes(Target(busy + ".dll"), Text("old library"));
+        Hold(Target(busy + ".dll"));
+        ForgetMadeFolders();
+
+        Install();
+        EXPECT_EQ(ErrorCode, c.damaged ? ErrorChecksum : 0);
+        std::vector<std::string> left = Listing(target_), expected;
+        for (const std::string& name : c.left)
+            expected.push_back(name.compare(0, 4, "busy") == 0 ? busy + name.substr(4) : name);
+        std::sort(left.begin(), left.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(left, expected);
+        EXPECT_EQ(ReadBytes(Target("old.txt")), Text(c.oldText));
+        EXPECT_EQ(ReadBytes(Target(busy + ".dll")), Text("old library"));
+        bool queued = false;
+        for (const std::wstring& name : PendingRenames())
+            queued = queued || EndsWith(name, busy + ".$$A");
+        EXPECT_EQ(queued, c.queued);
+
+        for (HANDLE h : held_)
+            CloseHandle(h);
+        held_.clear();
+        WinExecWait("cmd /c rmdir /s /q \"" + target_ + "\" >nul 2>nul");
+        ErrorCode = 0;
+        PageResult = PageRunning;
+        RebootNeeded = false;
+    }
+    InstallOptions = 0;
+}
+
 TEST_F(InstallTest, ReadOnlyDestinationIsReplacedAndStaysReadOnly)
 {
-    SetupBuilder setup;
-    setup.Add("locked.txt", Text("new"));
-    Load(setup);
-    CreateDirectoryA(target_.c_str(), nullptr);
-    ::WriteBytes(Target("locked.txt"), Text("old"));
-    SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    // With rollback the old file is set aside first, then deleted.
+    for (uint8_t options : {uint8_t(0), uint8_t(OptionRollBack)}) {
+        SCOPED_TRACE(options);
+        SetupBuilder setup;
+        setup.Add("locked.txt", Text("new"));
+        setup.records = [options](PackageBuilder& b) { b.Record(TagInstallOptions, {options, 0, 0, 0}); };
+        Load(setup);
+        CreateDirectoryA(target_.c_str(), nullptr);
+        ::WriteBytes(Target("locked.txt"), Text("old"));
+        SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
 
-    EXPECT_EQ(Install(), 1);
-    EXPECT_EQ(StatusOf(0), StatusReplaced);
-    EXPECT_EQ(ReadBytes(Target("locked.txt")), Text("new"));
-    EXPECT_TRUE(GetFileAttributesA(Target("locked.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(Install(), 1);
+        EXPECT_EQ(StatusOf(0), StatusReplaced);
+        EXPECT_EQ(ReadBytes(Target("locked.txt")), Text("new"));
+        EXPECT_TRUE(GetFileAttributesA(Target("locked.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(Listing(target_), std::vector<std::string>{"locked.txt"});
+        SetFileAttributesA(Target("locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    InstallOptions = 0;
 }
 
 // The existing file is a DLL with version 2.0.0.0, language 0x0407 (built

@@ -16,6 +16,7 @@
 #include "library.h"
 #include "registry.h"
 #include "shortcuts.h"
+#include "undo.h"
 #include "upgrade.h"
 
 namespace zevrin {
@@ -285,6 +286,12 @@ void FinishInstallation()
     CloseFile(PackageHandle);
     PackageHandle = INVALID_FILE_HANDLE;
     CloseStash();
+    // Nothing after the files is done unless they all went in: a run that
+    // may be rolled back is, else it is committed here.
+    if (ErrorCode == 0)
+        CommitRun();
+    if (ErrorCode != 0)
+        RollBack();
     if (ErrorCode == 0) {
         if (UninstallerPath[0]) {
             WriteUninstallLog();

@@ -8,14 +8,11 @@
 #include "../../shared/state.h"
 #include "../../shared/win32/run_log.h"
 #include "../paths.h"
+#include "undo.h"
 
 namespace zevrin {
 
-namespace {
-
 const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
-
-} // namespace
 
 void RegisterFont(const char* path)
 {
@@ -25,6 +22,7 @@ void RegisterFont(const char* path)
     if (added)
         SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
     LogLine(added ? "Font: %s (%s)" : "Font not loaded: %s (%s)", path, named ? name : "no name in the file");
+    NoteFont(path, named ? name : "", added);
     if (!named)
         return;
     const char* file = PathFileName(path);

@@ -3,6 +3,9 @@
 
 namespace zevrin {
 
+// HKLM's key of the installed fonts' values.
+extern const char FontsKey[];
+
 // Adds the font at path to the running system, tells every window, and
 // enters it under HKLM "Software\Microsoft\Windows\CurrentVersion\Fonts"
 // as "<full name> (TrueType)" = its file name. A font whose name cannot

@@ -20,6 +20,7 @@
 #include "replace.h"
 #include "shortcuts.h"
 #include "space.h"
+#include "undo.h"
 #include "upgrade.h"
 
 namespace zevrin {
@@ -190,6 +191,7 @@ void CountSharedFile()
     }
     if (count != 0xFFFFFFFFu)
         ++count;
+    NoteSharedCount(key, DestPath);
     RegSetValueExA(key, DestPath, 0, type, reinterpret_cast<const BYTE*>(&count), 4);
     RegCloseKey(key);
     LogLine("Shared file count: %s = %lu", DestPath, static_cast<unsigned long>(count));
@@ -199,7 +201,7 @@ void MakeDesktopShortcut(const uint8_t* entry)
 {
     const char* name = EntryString(entry, DesktopLinkNameString);
     char link[PathSize];
-    if (!*name || !DesktopLinkPath(name, link))
+    if (!*name || !DesktopLinkPath(name, link) || !PrepareWrite(link))
         return;
     CreateShellLink(DestPath, link, EntryString(entry, DesktopLinkArgsString), 0);
 }
@@ -444,6 +446,15 @@ bool UnpackEntry(uint8_t* entry, int inUse, uint32_t stashed)
         return false;
     }
 
+    // A file that is there is set aside first when the run may be rolled
+    // back; one that cannot be moved is treated as in use.
+    int aside = inUse ? AsideNothing : SetAside(DestPath);
+    if (aside == AsideFailed) {
+        CloseFile(file);
+        return false;
+    }
+    if (aside == AsideInUse)
+        inUse = 1;
     bool renamed = !inUse && RenameOpenFile(file);
     CloseFile(file);
     if (renamed)
@@ -452,6 +463,13 @@ bool UnpackEntry(uint8_t* entry, int inUse, uint32_t stashed)
         CompareOrSchedule(entry, TempPath);
     else
         ReplaceFile(entry, TempPath);
+    if (aside >= AsideDone && EntryStatusOf(entry) == StatusCreated) {
+        SetEntryStatus(entry, StatusReplaced);
+        // As a replacement without rollback keeps it.
+        if (aside == AsideDoneReadOnly)
+            SetFileAttributesA(DestPath, GetFileAttributesA(DestPath) | FILE_ATTRIBUTE_READONLY);
+    } else if (aside == AsideNothing && EntryStatusOf(entry) == StatusCreated && !NoteFileMade(DestPath))
+        return false;
     if ((flags & FlagUninstallerFile) && EntryStatusOf(entry) == StatusAtRestart)
         std::memcpy(UninstallLogPath, TempPath, PathSize);
     if (EntryStatusOf(entry) == StatusFailed) {
@@ -628,10 +646,22 @@ bool StartInstallation()
         for (uint32_t i = 0; entry && i < EntryCount; ++i, entry = NextEntry(entry))
             WeightTotal += EntryWeight(entry);
     }
+    BeginJournal();
     // Read now: the new files replace the installed uninstaller.
     LoadPreviousInstall();
     InstallRunning = true;
     return true;
+}
+
+void AbandonInstallation()
+{
+    if (!InstallRunning || !RollBackWanted())
+        return;
+    CloseFile(PackageHandle);
+    PackageHandle = INVALID_FILE_HANDLE;
+    CloseStash();
+    RollBack();
+    InstallRunning = false;
 }
 
 int InstallNextFile(HWND)

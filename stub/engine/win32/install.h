@@ -27,6 +27,12 @@ int InstallNextFile(HWND page);
 // ends in '\' after a run without error.
 void FinishInstallation();
 
+// The installation ends without FinishInstallation (Cancel on the
+// progress page): when the package asks for rollback, the package is
+// closed and everything the run changed is taken back (undo.h); else
+// nothing happens, as before.
+void AbandonInstallation();
+
 // Closes (and so deletes) the temporary file of the bytes that several
 // entries share; FinishInstallation does it.
 void CloseStash();

@@ -13,6 +13,7 @@
 #include "../file_table.h"
 #include "replace.h"
 #include "restart.h"
+#include "undo.h"
 
 namespace zevrin {
 
@@ -143,7 +144,7 @@ void CompareOrSchedule(uint8_t* entry, const char* temp)
     }
     // A promise of a restart that will not replace the file would leave the
     // old one in place unsaid.
-    if (!ScheduleAtRestart(DestPath, temp)) {
+    if (!ScheduleOrDefer(DestPath, temp)) {
         SetEntryStatus(entry, StatusFailed);
         return;
     }

@@ -194,6 +194,8 @@ void ProgressOnDestroy(HWND page)
         KillTimer(page, ProgressTimerId);
         ProgressTimer = 0;
     }
+    // Cancelled, between files or inside one: what was installed goes.
+    AbandonInstallation();
     if (ProgressPageWindow == page) {
         ProgressPageWindow = nullptr;
         ProgressRepaint = nullptr;
