@@ -5,6 +5,7 @@
 # does not move with the load on the machine.
 #
 #   bash bench/instructions.sh [--max-mb N] [--level N] [--builds "i686-Os x86_64-Os x86_64-O2"]
+#                              [--decoder-flags "-O2"]
 #
 # Builds:
 #   i686-Os    the stub's target and flags (i686, -Os and the stub's code
@@ -33,11 +34,13 @@ WORK="${ZEVRIN_COUNT_DIR:-$ROOT/build/instructions}"
 MAX_MB=16
 LEVEL=6
 BUILDS="i686-Os x86_64-Os x86_64-O2"
+DECODER_FLAGS="" # added for stub/decode/decoder.cpp alone, to try its own flags
 while [ $# -gt 0 ]; do
     case "$1" in
     --max-mb) MAX_MB="$2"; shift ;;
     --level) LEVEL="$2"; shift ;;
     --builds) BUILDS="$2"; shift ;;
+    --decoder-flags) DECODER_FLAGS="$2"; shift ;;
     *) echo "usage: $0 [--max-mb N] [--level N] [--builds \"i686-Os x86_64-Os x86_64-O2\"]" >&2; exit 2 ;;
     esac
     shift
@@ -161,7 +164,10 @@ for build in $BUILDS; do
     objects=()
     for source in "${DECODER_SOURCES[@]}"; do
         object="$dir/$(echo "$source" | tr / _).o"
-        "$cxx" -std=c++17 -DNDEBUG "${flags[@]}" -I"$ROOT" -c "$source" -o "$object" >>"$log" 2>&1 ||
+        extra=()
+        # shellcheck disable=SC2206 # flags, split on purpose
+        [ "$source" = stub/decode/decoder.cpp ] && extra=($DECODER_FLAGS)
+        "$cxx" -std=c++17 -DNDEBUG "${flags[@]}" "${extra[@]}" -I"$ROOT" -c "$source" -o "$object" >>"$log" 2>&1 ||
             { cat "$log"; exit 1; }
         objects+=("$object")
     done
