@@ -229,8 +229,8 @@ __attribute__((noinline)) uint32_t FollowLinks(const HuffmanEntry* table, uint32
 int StreamDecoder::DecodeFast(const HuffmanEntry* literals, const HuffmanEntry* distances, unsigned literalWidth,
                               unsigned distanceWidth)
 {
-    const unsigned SymbolBits = WordBits == 64 ? 48 : 20; // a whole match, or a code with its extra bits
     const unsigned CodeBits = 15;
+    const unsigned SymbolBits = WordBits == 64 ? 48 : CodeBits; // a whole match, or one code
     const uint32_t literalMask = Mask(literalWidth);
     const uint32_t distanceMask = Mask(distanceWidth);
     const uint8_t* in = cursor;
@@ -263,6 +263,8 @@ int StreamDecoder::DecodeFast(const HuffmanEntry* literals, const HuffmanEntry* 
             result = FastEndOfBlock;
             break;
         }
+        if (WordBits < 64 && have < EntryOp(entry))
+            Refill(&word, &have, &in);
         uint32_t length = EntryValue(entry) + (static_cast<uint32_t>(word) & Mask(EntryOp(entry)));
         word >>= EntryOp(entry);
         have -= EntryOp(entry);
@@ -285,16 +287,8 @@ int StreamDecoder::DecodeFast(const HuffmanEntry* literals, const HuffmanEntry* 
         word >>= EntryOp(entry);
         have -= EntryOp(entry);
 
-        uint32_t written = static_cast<uint32_t>(out - win);
-        if (distance > written) {
-            // Reaches into the older half (zeros before the first byte),
-            // which ends at the ring's end; the rest follows from its start.
-            uint32_t from = written - distance + RingSize;
-            uint32_t piece = RingSize - from < length ? RingSize - from : length;
-            if (wrapped)
-                std::memcpy(out, win + from, piece);
-            else
-                std::memset(out, 0, piece);
+        if (distance > static_cast<uint32_t>(out - win)) {
+            uint32_t piece = CopyFromOlderHalf(out, distance, length);
             out += piece;
             length -= piece;
         }
@@ -317,6 +311,22 @@ int StreamDecoder::DecodeFast(const HuffmanEntry* literals, const HuffmanEntry* 
     bitCount = have;
     windowPos = static_cast<uint32_t>(out - win);
     return result;
+}
+
+// The fast loop's copy of the part of a match that lies in the older half
+// (zeros before the first byte): from there up to the ring's end, where
+// the older half ends; the rest follows from the ring's start. Returns
+// the bytes copied. Out of line: rare, and it would take the fast loop's
+// registers.
+__attribute__((noinline)) uint32_t StreamDecoder::CopyFromOlderHalf(uint8_t* out, uint32_t distance, uint32_t length)
+{
+    uint32_t from = static_cast<uint32_t>(out - window) - distance + RingSize;
+    uint32_t piece = RingSize - from < length ? RingSize - from : length;
+    if (wrapped)
+        std::memcpy(out, window + from, piece);
+    else
+        std::memset(out, 0, piece);
+    return piece;
 }
 
 // One symbol's entry, read with no bit more than its code has: null for
