@@ -177,6 +177,8 @@ inline uint32_t StreamDecoder::FlushHalf(uint32_t pos)
     return pos & RingMask;
 }
 
+namespace {
+
 // The fast loop's refill: whole bytes up to at least WordBits - 8 bits
 // (`have` < WordBits before). The word may hold bits of bytes not yet
 // counted above `have`; they are the same bytes the next refill puts there.
@@ -213,6 +215,8 @@ __attribute__((noinline)) uint32_t FollowLinks(const HuffmanEntry* table, uint32
     return entry + (used << 8);
 }
 
+} // namespace
+
 // The fast loop, for the stretches where neither the input buffer nor the
 // current half of the window can run out within one symbol: while at
 // least FastInputMargin bytes are in the input buffer and a whole match
@@ -224,8 +228,9 @@ __attribute__((noinline)) uint32_t FollowLinks(const HuffmanEntry* table, uint32
 //
 // A code is at most 15 bits, a length's extra bits 5, a distance's 13. A
 // refill leaves at least WordBits - 8 bits: on 64-bit targets one refill
-// covers a whole match, on 32-bit ones a refill may be needed before the
-// distance code and before its extra bits.
+// covers a whole match, on 32-bit ones one covers a code and the loop
+// refills again before any extra bits or code that the bits at hand may
+// not hold.
 int StreamDecoder::DecodeFast(const HuffmanEntry* literals, const HuffmanEntry* distances, unsigned literalWidth,
                               unsigned distanceWidth)
 {
