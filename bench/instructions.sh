@@ -77,15 +77,16 @@ if [ ! -f "$WORK/plugin/qemu-plugin.h" ]; then
     echo "fetching qemu's source package for qemu-plugin.h"
     source_package qemu --download-only
     mkdir -p "$WORK/plugin"
-    tarball=$(ls "$WORK"/src/qemu_*.orig.tar.* | head -n1)
-    member=$(tar -tf "$tarball" | grep '/include/qemu/qemu-plugin.h$' | head -n1)
-    tar -xOf "$tarball" "$member" >"$WORK/plugin/qemu-plugin.h"
+    tarballs=("$WORK"/src/qemu_*.orig.tar.*)
+    member=$(tar -tf "${tarballs[0]}" | grep '/include/qemu/qemu-plugin.h$' | head -n1)
+    tar -xOf "${tarballs[0]}" "$member" >"$WORK/plugin/qemu-plugin.h"
     rm -f "$WORK"/src/qemu_*
 fi
 if [ ! -d "$WORK/src/zlib" ]; then
     echo "fetching zlib's source package"
     source_package zlib
-    mv "$(ls -d "$WORK"/src/zlib-*/ | head -n1)" "$WORK/src/zlib"
+    unpacked=("$WORK"/src/zlib-*/)
+    mv "${unpacked[0]}" "$WORK/src/zlib"
     rm -f "$WORK"/src/zlib_*
 fi
 
