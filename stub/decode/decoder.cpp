@@ -33,6 +33,9 @@ const unsigned WordBits = 8 * WordBytes;
 // The fast path runs while this many input bytes are at hand: one
 // symbol with its match takes at most 6 bytes, and a refill reads a word.
 const uint32_t FastInputMargin = 16;
+// What the fast loop returns besides DecodeBadData.
+const int FastStopped = -1;    // the careful loop takes over
+const int FastEndOfBlock = -2;
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bits are read from words in little-endian order");
 
@@ -174,252 +177,264 @@ inline uint32_t StreamDecoder::FlushHalf(uint32_t pos)
     return pos & RingMask;
 }
 
-// Two loops over one state held in locals (written back only around calls
-// that need the object: refill, flush). The fast loop runs while at least
-// FastInputMargin bytes are in the input buffer and a whole match fits
-// before the end of the current half: a word-sized bit buffer refilled
-// without a branch, one check per symbol, word-wise copies. The careful
-// loop takes one symbol at a time from there: the ends of input buffers
-// (refills, volume changes), flushes, and the stream's end, where it takes
-// no byte the stream does not need.
+namespace {
+
+// The fast loop's refill: whole bytes up to at least WordBits - 8 bits
+// (`have` < WordBits before). The word may hold bits of bytes not yet
+// counted above `have`; they are the same bytes the next refill puts there.
+__attribute__((always_inline)) inline void Refill(Word* word, unsigned* have, const uint8_t** in)
+{
+    *word |= LoadWord(*in) << *have;
+    *in += (WordBits - 1 - *have) >> 3;
+    *have |= WordBits - 8;
+}
+
+// The fast loop reads a table entry as one 32-bit word: op in the low
+// byte, then bits, then value.
+static_assert(sizeof(HuffmanEntry) == 4, "an entry is read as one word");
+inline uint32_t LoadEntry(const HuffmanEntry* entry)
+{
+    uint32_t word;
+    std::memcpy(&word, entry, 4);
+    return word;
+}
+inline unsigned EntryOp(uint32_t entry) { return entry & 0xFF; }
+inline unsigned EntryBits(uint32_t entry) { return (entry >> 8) & 0xFF; }
+inline uint32_t EntryValue(uint32_t entry) { return entry >> 16; }
+
+// Follows an entry's sub-table links to the entry of the code's symbol
+// (or an invalid one), whose bits then count the links' bits too. Out of
+// line: long codes are rare, and the fast loop keeps its registers.
+__attribute__((noinline)) uint32_t FollowLinks(const HuffmanEntry* table, uint32_t entry, uint32_t bits)
+{
+    unsigned used = 0;
+    while (EntryOp(entry) > OpLiteral && EntryOp(entry) != OpInvalid) {
+        used += EntryBits(entry);
+        entry = LoadEntry(&table[EntryValue(entry) + ((bits >> used) & Mask(EntryOp(entry) - 16u))]);
+    }
+    return entry + (used << 8);
+}
+
+} // namespace
+
+// The fast loop, for the stretches where neither the input buffer nor the
+// current half of the window can run out within one symbol: while at
+// least FastInputMargin bytes are in the input buffer and a whole match
+// fits before the half's end. It keeps the bit buffer in a machine word
+// refilled without a byte loop, checks the ends once per symbol and copies
+// matches a word at a time. It stops where those conditions end, at the
+// block's end or at an invalid code, gives back the whole bytes it read
+// ahead, and leaves the rest to the careful loop.
+//
+// A code is at most 15 bits, a length's extra bits 5, a distance's 13. A
+// refill leaves at least WordBits - 8 bits: on 64-bit targets one refill
+// covers a whole match, on 32-bit ones one covers a code and the loop
+// refills again before any extra bits or code that the bits at hand may
+// not hold.
+int StreamDecoder::DecodeFast(const HuffmanEntry* literals, const HuffmanEntry* distances, unsigned literalWidth,
+                              unsigned distanceWidth)
+{
+    const unsigned CodeBits = 15;
+    const unsigned SymbolBits = WordBits == 64 ? 48 : CodeBits; // a whole match, or one code
+    const uint32_t literalMask = Mask(literalWidth);
+    const uint32_t distanceMask = Mask(distanceWidth);
+    const uint8_t* in = cursor;
+    const uint8_t* const inEnd = cursor + available - FastInputMargin;
+    uint8_t* const win = window;
+    uint8_t* out = win + windowPos;
+    uint8_t* const outEnd = win + ((windowPos | WindowMask) + 1 - MaxMatch);
+    Word word = bitBuffer;
+    unsigned have = bitCount;
+    int result = FastStopped;
+
+    do {
+        if (have < SymbolBits)
+            Refill(&word, &have, &in);
+        uint32_t entry = LoadEntry(&literals[word & literalMask]);
+        if (EntryOp(entry) > OpLiteral) {
+            entry = FollowLinks(literals, entry, static_cast<uint32_t>(word));
+            if (EntryOp(entry) == OpInvalid) {
+                result = DecodeBadData;
+                break;
+            }
+        }
+        word >>= EntryBits(entry);
+        have -= EntryBits(entry);
+        if (EntryOp(entry) == OpLiteral) {
+            *out++ = static_cast<uint8_t>(EntryValue(entry));
+            continue;
+        }
+        if (EntryOp(entry) == OpEndOfBlock) {
+            result = FastEndOfBlock;
+            break;
+        }
+        if (WordBits < 64 && have < EntryOp(entry))
+            Refill(&word, &have, &in);
+        uint32_t length = EntryValue(entry) + (static_cast<uint32_t>(word) & Mask(EntryOp(entry)));
+        word >>= EntryOp(entry);
+        have -= EntryOp(entry);
+
+        if (WordBits < 64 && have < CodeBits)
+            Refill(&word, &have, &in);
+        entry = LoadEntry(&distances[word & distanceMask]);
+        if (EntryOp(entry) > OpLiteral) {
+            entry = FollowLinks(distances, entry, static_cast<uint32_t>(word));
+            if (EntryOp(entry) == OpInvalid) {
+                result = DecodeBadData;
+                break;
+            }
+        }
+        word >>= EntryBits(entry);
+        have -= EntryBits(entry);
+        if (WordBits < 64 && have < EntryOp(entry))
+            Refill(&word, &have, &in);
+        uint32_t distance = EntryValue(entry) + (static_cast<uint32_t>(word) & Mask(EntryOp(entry)));
+        word >>= EntryOp(entry);
+        have -= EntryOp(entry);
+
+        if (distance > static_cast<uint32_t>(out - win)) {
+            uint32_t piece = CopyFromOlderHalf(out, distance, length);
+            out += piece;
+            length -= piece;
+        }
+        if (length) {
+            CopyMatch(out, distance, length);
+            out += length;
+        }
+    } while (in <= inEnd && out <= outEnd);
+
+    // Whole bytes not used go back to the input buffer (they are still in
+    // it, unless they came from before its last fill).
+    unsigned back = have >> 3;
+    if (back > static_cast<uint32_t>(in - buffer))
+        back = static_cast<uint32_t>(in - buffer);
+    in -= back;
+    have -= back << 3;
+    available -= static_cast<uint32_t>(in - cursor);
+    cursor = in;
+    bitBuffer = static_cast<uint32_t>(word & ((Word(1) << have) - 1));
+    bitCount = have;
+    windowPos = static_cast<uint32_t>(out - win);
+    return result;
+}
+
+// The fast loop's copy of the part of a match that lies in the older half
+// (zeros before the first byte): from there up to the ring's end, where
+// the older half ends; the rest follows from the ring's start. Returns
+// the bytes copied. Out of line: rare, and it would take the fast loop's
+// registers.
+__attribute__((noinline)) uint32_t StreamDecoder::CopyFromOlderHalf(uint8_t* out, uint32_t distance, uint32_t length)
+{
+    uint32_t from = static_cast<uint32_t>(out - window) - distance + RingSize;
+    uint32_t piece = RingSize - from < length ? RingSize - from : length;
+    if (wrapped)
+        std::memcpy(out, window + from, piece);
+    else
+        std::memset(out, 0, piece);
+    return piece;
+}
+
+// One symbol's entry, read with no bit more than its code has: null for
+// an invalid code, or for a stream that ran dry inside it.
+const HuffmanEntry* StreamDecoder::CarefulLookup(const HuffmanEntry* table, unsigned width)
+{
+    if (!table)
+        return nullptr; // a code with no symbols: nothing is valid
+    NeedBits(width);
+    const HuffmanEntry* entry = &table[bitBuffer & Mask(width)];
+    while (entry->op > OpLiteral) {
+        if (entry->op == OpInvalid)
+            return nullptr;
+        DropBits(entry->bits);
+        unsigned subWidth = entry->op - 16u;
+        NeedBits(subWidth);
+        entry = &table[entry->value + (bitBuffer & Mask(subWidth))];
+    }
+    DropBits(entry->bits);
+    return ranDry ? nullptr : entry;
+}
+
+// Extra bits of a length or distance, or 0 with ranDry set.
+inline uint32_t StreamDecoder::ExtraBits(unsigned n)
+{
+    NeedBits(n);
+    uint32_t value = bitBuffer & Mask(n);
+    DropBits(n);
+    return value;
+}
+
+// The careful loop: one symbol at a time, every bit through NeedBits, so
+// that it takes no byte the stream does not need and can meet the end of
+// the input buffer (refills, volume changes) and of the window's half
+// (flushes) anywhere. It hands over to the fast loop wherever that can run.
 int StreamDecoder::DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry* distances,
                                unsigned literalWidth, unsigned distanceWidth)
 {
-    uint32_t bits = bitBuffer;
-    unsigned count = bitCount;
-    const uint8_t* in = cursor;
-    uint32_t left = available;
-    uint8_t* const win = window;
-    uint32_t pos = windowPos;
-    int result = DecodeOk;
-
-#define SAVE_STATE() (bitBuffer = bits, bitCount = count, cursor = in, available = left, windowPos = pos)
-#define LOAD_STATE() (bits = bitBuffer, count = bitCount, in = cursor, left = available, pos = windowPos)
-#define NEED(n)                                                                                    \
-    while (count < (n)) {                                                                          \
-        if (left) {                                                                                \
-            bits |= static_cast<uint32_t>(*in++) << count;                                         \
-            --left;                                                                                \
-            count += 8;                                                                            \
-        } else {                                                                                   \
-            SAVE_STATE();                                                                          \
-            NeedBits(n);                                                                           \
-            LOAD_STATE();                                                                          \
-            break;                                                                                 \
-        }                                                                                          \
-    }
-#define DROP(n)                                                                                    \
-    do {                                                                                           \
-        unsigned dropped_ = (n);                                                                   \
-        if (dropped_ > count) {                                                                    \
-            ranDry = true;                                                                         \
-            result = DecodeBadData;                                                                \
-            goto done;                                                                             \
-        }                                                                                          \
-        bits >>= dropped_;                                                                         \
-        count -= dropped_;                                                                         \
-    } while (0)
-#define LOOKUP(table, width, entry)                                                                \
-    do {                                                                                           \
-        if (!(table)) {                                                                            \
-            result = DecodeBadData;                                                                \
-            goto done;                                                                             \
-        }                                                                                          \
-        NEED(width);                                                                               \
-        entry = &(table)[bits & Mask(width)];                                                      \
-        while (entry->op > OpLiteral) {                                                            \
-            if (entry->op == OpInvalid) {                                                          \
-                result = DecodeBadData;                                                            \
-                goto done;                                                                         \
-            }                                                                                      \
-            DROP(entry->bits);                                                                     \
-            unsigned sub_ = entry->op - 16u;                                                       \
-            NEED(sub_);                                                                            \
-            entry = &(table)[entry->value + (bits & Mask(sub_))];                                  \
-        }                                                                                          \
-        DROP(entry->bits);                                                                         \
-    } while (0)
-// Fast loop: at least WordBits - 8 bits after a refill. The word may hold
-// bits of bytes not yet counted above `have`; they are the same bytes the
-// next refill puts there.
-#define REFILL()                                                                                   \
-    do {                                                                                           \
-        word |= LoadWord(in) << have;                                                              \
-        unsigned taken_ = (WordBits - 1 - have) >> 3;                                              \
-        in += taken_;                                                                              \
-        have += taken_ << 3;                                                                       \
-    } while (0)
-#define FAST_LOOKUP(table, width, entry)                                                           \
-    do {                                                                                           \
-        entry = &(table)[word & Mask(width)];                                                      \
-        while (entry->op > OpLiteral) {                                                            \
-            if (entry->op == OpInvalid) {                                                          \
-                result = DecodeBadData;                                                            \
-                goto fastEnd;                                                                      \
-            }                                                                                      \
-            word >>= entry->bits;                                                                  \
-            have -= entry->bits;                                                                   \
-            unsigned sub_ = entry->op - 16u;                                                       \
-            entry = &(table)[entry->value + (word & Mask(sub_))];                                               \
-        }                                                                                          \
-        word >>= entry->bits;                                                                      \
-        have -= entry->bits;                                                                       \
-    } while (0)
-
+    const bool fastPossible = literals && distances;
     for (;;) {
-        if (left >= FastInputMargin && literals && distances && (pos & WindowMask) <= WindowSize - MaxMatch) {
-            // A code is at most 15 bits, a length's extra bits 5, a
-            // distance's 13: a 64-bit word holds a whole match after one
-            // refill, a 32-bit word needs one before the distance too and
-            // maybe one before its extra bits.
-            Word word = bits;
-            unsigned have = count;
-            const uint8_t* const inEnd = in + left - FastInputMargin;
-            const uint32_t posEnd = (pos | WindowMask) + 1 - MaxMatch;
-            bool blockEnded = false;
-            do {
-                REFILL();
-                const HuffmanEntry* entry;
-                FAST_LOOKUP(literals, literalWidth, entry);
-                if (entry->op == OpLiteral) {
-                    win[pos++] = static_cast<uint8_t>(entry->value);
-                    continue;
-                }
-                if (entry->op == OpEndOfBlock) {
-                    blockEnded = true;
-                    break;
-                }
-                uint32_t length = entry->value + (static_cast<uint32_t>(word) & Mask(entry->op));
-                word >>= entry->op;
-                have -= entry->op;
-                if (WordBits < 64)
-                    REFILL();
-                FAST_LOOKUP(distances, distanceWidth, entry);
-                if (WordBits < 64 && have < entry->op)
-                    REFILL();
-                uint32_t distance = entry->value + (static_cast<uint32_t>(word) & Mask(entry->op));
-                word >>= entry->op;
-                have -= entry->op;
-
-                uint8_t* to = win + pos;
-                uint32_t start = pos;
-                pos += length;
-                if (distance > start) {
-                    // Reaches into the older half (zeros before the first
-                    // byte), which ends at the ring's end; the rest follows
-                    // from its start.
-                    uint32_t from = start - distance + RingSize;
-                    uint32_t piece = RingSize - from < length ? RingSize - from : length;
-                    if (wrapped)
-                        std::memcpy(to, win + from, piece);
-                    else
-                        std::memset(to, 0, piece);
-                    to += piece;
-                    length -= piece;
-                    if (!length)
-                        continue;
-                }
-                CopyMatch(to, distance, length);
-            } while (in <= inEnd && pos <= posEnd);
-        fastEnd:
-            // Whole bytes not used go back to the input buffer (they are
-            // still in it, unless they came from before its last fill).
-            unsigned back = have >> 3;
-            if (back > static_cast<uint32_t>(in - buffer))
-                back = static_cast<uint32_t>(in - buffer);
-            in -= back;
-            have -= back << 3;
-            bits = static_cast<uint32_t>(word & ((Word(1) << have) - 1));
-            count = have;
-            left = static_cast<uint32_t>(inEnd + FastInputMargin - in);
-            if (result != DecodeOk)
-                goto done;
-            if (blockEnded)
-                break;
-            if ((pos & WindowMask) == 0) {
-                SAVE_STATE();
-                windowPos = FlushHalf(pos);
-                LOAD_STATE();
-            }
+        if (fastPossible && available >= FastInputMargin && (windowPos & WindowMask) <= WindowSize - MaxMatch) {
+            int fast = DecodeFast(literals, distances, literalWidth, distanceWidth);
+            if (fast == FastEndOfBlock)
+                return DecodeOk;
+            if (fast != FastStopped)
+                return fast;
+            if ((windowPos & WindowMask) == 0)
+                windowPos = FlushHalf(windowPos);
             continue;
         }
 
-        const HuffmanEntry* entry;
-        LOOKUP(literals, literalWidth, entry);
+        const HuffmanEntry* entry = CarefulLookup(literals, literalWidth);
+        if (!entry)
+            return DecodeBadData;
         if (entry->op == OpLiteral) {
-            win[pos++] = static_cast<uint8_t>(entry->value);
-            if ((pos & WindowMask) == 0) {
-                SAVE_STATE();
-                windowPos = FlushHalf(pos);
-                LOAD_STATE();
-            }
+            window[windowPos++] = static_cast<uint8_t>(entry->value);
+            if ((windowPos & WindowMask) == 0)
+                windowPos = FlushHalf(windowPos);
             continue;
         }
         if (entry->op == OpEndOfBlock)
-            break;
+            return DecodeOk;
 
-        unsigned extra = entry->op;
-        NEED(extra);
-        uint32_t length = entry->value + (bits & Mask(extra));
-        DROP(extra);
-
-        LOOKUP(distances, distanceWidth, entry);
-        extra = entry->op;
-        NEED(extra);
-        uint32_t from = pos - entry->value - (bits & Mask(extra));
-        DROP(extra);
+        uint32_t length = entry->value;
+        length += ExtraBits(entry->op);
+        entry = CarefulLookup(distances, distanceWidth);
+        if (!entry)
+            return DecodeBadData;
+        uint32_t from = windowPos - entry->value;
+        from -= ExtraBits(entry->op);
+        if (ranDry)
+            return DecodeBadData;
 
         // In pieces that end at the ring's end (source) and at a half's
         // end (destination, which is flushed there).
         while (length) {
             from &= RingMask;
-            uint32_t piece = (pos | WindowMask) + 1 - pos;
+            uint32_t piece = (windowPos | WindowMask) + 1 - windowPos;
             if (piece > RingSize - from)
                 piece = RingSize - from;
             if (piece > length)
                 piece = length;
             length -= piece;
-            if (from > pos && !wrapped) {
+            uint8_t* to = window + windowPos;
+            if (from > windowPos && !wrapped) {
                 // Before the first byte: never written, reads as zeros.
-                std::memset(win + pos, 0, piece);
-            } else if (pos - from >= piece) {
+                std::memset(to, 0, piece);
+            } else if (windowPos - from >= piece) {
                 // No overlap: the source is far enough behind, or in the
                 // older half.
-                std::memmove(win + pos, win + from, piece);
+                std::memmove(to, window + from, piece);
             } else {
                 // Overlapping forward copy: repeats the last bytes written.
-                uint8_t* to = win + pos;
-                const uint8_t* src = win + from;
+                const uint8_t* source = window + from;
                 for (uint32_t i = 0; i < piece; ++i)
-                    to[i] = src[i];
+                    to[i] = source[i];
             }
-            pos += piece;
+            windowPos += piece;
             from += piece;
-            if ((pos & WindowMask) == 0) {
-                SAVE_STATE();
-                windowPos = FlushHalf(pos);
-                LOAD_STATE();
-            }
-        }
-        if (ranDry) {
-            result = DecodeBadData;
-            goto done;
+            if ((windowPos & WindowMask) == 0)
+                windowPos = FlushHalf(windowPos);
         }
     }
-
-done:
-    SAVE_STATE();
-    if (ranDry)
-        result = DecodeBadData;
-    return result;
-
-#undef SAVE_STATE
-#undef LOAD_STATE
-#undef NEED
-#undef DROP
-#undef LOOKUP
-#undef REFILL
-#undef FAST_LOOKUP
 }
 
 int StreamDecoder::DecodeFixedBlock()

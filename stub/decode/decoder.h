@@ -135,6 +135,11 @@ private:
     void DropBits(unsigned n);
     int DecodeCodes(const HuffmanEntry* literals, const HuffmanEntry* distances,
                     unsigned literalWidth, unsigned distanceWidth);
+    int DecodeFast(const HuffmanEntry* literals, const HuffmanEntry* distances,
+                   unsigned literalWidth, unsigned distanceWidth);
+    uint32_t CopyFromOlderHalf(uint8_t* out, uint32_t distance, uint32_t length);
+    const HuffmanEntry* CarefulLookup(const HuffmanEntry* table, unsigned width);
+    uint32_t ExtraBits(unsigned n);
     int DecodeFixedBlock();
     int DecodeDynamicBlock();
     int DecodeStoredBlock();

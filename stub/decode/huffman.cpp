@@ -14,6 +14,7 @@ namespace zevrin {
 
 namespace {
 
+static_assert(sizeof(HuffmanEntry) == 4, "entries are stored as one word");
 const unsigned MaxCodeLength = 16;
 // What a decode's array starts with: the fixed codes' tables and one
 // block's dynamic ones, with room to spare.
@@ -65,123 +66,130 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
     unsigned endOfBlockLength = n > 256 ? lengths[256] : MaxCodeLength;
     // The stream may end with any code of this table followed by the
     // end-of-block code (`endLength` bits; for the literal code its own).
-    // A table at offset w opened for a code of length k is therefore at
-    // most k - w + endLength wide, so that a lookup never asks for bits
-    // past that end.
+    // A table that starts after `coveredBits` bits, opened for a code of
+    // `length` bits, is therefore at most length - coveredBits + endLength
+    // wide, so that a lookup never asks for bits past that end.
     if (n > 256)
         endLength = lengths[256];
 
-    unsigned count[MaxCodeLength + 1] = {};
+    // Codes of each length; [0] counts the unused symbols. Later the
+    // unused patterns are added to the longest length.
+    unsigned codesOfLength[MaxCodeLength + 1] = {};
     for (unsigned i = 0; i < n; ++i)
-        ++count[lengths[i] <= MaxCodeLength ? lengths[i] : 0];
-    if (count[0] == n)
+        ++codesOfLength[lengths[i] <= MaxCodeLength ? lengths[i] : 0];
+    if (codesOfLength[0] == n)
         return 0;
 
-    unsigned minLen = 1;
-    while (count[minLen] == 0)
-        ++minLen;
-    unsigned maxLen = MaxCodeLength;
-    while (count[maxLen] == 0)
-        --maxLen;
-    if (width < minLen)
-        width = minLen;
-    if (width > maxLen)
-        width = maxLen;
+    unsigned shortest = 1; // the shortest and longest code lengths in use
+    while (codesOfLength[shortest] == 0)
+        ++shortest;
+    unsigned longest = MaxCodeLength;
+    while (codesOfLength[longest] == 0)
+        --longest;
+    if (width < shortest)
+        width = shortest;
+    if (width > longest)
+        width = longest;
 
-    long left = 1L << minLen;
-    for (unsigned len = minLen; len < maxLen; ++len) {
-        left -= count[len];
-        if (left < 0)
+    // Patterns of the current length no code has taken: negative means
+    // over-subscribed; at the end, the patterns of the longest length left
+    // over (an incomplete code).
+    long unusedPatterns = 1L << shortest;
+    for (unsigned longer = shortest; longer < longest; ++longer) {
+        unusedPatterns -= codesOfLength[longer];
+        if (unusedPatterns < 0)
             return TableOverSubscribed;
-        left *= 2;
+        unusedPatterns *= 2;
     }
-    left -= count[maxLen];
-    if (left < 0)
+    unusedPatterns -= codesOfLength[longest];
+    if (unusedPatterns < 0)
         return TableOverSubscribed;
-    unsigned realCount[MaxCodeLength + 1];
-    std::memcpy(realCount, count, sizeof count);
+    unsigned symbolsOfLength[MaxCodeLength + 1]; // real symbols only, without the unused patterns
+    std::memcpy(symbolsOfLength, codesOfLength, sizeof codesOfLength);
     // Unused patterns are laid out like codes and decode as invalid.
-    count[maxLen] += static_cast<unsigned>(left);
+    codesOfLength[longest] += static_cast<unsigned>(unusedPatterns);
 
-    // Symbols by length, then value (a counting sort).
-    uint16_t symbols[320];
-    unsigned offsets[MaxCodeLength + 2];
-    offsets[1] = 0;
-    for (unsigned len = 1; len <= MaxCodeLength; ++len)
-        offsets[len + 1] = offsets[len] + realCount[len];
-    unsigned symbolCount = offsets[MaxCodeLength + 1];
+    // Symbols by length, then value (a counting sort): canonical order.
+    uint16_t sortedSymbols[320];
+    unsigned slotOfLength[MaxCodeLength + 2]; // where the next symbol of each length goes
+    slotOfLength[1] = 0;
+    for (unsigned longer = 1; longer <= MaxCodeLength; ++longer)
+        slotOfLength[longer + 1] = slotOfLength[longer] + symbolsOfLength[longer];
+    unsigned symbolCount = slotOfLength[MaxCodeLength + 1];
     for (unsigned i = 0; i < n; ++i)
         if (lengths[i] != 0 && lengths[i] <= MaxCodeLength)
-            symbols[offsets[lengths[i]]++] = static_cast<uint16_t>(i);
-    unsigned nextSymbol = 0;
+            sortedSymbols[slotOfLength[lengths[i]]++] = static_cast<uint16_t>(i);
+    unsigned nextSymbol = 0; // in sortedSymbols; past symbolCount come the unused patterns
 
-    // Stack of open tables. levelWidth[h] is the width of level h, w the
-    // bits covered by the levels above the current one.
-    uint32_t levelTable[MaxCodeLength + 1] = {}; // offsets from the first level
-    unsigned levelWidth[MaxCodeLength + 1] = {};
-    uint32_t levelStart[MaxCodeLength + 1] = {};
-    int h = -1;
-    unsigned w = 0;
-    uint32_t code = 0;
-    const uint32_t root = space->used;
+    // The stack of open tables: the first level, then one sub-table below
+    // another for ever longer codes.
+    uint32_t levelTable[MaxCodeLength + 1] = {}; // each table's offset from the first level
+    unsigned levelWidth[MaxCodeLength + 1] = {}; // each table's index bits
+    uint32_t levelStart[MaxCodeLength + 1] = {}; // the code bits that lead to each sub-table
+    int level = -1;                              // the current table; -1 before the first
+    unsigned coveredBits = 0; // code bits consumed by the tables above the current one
+    uint32_t code = 0;        // the current code, bit-reversed (first bit in bit 0)
+    const uint32_t firstLevel = space->used; // where this code's tables begin in `space`
 
-    for (unsigned k = minLen; k <= maxLen; ++k) {
-        unsigned a = count[k];
-        while (a--) {
+    for (unsigned length = shortest; length <= longest; ++length) {
+        unsigned codesLeft = codesOfLength[length]; // of this length, unused patterns included
+        while (codesLeft--) {
             // Open tables until this code's length fits.
-            while (k > w + (h >= 0 ? levelWidth[h] : 0)) {
-                unsigned parentWidth = h >= 0 ? levelWidth[h] : 0;
-                w += parentWidth;
-                unsigned z = maxLen - w < width ? maxLen - w : width;
-                unsigned j = k - w;
-                uint32_t f = 1u << j;
-                if (f > a + 1) {
-                    // Too few codes of this length to fill a j-bit table:
+            while (length > coveredBits + (level >= 0 ? levelWidth[level] : 0)) {
+                unsigned parentWidth = level >= 0 ? levelWidth[level] : 0; // the link's own bits
+                coveredBits += parentWidth;
+                // The new table's width: at least this code's remaining
+                // bits, at most `width` and no wider than the longest code needs.
+                unsigned widestAllowed = longest - coveredBits < width ? longest - coveredBits : width;
+                unsigned tableBits = length - coveredBits;
+                uint32_t patternsLeft = 1u << tableBits; // of the table, after the codes placed so far
+                if (patternsLeft > codesLeft + 1) {
+                    // Too few codes of this length to fill a tableBits-bit table:
                     // widen it while the longer codes still fit.
-                    f -= a + 1;
-                    unsigned len = k;
-                    if (j < z) {
-                        while (++j < z) {
-                            f <<= 1;
-                            if (f <= count[++len])
+                    patternsLeft -= codesLeft + 1;
+                    unsigned longer = length; // the length whose codes would fill the next bit
+                    if (tableBits < widestAllowed) {
+                        while (++tableBits < widestAllowed) {
+                            patternsLeft <<= 1;
+                            if (patternsLeft <= codesOfLength[++longer])
                                 break;
-                            f -= count[len];
+                            patternsLeft -= codesOfLength[longer];
                         }
                     }
                 }
-                if (w + j > endOfBlockLength && w < endOfBlockLength)
-                    j = endOfBlockLength - w;
-                if (endLength && j > k - w + endLength)
-                    j = k - w + endLength;
-                uint32_t offset = space->used - root;
-                if (offset + (1u << j) > MaxCodeEntries || !MakeRoom(space, 1u << j)) {
-                    space->used = root;
+                if (coveredBits + tableBits > endOfBlockLength && coveredBits < endOfBlockLength)
+                    tableBits = endOfBlockLength - coveredBits;
+                if (endLength && tableBits > length - coveredBits + endLength)
+                    tableBits = length - coveredBits + endLength;
+                uint32_t offset = space->used - firstLevel; // the new table's
+                if (offset + (1u << tableBits) > MaxCodeEntries || !MakeRoom(space, 1u << tableBits)) {
+                    space->used = firstLevel;
                     return DecodeOutOfMemory;
                 }
-                space->used += 1u << j;
-                ++h;
-                levelTable[h] = offset;
-                levelWidth[h] = j;
-                if (h == 0) {
+                space->used += 1u << tableBits;
+                ++level;
+                levelTable[level] = offset;
+                levelWidth[level] = tableBits;
+                if (level == 0) {
                     levelStart[0] = 0;
                 } else {
-                    levelStart[h] = code;
+                    levelStart[level] = code;
                     HuffmanEntry link;
-                    link.op = static_cast<uint8_t>(16 + j);
+                    link.op = static_cast<uint8_t>(16 + tableBits);
                     link.bits = static_cast<uint8_t>(parentWidth);
                     link.value = static_cast<uint16_t>(offset);
-                    uint32_t index = (code & ((1u << w) - 1)) >> (w - parentWidth);
-                    space->entries[root + levelTable[h - 1] + index] = link;
+                    uint32_t index = (code & ((1u << coveredBits) - 1)) >> (coveredBits - parentWidth);
+                    space->entries[firstLevel + levelTable[level - 1] + index] = link;
                 }
             }
 
             HuffmanEntry entry;
-            entry.bits = static_cast<uint8_t>(k - w);
+            entry.bits = static_cast<uint8_t>(length - coveredBits);
             entry.value = 0;
             if (nextSymbol >= symbolCount) {
                 entry.op = OpInvalid;
             } else {
-                unsigned symbol = symbols[nextSymbol++];
+                unsigned symbol = sortedSymbols[nextSymbol++];
                 if (symbol < simpleCount) {
                     entry.op = symbol < 256 ? OpLiteral : OpEndOfBlock;
                     entry.value = static_cast<uint16_t>(symbol);
@@ -191,29 +199,37 @@ int BuildHuffmanTable(const uint8_t* lengths, unsigned n, unsigned simpleCount,
                 }
             }
 
-            HuffmanEntry* level = space->entries + root + levelTable[h];
-            uint32_t size = 1u << levelWidth[h];
-            for (uint32_t i = code >> w; i < size; i += 1u << (k - w))
-                level[i] = entry;
+            // The entry repeats wherever the table's index bits above the
+            // code's own vary. Stored as one word: a byte-wise struct copy
+            // costs this loop (the hottest of a block's set-up) three stores.
+            uint32_t entryWord;
+            std::memcpy(&entryWord, &entry, sizeof entryWord);
+            HuffmanEntry* slot = space->entries + firstLevel + levelTable[level] + (code >> coveredBits);
+            HuffmanEntry* const levelEnd = slot - (code >> coveredBits) + (1u << levelWidth[level]);
+            const uint32_t stride = 1u << (length - coveredBits);
+            do {
+                std::memcpy(slot, &entryWord, sizeof entryWord);
+                slot += stride;
+            } while (slot < levelEnd);
 
             // Next code in bit-reversed counting.
-            uint32_t bit = 1u << (k - 1);
+            uint32_t bit = 1u << (length - 1); // the last bit of the code, counted from
             while (code & bit) {
                 code ^= bit;
                 bit >>= 1;
             }
             code ^= bit;
 
-            while (h > 0 && (code & ((1u << w) - 1)) != levelStart[h]) {
-                --h;
-                w -= levelWidth[h];
+            while (level > 0 && (code & ((1u << coveredBits) - 1)) != levelStart[level]) {
+                --level;
+                coveredBits -= levelWidth[level];
             }
         }
     }
 
-    *table = root;
+    *table = firstLevel;
     *actualWidth = levelWidth[0];
-    return (left != 0 && maxLen != 1) ? TableIncomplete : 0;
+    return (unusedPatterns != 0 && longest != 1) ? TableIncomplete : 0;
 }
 
 } // namespace zevrin
