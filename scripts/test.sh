@@ -11,9 +11,9 @@
 # scripts/wine-arch.sh) the `mingw` preset is still built, and the Windows
 # tests run on the x86-64 build of the same sources (preset `mingw64`)
 # under 64-bit Wine, and the shipped i686 build runs in an emulated machine
-# (scripts/i686-vm.sh, its image built and cached on first use): its CTest
-# suite without the end-to-end tests, and the end-to-end cases of
-# scripts/i686/e2e-cases.sh. ZEVRIN_I686_VM=0 leaves that machine out.
+# (scripts/i686-vm.sh, its image built and cached on first use): its
+# GoogleTest programs (scripts/i686/windows-tests.sh) and the end-to-end
+# cases of scripts/i686/e2e-cases.sh. ZEVRIN_I686_VM=0 leaves that machine out.
 # Every stage runs even when an earlier one failed (unless there is nothing
 # to run it with). The last line is "N passed, N failed": the CTest results
 # of all runs (skipped tests in neither), plus one failure per stage that
@@ -111,23 +111,15 @@ run_ctest() {
     account "$name" "$log" "$rc" 1 "$start"
 }
 
-# run_vm_ctest NAME CTEST-ARGS...: CTest inside the emulated i686 machine.
-run_vm_ctest() {
-    local name="$1" log="$LOG_DIR/$1.log" rc start=$SECONDS
-    shift
+# run_vm NAME SCRIPT: a script of scripts/i686 run in the emulated i686
+# machine; its last line "NAME: N passed, N failed, N skipped" counts test
+# by test.
+run_vm() {
+    local name="$1" script="$2" log="$LOG_DIR/$1.log" rc start=$SECONDS p f s
     note "$name"
-    bash "$ROOT/scripts/i686-vm.sh" run --timeout 2400 -- ctest "$@" 2>&1 | tee "$log"
+    bash "$ROOT/scripts/i686-vm.sh" run --timeout 2400 -- bash "scripts/i686/$script" 2>&1 | tee "$log"
     rc=${PIPESTATUS[0]}
-    account "$name" "$log" "$rc" 1 "$start"
-}
-
-# run_vm_e2e NAME: the i686 end-to-end cases, counted case by case.
-run_vm_e2e() {
-    local name="$1" log="$LOG_DIR/$1.log" rc start=$SECONDS p f s
-    note "$name"
-    bash "$ROOT/scripts/i686-vm.sh" run --timeout 2400 -- bash scripts/i686/e2e-cases.sh 2>&1 | tee "$log"
-    rc=${PIPESTATUS[0]}
-    read -r p f s < <(sed -nE 's/^i686 end-to-end: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped$/\1 \2 \3/p' "$log")
+    read -r p f s < <(sed -nE "s/^$name: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped\$/\\1 \\2 \\3/p" "$log")
     if [ -z "${p:-}" ]; then
         stage_failed "$name (no summary, exit $rc)"
         return 1
@@ -238,8 +230,8 @@ fi
 if [ "$MINGW_BUILT" = 1 ] && [ "$HOST_BUILT" = 1 ] && [ "${ZEVRIN_RUNS_32BIT:-1}" = 0 ] &&
     [ "${ZEVRIN_I686_VM:-1}" != 0 ]; then
     if run_stage "i686 machine image" bash "$ROOT/scripts/i686-vm.sh" image; then
-        run_vm_ctest "i686 windows tests" --preset mingw --label-exclude '^e2e$' --parallel 2
-        run_vm_e2e "i686 end-to-end"
+        run_vm "i686 windows tests" windows-tests.sh
+        run_vm "i686 end-to-end" e2e-cases.sh
     fi
 fi
 
