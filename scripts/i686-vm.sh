@@ -94,7 +94,7 @@ boot() {
         -serial "file:$JOB/console.log" -serial "file:$JOB/output" \
         </dev/null >"$JOB/qemu.log" 2>&1 &
     QEMU_PID=$!
-    tail -n +1 -f --pid="$QEMU_PID" "$JOB/output" 2>/dev/null | tr -d '\r' &
+    tail -n +1 -f --pid="$QEMU_PID" "$JOB/output" 2>/dev/null | stdbuf -o0 tr -d '\r' &
     TAIL_PID=$!
     while kill -0 "$QEMU_PID" 2>/dev/null; do
         if [ "$waited" -ge "$timeout" ]; then
