@@ -28,8 +28,15 @@ CASES=(
     "test_uninstall.py|answering the questions, a user's file and its folders stay"
 )
 
+# The host build of zevrin compiles its default dialog templates with
+# windres, which the machine does not have: a copy of the tool gets them
+# beside it as the mingw build compiled them.
+TOOL_DIR="$(mktemp -d)"
+cp "$ROOT/build/host/zevrin" "$TOOL_DIR/" && mkdir -p "$TOOL_DIR/templates" &&
+    cp "$BUILD/templates/default.res" "$TOOL_DIR/templates/" || exit 1
+
 export ZEVRIN_WINE_ARCH=win32
-export ZEVRIN_E2E_TOOL="$ROOT/build/host/zevrin"
+export ZEVRIN_E2E_TOOL="$TOOL_DIR/zevrin"
 export ZEVRIN_E2E_STUB="$BUILD/zevrin_stub.exe"
 export ZEVRIN_E2E_UNINSTALLER="$BUILD/zevrin_uninstaller.exe"
 export ZEVRIN_E2E_DRIVER="$BUILD/zevrin_e2e_driver.exe"
