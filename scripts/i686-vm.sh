@@ -1,5 +1,5 @@
 #!/bin/bash
-# shellcheck disable=SC2317 # cleanup is reached through trap
+# shellcheck disable=SC2317,SC2016 # cleanup is reached through trap; the job script is written unexpanded
 # Runs the shipped i686 Windows programs where this machine cannot: in an
 # emulated x86-64 machine (qemu-system-x86_64, TCG) running Debian 12,
 # whose kernel runs 32-bit programs, with 32-bit Wine and Xvfb.
