@@ -3,7 +3,8 @@
 # missing (apt-get as root; the i386 architecture for 32-bit Wine). A
 # second run finds everything present and installs nothing. The x86-64
 # compiler and 64-bit Wine are for machines that cannot run 32-bit
-# programs (scripts/wine-arch.sh).
+# programs (scripts/wine-arch.sh), and so are QEMU and debootstrap: there
+# the shipped i686 build runs in an emulated machine (scripts/i686-vm.sh).
 
 PACKAGES=(
     cmake make g++ pkg-config
@@ -14,6 +15,7 @@ PACKAGES=(
     zlib1g-dev libtomlplusplus-dev libzopfli-dev imagemagick
     openssl osslsigncode
     clang libclang-rt-14-dev libfuzzer-14-dev
+    qemu-system-x86 qemu-utils debootstrap e2fsprogs
 )
 
 missing_packages() {

@@ -10,14 +10,19 @@
 # On a machine that cannot run 32-bit programs (so no 32-bit Wine either;
 # scripts/wine-arch.sh) the `mingw` preset is still built, and the Windows
 # tests run on the x86-64 build of the same sources (preset `mingw64`)
-# under 64-bit Wine.
+# under 64-bit Wine, and the shipped i686 build runs in an emulated machine
+# (scripts/i686-vm.sh, its image built and cached on first use): its
+# GoogleTest programs (scripts/i686/windows-tests.sh), and with
+# ZEVRIN_I686_E2E=1 the end-to-end cases of scripts/i686/e2e-cases.sh.
+# ZEVRIN_I686_VM=0 leaves that machine out.
 # Every stage runs even when an earlier one failed (unless there is nothing
 # to run it with). The last line is "N passed, N failed": the CTest results
 # of all runs (skipped tests in neither), plus one failure per stage that
 # failed outside CTest. The exit status is non-zero when anything failed.
 #
 # Environment: ZEVRIN_JOBS (default 2), ZEVRIN_WINEPREFIX (see wine-env.sh),
-# ZEVRIN_WINE_ARCH (see wine-arch.sh).
+# ZEVRIN_WINE_ARCH (see wine-arch.sh), ZEVRIN_I686_VM (0: no emulated machine),
+# ZEVRIN_I686_CACHE (see i686-vm.sh).
 set -uo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
@@ -107,6 +112,34 @@ run_ctest() {
     account "$name" "$log" "$rc" 1 "$start"
 }
 
+# run_vm NAME SCRIPT: a script of scripts/i686 run in the emulated i686
+# machine; its last line "NAME: N passed, N failed, N skipped" counts test
+# by test.
+run_vm() {
+    local name="$1" script="$2" log="$LOG_DIR/$1.log" rc start=$SECONDS p f s
+    note "$name"
+    bash "$ROOT/scripts/i686-vm.sh" run --timeout 2400 -- bash "scripts/i686/$script" 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
+    read -r p f s < <(sed -nE "s/^$name: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped\$/\\1 \\2 \\3/p" "$log")
+    if [ -z "${p:-}" ]; then
+        stage_failed "$name (no summary, exit $rc)"
+        return 1
+    fi
+    PASSED=$((PASSED + p))
+    FAILED=$((FAILED + f))
+    SKIPPED=$((SKIPPED + s))
+    if [ "$rc" != 0 ]; then
+        if [ "$f" = 0 ]; then
+            stage_failed "$name (exit $rc)"
+        else
+            FAILED_STAGES+=("$name")
+            echo "=== FAILED: $name"
+        fi
+        return 1
+    fi
+    echo "=== $name: ok ($((SECONDS - start)) s)"
+}
+
 finish() {
     local minutes=$(((SECONDS - START_TIME) / 60)) seconds=$(((SECONDS - START_TIME) % 60))
     echo
@@ -152,9 +185,11 @@ fi
 # The shipped i686 build is always built (warnings included); its tests
 # run where 32-bit programs do.
 WINDOWS_BUILT=0
+MINGW_BUILT=0
 if run_stage "configure mingw" cmake --preset mingw &&
     run_stage "build mingw" cmake --build --preset mingw --parallel "$JOBS"; then
     WINDOWS_BUILT=1
+    MINGW_BUILT=1
     # The host tests that read back what the tool makes of the shipped
     # programs (execution level, version, icon, checksum) skip themselves
     # until those programs are built: run them again now.
@@ -186,6 +221,22 @@ if [ "$WINDOWS_BUILT" = 1 ]; then
     # shellcheck source=scripts/wine-env.sh
     if run_stage "wine environment" source "$ROOT/scripts/wine-env.sh"; then
         run_ctest "windows tests" --preset "$ZEVRIN_WINE_PRESET" --parallel "$JOBS"
+    fi
+fi
+
+# Where 32-bit programs cannot run, the shipped i686 programs run in the
+# emulated machine: the GoogleTest suite and the other Windows tests, then
+# a choice of end-to-end cases (emulation is slow; the x86-64 build ran
+# them all above).
+if [ "$MINGW_BUILT" = 1 ] && [ "$HOST_BUILT" = 1 ] && [ "${ZEVRIN_RUNS_32BIT:-1}" = 0 ] &&
+    [ "${ZEVRIN_I686_VM:-1}" != 0 ]; then
+    if run_stage "i686 machine image" bash "$ROOT/scripts/i686-vm.sh" image; then
+        run_vm "i686 windows tests" windows-tests.sh
+        # Not yet by default: the driver's waits are made for a native
+        # machine, and these cases have not passed here yet.
+        if [ "${ZEVRIN_I686_E2E:-0}" = 1 ]; then
+            run_vm "i686 end-to-end" e2e-cases.sh
+        fi
     fi
 fi
 
