@@ -22,6 +22,12 @@ source "$ROOT/scripts/wine-env.sh" || exit 1
 passed=0 failed=0 skipped=0
 log="$(mktemp)"
 
+# Left out here and run on the x86-64 build: it counts how many files one
+# 25 ms slice of the progress page takes, and under software emulation
+# the page's own updates fill the slice before ten files are done.
+export GTEST_FILTER="-InstallPagesTest.TimeSlicesInstallManyFilesATurn"
+echo "left out under emulation: ${GTEST_FILTER#-}"
+
 # gtest PROGRAM: runs a GoogleTest program in its build folder.
 gtest() {
     local program="$1" p f s start=$SECONDS rc
