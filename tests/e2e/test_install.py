@@ -243,7 +243,7 @@ def case_cancel_inside_large_file():
 
 def two_volume_package(stage):
     files = payload(6, 3, big=200000)
-    return files, InstallPackage(stage, files, options=["--volume-size", "120K"])
+    return files, InstallPackage(stage, files, options=["--volume-size", "160K"])
 
 
 def case_second_disk_put_back():
@@ -291,10 +291,11 @@ def case_identical_files():
         files["copies\\big.bin"] = files["again.bin"] = files["big.bin"]
         files["copies\\file001.txt"] = files["file001.txt"]
         files["last.bin"] = files["big.bin"]
-        package = InstallPackage(stage, files, options=["--volume-size", "120K"])
+        package = InstallPackage(stage, files, options=["--volume-size", "160K"])
         listed = subprocess.run([tool_path(), "list", package.exe], capture_output=True, text=True, timeout=60)
         check(listed.stdout.count("same-as #") == 4, "four copies in the package:\n" + listed.stdout)
-        check(os.path.getsize(package.exe) + os.path.getsize(package.exe[:-4] + ".D01") < 300000,
+        # Once: the stub and about 200 KB; packed four times it would pass 800 KB.
+        check(os.path.getsize(package.exe) + os.path.getsize(package.exe[:-4] + ".D01") < 550000,
               "the big file packed once")
         run = stage.start(package.exe)
         driver = stage.driver()

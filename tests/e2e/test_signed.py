@@ -118,7 +118,7 @@ def signed_install(volume_size=None):
 
 CASES = [
     ("a signed SETUP.EXE verifies, reads and installs", signed_install()),
-    ("a signed first file of two volumes verifies, reads and installs", signed_install("120K")),
+    ("a signed first file of two volumes verifies, reads and installs", signed_install("160K")),
 ]
 
 if __name__ == "__main__":

@@ -174,7 +174,7 @@ def no_half_file(stage):
 
 def missing_volume(stage):
     files = payload(6, 3, big=200000)
-    exe = InstallPackage(stage, files, options=["--volume-size", "120K"]).exe
+    exe = InstallPackage(stage, files, options=["--volume-size", "160K"]).exe
     os.remove(exe[:-4] + ".D01")
     return exe
 
