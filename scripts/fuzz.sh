@@ -41,7 +41,7 @@ if ! flock -n 9; then
     flock 9
 fi
 
-CORE=(stub/*/*.cpp stub/shared/posix/*.cpp uninstaller/*.cpp)
+CORE=(stub/*/*.cpp stub/shared/posix/*.cpp)
 COMMON=(-std=c++17 -g -O1 -fno-omit-frame-pointer -I"$ROOT")
 # shellcheck disable=SC2054 # the commas belong to the clang option
 SANITIZE=(-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
