@@ -424,6 +424,17 @@ LogText NextLogFolder(ByteCursor* items)
     return folder;
 }
 
+LogText* LogFolderArray(const UninstallLogView& log)
+{
+    LogText* folders = nullptr;
+    if (!log.folderCount || !AllocWithRetry(log.folderCount * static_cast<uint32_t>(sizeof(LogText)), &folders))
+        return nullptr;
+    ByteCursor items = log.folders;
+    for (uint32_t i = 0; i < log.folderCount; ++i)
+        folders[i] = NextLogFolder(&items);
+    return folders;
+}
+
 LogSum NextLogSum(ByteCursor* sums)
 {
     LogSum sum;

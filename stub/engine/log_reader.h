@@ -126,6 +126,10 @@ void FreeInstalledLog(InstalledLog* loaded);
 LogItem NextLogFile(ByteCursor* items);
 LogItem NextLogShortcut(ByteCursor* items);
 LogText NextLogFolder(ByteCursor* items);
+// Record 4690's folders as an array, for walking them deepest first (the
+// log lists a parent before its children); freed with FreeAndClear. Null
+// when there are none or memory runs out.
+LogText* LogFolderArray(const UninstallLogView& log);
 LogSum NextLogSum(ByteCursor* sums);
 
 // A log text as a C string into out (PathSize bytes).

@@ -419,12 +419,9 @@ void RemoveShortcuts(const UninstallLogView& log)
 // NT family; WININIT.INI of the older one deletes files only).
 void RemoveMadeFolders(const UninstallLogView& log)
 {
-    LogText* folders = nullptr;
-    if (!log.folderCount || !AllocWithRetry(log.folderCount * static_cast<uint32_t>(sizeof(LogText)), &folders))
+    LogText* folders = LogFolderArray(log);
+    if (!folders)
         return;
-    ByteCursor items = log.folders;
-    for (uint32_t i = 0; i < log.folderCount; ++i)
-        folders[i] = NextLogFolder(&items);
     for (uint32_t i = log.folderCount; i-- > 0;) {
         char path[PathSize];
         LogTextCopy(folders[i], path);

@@ -144,12 +144,9 @@ void RemoveOldUninstaller()
 void RemoveEmptyOldFolders(UpgradePlan* plan)
 {
     const UninstallLogView& old = Previous.log;
-    LogText* folders = nullptr;
-    if (!old.folderCount || !AllocWithRetry(old.folderCount * static_cast<uint32_t>(sizeof(LogText)), &folders))
+    LogText* folders = LogFolderArray(old);
+    if (!folders)
         return;
-    ByteCursor items = old.folders;
-    for (uint32_t i = 0; i < old.folderCount; ++i)
-        folders[i] = NextLogFolder(&items);
     for (uint32_t i = old.folderCount; i-- > 0;) {
         char path[PathSize];
         LogTextCopy(folders[i], path);
